@@ -1,0 +1,40 @@
+# The two commands of the README are `make demo` and `make test`.
+# Each installs what a fresh machine lacks, configures with CMake and Ninja, then builds.
+
+PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
+            libbenchmark-dev qt6-base-dev libpng-dev fonts-liberation fonts-nanum
+JOBS ?= 2
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps test build-test bench fuzz clean
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+
+build/test/build.ninja: CMakeLists.txt
+	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON
+
+build-test: deps build/test/build.ninja
+	cmake --build build/test -j $(JOBS)
+
+test: build-test
+	ctest --test-dir build/test -j $(JOBS) --output-on-failure --timeout 300
+
+bench: deps
+	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_BENCH=ON
+	cmake --build build/release -j $(JOBS)
+	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" --benchmark_min_time=0.5; done
+
+# libFuzzer targets need clang; they are not part of the test run.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQX_FUZZ=ON
+	cmake --build build/fuzz -j $(JOBS)
+
+clean:
+	rm -rf build

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "registry_fixture.h"
+#include "wce/registry.h"
+
+using namespace wce;
+
+using RegistryTest = RegistryFileTest;
+
+TEST_F(RegistryTest, OpenMissingKeyIsNotFoundAndCreateReportsDisposition) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\Ports", 0, KEY_READ, &key), 2);
+    EXPECT_EQ(key, nullptr);
+    DWORD how = 0;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\Ports", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, &how), 0);
+    EXPECT_EQ(how, REG_CREATED_NEW_KEY);
+    RegCloseKey(key);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"printers\\PORTS", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, &how), 0);
+    EXPECT_EQ(how, REG_OPENED_EXISTING_KEY);
+    RegCloseKey(key);
+    // The parent was created on the way and survives in the file.
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers", 0, KEY_READ, &key), 0);
+    RegCloseKey(key);
+    EXPECT_NE(FileText().find("[HKEY_LOCAL_MACHINE\\Printers\\Ports]"), std::string::npos);
+}
+
+TEST_F(RegistryTest, QuerySizesAndMoreData) {
+    HKEY key = Create(u"K");
+    ASSERT_EQ(SetText(key, u"Text", u"LPT1:"), 0);
+    DWORD type = 0, size = 0;
+    // A null data pointer asks for type and size; a REG_SZ counts its terminator.
+    ASSERT_EQ(RegQueryValueExW(key, u"Text", nullptr, &type, nullptr, &size), 0);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(size, 12u);
+    BYTE small[4];
+    size = sizeof small;
+    EXPECT_EQ(RegQueryValueExW(key, u"Text", nullptr, &type, small, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 12u);
+    char16_t text[6];
+    size = sizeof text;
+    ASSERT_EQ(RegQueryValueExW(key, u"Text", nullptr, &type, reinterpret_cast<BYTE*>(text), &size), 0);
+    EXPECT_EQ(std::u16string(text), u"LPT1:");
+    EXPECT_EQ(RegQueryValueExW(key, u"Missing", nullptr, &type, nullptr, &size), 2);
+    EXPECT_EQ(RegQueryValueExW(key, u"Text", nullptr, &type, small, nullptr), ERROR_INVALID_PARAMETER);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, AccessMasksAreHonoured) {
+    HKEY key = Create(u"K");
+    SetDword(key, u"V", 7);
+    RegCloseKey(key);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"K", 0, KEY_READ, &key), 0);
+    EXPECT_EQ(SetDword(key, u"V", 8), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteValueW(key, u"V"), ERROR_ACCESS_DENIED);
+    RegCloseKey(key);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"K", 0, KEY_WRITE, &key), 0);
+    EXPECT_EQ(SetDword(key, u"V", 8), 0);
+    DWORD v = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExW(key, u"V", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size),
+              ERROR_ACCESS_DENIED);
+    DWORD count = 0;
+    EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                               nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+    RegCloseKey(key);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(RegistryTest, EnumerationKeepsInsertionOrderAndDeletionShiftsUp) {
+    HKEY key = Create(u"Printers\\Ports");
+    SetText(key, u"Port1", u"COM1:");
+    SetText(key, u"Port2", u"LPT1:");
+    SetText(key, u"Port3", u"192.168.0.9");
+    SetText(key, u"Port2", u"COM2: 9600");  // rewriting keeps the place
+    auto nameAt = [&](DWORD i, LONG& r) {
+        char16_t name[32];
+        DWORD chars = 32;
+        r = RegEnumValueW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
+        return r == 0 ? std::u16string(name, chars) : std::u16string();
+    };
+    LONG r;
+    EXPECT_EQ(nameAt(0, r), u"Port1");
+    EXPECT_EQ(nameAt(1, r), u"Port2");
+    EXPECT_EQ(nameAt(2, r), u"Port3");
+    nameAt(3, r);
+    EXPECT_EQ(r, ERROR_NO_MORE_ITEMS);
+    ASSERT_EQ(RegDeleteValueW(key, u"Port1"), 0);
+    EXPECT_EQ(nameAt(0, r), u"Port2");
+    EXPECT_EQ(nameAt(1, r), u"Port3");
+    EXPECT_EQ(RegDeleteValueW(key, u"Port1"), 2);
+    // Too small a name buffer: more data.
+    char16_t tiny[3];
+    DWORD chars = 3;
+    EXPECT_EQ(RegEnumValueW(key, 0, tiny, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    DWORD values = 0, maxName = 0, maxData = 0;
+    ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                               &maxName, &maxData, nullptr, nullptr), 0);
+    EXPECT_EQ(values, 2u);
+    EXPECT_EQ(maxName, 5u);
+    EXPECT_EQ(maxData, 24u);  // "192.168.0.9" and its terminator
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, EveryTypeRoundTripsThroughTheFile) {
+    HKEY key = Create(u"Types");
+    const BYTE qword[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const BYTE odd[3] = {'a', 0, 'b'};
+    SetDword(key, u"Four", 0x1F);
+    RegSetValueExW(key, u"Eight", 0, REG_DWORD, qword, 8);
+    RegSetValueExW(key, u"Bin", 0, REG_BINARY, qword, 8);
+    RegSetValueExW(key, u"Empty", 0, REG_BINARY, nullptr, 0);
+    RegSetValueExW(key, u"OddText", 0, REG_SZ, odd, 3);
+    RegSetValueExW(key, u"Odd\"Name\\", 0, 0x1234, odd, 3);
+    SetText(key, u"Korean", u"\uAD74\uB9BC \"quoted\" back\\slash");
+    SetText(key, u"Lines", u"one\r\ntwo");
+    std::vector<BYTE> big(5000);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = BYTE(i * 7);
+    RegSetValueExW(key, u"Big", 0, REG_MULTI_SZ, big.data(), DWORD(big.size()));
+    RegCloseKey(key);
+    std::string text = FileText();
+    EXPECT_NE(text.find("\"Four\"=dword:0000001f"), std::string::npos);
+    EXPECT_NE(text.find("\"Eight\"=hex(4):01,02,03,04,05,06,07,08"), std::string::npos);
+
+    // A second parse of the file (the cache is bypassed by rewriting it byte for byte).
+    WriteFileText(text + "\n");
+    key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Types", 0, KEY_READ, &key), 0);
+    auto get = [&](const char16_t* name, DWORD& type) {
+        DWORD size = 0;
+        EXPECT_EQ(RegQueryValueExW(key, name, nullptr, &type, nullptr, &size), 0);
+        std::vector<BYTE> data(size);
+        RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
+        return data;
+    };
+    DWORD type;
+    EXPECT_EQ(get(u"Four", type).size(), 4u);
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(get(u"Eight", type), std::vector<BYTE>(qword, qword + 8));
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(get(u"Bin", type), std::vector<BYTE>(qword, qword + 8));
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_TRUE(get(u"Empty", type).empty());
+    EXPECT_EQ(get(u"OddText", type), std::vector<BYTE>(odd, odd + 3));
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(get(u"Odd\"Name\\", type).size(), 3u);
+    EXPECT_EQ(type, 0x1234u);
+    auto korean = get(u"Korean", type);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(korean.data())),
+              u"\uAD74\uB9BC \"quoted\" back\\slash");
+    auto lines = get(u"Lines", type);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(lines.data())), u"one\r\ntwo");
+    EXPECT_EQ(get(u"Big", type), big);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, OverlongAndUnstorableNamesAreRefused) {
+    HKEY key = Create(u"K");
+    std::u16string longKey(256, u'k'), okKey(255, u'k');
+    HKEY sub = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(key, longKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyExW(key, okKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), 0);
+    RegCloseKey(sub);
+    std::u16string longName(16384, u'v'), okName(16383, u'v');
+    EXPECT_EQ(SetDword(key, longName.c_str(), 1), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(SetDword(key, okName.c_str(), 1), 0);
+    EXPECT_EQ(SetDword(key, u"new\nline", 1), ERROR_INVALID_PARAMETER);
+    const char16_t lone[] = {u'a', 0xD800, 0};
+    EXPECT_EQ(SetDword(key, lone, 1), ERROR_INVALID_PARAMETER);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, UnparsableFileFailsEveryCallAndIsNeverOverwritten) {
+    const std::string broken =
+        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers]\n\"A\"=dword:1\n\"B\"=bogus\n";
+    WriteFileText(broken);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers", 0, KEY_READ, &key), ERROR_BADDB);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Other", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr), ERROR_BADDB);
+    EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, u"X", 1), ERROR_BADDB);
+    EXPECT_EQ(FileText(), broken);
+    std::string debug = DebugText();
+    EXPECT_NE(debug.find(path_ + " line 5"), std::string::npos) << debug;
+    // Mended by hand, the file works again.
+    WriteFileText("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers]\n\"A\"=dword:1\n");
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers", 0, KEY_READ, &key), 0);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, GarbageInputsNeverCrash) {
+    std::vector<std::string> inputs = {
+        "", "\n\n\n", std::string(1 << 20, 'x'), std::string("\0\0\xff\xfe garbage", 12),
+        "Windows Registry Editor Version 5.00\n\"v\"=dword:00000001\n",
+        "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n",
+        "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n\"v\"=hex:0,1\n",
+        "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n\"v\"=hex:01,\\\n",
+        "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n\"unterminated=\"x\n",
+        "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\\X]\n"};
+    for (const auto& in : inputs) {
+        WriteFileText(in);
+        HKEY key = nullptr;
+        LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"X", 0, KEY_READ, &key);
+        EXPECT_TRUE(r == ERROR_BADDB || r == ERROR_FILE_NOT_FOUND) << r;
+        EXPECT_EQ(FileText(), in);
+    }
+}
