@@ -1,0 +1,73 @@
+// Objects behind the engine's handles.
+#pragma once
+
+#include <QFont>
+#include <QImage>
+#include <memory>
+#include <string>
+
+#include "wce/drvtable.h"
+#include "wce/gdi.h"
+
+namespace wce {
+
+struct HGDIOBJ__ {
+    enum class Kind { Font, Bitmap, Brush, Pen };
+    Kind kind;
+    bool stock = false;
+    LOGFONTW font{};
+    std::unique_ptr<QFont> realized;  // fonts: made on first use
+    QImage image;  // bitmaps: Format_RGB32
+    COLORREF colour = 0;
+    int penStyle = 0;
+    int penWidth = 1;
+    bool nullBrush = false;
+    HDC selectedInto = nullptr;  // a bitmap is selected into one memory DC at a time
+};
+
+namespace gdi {
+struct PrinterDevice;
+}  // namespace gdi
+
+struct HDC__ {
+    enum class Kind { Screen, Memory, Printer };
+    Kind kind;
+    HFONT font = nullptr;
+    HBRUSH brush = nullptr;
+    HPEN pen = nullptr;
+    HBITMAP bitmap = nullptr;  // memory DCs
+    COLORREF textColour = RGB(0, 0, 0);
+    COLORREF bkColour = RGB(255, 255, 255);
+    int bkMode = OPAQUE;
+    POINT position{0, 0};
+    gdi::PrinterDevice* printer = nullptr;  // printer DCs, owned
+    QImage screen;                                     // the screen DC's 1 x 1 stand-in
+};
+
+}  // namespace wce
+
+namespace wce::gdi {
+
+// The surface a DC draws on, or null when it has none (a memory DC without a bitmap,
+// a printer DC outside a page).
+QImage* Target(HDC dc);
+bool IsLiveDc(HDC dc);
+HDC NewDc(HDC__::Kind kind);
+HGDIOBJ NewObject(HGDIOBJ__::Kind kind);
+const QFont& RealizeFont(HFONT font);
+bool IsLiveObject(HGDIOBJ object);
+void Record(const char* call, std::u16string text, RECT rect, std::vector<long> args = {});
+// A QGuiApplication must exist before fonts can be used; programs without one get an
+// offscreen one.
+void EnsureGuiApplication();
+
+// Printer DCs (printer_dc.cpp).
+int PrinterStartDoc(HDC dc, const DOCINFOW* doc);
+int PrinterStartPage(HDC dc);
+int PrinterEndPage(HDC dc);
+int PrinterEndDoc(HDC dc);
+void PrinterDelete(HDC dc);
+int PrinterCaps(HDC dc, int index);
+QImage* PrinterTarget(HDC dc);
+
+}  // namespace wce::gdi

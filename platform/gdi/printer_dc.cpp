@@ -1,0 +1,464 @@
+// The engine's printer side: finds the printer in the registry, loads its driver,
+// gives it the default table and services, and hands it each finished page in bands.
+#include <QImage>
+#include <QPainter>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "gdi_internal.h"
+#include "wce/registry.h"
+#include "wce/text.h"
+
+namespace wce {
+namespace gdi {
+
+namespace {
+
+constexpr ULONG kEngineVersion = 0x00020000;
+constexpr LONG kBandRows = 64;  // rows (portrait) or columns (landscape) per DrvCopyBits
+
+// ---- registry: which printer, which driver, which port ----
+
+std::u16string ReadText(HKEY key, LPCWSTR name) {
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != 0 || type != REG_SZ) return {};
+    std::u16string text(size / 2 + 1, u'\0');
+    DWORD got = DWORD(text.size() * 2);
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &got) != 0)
+        return {};
+    text.resize(WideLength(text.c_str()));
+    return text;
+}
+
+bool PrinterValues(const std::u16string& printer, std::u16string& driver, std::u16string& port) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (u"Printers\\" + printer).c_str(), 0, KEY_READ, &key) != 0)
+        return false;
+    driver = ReadText(key, u"Driver");
+    port = ReadText(key, u"Port");
+    RegCloseKey(key);
+    return !driver.empty();
+}
+
+std::u16string DefaultPrinter() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers", 0, KEY_READ, &key) != 0) return {};
+    std::u16string chosen = ReadText(key, u"Default");
+    for (DWORD i = 0; chosen.empty(); ++i) {
+        char16_t name[256];
+        DWORD chars = 256;
+        if (RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != 0) break;
+        std::u16string driver, port;
+        if (PrinterValues(name, driver, port)) chosen = name;
+    }
+    RegCloseKey(key);
+    return chosen;
+}
+
+// ---- engine services and default entries ----
+
+struct EngineSurface {
+    SURFOBJ surface{};
+    DHSURF driverSurface = nullptr;
+};
+
+HSURF EngCreateDeviceSurface(DHSURF driverSurface, SIZEL size, ULONG format) {
+    if (size.cx <= 0 || size.cy <= 0 || size.cx > 32767 || size.cy > 65535) return nullptr;
+    auto* s = new EngineSurface;
+    s->driverSurface = driverSurface;
+    s->surface.dhsurf = driverSurface;
+    s->surface.sizlBitmap = size;
+    s->surface.iBitmapFormat = format;
+    s->surface.iType = STYPE_DEVICE;
+    s->surface.hsurf = reinterpret_cast<HSURF>(s);
+    return s->surface.hsurf;
+}
+
+BOOL EngDeleteSurface(HSURF surface) {
+    delete reinterpret_cast<EngineSurface*>(surface);
+    return TRUE;
+}
+
+HPALETTE EngCreatePalette(ULONG mode, ULONG, ULONG*, FLONG, FLONG, FLONG) {
+    static int palettes[16];
+    return reinterpret_cast<HPALETTE>(&palettes[mode & 15]);
+}
+
+// The engine's own DrvEnablePDEV: a letter-sized 203-dpi raster printer.
+DHPDEV DefaultEnablePDEV(DEVMODEW*, LPWSTR, ULONG, HSURF*, ULONG capsSize, ULONG* caps,
+                         ULONG infoSize, DEVINFO* info, HDEV, LPWSTR, HANDLE) {
+    static int device;
+    if (caps && capsSize >= sizeof(GDIINFO)) {
+        GDIINFO gi{};
+        gi.ulVersion = 0x5000;
+        gi.ulTechnology = DT_RASPRINTER;
+        gi.ulHorzSize = 72;
+        gi.ulVertSize = 280;
+        gi.ulHorzRes = 576;
+        gi.ulVertRes = 2233;
+        gi.cBitsPixel = 24;
+        gi.cPlanes = 1;
+        gi.ulNumColors = 1u << 24;
+        gi.flRaster = RC_BITBLT | RC_BANDING | RC_PALETTE;
+        gi.ulLogPixelsX = gi.ulLogPixelsY = 203;
+        gi.ulAspectX = gi.ulAspectY = 100;
+        gi.ulAspectXY = 141;
+        gi.szlPhysSize = SIZEL{576, 2233};
+        std::memcpy(caps, &gi, sizeof gi);
+    }
+    if (info && infoSize >= sizeof(DEVINFO)) info->cFonts = 0;
+    return reinterpret_cast<DHPDEV>(&device);
+}
+void DefaultDisablePDEV(DHPDEV) {}
+HSURF DefaultEnableSurface(DHPDEV) { return nullptr; }
+void DefaultDisableSurface(DHPDEV) {}
+BOOL DefaultCopyBits(SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*) { return TRUE; }
+ULONG DefaultGetModes(HANDLE, ULONG, DEVMODEW*) { return 0; }
+BOOL DefaultStartDoc(SURFOBJ*, LPWSTR, DWORD) { return TRUE; }
+BOOL DefaultEndDoc(SURFOBJ*, FLONG) { return TRUE; }
+BOOL DefaultStartPage(SURFOBJ*) { return TRUE; }
+void DefaultUnused() {}
+
+void FillDefaults(PFN (&table)[kDrvTableSize]) {
+    for (auto& entry : table) entry = &DefaultUnused;
+    table[INDEX_DrvEnablePDEV] = reinterpret_cast<PFN>(&DefaultEnablePDEV);
+    table[INDEX_DrvDisablePDEV] = reinterpret_cast<PFN>(&DefaultDisablePDEV);
+    table[INDEX_DrvEnableSurface] = reinterpret_cast<PFN>(&DefaultEnableSurface);
+    table[INDEX_DrvDisableSurface] = reinterpret_cast<PFN>(&DefaultDisableSurface);
+    table[INDEX_DrvCopyBits] = reinterpret_cast<PFN>(&DefaultCopyBits);
+    table[INDEX_DrvGetModes] = reinterpret_cast<PFN>(&DefaultGetModes);
+    table[INDEX_DrvStartDoc] = reinterpret_cast<PFN>(&DefaultStartDoc);
+    table[INDEX_DrvEndDoc] = reinterpret_cast<PFN>(&DefaultEndDoc);
+    table[INDEX_DrvStartPage] = reinterpret_cast<PFN>(&DefaultStartPage);
+}
+
+PFN* EngineServices() {
+    static PFN services[kEngTableSize] = {};
+    services[INDEX_EngCreateDeviceSurface] = reinterpret_cast<PFN>(&EngCreateDeviceSurface);
+    services[INDEX_EngDeleteSurface] = reinterpret_cast<PFN>(&EngDeleteSurface);
+    services[INDEX_EngCreatePalette] = reinterpret_cast<PFN>(&EngCreatePalette);
+    return services;
+}
+
+// ---- loaded drivers ----
+
+struct DriverModule {
+    HMODULE module = nullptr;
+    PFN table[kDrvTableSize] = {};
+    int users = 0;
+};
+
+std::mutex driversLock;
+std::map<std::u16string, DriverModule> drivers;
+
+template <typename F>
+F Entry(DriverModule* d, ULONG slot) {
+    return reinterpret_cast<F>(d->table[slot]);
+}
+
+DriverModule* AcquireDriver(const std::u16string& file) {
+    std::lock_guard g(driversLock);
+    DriverModule& d = drivers[WideUpperAscii(file)];
+    if (!d.module) {
+        d.module = LoadLibraryW(file.c_str());
+        if (!d.module) {
+            drivers.erase(WideUpperAscii(file));
+            return nullptr;
+        }
+        auto enable = reinterpret_cast<PFN_DrvEnableDriver>(GetProcAddress(d.module, "DrvEnableDriver"));
+        FillDefaults(d.table);
+        if (!enable || !enable(kEngineVersion, kDrvTableSize, d.table, EngineServices())) {
+            NKDbgPrintfW(u"%s: no usable DrvEnableDriver\r\n", file.c_str());
+            FreeLibrary(d.module);
+            drivers.erase(WideUpperAscii(file));
+            SetLastError(ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
+    }
+    ++d.users;
+    return &d;
+}
+
+void ReleaseDriver(DriverModule* d) {
+    std::lock_guard g(driversLock);
+    if (--d->users > 0) return;
+    FreeLibrary(d->module);  // the driver's static clean-up runs here
+    for (auto it = drivers.begin(); it != drivers.end(); ++it)
+        if (&it->second == d) {
+            drivers.erase(it);
+            break;
+        }
+}
+
+}  // namespace
+
+struct PrinterDevice {
+    DriverModule* driver = nullptr;
+    DEVMODEW devmode{};
+    GDIINFO gdiInfo{};
+    DEVINFO devInfo{};
+    DHPDEV device = nullptr;
+    HSURF surface = nullptr;
+    std::u16string deviceName, port;
+    QImage page;  // the drawing surface, RGB32
+    bool inDoc = false, inPage = false;
+    bool landscape = false;
+
+    SURFOBJ* Surface() { return surface ? &reinterpret_cast<EngineSurface*>(surface)->surface : nullptr; }
+};
+
+namespace {
+
+HDC EnableDevice(const std::u16string& driverFile, std::u16string deviceName, std::u16string port,
+                 const DEVMODEW* devmode) {
+    DriverModule* driver = AcquireDriver(driverFile);
+    if (!driver) return nullptr;
+    auto p = std::make_unique<PrinterDevice>();
+    p->driver = driver;
+    p->deviceName = std::move(deviceName);
+    p->port = std::move(port);
+    if (devmode) p->devmode = *devmode;
+    else if (Entry<PFN_DrvGetModes>(driver, INDEX_DrvGetModes)(driver->module, sizeof(DEVMODEW), &p->devmode) == 0) {
+        p->devmode.dmSize = sizeof(DEVMODEW);
+        p->devmode.dmSpecVersion = 0x0400;
+        p->devmode.dmOrientation = DMORIENT_PORTRAIT;
+        p->devmode.dmPaperSize = DMPAPER_LETTER;
+        p->devmode.dmCopies = 1;
+        p->devmode.dmColor = DMCOLOR_MONOCHROME;
+    }
+    p->landscape = p->devmode.dmOrientation == DMORIENT_LANDSCAPE;
+    p->device = Entry<PFN_DrvEnablePDEV>(driver, INDEX_DrvEnablePDEV)(
+        &p->devmode, p->port.empty() ? nullptr : p->port.data(), 0, nullptr, sizeof(GDIINFO),
+        reinterpret_cast<ULONG*>(&p->gdiInfo), sizeof(DEVINFO), &p->devInfo, nullptr,
+        p->deviceName.data(), driver->module);
+    if (!p->device) {
+        DWORD why = GetLastError();
+        ReleaseDriver(driver);
+        SetLastError(why ? why : ERROR_INVALID_PRINTER_NAME);
+        return nullptr;
+    }
+    p->surface = Entry<PFN_DrvEnableSurface>(driver, INDEX_DrvEnableSurface)(p->device);
+    SURFOBJ* so = p->Surface();
+    LONG w = so ? so->sizlBitmap.cx : LONG(p->gdiInfo.ulHorzRes);
+    LONG h = so ? so->sizlBitmap.cy : LONG(p->gdiInfo.ulVertRes);
+    if (so) so->dhpdev = p->device;
+    p->page = QImage(std::max<LONG>(w, 1), std::max<LONG>(h, 1), QImage::Format_RGB32);
+    if (p->page.isNull()) {
+        Entry<PFN_DrvDisableSurface>(driver, INDEX_DrvDisableSurface)(p->device);
+        Entry<PFN_DrvDisablePDEV>(driver, INDEX_DrvDisablePDEV)(p->device);
+        ReleaseDriver(driver);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    p->page.fill(Qt::white);
+    HDC dc = NewDc(HDC__::Kind::Printer);
+    dc->printer = p.release();
+    return dc;
+}
+
+// Converts the page to 24-bit blue-green-red scan lines and hands them over, top to
+// bottom in portrait, left to right (one page row per column) in landscape.
+bool DeliverPage(PrinterDevice& p) {
+    const int w = p.page.width(), h = p.page.height();
+    const LONG stride = (w * 3 + 3) & ~3;
+    std::vector<BYTE> bgr(size_t(stride) * h);
+    for (int y = 0; y < h; ++y) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(p.page.constScanLine(y));
+        BYTE* out = bgr.data() + size_t(y) * stride;
+        for (int x = 0; x < w; ++x, out += 3) {
+            out[0] = BYTE(qBlue(in[x]));
+            out[1] = BYTE(qGreen(in[x]));
+            out[2] = BYTE(qRed(in[x]));
+        }
+    }
+    auto copy = Entry<PFN_DrvCopyBits>(p.driver, INDEX_DrvCopyBits);
+    SURFOBJ src{};
+    src.sizlBitmap = SIZEL{w, h};
+    src.lDelta = stride;
+    src.iBitmapFormat = BMF_24BPP;
+    src.iType = STYPE_BITMAP;
+    src.fjBitmap = BMF_TOPDOWN;
+    src.cjBits = ULONG(bgr.size());
+    src.pvBits = bgr.data();
+    POINTL origin{0, 0};
+    for (LONG at = 0; at < (p.landscape ? w : h); at += kBandRows) {
+        LONG end = std::min<LONG>(at + kBandRows, p.landscape ? w : h);
+        RECTL rect = p.landscape ? RECTL{at, 0, end, h} : RECTL{0, at, w, end};
+        if (p.landscape) {
+            src.pvScan0 = bgr.data() + size_t(at) * 3;
+            src.sizlBitmap = SIZEL{end - at, h};
+        } else {
+            src.pvScan0 = bgr.data();
+        }
+        if (!copy(p.Surface(), &src, nullptr, nullptr, &rect, &origin)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+QImage* PrinterTarget(HDC dc) { return dc->printer && dc->printer->inPage ? &dc->printer->page : nullptr; }
+
+int PrinterStartDoc(HDC dc, const DOCINFOW* doc) {
+    PrinterDevice& p = *dc->printer;
+    if (p.inDoc) return -1;
+    std::u16string name = doc && doc->lpszDocName ? doc->lpszDocName : u"";
+    static DWORD jobs = 0;
+    if (!Entry<PFN_DrvStartDoc>(p.driver, INDEX_DrvStartDoc)(p.Surface(), name.data(), ++jobs)) return -1;
+    p.inDoc = true;
+    return int(jobs);
+}
+
+int PrinterStartPage(HDC dc) {
+    PrinterDevice& p = *dc->printer;
+    if (!p.inDoc || p.inPage) return -1;
+    p.page.fill(Qt::white);
+    if (!Entry<PFN_DrvStartPage>(p.driver, INDEX_DrvStartPage)(p.Surface())) return -1;
+    p.inPage = true;
+    return 1;
+}
+
+int PrinterEndPage(HDC dc) {
+    PrinterDevice& p = *dc->printer;
+    if (!p.inPage) return -1;
+    p.inPage = false;
+    return DeliverPage(p) ? 1 : -1;
+}
+
+int PrinterEndDoc(HDC dc) {
+    PrinterDevice& p = *dc->printer;
+    if (!p.inDoc) return -1;
+    if (p.inPage) PrinterEndPage(dc);
+    p.inDoc = false;
+    return Entry<PFN_DrvEndDoc>(p.driver, INDEX_DrvEndDoc)(p.Surface(), 0) ? 1 : -1;
+}
+
+void PrinterDelete(HDC dc) {
+    PrinterDevice& p = *dc->printer;
+    if (p.inDoc) PrinterEndDoc(dc);
+    Entry<PFN_DrvDisableSurface>(p.driver, INDEX_DrvDisableSurface)(p.device);
+    Entry<PFN_DrvDisablePDEV>(p.driver, INDEX_DrvDisablePDEV)(p.device);
+    ReleaseDriver(p.driver);
+    delete dc->printer;
+    dc->printer = nullptr;
+}
+
+int PrinterCaps(HDC dc, int index) {
+    const GDIINFO& g = dc->printer->gdiInfo;
+    switch (index) {
+        case TECHNOLOGY: return int(g.ulTechnology);
+        case HORZSIZE: return int(g.ulHorzSize);
+        case VERTSIZE: return int(g.ulVertSize);
+        case HORZRES: return dc->printer->page.width();
+        case VERTRES: return dc->printer->page.height();
+        case BITSPIXEL: return int(g.cBitsPixel);
+        case PLANES: return 1;
+        case NUMCOLORS: return -1;
+        case LOGPIXELSX: return int(g.ulLogPixelsX);
+        case LOGPIXELSY: return int(g.ulLogPixelsY);
+        case PHYSICALWIDTH: return int(g.szlPhysSize.cx);
+        case PHYSICALHEIGHT: return int(g.szlPhysSize.cy);
+        case PHYSICALOFFSETX: return int(g.ptlPhysOffset.x);
+        case PHYSICALOFFSETY: return int(g.ptlPhysOffset.y);
+        default: return 0;
+    }
+}
+
+}  // namespace gdi
+
+namespace {
+std::mutex dialogLock;
+PrintDialogHandler dialogHandler;
+}  // namespace
+
+PrintDialogHandler SetPrintDialogHandler(PrintDialogHandler handler) {
+    std::lock_guard g(dialogLock);
+    return std::exchange(dialogHandler, std::move(handler));
+}
+
+HDC CreateDCW(LPCWSTR driver, LPCWSTR device, LPCWSTR port, const DEVMODEW* devmode) {
+    std::u16string printer = device && *device ? device : gdi::DefaultPrinter();
+    std::u16string driverFile, printerPort;
+    if (printer.empty() || !gdi::PrinterValues(printer, driverFile, printerPort)) {
+        if (!driver || !*driver) {
+            SetLastError(ERROR_INVALID_PRINTER_NAME);
+            return nullptr;
+        }
+    }
+    if (driver && *driver) driverFile = driver;
+    if (port && *port) printerPort = port;
+    return gdi::EnableDevice(driverFile, printer, printerPort, devmode);
+}
+
+BOOL PrintDlgW(PRINTDLGW* dialog) {
+    if (!dialog || dialog->cbStruct == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    dialog->hdc = nullptr;
+    PrintDialogChoice choice{gdi::DefaultPrinter(), {}};
+    if (!(dialog->dwFlags & PD_RETURNDEFAULT)) {
+        PrintDialogHandler handler;
+        {
+            std::lock_guard g(dialogLock);
+            handler = dialogHandler;
+        }
+        if (handler && !handler(choice)) return FALSE;
+    }
+    if (choice.printer.empty()) {
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return FALSE;
+    }
+    dialog->hdc = CreateDCW(nullptr, choice.printer.c_str(), choice.port.empty() ? nullptr : choice.port.c_str(), nullptr);
+    return dialog->hdc != nullptr;
+}
+
+int StartDocW(HDC dc, const DOCINFOW* doc) {
+    if (!gdi::IsLiveDc(dc) || dc->kind != HDC__::Kind::Printer) return -1;
+    gdi::Record("StartDocW", doc && doc->lpszDocName ? doc->lpszDocName : u"", RECT{});
+    return gdi::PrinterStartDoc(dc, doc);
+}
+
+int StartPage(HDC dc) {
+    if (!gdi::IsLiveDc(dc) || dc->kind != HDC__::Kind::Printer) return -1;
+    gdi::Record("StartPage", {}, RECT{});
+    return gdi::PrinterStartPage(dc);
+}
+
+int EndPage(HDC dc) {
+    if (!gdi::IsLiveDc(dc) || dc->kind != HDC__::Kind::Printer) return -1;
+    gdi::Record("EndPage", {}, RECT{});
+    return gdi::PrinterEndPage(dc);
+}
+
+int EndDoc(HDC dc) {
+    if (!gdi::IsLiveDc(dc) || dc->kind != HDC__::Kind::Printer) return -1;
+    gdi::Record("EndDoc", {}, RECT{});
+    return gdi::PrinterEndDoc(dc);
+}
+
+int AbortDoc(HDC dc) {
+    if (!gdi::IsLiveDc(dc) || dc->kind != HDC__::Kind::Printer || !dc->printer->inDoc) return -1;
+    gdi::Record("AbortDoc", {}, RECT{});
+    dc->printer->inPage = false;
+    dc->printer->inDoc = false;
+    return 1;
+}
+
+int GetDeviceCaps(HDC dc, int index) {
+    if (!gdi::IsLiveDc(dc)) return 0;
+    if (dc->kind == HDC__::Kind::Printer) return gdi::PrinterCaps(dc, index);
+    QImage* t = gdi::Target(dc);
+    switch (index) {
+        case HORZRES: return t ? t->width() : 1;
+        case VERTRES: return t ? t->height() : 1;
+        case BITSPIXEL: return 24;
+        case PLANES: return 1;
+        case LOGPIXELSX: case LOGPIXELSY: return 96;
+        case TECHNOLOGY: return int(DT_RASDISPLAY);
+        default: return 0;
+    }
+}
+
+}  // namespace wce
