@@ -12,14 +12,8 @@ namespace qx470 {
 constexpr int kOutputBufferSize = 1024;
 constexpr int kDarknessFull = 8192;
 constexpr int kDotThreshold = 4096;
-constexpr int kLzwDictionarySize = 4096;
 
-struct LzwEntry {
-    std::uint16_t firstChild;   // 0xFFFF: none
-    std::uint16_t nextSibling;  // 0xFFFF: none
-    std::uint16_t prefix;
-    std::uint8_t lastByte;
-};
+struct LzwDictionary;  // lzw.h
 
 struct PrinterJob {
     // Port and output buffer.
@@ -47,7 +41,6 @@ struct PrinterJob {
     wce::BYTE* landscapeLine = nullptr;  // pageWidth * 3 bytes: turned or widened scan line
     std::int16_t* blackValues = nullptr;
     std::int16_t* blackError = nullptr;
-    std::int16_t* nextError = nullptr;  // pageWidth + 2, guard element at each end
     wce::BYTE* blackBits = nullptr;
     wce::BYTE* colourBits = nullptr;
     std::int16_t* greyTone = nullptr;  // 256 entries
@@ -68,14 +61,15 @@ struct PrinterJob {
     int blueHueFactor = 0;
     int greenHueFactor = 0;
 
-    // CPCL band buffers, grown to the largest band seen; owned.
+    // CPCL band buffers, grown to the largest band seen; owned, freed by
+    // FreeCpclBuffers (cpcl.h).
     wce::BYTE* stagingBand = nullptr;
     wce::BYTE* rotatedBand = nullptr;
     std::size_t bandCapacity = 0;
     wce::BYTE* compressedBand = nullptr;
     std::size_t compressedCapacity = 0;
     wce::BYTE lengthField[4] = {};
-    LzwEntry* lzwDictionary = nullptr;  // kLzwDictionarySize entries
+    LzwDictionary* lzwDictionary = nullptr;  // allocated with the first ZCG band
 };
 
 // The one job record of the driver.

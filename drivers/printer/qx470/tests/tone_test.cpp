@@ -1,0 +1,287 @@
+#include "tone.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <vector>
+
+#include "page_test_support.h"
+#include "wce/base.h"
+
+namespace qx470 {
+namespace {
+
+using pagetest::Dot;
+using pagetest::OwnedJob;
+using pagetest::PageOptions;
+using pagetest::SetUpPage;
+
+std::vector<wce::BYTE> UniformLine(int width, wce::BYTE b, wce::BYTE g, wce::BYTE r) {
+    std::vector<wce::BYTE> line(static_cast<std::size_t>(width) * 3);
+    for (int x = 0; x < width; ++x) {
+        line[x * 3] = b, line[x * 3 + 1] = g, line[x * 3 + 2] = r;
+    }
+    return line;
+}
+
+int ColourTone(int i) {
+    return static_cast<int>(8192.0 / std::pow(255.0, 1.3) * std::pow(i, 1.3) + 0.5);
+}
+
+TEST(ToneTables, SampleEntriesAndEnds) {
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.colour = true}), 1);
+    const PrinterJob& job = o.job;
+    EXPECT_EQ(job.greyTone[0], 0);
+    EXPECT_EQ(job.greyTone[1], 0);
+    EXPECT_EQ(job.greyTone[16], 170);
+    EXPECT_EQ(job.greyTone[64], 1183);
+    EXPECT_EQ(job.greyTone[128], 3121);
+    EXPECT_EQ(job.greyTone[192], 5506);
+    EXPECT_EQ(job.greyTone[254], 8147);
+    EXPECT_EQ(job.greyTone[255], 8192);
+    EXPECT_EQ(job.colourTone[0], 0);
+    EXPECT_EQ(job.colourTone[1], 6);
+    EXPECT_EQ(job.colourTone[128], 3344);
+    EXPECT_EQ(job.colourTone[254], 8150);
+    EXPECT_EQ(job.colourTone[255], 8192);
+    EXPECT_EQ(job.lightness[0], 0);
+    EXPECT_EQ(job.lightness[64], 14);
+    EXPECT_EQ(job.lightness[128], 60);
+    EXPECT_EQ(job.lightness[192], 141);
+    EXPECT_EQ(job.lightness[255], 255);
+    for (int i = 1; i < 256; ++i) EXPECT_GE(job.greyTone[i], job.greyTone[i - 1]) << i;
+    EXPECT_EQ(job.blackLevel, 10649);
+    EXPECT_EQ(job.cyanLevel, 9011);
+    EXPECT_EQ(job.magentaLevel, 9830);
+    EXPECT_EQ(job.yellowLevel, 9011);
+}
+
+TEST(ConvertRow, WhiteRowPrintsNothingAndPassesErrorOn) {
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.width = 64, .rows = 4}), 1);
+    for (int x = 0; x < 64; ++x) o.job.blackError[x] = 3000;
+    wce::srand(5);
+    const int firstRandom = wce::rand();
+    wce::srand(5);
+    const auto line = UniformLine(64, 255, 255, 255);
+    ASSERT_EQ(ConvertRow(o.job, line.data()), 1);
+    for (int i = 0; i < o.job.bytesPerRow; ++i) EXPECT_EQ(o.job.pageImage[i], 0) << i;
+    // The error travels on, less what falls off the row's ends.
+    const int after = std::accumulate(o.job.blackError, o.job.blackError + 64, 0);
+    EXPECT_GT(after, 64 * 3000 - 2 * 3000);
+    EXPECT_LE(after, 64 * 3000);
+    EXPECT_EQ(wce::rand(), firstRandom);
+    EXPECT_EQ(o.job.nextRow, 1);
+    EXPECT_EQ(o.job.rowParity, 1);
+}
+
+TEST(ConvertRow, BlackRowPrintsEveryDotWithoutRandomNumbers) {
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.width = 64, .rows = 4}), 1);
+    wce::srand(9);
+    const int firstRandom = wce::rand();
+    wce::srand(9);
+    const auto line = UniformLine(64, 0, 0, 0);
+    ASSERT_EQ(ConvertRow(o.job, line.data()), 1);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(o.job.pageImage[i], 0xFF) << i;
+    EXPECT_EQ(wce::rand(), firstRandom);
+    // With no incoming error a black dot passes none on.
+    for (int x = 0; x < 64; ++x) EXPECT_EQ(o.job.blackError[x], 0) << x;
+}
+
+// Where one grey dot's error ends up shows the direction of the scan.
+TEST(ConvertRow, ConsecutiveRowsScanInOppositeDirections) {
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.width = 64, .rows = 4}), 1);
+    auto line = UniformLine(64, 255, 255, 255);
+    line[30 * 3] = line[30 * 3 + 1] = line[30 * 3 + 2] = 128;
+    for (int row = 0; row < 2; ++row) {
+        std::fill(o.job.blackError, o.job.blackError + 64, 0);
+        ASSERT_EQ(ConvertRow(o.job, line.data()), 1);
+        const int left = std::accumulate(o.job.blackError, o.job.blackError + 29, 0);
+        const int right = std::accumulate(o.job.blackError + 32, o.job.blackError + 64, 0);
+        if (row == 0) {
+            EXPECT_EQ(left, 0);
+            EXPECT_NE(right, 0);
+        } else {
+            EXPECT_NE(left, 0);
+            EXPECT_EQ(right, 0);
+        }
+    }
+}
+
+// The diffusion written out plainly, dot by dot, with the next row in its own buffer
+// with guard elements. Rows draw their random numbers from a generator seeded from two
+// wce::rand() values when they have a grey dot.
+struct PlainDiffusion {
+    int width;
+    std::vector<std::int16_t> error;
+
+    std::vector<wce::BYTE> Row(std::vector<std::int16_t> v, const wce::BYTE* mask, int level,
+                               int parity) {
+        std::vector<wce::BYTE> bits((width + 7) / 8);
+        std::vector<std::int16_t> next(width + 2);
+        auto masked = [&](int x) { return mask && (mask[x / 8] & (0x80 >> (x % 8))); };
+        std::uint32_t state = 0;
+        for (int x = 0; x < width; ++x) {
+            if (v[x] != 0 && v[x] != 8192 && !masked(x)) {
+                state = static_cast<std::uint32_t>(wce::rand()) << 15 | wce::rand();
+                break;
+            }
+        }
+        const int step = parity % 2 == 0 ? 1 : -1;
+        int c = 0, p = 0;
+        for (int i = 0; i < width; ++i) {
+            const int x = step > 0 ? i : width - 1 - i;
+            int e;
+            if (v[x] == 0 || masked(x)) {
+                e = error[x] + v[x] + c;
+            } else if (v[x] == 8192) {
+                bits[x / 8] |= 0x80 >> (x % 8);
+                e = error[x] + c;
+            } else {
+                state = state * 214013u + 2531011u;
+                const int r = (state >> 16) & 0x7FFF;
+                int d = (v[x] - 4096) * r / 32767;
+                if ((d > 0 && p > 0) || (d < 0 && p < 0)) d = -d;
+                p = d;
+                v[x] = static_cast<std::int16_t>(error[x] + v[x] + c);
+                e = v[x];
+                if (e + d > 4096) {
+                    bits[x / 8] |= 0x80 >> (x % 8);
+                    e = v[x] - level;
+                }
+            }
+            next[x + 1 + step] += e / 16;
+            next[x + 1] += 5 * e / 16;
+            next[x + 1 - step] += 3 * e / 16;
+            c = e - 5 * e / 16 - 3 * e / 16 - e / 16;
+        }
+        std::copy(next.begin() + 1, next.end() - 1, error.begin());
+        return bits;
+    }
+};
+
+// Rows of every kind of dot, masks, and errors near the 16-bit limits.
+TEST(DiffuseRow, MatchesThePlainDiffusion) {
+    const int width = 77;
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.width = width, .rows = 64}), 1);
+    PlainDiffusion plain{width, std::vector<std::int16_t>(width)};
+    std::vector<std::int16_t> error(width);
+    unsigned seed = 99;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+    for (int row = 0; row < 64; ++row) {
+        std::vector<std::int16_t> values(width);
+        std::vector<wce::BYTE> mask((width + 7) / 8);
+        for (int x = 0; x < width; ++x) {
+            const unsigned kind = next() % 4;
+            values[x] = static_cast<std::int16_t>(kind == 0 ? 0 : kind == 1 ? 8192 : next() % 8193);
+        }
+        for (auto& m : mask) m = static_cast<wce::BYTE>(next());
+        if (row % 16 == 8) {
+            for (int x = 0; x < width; ++x) {
+                plain.error[x] = error[x] = static_cast<std::int16_t>(x % 2 ? 32000 : -32000);
+            }
+        }
+        const bool useMask = row % 3 == 1;
+        o.job.rowParity = row;
+        o.job.nextRow = row;
+        wce::srand(static_cast<unsigned>(row));
+        const auto expected = plain.Row(values, useMask ? mask.data() : nullptr, 9830, row);
+        wce::srand(static_cast<unsigned>(row));
+        ASSERT_EQ(DiffuseRow(o.job, values.data(), error.data(), o.job.blackBits,
+                             useMask ? mask.data() : nullptr, 9830),
+                  1);
+        ASSERT_EQ(std::vector<wce::BYTE>(PageRow(o.job, row), PageRow(o.job, row) + 10), expected)
+            << "row " << row;
+        ASSERT_EQ(error, plain.error) << "row " << row;
+    }
+}
+
+// A darkness of exactly the threshold has no perturbation; one more unit of error
+// decides the dot.
+TEST(DiffuseRow, ThresholdIsStrictlyAbove4096) {
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.width = 8, .rows = 2}), 1);
+    std::int16_t values[8] = {4096};
+    std::int16_t error[8] = {};
+    ASSERT_EQ(DiffuseRow(o.job, values, error, o.job.blackBits, nullptr, kBlackLevel), 1);
+    EXPECT_EQ(o.job.pageImage[0], 0);
+
+    std::int16_t values2[8] = {4096};
+    std::int16_t error2[8] = {1};
+    ASSERT_EQ(DiffuseRow(o.job, values2, error2, o.job.blackBits, nullptr, kBlackLevel), 1);
+    EXPECT_EQ(o.job.pageImage[0], 0x80);
+}
+
+TEST(SeparateColour, GreyWithAndWithoutBlack) {
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.colour = true}), 1);
+    DotSeparation s = SeparateColour(o.job, 128, 128, 128);
+    EXPECT_EQ(s.black, o.job.greyTone[127]);
+    EXPECT_EQ(s.cyan + s.magenta + s.yellow, 0);
+    o.job.noBlackInk = 1;
+    s = SeparateColour(o.job, 128, 128, 128);
+    // Lightness 255 - 59 = 196 in every plane.
+    EXPECT_EQ(s.black, 0);
+    EXPECT_EQ(s.cyan, ColourTone(59));
+    EXPECT_EQ(s.magenta, ColourTone(59));
+    EXPECT_EQ(s.yellow, ColourTone(59));
+}
+
+TEST(SeparateColour, BlueAndGreenHuesAreCorrected) {
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.colour = true}), 1);
+    o.job.noBlackInk = 1;
+    // Blue 200, green 100, red 50: hue 939 becomes 877, giving red 61, green 166, blue 245.
+    DotSeparation s = SeparateColour(o.job, 200, 100, 50);
+    EXPECT_EQ(s.cyan, ColourTone(194));
+    EXPECT_EQ(s.magenta, ColourTone(89));
+    EXPECT_EQ(s.yellow, ColourTone(10));
+    // Green 200 leads: hue 377 becomes 364, giving red 157, green 245, blue 37.
+    s = SeparateColour(o.job, 30, 200, 120);
+    EXPECT_EQ(s.cyan, ColourTone(98));
+    EXPECT_EQ(s.magenta, ColourTone(10));
+    EXPECT_EQ(s.yellow, ColourTone(218));
+    // With a black channel the common part moves into black.
+    o.job.noBlackInk = 0;
+    s = SeparateColour(o.job, 30, 200, 120);
+    EXPECT_EQ(s.black, ColourTone(10));
+    EXPECT_EQ(s.cyan, ColourTone(98) - ColourTone(10));
+    EXPECT_EQ(s.magenta, 0);
+    EXPECT_EQ(s.yellow, ColourTone(218) - ColourTone(10));
+}
+
+// Red prints through magenta and yellow, cyan through the cyan plane alone: the page
+// row must carry every plane's dots.
+TEST(ConvertRow, ColourRowHoldsEveryPlanesDots) {
+    for (int noBlack = 0; noBlack < 2; ++noBlack) {
+        OwnedJob o;
+        ASSERT_EQ(SetUpPage(o.job, {.width = 48, .rows = 2, .colour = true}), 1);
+        o.job.noBlackInk = noBlack;
+        auto line = UniformLine(48, 255, 255, 0);                        // cyan
+        for (int x = 0; x < 16; ++x) line[x * 3] = line[x * 3 + 1] = 0;  // red
+        for (int x = 16; x < 24; ++x) line[x * 3 + 2] = 0;               // black
+        ASSERT_EQ(ConvertRow(o.job, line.data()), 1);
+        for (int x = 0; x < 48; ++x) EXPECT_TRUE(Dot(o.job, 0, x)) << noBlack << " " << x;
+    }
+}
+
+TEST(ConvertRow, FailsWithoutPageAndDropsRowsBeyondIt) {
+    PrinterJob bare;
+    const auto line = UniformLine(8, 0, 0, 0);
+    EXPECT_EQ(ConvertRow(bare, line.data()), 0);
+
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.width = 8, .rows = 2}), 1);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(ConvertRow(o.job, line.data()), 1);
+    EXPECT_EQ(o.job.nextRow, 2);
+    EXPECT_EQ(ConvertRow(o.job, nullptr), 0);
+}
+
+}  // namespace
+}  // namespace qx470

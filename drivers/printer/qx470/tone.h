@@ -1,0 +1,49 @@
+// Tone conversion of 24-bit scan lines (blue, green, red) into rows of the page image,
+// with serpentine error diffusion and a randomly perturbed threshold.
+#pragma once
+
+#include <cstdint>
+
+#include "printer_job.h"
+
+namespace qx470 {
+
+constexpr int kBlackLevel = 10649;
+constexpr int kCyanLevel = 9011;
+constexpr int kMagentaLevel = 9830;
+constexpr int kYellowLevel = 9011;
+constexpr int kBlueHueFactor = 163;
+constexpr int kGreenHueFactor = 229;
+
+// How DiffuseRow puts its bits into the page row: the first plane of a row replaces
+// what the previous page left there, later planes add their dots to it.
+enum class RowMerge { kReplace, kUnion };
+
+// Darkness of one pixel in each plane (0..8192).
+struct DotSeparation {
+    int black;
+    int cyan;
+    int magenta;
+    int yellow;
+};
+
+// Colour-mode separation of one pixel; black stays 0 when the printer has no black.
+DotSeparation SeparateColour(const PrinterJob& job, int blue, int green, int red);
+
+// Fills the tone tables the job has allocated (the grey table always, the colour and
+// lightness tables in colour mode) and sets the diffusion constants.
+void BuildToneTables(PrinterJob& job);
+
+// Converts one scan line of job.pageWidth pixels into the page row job.nextRow and
+// advances the row counters. A row beyond the page's capacity is dropped (returns 1).
+// Returns 0 when the page is not set up.
+int ConvertRow(PrinterJob& job, const wce::BYTE* scanLine);
+
+// Diffuses one plane into the page row job.nextRow: values (darkness 0..8192), error
+// carried in from the previous row (replaced by the error for the next row), bits (the
+// plane's dots), mask (dots to leave white, or null) and the level a printed dot takes
+// away. Scans left to right on even rows (job.rowParity), else right to left.
+int DiffuseRow(PrinterJob& job, const std::int16_t* values, std::int16_t* error, wce::BYTE* bits,
+               const wce::BYTE* mask, int level, RowMerge merge = RowMerge::kReplace);
+
+}  // namespace qx470
