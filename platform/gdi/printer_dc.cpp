@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "gdi_internal.h"
 #include "wce/registry.h"
@@ -63,9 +64,16 @@ struct EngineSurface {
     DHSURF driverSurface = nullptr;
 };
 
+std::mutex surfacesLock;
+std::set<EngineSurface*> liveSurfaces;
+
 HSURF EngCreateDeviceSurface(DHSURF driverSurface, SIZEL size, ULONG format) {
     if (size.cx <= 0 || size.cy <= 0 || size.cx > 32767 || size.cy > 65535) return nullptr;
     auto* s = new EngineSurface;
+    {
+        std::lock_guard g(surfacesLock);
+        liveSurfaces.insert(s);
+    }
     s->driverSurface = driverSurface;
     s->surface.dhsurf = driverSurface;
     s->surface.sizlBitmap = size;
@@ -76,7 +84,12 @@ HSURF EngCreateDeviceSurface(DHSURF driverSurface, SIZEL size, ULONG format) {
 }
 
 BOOL EngDeleteSurface(HSURF surface) {
-    delete reinterpret_cast<EngineSurface*>(surface);
+    auto* s = reinterpret_cast<EngineSurface*>(surface);
+    {
+        std::lock_guard g(surfacesLock);
+        if (!liveSurfaces.erase(s)) return FALSE;
+    }
+    delete s;
     return TRUE;
 }
 
@@ -339,6 +352,7 @@ void PrinterDelete(HDC dc) {
     if (p.inDoc) PrinterEndDoc(dc);
     Entry<PFN_DrvDisableSurface>(p.driver, INDEX_DrvDisableSurface)(p.device);
     Entry<PFN_DrvDisablePDEV>(p.driver, INDEX_DrvDisablePDEV)(p.device);
+    EngDeleteSurface(p.surface);  // a surface the driver left behind goes with its device
     ReleaseDriver(p.driver);
     delete dc->printer;
     dc->printer = nullptr;

@@ -20,4 +20,11 @@ void PortClose(int kind);
 // Returns a Win32 error code; kind 1 is the printer's description, kind 2 its capability flags.
 wce::DWORD PortQuery(int kind, wce::DWORD infoKind, void* buffer, wce::DWORD* size);
 
+// PortQuery kinds.
+constexpr wce::DWORD PortInfoDescription = 1;
+constexpr wce::DWORD PortInfoCapabilities = 2;
+// Capability flags.
+constexpr wce::DWORD PortCapabilityBlack = 1;
+constexpr wce::DWORD PortCapabilityColour = 2;
+
 }  // namespace qx470

@@ -1,0 +1,233 @@
+// Port selection and dispatch: the port name decides the transport; PortWrite and
+// PortClose hand over to it.
+#include <algorithm>
+#include <new>
+#include <string_view>
+
+#include "port_internal.h"
+#include "wce/io.h"
+#include "wce/registry.h"
+#include "wce/text.h"
+
+namespace qx470 {
+
+using namespace wce;
+
+namespace {
+
+constexpr WCHAR kSettingsKey[] = u"PrintSettings";
+constexpr WCHAR kTimeoutValue[] = u"TimeOut";
+constexpr WCHAR kPortsKey[] = u"Printers\\Ports";
+constexpr WCHAR kDefaultPortValue[] = u"DefaultPrintPort";
+constexpr WCHAR kFallbackPort[] = u"LPT1:";
+constexpr DWORD kDefaultSerialRate = 19200;
+constexpr size_t kMinNameUnits = 6;  // room for LPTn: and its terminator
+
+// The rate texts, tried in this order against the name from its seventh character.
+constexpr struct {
+    std::u16string_view text;
+    DWORD rate;
+} kRates[] = {
+    {u"110", 110},       {u"300", 300},       {u"600", 600},       {u"1200", 1200},
+    {u"2400", 2400},     {u"4800", 4800},     {u"9600", 9600},     {u"14400", 14400},
+    {u"19200", 19200},   {u"38400", 38400},   {u"56000", 56000},   {u"57600", 57600},
+    {u"115200", 115200}, {u"128000", 128000}, {u"256000", 256000},
+};
+
+std::unique_ptr<WCHAR[]> AllocateUnits(size_t units) {
+    return std::unique_ptr<WCHAR[]>(new (std::nothrow) WCHAR[units]());
+}
+
+// Seconds; a value of another type or size counts as missing.
+DWORD ReadTimeoutSeconds() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
+        return kDefaultTimeoutSeconds;
+    }
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    LONG result = RegQueryValueExW(key, kTimeoutValue, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    bool valid = result == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value;
+    return valid ? value : kDefaultTimeoutSeconds;
+}
+
+std::unique_ptr<WCHAR[]> CopyGivenName(LPCWSTR name) {
+    size_t length = WideLength(name);
+    std::unique_ptr<WCHAR[]> copy = AllocateUnits(std::max(length + 1, kMinNameUnits));
+    if (copy) std::copy(name, name + length, copy.get());
+    return copy;
+}
+
+std::unique_ptr<WCHAR[]> ReadDefaultPortName() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    std::unique_ptr<WCHAR[]> name;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, kDefaultPortValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+        type == REG_SZ) {
+        // Two spare bytes keep a value stored without its terminator terminated.
+        DWORD bytes = std::max<DWORD>(size + 2, kMinNameUnits * 2);
+        name = AllocateUnits((bytes + 1) / 2);
+        if (name &&
+            RegQueryValueExW(key, kDefaultPortValue, nullptr, &type,
+                             reinterpret_cast<BYTE*>(name.get()), &bytes) != ERROR_SUCCESS) {
+            name.reset();
+        }
+    }
+    RegCloseKey(key);
+    return name;
+}
+
+bool StartsWithNoCase(LPCWSTR name, std::u16string_view prefix) {
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (name[i] == u'\0') return false;
+        char16_t c = name[i];
+        if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int KindOfName(LPCWSTR name) {
+    if (StartsWithNoCase(name, u"IRDA")) return PortKindInfrared;
+    if (StartsWithNoCase(name, u"LPT")) return PortKindParallel;
+    if (StartsWithNoCase(name, u"COM")) return PortKindSerial;
+    return PortKindNetwork;
+}
+
+// The rate text starts at the seventh character; the sixth is a separator of any kind.
+DWORD SerialRateOfName(LPCWSTR name) {
+    std::u16string_view text(name);
+    if (text.size() < 7) return kDefaultSerialRate;
+    text.remove_prefix(6);
+    for (const auto& entry : kRates) {
+        if (WideEqualsNoCase(text, entry.text)) return entry.rate;
+    }
+    return kDefaultSerialRate;
+}
+
+namespace {
+
+// Only one-digit port numbers can be named: whatever follows the fourth character goes.
+void CutToDeviceName(WCHAR* name) {
+    name[4] = u':';
+    name[5] = u'\0';
+}
+
+bool OpenTransport(PortState& state, int kind, DWORD rate, DWORD timeoutSeconds) {
+    switch (kind) {
+        case PortKindInfrared:
+            return InfraredOpen(state, timeoutSeconds);
+        case PortKindSerial:
+            return SerialOpen(state, rate, timeoutSeconds);
+        case PortKindParallel:
+            return ParallelOpen(state);
+        default:
+            return NetworkOpen(state);
+    }
+}
+
+}  // namespace
+
+PortState& Port() {
+    static PortState state;
+    return state;
+}
+
+int PortOpen(LPCWSTR portName) {
+    PortState& state = Port();
+    state.portName.reset();
+    state.printerName.reset();
+    DWORD timeoutSeconds = ReadTimeoutSeconds();
+    if (portName) state.portName = CopyGivenName(portName);
+    if (!state.portName) state.portName = ReadDefaultPortName();
+    if (!state.portName) {
+        state.portName = AllocateUnits(kMinNameUnits);
+        if (!state.portName) {
+            SetLastError(ERROR_OUTOFMEMORY);
+            return PortKindNone;
+        }
+        std::copy(std::begin(kFallbackPort), std::end(kFallbackPort), state.portName.get());
+    }
+    WCHAR* name = state.portName.get();
+    int kind = KindOfName(name);
+    DWORD rate = kind == PortKindSerial ? SerialRateOfName(name) : 0;
+    if (kind == PortKindSerial || kind == PortKindParallel) CutToDeviceName(name);
+    if (!OpenTransport(state, kind, rate, timeoutSeconds)) {
+        SetLastError(ERROR_UNKNOWN_PORT);
+        state.portName.reset();
+        return PortKindNone;
+    }
+    if (!state.printerName) state.printerName = AllocateUnits(1);
+    return kind;
+}
+
+int PortWrite(int kind, const BYTE* bytes, DWORD count) {
+    PortState& state = Port();
+    if (kind == PortKindNone) {
+        SetLastError(ERROR_UNKNOWN_PORT);
+        return 0;
+    }
+    if (!HasTransport(state)) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return 0;
+    }
+    if (!bytes) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    switch (kind) {
+        case PortKindInfrared: {
+            int sent = InfraredSend(state, bytes, count);
+            if (!sent) state.handle = INVALID_HANDLE_VALUE;
+            return sent;
+        }
+        case PortKindSerial:
+        case PortKindParallel:
+            if (count == 0) return 1;
+            return DeviceSend(state, kind, bytes, count);
+        case PortKindNetwork:
+            return NetworkSend(state, bytes, count);
+        default:
+            SetLastError(ERROR_UNKNOWN_PORT);
+            return 0;
+    }
+}
+
+void PortClose(int kind) {
+    PortState& state = Port();
+    switch (kind) {
+        case PortKindInfrared:
+            if (HasTransport(state)) {
+                InfraredClose(state);
+                state.handle = INVALID_HANDLE_VALUE;
+            }
+            break;
+        case PortKindSerial:
+        case PortKindParallel:
+            if (HasTransport(state)) {
+                CloseHandle(state.handle);
+                state.handle = INVALID_HANDLE_VALUE;
+            }
+            break;
+        case PortKindNetwork:
+            state.handle = INVALID_HANDLE_VALUE;
+            NetworkClose(state);
+            break;
+        default:
+            break;
+    }
+    state.portName.reset();
+    state.printerName.reset();
+}
+
+}  // namespace qx470
