@@ -207,7 +207,8 @@ TEST_F(EngineTest, BitmapFilesLoadAndBlitAtTheirSize) {
     DOCINFOW doc{20, u"Doc", nullptr, nullptr, 0};
     StartDocW(dc, &doc);
     StartPage(dc);
-    HDC mem = CreateCompatibleDC(GetDC(nullptr));
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
     SelectObject(mem, bmp);
     EnableGdiJournal(true);
     EXPECT_TRUE(StretchBlt(dc, 0, 27, 20, 10, mem, 0, 0, 20, 10, SRCCOPY));
@@ -222,6 +223,9 @@ TEST_F(EngineTest, BitmapFilesLoadAndBlitAtTheirSize) {
     EXPECT_EQ(Pixel(37, 0), (std::array<int, 3>{255, 255, 255}));
     EndDoc(dc);
     DeleteDC(dc);
+    DeleteDC(mem);
+    EXPECT_TRUE(DeleteObject(bmp));
+    ReleaseDC(nullptr, screen);
 }
 
 TEST_F(EngineTest, FailedDeviceCreationReleasesTheDriver) {
