@@ -6,7 +6,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps test build-test bench fuzz clean
+.PHONY: deps demo test build-test bench fuzz clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -16,6 +16,12 @@ deps:
 	  echo "installing:$$missing"; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
+
+# Prints a sample receipt and a sample label through the driver into the emulator.
+demo: deps
+	cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_TESTS=OFF
+	cmake --build build/demo -j $(JOBS) --target qx-print qx-emulator QX470
+	tools/demo/demo.sh
 
 build/test/build.ninja: CMakeLists.txt
 	cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQX_SANITIZE=ON
@@ -29,7 +35,7 @@ test: build-test
 bench: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_BENCH=ON
 	cmake --build build/release -j $(JOBS)
-	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" --benchmark_min_time=0.5; done
+	@for b in build/release/bin/bench_*; do [ -x "$$b" ] && "$$b" --benchmark_min_time=0.5; done
 
 # libFuzzer targets need clang; they are not part of the test run.
 fuzz: deps

@@ -73,4 +73,6 @@ BOOL FreeLibrary(HMODULE module) {
     return TRUE;
 }
 
+BOOL DisableThreadLibraryCalls(HMODULE module) { return module ? TRUE : FALSE; }
+
 }  // namespace wce

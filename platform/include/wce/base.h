@@ -62,5 +62,7 @@ using FARPROC = void (*)();
 HMODULE LoadLibraryW(LPCWSTR fileName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
+// Accepted and ignored: there are no per-thread library notifications here.
+BOOL DisableThreadLibraryCalls(HMODULE module);
 
 }  // namespace wce

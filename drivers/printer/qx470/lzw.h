@@ -1,0 +1,71 @@
+// The 12-bit LZW coder of the ZCG graphics command, with its zero-run codes. Every
+// band is coded on its own from an empty dictionary; the code stream is fixed by what
+// the printer's decoder expects, the dictionary structure is ours.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "protocol/commands.h"
+#include "wce/types.h"
+
+namespace qx470 {
+
+// Bit accumulator and dictionary counter of one coding run. The driver passes a
+// zeroed state; LzwCompress starts from scratch and leaves the final values here.
+struct LzwState {
+    std::uint32_t nextCode = 0;
+    wce::BYTE savedByte = 0;
+    std::uint32_t bitWord = 0;
+    std::uint32_t bitCount = 0;
+};
+
+// Strings 512 to 4095 as (prefix code, byte) -> code, in an open-addressed table kept
+// under a quarter full so probes stay short. LzwCompress clears it itself, slot by
+// slot, so a reset costs the entries it drops rather than the whole table.
+struct LzwDictionary {
+    static constexpr int kSlotBits = 14;
+    static constexpr std::uint32_t kSlots = 1u << kSlotBits;
+    static constexpr int kEntries = qxproto::kLzwCodeLimit - qxproto::kLzwFirstStringCode;
+
+    std::uint32_t slots[kSlots] = {};   // 0 empty, else key << 12 | code
+    std::uint16_t used[kEntries] = {};  // slots filled since the last reset
+    int usedCount = 0;
+};
+
+// Where PutCode stores finished words; LzwCompress makes sure it has room.
+struct LzwOutput {
+    wce::BYTE* next = nullptr;
+};
+
+// Stores the accumulator as one little-endian word.
+inline void StoreWord(const LzwState& state, LzwOutput& out) {
+    out.next[0] = static_cast<wce::BYTE>(state.bitWord);
+    out.next[1] = static_cast<wce::BYTE>(state.bitWord >> 8);
+    out.next[2] = static_cast<wce::BYTE>(state.bitWord >> 16);
+    out.next[3] = static_cast<wce::BYTE>(state.bitWord >> 24);
+    out.next += 4;
+}
+
+// Appends one 12-bit code, least significant bit first; every 32 bits become one
+// little-endian word.
+inline void PutCode(LzwState& state, LzwOutput& out, std::uint32_t code) {
+    state.bitWord |= code << state.bitCount;
+    state.bitCount += qxproto::kLzwCodeBits;
+    if (state.bitCount < 32) return;
+    StoreWord(state, out);
+    state.bitCount -= 32;
+    state.bitWord = code >> (qxproto::kLzwCodeBits - state.bitCount);
+}
+
+// Largest output LzwCompress can produce for a given input length.
+std::size_t LzwOutputBound(std::size_t inputLength);
+
+// Codes inputLength bytes (at least 2) into output, which must hold
+// LzwOutputBound(inputLength) bytes. Returns false, writing nothing, when the input
+// is shorter than 2 bytes or the output is smaller than that.
+bool LzwCompress(const wce::BYTE* input, wce::BYTE* output, std::size_t outputCapacity,
+                 LzwDictionary& dictionary, std::size_t inputLength, std::size_t* outputLength,
+                 LzwState& state);
+
+}  // namespace qx470

@@ -1,0 +1,268 @@
+#include "print_job.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "wce/gdi.h"
+#include "wce/registry.h"
+#include "wce/text.h"
+
+namespace qxprint {
+
+using namespace wce;
+
+namespace {
+
+constexpr LONG kFontHeight = 24;  // printer dots: 8 lines to the inch
+constexpr LONG kFontWidth = 12;
+
+struct Input {
+    std::string path;
+    bool image = false;
+    HBITMAP bitmap = nullptr;
+    std::u16string text;
+};
+
+bool HasImageMagic(const std::string& head) {
+    static const char* const kMagic[] = {"\x89PNG", "\xFF\xD8\xFF", "GIF87a", "GIF89a", "BM"};
+    for (const char* m : kMagic)
+        if (head.compare(0, std::strlen(m), m) == 0) return true;
+    return false;
+}
+
+bool IsUtf8Text(const std::string& bytes) {
+    if (bytes.find('\0') != std::string::npos) return false;
+    return WideToUtf8(Utf8ToWide(bytes)) == bytes;
+}
+
+// Reads and classifies one file; false with a message when it cannot be printed.
+bool Load(Input& in) {
+    std::ifstream file(in.path, std::ios::binary);
+    if (!file) {
+        std::fprintf(stderr, "qx-print: %s: cannot open the file: %s\n", in.path.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::stringstream all;
+    all << file.rdbuf();
+    std::string bytes = all.str();
+    if (HasImageMagic(bytes)) {
+        in.image = true;
+        in.bitmap = SHLoadDIBitmap(Utf8ToWide(in.path).c_str());
+        if (!in.bitmap)
+            std::fprintf(stderr, "qx-print: %s: the image is damaged or of a kind that cannot be read\n",
+                         in.path.c_str());
+        return in.bitmap != nullptr;
+    }
+    if (!IsUtf8Text(bytes)) {
+        std::fprintf(stderr, "qx-print: %s: neither an image (PNG, JPEG, GIF, BMP) nor UTF-8 text\n",
+                     in.path.c_str());
+        return false;
+    }
+    in.text = Utf8ToWide(bytes);
+    return true;
+}
+
+HDC OpenPrinter(const Options& o, int& status) {
+    DEVMODEW dm{};
+    dm.dmSize = sizeof dm;
+    dm.dmSpecVersion = 0x0400;
+    dm.dmOrientation = o.landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+    dm.dmPaperSize = DMPAPER_LETTER;
+    dm.dmCopies = 1;
+    dm.dmColor = DMCOLOR_MONOCHROME;
+    SetLastError(0);
+    HDC dc = CreateDCW(nullptr, o.printer.empty() ? nullptr : o.printer.c_str(),
+                       o.port.empty() ? nullptr : o.port.c_str(), &dm);
+    if (dc) return dc;
+    std::string registry = RegistryFilePath();
+    DWORD why = GetLastError();
+    if (why == ERROR_INVALID_PRINTER_NAME || why == ERROR_MOD_NOT_FOUND || why == ERROR_PROC_NOT_FOUND) {
+        std::string name = o.printer.empty() ? "no default printer" : "no printer \"" + WideToUtf8(o.printer) + "\"";
+        if (why != ERROR_INVALID_PRINTER_NAME) name = "the printer's driver cannot be loaded";
+        std::fprintf(stderr, "qx-print: %s is registered in %s (a key under HKEY_LOCAL_MACHINE\\Printers with a \"Driver\" value)\n",
+                     name.c_str(), registry.c_str());
+        status = kExitNoPrinter;
+    } else {
+        std::string port = o.port.empty() ? "" : " \"" + WideToUtf8(o.port) + "\"";
+        std::fprintf(stderr, "qx-print: the printer's port%s does not open (error %u)\n", port.c_str(),
+                     unsigned(why));
+        status = kExitNoPort;
+    }
+    return nullptr;
+}
+
+HFONT TextFont() {
+    LOGFONTW lf{};
+    lf.lfHeight = kFontHeight;
+    lf.lfWidth = kFontWidth;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    std::char_traits<char16_t>::copy(lf.lfFaceName, u"Arial", 6);
+    return CreateFontIndirectW(&lf);
+}
+
+int TextWidth(HDC dc, const std::u16string& s) {
+    SIZE size{};
+    GetTextExtentPoint32W(dc, s.c_str(), int(s.size()), &size);
+    return size.cx;
+}
+
+// Breaks text into lines that fit the width: between words, or inside a word too long
+// for a line of its own.
+std::vector<std::u16string> WrapText(HDC dc, const std::u16string& text, int width) {
+    std::vector<std::u16string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(u'\n', start);
+        std::u16string para = text.substr(start, end == text.npos ? text.npos : end - start);
+        if (!para.empty() && para.back() == u'\r') para.pop_back();
+        for (auto& c : para)
+            if (c == u'\t') c = u' ';
+        std::u16string line;
+        size_t i = 0;
+        while (i < para.size()) {
+            size_t wordEnd = para.find(u' ', i);
+            if (wordEnd == para.npos) wordEnd = para.size();
+            std::u16string word = para.substr(i, wordEnd - i);
+            std::u16string candidate = line.empty() ? word : line + u' ' + word;
+            if (TextWidth(dc, candidate) <= width) {
+                line = candidate;
+                i = wordEnd + 1;
+            } else if (!line.empty()) {
+                lines.push_back(line);
+                line.clear();
+            } else {
+                size_t fit = 1;
+                while (fit < word.size() && TextWidth(dc, word.substr(0, fit + 1)) <= width) ++fit;
+                lines.push_back(word.substr(0, fit));
+                i += fit;
+            }
+        }
+        lines.push_back(line);
+        if (end == text.npos) break;
+        start = end + 1;
+    }
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
+class Printer {
+public:
+    Printer(HDC dc, bool quiet) : dc_(dc), quiet_(quiet) {
+        width_ = GetDeviceCaps(dc, HORZRES);
+        height_ = GetDeviceCaps(dc, VERTRES);
+    }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool NewPage() {
+        if (inPage_ && EndPage(dc_) <= 0) return false;
+        ++pages_;
+        if (!quiet_) std::fprintf(stderr, "qx-print: page %d\n", pages_);
+        inPage_ = StartPage(dc_) > 0;
+        return inPage_;
+    }
+    bool Finish() {
+        bool ok = !inPage_ || EndPage(dc_) > 0;
+        inPage_ = false;
+        return ok;
+    }
+    HDC dc() const { return dc_; }
+
+private:
+    HDC dc_;
+    bool quiet_;
+    int width_ = 0, height_ = 0, pages_ = 0;
+    bool inPage_ = false;
+};
+
+bool PrintImage(Printer& p, const Input& in) {
+    BITMAP bm{};
+    GetObjectW(in.bitmap, sizeof bm, &bm);
+    LONG w = bm.bmWidth, h = bm.bmHeight;
+    if (w > p.width()) {  // scaled down to the paper, never up
+        h = LONG(double(h) * p.width() / w + 0.5);
+        w = p.width();
+    }
+    if (h > p.height())
+        std::fprintf(stderr, "qx-print: %s: taller than the page; the bottom %ld dots are cut\n",
+                     in.path.c_str(), long(h - p.height()));
+    if (!p.NewPage()) return false;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    SelectObject(mem, in.bitmap);
+    bool ok = StretchBlt(p.dc(), 0, 0, w, h, mem, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+bool PrintText(Printer& p, const Input& in) {
+    HFONT font = TextFont();
+    HGDIOBJ old = SelectObject(p.dc(), font);
+    SIZE cell{};
+    GetTextExtentPoint32W(p.dc(), u"X", 1, &cell);
+    int lineHeight = std::max<int>(cell.cy, 1);
+    auto lines = WrapText(p.dc(), in.text, p.width());
+    int y = p.height();  // forces a first page
+    bool ok = true;
+    for (const auto& line : lines) {
+        if (y + lineHeight > p.height()) {
+            if (!(ok = p.NewPage())) break;
+            y = 0;
+        }
+        TextOutW(p.dc(), 0, y, line.c_str(), int(line.size()));
+        y += lineHeight;
+    }
+    if (lines.empty()) ok = p.NewPage();
+    SelectObject(p.dc(), old);
+    DeleteObject(font);
+    return ok;
+}
+
+}  // namespace
+
+int PrintFiles(const Options& options, const std::vector<std::string>& files) {
+    std::vector<Input> inputs;
+    bool allGood = true;
+    for (const auto& path : files) {
+        Input in;
+        in.path = path;
+        inputs.push_back(std::move(in));
+        allGood = Load(inputs.back()) && allGood;
+    }
+    auto release = [&] {
+        for (auto& in : inputs)
+            if (in.bitmap) DeleteObject(in.bitmap);
+    };
+    if (!allGood) {
+        release();
+        return kExitBadFile;
+    }
+    int status = kExitOk;
+    HDC dc = OpenPrinter(options, status);
+    if (!dc) {
+        release();
+        return status;
+    }
+    Printer printer(dc, options.quiet);
+    std::u16string name = files.size() == 1 ? Utf8ToWide(files[0]) : u"qx-print";
+    DOCINFOW doc{int(sizeof(DOCINFOW)), name.c_str(), nullptr, nullptr, 0};
+    bool ok = StartDocW(dc, &doc) > 0;
+    for (auto& in : inputs) {
+        if (!ok) break;
+        ok = in.image ? PrintImage(printer, in) : PrintText(printer, in);
+    }
+    ok = printer.Finish() && ok;
+    ok = EndDoc(dc) > 0 && ok;
+    DeleteDC(dc);
+    release();
+    if (!ok) {
+        std::fprintf(stderr, "qx-print: printing failed part way; see the messages above\n");
+        return kExitPrintFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace qxprint
