@@ -40,22 +40,26 @@ void FormatInteger(std::u16string& out, const Spec& s, char conv, unsigned long 
                    bool negative) {
     const char* digits = conv == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     unsigned base = (conv == 'x' || conv == 'X') ? 16 : conv == 'o' ? 8 : 10;
-    std::u16string num;
-    while (v) {
-        num.insert(num.begin(), static_cast<char16_t>(digits[v % base]));
-        v /= base;
-    }
+    char16_t reversed[24];
+    size_t n = 0;
+    for (; v; v /= base) reversed[n++] = static_cast<char16_t>(digits[v % base]);
+    std::u16string num(n, u'0');
+    for (size_t i = 0; i < n; ++i) num[i] = reversed[n - 1 - i];
     if (s.precision >= 0) {
         if (num.size() < size_t(s.precision)) num.insert(0, size_t(s.precision) - num.size(), u'0');
     } else if (num.empty()) {
-        num = u"0";
+        num.push_back(u'0');
     }
     std::u16string prefix;
-    if (negative) prefix = u"-";
-    else if (s.plus && (conv == 'd' || conv == 'i')) prefix = u"+";
-    else if (s.space && (conv == 'd' || conv == 'i')) prefix = u" ";
-    if (s.alt && base == 16 && !num.empty() && num != u"0") prefix += conv == 'X' ? u"0X" : u"0x";
-    if (s.alt && base == 8 && num[0] != u'0') prefix += u"0";
+    bool isSigned = conv == 'd' || conv == 'i';
+    if (negative) prefix.push_back(u'-');
+    else if (s.plus && isSigned) prefix.push_back(u'+');
+    else if (s.space && isSigned) prefix.push_back(u' ');
+    if (s.alt && base == 16 && num != u"0") {
+        prefix.push_back(u'0');
+        prefix.push_back(conv == 'X' ? u'X' : u'x');
+    }
+    if (s.alt && base == 8 && num[0] != u'0') prefix.push_back(u'0');
     Spec padSpec = s;
     if (s.precision >= 0) padSpec.zero = false;
     Pad(out, prefix + num, padSpec, prefix.size());

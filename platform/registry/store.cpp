@@ -17,11 +17,10 @@
 namespace wce {
 
 std::string RegistryFilePath() {
-    if (const char* p = std::getenv("QX_REGISTRY"); p && *p) return p;
-    std::string base;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) base = x;
+    if (const char* p = std::getenv("QX_REGISTRY"); p && *p) return std::string(p);
+    std::string base(".");
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) base = std::string(x);
     else if (const char* h = std::getenv("HOME"); h && *h) base = std::string(h) + "/.config";
-    else base = ".";
     return base + "/qx/registry.reg";
 }
 
