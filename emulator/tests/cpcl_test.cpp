@@ -1,0 +1,103 @@
+// CPCL labels: header, media words, CG and ZCG (digits at the start of the data
+// included), clipping and other senders' lines.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "emu_test_support.h"
+
+namespace qxemu::testing {
+namespace {
+
+TEST(EmuCpcl, TheWorkedBandsPrintWhereTheySay) {
+    Harness h;
+    std::string zcg = "ZCG 4 10 0 0 24" + Bytes({0x28, 0, 0, 0}) +
+                      Bytes({0x01, 0x01, 0x00, 0xFF, 0x00, 0x10, 0x00, 0x01, 0x10, 0x00,
+                             0x01, 0x10, 0x00, 0x01, 0x10, 0x01, 0xF2, 0x0F, 0x02, 0x01}) +
+                      "\r\n";
+    h.Decode(kDocStart + Label(406, 1, Cg(2, 2, 80, 5, std::string("\xFF\x00\x0F\xF0", 4)) + zcg));
+    ASSERT_EQ(h.pages.size(), 1u);
+    const Bitmap& label = h.pages[0].bitmap;
+    EXPECT_EQ(label.Width(), kModelAPaperDots);
+    EXPECT_EQ(label.Height(), 406);
+    Bitmap expected(kModelAPaperDots, 406);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 32; ++x) expected.SetDot(x, y);
+    for (int x = 80; x < 88; ++x) expected.SetDot(x, 5);
+    for (int x = 84; x < 92; ++x) expected.SetDot(x, 6);
+    EXPECT_EQ(label, expected);
+    EXPECT_EQ(h.Errors(), 0) << h.LogText();
+}
+
+TEST(EmuCpcl, BandsWhoseDataBeginsWithDigitsReadRight) {
+    // The data follows the last number directly, so "CG 2 1 0 5" + "37" looks like a
+    // y of 537; only the reading y = 5 ends the command in CR LF.
+    std::mt19937 random(3);
+    for (int round = 0; round < 300; ++round) {
+        int w = 1 + static_cast<int>(random() % 6), rows = 1 + static_cast<int>(random() % 4);
+        int y = static_cast<int>(random() % 120);
+        std::string data(static_cast<std::size_t>(w * rows), '\0');
+        for (char& c : data) c = static_cast<char>(random() % 2 ? '0' + random() % 10 : random());
+        data[0] = static_cast<char>('0' + random() % 10);
+        Harness h;
+        h.Decode(Label(128, 1, Cg(w, rows, 8, y, data)));
+        ASSERT_EQ(h.pages.size(), 1u);
+        std::vector<std::vector<std::uint8_t>> expectedRows(128);
+        for (int r = 0; r < rows; ++r) {
+            expectedRows[static_cast<std::size_t>(y + r)].push_back(0);
+            for (int i = 0; i < w; ++i) {
+                expectedRows[static_cast<std::size_t>(y + r)].push_back(
+                    static_cast<std::uint8_t>(data[static_cast<std::size_t>(r * w + i)]));
+            }
+        }
+        Bitmap expected = FromRows(kModelAPaperDots, expectedRows);
+        ASSERT_EQ(h.pages[0].bitmap, expected) << "round " << round << "\n" << h.LogText();
+        ASSERT_EQ(h.Errors(), 0) << h.LogText();
+    }
+}
+
+TEST(EmuCpcl, OtherSendersLinesAreNamedAndSkipped) {
+    Harness h;
+    h.Decode(
+        "! 0 200 200 20 1\r\nPAGE-WIDTH 576\r\nTONE 0\r\nCG 1 1 0 3 \x80\r\nFORM\r\nPRINT\r\n");
+    ASSERT_EQ(h.pages.size(), 1u);
+    EXPECT_TRUE(h.pages[0].bitmap.Dot(0, 3));
+    EXPECT_TRUE(h.Logged("PAGE-WIDTH")) << h.LogText();
+    EXPECT_TRUE(h.Logged("TONE")) << h.LogText();
+    EXPECT_TRUE(h.Logged("resolution 200 x 200")) << h.LogText();
+    EXPECT_TRUE(h.Logged("space before the data")) << h.LogText();
+}
+
+TEST(EmuCpcl, GraphicsOutsideTheLabelAreCutAndLogged) {
+    Harness h;
+    std::string full(72, '\xFF');
+    full[0] = '\x7F';  // the dot that lands at x = -1 is white
+    h.Decode(Label(4, 1, Cg(72, 1, -1, 0, full) + Cg(1, 2, 0, 3, "\x80\x80")));
+    ASSERT_EQ(h.pages.size(), 1u);
+    EXPECT_EQ(h.pages[0].bitmap.CountDots(), 575u + 1u);
+    EXPECT_FALSE(h.pages[0].bitmap.Dot(575, 0));
+    EXPECT_TRUE(h.Logged("1 black dot(s) outside the label (576 x 4 dots) cut")) << h.LogText();
+    EXPECT_EQ(h.Errors(), 0);
+}
+
+TEST(EmuCpcl, JournalAndBackfeedAreMediaOfTheLabel) {
+    Harness h;
+    h.Decode("! 0 203 203 8 3\r\nJOURNAL\r\nBACKFEED\r\n" + Cg(1, 1, 0, 0, "\x80") + "PRINT\r\n");
+    ASSERT_EQ(h.pages.size(), 1u);
+    EXPECT_EQ(h.pages[0].media, "JOURNAL BACKFEED");
+    EXPECT_EQ(h.pages[0].quantity, 3);
+}
+
+TEST(EmuCpcl, BrokenZcgDataIsReportedAndDrawnAsFarAsDecoded) {
+    Harness h;
+    // Length says 8 bytes but the codes hold only the reset and the end.
+    std::string zcg = "ZCG 2 4 0 0 12" + Bytes({8, 0, 0, 0}) +
+                      Bytes({0x01, 0x01, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00}) + "\r\n";
+    h.Decode(Label(8, 1, zcg));
+    ASSERT_EQ(h.pages.size(), 1u);
+    EXPECT_TRUE(h.Logged("ERROR @")) << h.LogText();
+    EXPECT_TRUE(h.Logged("ZCG")) << h.LogText();
+}
+
+}  // namespace
+}  // namespace qxemu::testing
