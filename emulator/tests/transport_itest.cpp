@@ -18,66 +18,14 @@
 #include <thread>
 
 #include "emu_test_support.h"
+#include "../../tests/support/emulator_process.h"
 
 namespace qxemu::testing {
 namespace {
 
 const std::string kReceipt = kDocStart + Raster(2, 2, "\xFF\x00\x00\xFF") + "ok\n";
 
-class Emulator {
-  public:
-    // Starts the program and reads its first line of standard output.
-    bool Start(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-        int out[2];
-        if (::pipe(out) != 0) return false;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-            std::vector<char*> argv{const_cast<char*>(QX_EMULATOR_BIN)};
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(QX_EMULATOR_BIN, argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        out_ = out[0];
-        return ReadLine(&firstLine);
-    }
-    ~Emulator() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-    }
-    // SIGTERM, then the exit status (-1 when it did not exit normally).
-    int Stop() {
-        ::kill(pid_, SIGTERM);
-        return Wait();
-    }
-    int Wait() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::string firstLine;
-
-  private:
-    bool ReadLine(std::string* line) {
-        char c;
-        while (::read(out_, &c, 1) == 1) {
-            if (c == '\n') return true;
-            *line += c;
-        }
-        return false;
-    }
-    pid_t pid_ = -1;
-    int out_ = -1;
-    bool exited_ = false;
-};
+using Emulator = qxtest::EmulatorProcess;
 
 bool WaitForFile(const std::string& path) {
     for (int i = 0; i < 200; ++i) {
