@@ -132,7 +132,7 @@ bool OpenTransport(PortState& state, int kind, DWORD rate, DWORD timeoutSeconds)
         case PortKindParallel:
             return ParallelOpen(state);
         default:
-            return NetworkOpen(state);
+            return NetworkOpen(state, timeoutSeconds);
     }
 }
 

@@ -23,6 +23,7 @@ struct PortState {
     wce::BYTE serverAddress[16] = {};        // IPv4 socket address as passed to connect
     char addressText[256] = {};              // the network port name in 8-bit characters
     wce::DWORD sendTimeoutSeconds = 0;       // the infrared sender's wait
+    bool socketsStarted = false;             // the open port holds a start of the socket stack
     wce::HINSTANCE messageModule = nullptr;  // never set: prompts use the driver's own texts
 };
 
@@ -56,11 +57,13 @@ bool ReadCapabilityFlags(wce::HANDLE handle, wce::DWORD* flags);
 // Infrared and network transports. An open returns true once state.handle holds the
 // connection. A send returns 1 or 0; a local (infrared) sender that fails has released
 // its connection, and PortWrite then marks the port closed. The network sender marks
-// the port closed itself when it gives up.
+// the port closed itself when it gives up. Both start the socket stack for their
+// connection and release it with the connection. timeoutSeconds is "TimeOut": the
+// infrared sender's wait for the link, and the limit of each network send.
 bool InfraredOpen(PortState& state, wce::DWORD timeoutSeconds);
 int InfraredSend(PortState& state, const wce::BYTE* bytes, wce::DWORD count);
 void InfraredClose(PortState& state);
-bool NetworkOpen(PortState& state);
+bool NetworkOpen(PortState& state, wce::DWORD timeoutSeconds);
 int NetworkSend(PortState& state, const wce::BYTE* bytes, wce::DWORD count);
 void NetworkClose(PortState& state);
 

@@ -186,6 +186,7 @@ TEST_F(PortOpenTest, CloseReleasesTheNamesAndTheHandle) {
 TEST_F(PortOpenTest, BadNamesFailAsUnknownPortsAndCreateNothing) {
     std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(registry_.dir());
+    ::setenv("QX_IRDA_DIR", registry_.dir().c_str(), 1);  // no infrared device in range
     std::u16string thousand(1000, u'A');
     std::u16string nonAscii = u"\u00C7OM1:";
     const char16_t* names[] = {u"",      u"COM",           u"LPT",           u"com", u"COM0:",
