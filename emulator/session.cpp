@@ -49,6 +49,19 @@ void AnswerBusy(int listenFd, Log& log) {
     log.Line("another connection answered busy ('B')");
 }
 
+// Reads what is waiting on the connection without waiting for more.
+std::uint64_t DrainPending(int fd, Decoder& decoder, std::vector<std::uint8_t>& chunk) {
+    std::uint64_t drained = 0;
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
+        ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got <= 0) break;
+        drained += static_cast<std::uint64_t>(got);
+        decoder.Feed(chunk.data(), static_cast<std::size_t>(got));
+    }
+    return drained;
+}
+
 SessionEnd RunSession(int fd, Device& device, const SessionOptions& o,
                       const std::atomic<bool>& stop) {
     Log& log = device.GetLog();
@@ -62,6 +75,8 @@ SessionEnd RunSession(int fd, Device& device, const SessionOptions& o,
     SessionEnd end = SessionEnd::kClosed;
     while (true) {
         if (stop.load()) {
+            // Bytes the sender already handed over still belong to the job being stopped.
+            if (!neverRead) total += DrainPending(fd, decoder, chunk);
             end = SessionEnd::kStopped;
             break;
         }
