@@ -1,4 +1,7 @@
 // Device contexts and GDI objects: creation, selection, deletion, the journal.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QGuiApplication>
 #include <mutex>
 #include <set>
@@ -99,6 +102,12 @@ void EnsureGuiApplication() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt wants a private runtime folder; give it one rather than a warning on every run.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        QByteArray dir = "/tmp/qx-runtime-" + QByteArray::number(uint(::getuid()));
+        ::mkdir(dir.constData(), 0700);
+        qputenv("XDG_RUNTIME_DIR", dir);
+    }
     static int argc = 1;
     static char name[] = "qx";
     static char* argv[] = {name, nullptr};

@@ -405,6 +405,27 @@ HDC CreateDCW(LPCWSTR driver, LPCWSTR device, LPCWSTR port, const DEVMODEW* devm
     return gdi::EnableDevice(driverFile, printer, printerPort, devmode);
 }
 
+BOOL GetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
+    if (!size) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::u16string name = gdi::DefaultPrinter();
+    if (name.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    DWORD need = DWORD(name.size() + 1);
+    if (!buffer || *size < need) {
+        *size = need;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    WideCopy(buffer, *size, name);
+    *size = need;
+    return TRUE;
+}
+
 BOOL PrintDlgW(PRINTDLGW* dialog) {
     if (!dialog || dialog->cbStruct == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -109,6 +109,26 @@ int TextWidth(HDC dc, const std::u16string& s) {
     return size.cx;
 }
 
+// Splits a paragraph into pieces of a word and the spaces after it, so a line keeps
+// the spaces the text was laid out with.
+std::vector<std::u16string> Pieces(const std::u16string& para) {
+    std::vector<std::u16string> pieces;
+    size_t i = 0;
+    while (i < para.size()) {
+        size_t wordEnd = para.find(u' ', i);
+        if (wordEnd == para.npos) wordEnd = para.size();
+        size_t spacesEnd = para.find_first_not_of(u' ', wordEnd);
+        if (spacesEnd == para.npos) spacesEnd = para.size();
+        pieces.push_back(para.substr(i, spacesEnd - i));
+        i = spacesEnd;
+    }
+    return pieces;
+}
+
+void TrimRight(std::u16string& s) {
+    while (!s.empty() && s.back() == u' ') s.pop_back();
+}
+
 // Breaks text into lines that fit the width: between words, or inside a word too long
 // for a line of its own.
 std::vector<std::u16string> WrapText(HDC dc, const std::u16string& text, int width) {
@@ -121,25 +141,27 @@ std::vector<std::u16string> WrapText(HDC dc, const std::u16string& text, int wid
         for (auto& c : para)
             if (c == u'\t') c = u' ';
         std::u16string line;
-        size_t i = 0;
-        while (i < para.size()) {
-            size_t wordEnd = para.find(u' ', i);
-            if (wordEnd == para.npos) wordEnd = para.size();
-            std::u16string word = para.substr(i, wordEnd - i);
-            std::u16string candidate = line.empty() ? word : line + u' ' + word;
-            if (TextWidth(dc, candidate) <= width) {
-                line = candidate;
-                i = wordEnd + 1;
-            } else if (!line.empty()) {
+        for (std::u16string piece : Pieces(para)) {
+            std::u16string word = piece;
+            TrimRight(word);
+            if (TextWidth(dc, line + word) <= width) {
+                line += piece;
+                continue;
+            }
+            if (!line.empty()) {
+                TrimRight(line);
                 lines.push_back(line);
                 line.clear();
-            } else {
+            }
+            while (!word.empty() && TextWidth(dc, word) > width) {
                 size_t fit = 1;
                 while (fit < word.size() && TextWidth(dc, word.substr(0, fit + 1)) <= width) ++fit;
                 lines.push_back(word.substr(0, fit));
-                i += fit;
+                word.erase(0, fit);
             }
+            line = word + piece.substr(piece.find_last_not_of(u' ') + 1);
         }
+        TrimRight(line);
         lines.push_back(line);
         if (end == text.npos) break;
         start = end + 1;
@@ -148,11 +170,45 @@ std::vector<std::u16string> WrapText(HDC dc, const std::u16string& text, int wid
     return lines;
 }
 
+DWORD ReadNumber(HKEY key, LPCWSTR name, DWORD fallback) {
+    DWORD value = 0, size = sizeof value, type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != 0 ||
+        type != REG_DWORD)
+        return fallback;
+    return value;
+}
+
+// A custom label shorter than the paper is wide is printed shorter than the page the
+// engine draws: the driver sends only the label's own length. Returns that length in
+// dots, or 0 when the whole page is printed.
+int LabelDots(const Options& o) {
+    std::u16string printer = o.printer;
+    if (printer.empty()) {
+        WCHAR name[256];
+        DWORD size = 256;
+        if (!GetDefaultPrinterW(name, &size)) return 0;
+        printer = name;
+    }
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (u"Printers\\" + printer).c_str(), 0, KEY_READ, &key) != 0)
+        return 0;
+    LONG userPaper = LONG(ReadNumber(key, u"UserPaper", 0));
+    LONG lengthMm = LONG(ReadNumber(key, u"PHeight", 0)) / 10;
+    LONG widthMm = LONG(ReadNumber(key, u"PWidth", 80));
+    RegCloseKey(key);
+    if (userPaper == 0 || lengthMm > widthMm || lengthMm <= 0) return 0;
+    return int(lengthMm * 0.03937007874015748 * 203.0);
+}
+
 class Printer {
 public:
-    Printer(HDC dc, bool quiet) : dc_(dc), quiet_(quiet) {
+    Printer(HDC dc, const Options& o) : dc_(dc), quiet_(o.quiet) {
         width_ = GetDeviceCaps(dc, HORZRES);
         height_ = GetDeviceCaps(dc, VERTRES);
+        if (int label = LabelDots(o); label > 0) {
+            if (o.landscape) width_ = std::min(width_, label);
+            else height_ = std::min(height_, label);
+        }
     }
     int width() const { return width_; }
     int height() const { return height_; }
@@ -246,7 +302,7 @@ int PrintFiles(const Options& options, const std::vector<std::string>& files) {
         release();
         return status;
     }
-    Printer printer(dc, options.quiet);
+    Printer printer(dc, options);
     std::u16string name = files.size() == 1 ? Utf8ToWide(files[0]) : u"qx-print";
     DOCINFOW doc{int(sizeof(DOCINFOW)), name.c_str(), nullptr, nullptr, 0};
     bool ok = StartDocW(dc, &doc) > 0;

@@ -80,6 +80,9 @@ using PrintDialogHandler = std::function<bool(PrintDialogChoice&)>;
 PrintDialogHandler SetPrintDialogHandler(PrintDialogHandler handler);
 
 BOOL PrintDlgW(PRINTDLGW* dialog);
+// The default printer's key name below Printers; size is in characters, terminator
+// included. ERROR_FILE_NOT_FOUND when no printer is registered.
+BOOL GetDefaultPrinterW(LPWSTR buffer, LPDWORD size);
 // driver: the driver's file name, or null to take it from the printer's key; device:
 // the printer's key name below Printers, or null for the default printer; port: the
 // port name, or null for the printer's own.

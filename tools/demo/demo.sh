@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The demo: print a sample receipt in ESC/POS and a sample label in CPCL with qx-print,
+# through the graphics engine and QX470.dll, into qx-emulator listening on loopback.
+# Everything it writes stays in out/demo/, with a registry file of its own.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+bin="$top/build/demo/bin"
+out="$top/out/demo"
+address=127.0.77.1  # the driver always talks to TCP port 9100
+
+rm -rf "$out"
+mkdir -p "$out"
+export QX_REGISTRY="$out/registry.reg"
+export QX_DEBUG_LOG="$out/debug.log"
+
+# Writes the printer's key: emulation (0 ESC/POS, 1 CPCL label), "PrintingLength",
+# and the label length in tenths of a millimetre.
+write_registry() {
+  cat > "$QX_REGISTRY" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\\Printers\\QX-470 Driver]
+"Driver"="QX470.dll"
+"Port"="$address"
+"StartDocText"="$4"
+"EndDocText"=""
+"PHeight"=dword:$(printf '%08x' "$3")
+"PWidth"=dword:00000050
+"PaperSize"=dword:00000000
+"Copies"=dword:00000001
+"StartLogo"=dword:00000000
+"EndLogo"=dword:00000000
+"PrintingLength"=dword:$(printf '%08x' "$2")
+"UserPaper"=dword:00000001
+"Emulation"=dword:$(printf '%08x' "$1")
+"BackFeed"=dword:00000000
+"Rotation"=dword:00000000
+
+[HKEY_LOCAL_MACHINE\\PrintSettings]
+"TimeOut"=dword:0000000a
+REG
+}
+
+"$bin/qx-emulator" --tcp "$address:9100" --out "$out" > "$out/emulator.out" 2>&1 &
+emulator=$!
+trap 'kill $emulator 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  grep -q . "$out/emulator.out" 2>/dev/null && break
+  sleep 0.1
+done
+
+echo "printing a receipt (ESC/POS) ..."
+write_registry 0 0 1500 "*** SAMPLE RECEIPT ***"
+"$bin/qx-print" "$top/tools/demo/logo.png" "$top/tools/demo/receipt.txt"
+
+echo "printing a label (CPCL) ..."
+write_registry 1 1 508 ""
+"$bin/qx-print" "$top/tools/demo/label.txt"
+
+sleep 1
+kill -TERM $emulator
+wait $emulator || true
+trap - EXIT
+
+echo
+echo "The printer's output, as the emulator rendered it:"
+ls -1 "$out"/*.png | sed 's/^/  /'
+echo "The decoded commands: $out/emulator.log"

@@ -1,0 +1,164 @@
+// qx-print as a user runs it: files in, pages out of the emulator over loopback TCP,
+// and a clear message with its own exit status for everything that goes wrong.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "../../../tests/support/emulator_process.h"
+#include "golden.h"
+#include "png_io.h"
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string err;
+};
+
+class QxPrintTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/qxprint.XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        registry_ = dir_ + "/registry.reg";
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    // The printer's key: the driver, its port, and the emulation (0 ESC/POS, 1 CPCL).
+    void Register(const std::string& address, int emulation, int printingLength = 1, int height = 508) {
+        char hex[3][9];
+        std::snprintf(hex[0], 9, "%08x", emulation);
+        std::snprintf(hex[1], 9, "%08x", printingLength);
+        std::snprintf(hex[2], 9, "%08x", height);
+        std::ofstream(registry_) << "Windows Registry Editor Version 5.00\n\n"
+                                    "[HKEY_LOCAL_MACHINE\\Printers\\QX-470 Driver]\n"
+                                    "\"Driver\"=\"QX470.dll\"\n\"Port\"=\"" << address << "\"\n"
+                                 << "\"PHeight\"=dword:" << hex[2] << "\n\"PWidth\"=dword:00000050\n"
+                                 << "\"PaperSize\"=dword:00000000\n\"Copies\"=dword:00000001\n"
+                                 << "\"StartLogo\"=dword:00000000\n\"EndLogo\"=dword:00000000\n"
+                                 << "\"PrintingLength\"=dword:" << hex[1] << "\n\"UserPaper\"=dword:00000001\n"
+                                 << "\"Emulation\"=dword:" << hex[0] << "\n\"BackFeed\"=dword:00000000\n"
+                                 << "\"Rotation\"=dword:00000000\n\n"
+                                 << "[HKEY_LOCAL_MACHINE\\PrintSettings]\n\"TimeOut\"=dword:00000002\n";
+    }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    Outcome QxPrint(const std::string& args) {
+        std::string cmd = "QX_REGISTRY='" + registry_ + "' QX_DEBUG_LOG='" + dir_ + "/debug.log' '" +
+                          QX_PRINT_BIN + "' " + args + " 2>'" + dir_ + "/stderr.txt'";
+        Outcome r;
+        int raw = std::system(cmd.c_str());
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        std::ifstream in(dir_ + "/stderr.txt");
+        std::stringstream s;
+        s << in.rdbuf();
+        r.err = s.str();
+        return r;
+    }
+    // Prints with an emulator listening at address; returns the PNG files it wrote.
+    std::vector<std::string> PrintInto(const std::string& address, const std::string& args, Outcome& run) {
+        qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
+        std::string out = dir_ + "/out";
+        EXPECT_TRUE(emulator.Start({"--tcp", address + ":9100", "--out", out, "--idle-ms", "0"}));
+        run = QxPrint(args);
+        emulator.Stop();
+        return qxtest::PngFiles(out);
+    }
+    void ExpectGolden(const std::string& png, const std::string& name) {
+        qxemu::Bitmap page;
+        std::string error;
+        ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
+        auto outcome = qxemu::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
+                                          name + "-diff.png");
+        EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
+    }
+    std::string Demo(const char* file) { return std::string(QX_SOURCE_DIR) + "/tools/demo/" + file; }
+
+    std::string dir_, registry_;
+};
+
+TEST_F(QxPrintTest, AnImageBecomesOnePage) {
+    Register("127.0.10.1", 0, 0);
+    Outcome run;
+    auto pages = PrintInto("127.0.10.1", "-q '" + Demo("logo.png") + "'", run);
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(pages.size(), 1u);
+    ExpectGolden(pages[0], "qx-print-image");
+}
+
+TEST_F(QxPrintTest, LongTextRunsOntoAsManyLabelsAsItNeeds) {
+    std::string text;
+    for (int i = 1; i <= 40; ++i)
+        text += "Line " + std::to_string(i) + ": words enough that this line wraps at the edge of the label\n";
+    std::string file = Write("long.txt", text);
+    Register("127.0.10.2", 1);
+    Outcome run;
+    auto pages = PrintInto("127.0.10.2", "'" + file + "'", run);
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_GE(pages.size(), 3u);
+    EXPECT_NE(run.err.find("qx-print: page " + std::to_string(pages.size())), std::string::npos) << run.err;
+    ExpectGolden(pages.front(), "qx-print-text-first");
+    ExpectGolden(pages.back(), "qx-print-text-last");
+}
+
+TEST_F(QxPrintTest, AMixOfImageAndTextIsOneReceipt) {
+    Register("127.0.10.3", 0, 0);
+    Outcome run;
+    auto pages = PrintInto("127.0.10.3", "-q '" + Demo("logo.png") + "' '" + Demo("receipt.txt") + "'", run);
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(pages.size(), 1u);
+    ExpectGolden(pages[0], "qx-print-mix");
+}
+
+TEST_F(QxPrintTest, EachFailureHasItsMessageAndStatus) {
+    Outcome r = QxPrint("");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no file to print"), std::string::npos);
+    r = QxPrint("--colour x");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("unknown option --colour"), std::string::npos);
+
+    std::string text = Write("ok.txt", "hello\n");
+    r = QxPrint("'" + text + "'");  // no registry file at all
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("no default printer is registered in " + registry_), std::string::npos) << r.err;
+    Register("127.0.10.4", 0);
+    r = QxPrint("--printer Other '" + text + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("no printer \"Other\""), std::string::npos) << r.err;
+
+    r = QxPrint("'" + dir_ + "/missing.txt' '" + text + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("missing.txt: cannot open the file"), std::string::npos) << r.err;
+    r = QxPrint("'" + Write("data.bin", std::string("\0\1\2binary", 9)) + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("neither an image"), std::string::npos) << r.err;
+    r = QxPrint("'" + Write("broken.png", "\x89PNG\r\n\x1a\nnot really") + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("broken.png: the image is damaged"), std::string::npos) << r.err;
+
+    r = QxPrint("--port LPT7: '" + text + "'");
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("port \"LPT7:\" does not open"), std::string::npos) << r.err;
+}
+
+TEST_F(QxPrintTest, HelpTellsTheOptionsAndExitStatus) {
+    Outcome r = QxPrint("--help >'" + dir_ + "/help.txt'");
+    EXPECT_EQ(r.status, 0);
+    std::ifstream in(dir_ + "/help.txt");
+    std::stringstream s;
+    s << in.rdbuf();
+    for (const char* want : {"--printer NAME", "--port PORT", "Exit status", "QX_REGISTRY"})
+        EXPECT_NE(s.str().find(want), std::string::npos) << want;
+}
+
+}  // namespace
