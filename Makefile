@@ -32,7 +32,12 @@ build-test: deps build/test/build.ninja
 test: build-test
 	ctest --test-dir build/test -j $(JOBS) --output-on-failure --timeout 300
 
+# The benchmarks measure peers side by side: ImageMagick's dither and compress -b12.
 bench: deps
+	@for p in imagemagick ncompress; do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || \
+	  { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$p; }; \
+	done
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_BENCH=ON
 	cmake --build build/release -j $(JOBS)
 	@for b in build/release/bin/bench_*; do [ -x "$$b" ] && "$$b" --benchmark_min_time=0.5; done

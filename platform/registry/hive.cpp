@@ -139,7 +139,7 @@ bool EndsInHexContinuation(const std::string& line) {
     } else {
         return false;
     }
-    return line.compare(i, 4, "=hex") == 0;
+    return i < line.size() && line.compare(i, 4, "=hex") == 0;
 }
 
 struct Parser {

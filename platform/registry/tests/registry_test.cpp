@@ -200,7 +200,9 @@ TEST_F(RegistryTest, GarbageInputsNeverCrash) {
         "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n\"v\"=hex:0,1\n",
         "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n\"v\"=hex:01,\\\n",
         "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n\"unterminated=\"x\n",
-        "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\\X]\n"};
+        "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\\\X]\n",
+        // Found by fuzzing: an unterminated name ending in a backslash.
+        "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n\"Start\\\n  05,06\n"};
     for (const auto& in : inputs) {
         WriteFileText(in);
         HKEY key = nullptr;
