@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 
+#include "../tests/support/driver_key.h"
 #include "wce/gdi.h"
 #include "wce/registry.h"
 #include "wce/testdevice.h"
@@ -19,15 +20,12 @@ using namespace wce;
 namespace {
 
 struct Setup {
-    std::string dir;
+    qxtest::TempWorld world{"qxbench"};
+    std::string dir = world.dir();
     std::shared_ptr<TestParallelDevice> device;
     HBITMAP photo = nullptr;
 
     Setup() {
-        char tmpl[] = "/tmp/qxbench.XXXXXX";
-        dir = mkdtemp(tmpl);
-        setenv("QX_REGISTRY", (dir + "/registry.reg").c_str(), 1);
-        setenv("QX_DEBUG_LOG", (dir + "/debug.log").c_str(), 1);
         device = RegisterTestParallelDevice(u"LPT1:");
         QImage img(576, 1200, QImage::Format_RGB32);
         std::mt19937 rng(7);
@@ -39,34 +37,10 @@ struct Setup {
             }
         img.save(QString::fromStdString(dir + "/photo.png"));
     }
-    ~Setup() { std::filesystem::remove_all(dir); }
 
-    void Settings(DWORD emulation) {
-        HKEY key = nullptr;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\QX-470 Driver", 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr);
-        auto text = [&](const char16_t* n, const std::u16string& t) {
-            RegSetValueExW(key, n, 0, REG_SZ, reinterpret_cast<const BYTE*>(t.c_str()), DWORD((t.size() + 1) * 2));
-        };
-        auto number = [&](const char16_t* n, DWORD v) {
-            RegSetValueExW(key, n, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
-        };
-        text(u"Driver", u"QX470.dll");
-        text(u"Port", u"LPT1:");
-        text(u"StartDocText", u"");
-        text(u"EndDocText", u"");
-        number(u"PHeight", 3556);
-        number(u"PWidth", 80);
-        number(u"PaperSize", 0);
-        number(u"Copies", 1);
-        number(u"StartLogo", 0);
-        number(u"EndLogo", 0);
-        number(u"PrintingLength", 1);
-        number(u"UserPaper", 0);  // the device mode's legal paper
-        number(u"Emulation", emulation);
-        number(u"BackFeed", 0);
-        number(u"Rotation", 0);
-        RegCloseKey(key);
+    // A legal page from the device mode, in the given emulation.
+    void Settings(int emulation) {
+        qxtest::RegisterDriver(u"LPT1:", {{u"PHeight", 3556}, {u"UserPaper", 0}, {u"Emulation", emulation}});
     }
 };
 
@@ -99,7 +73,7 @@ void DrawPage(HDC dc, HBITMAP photo) {
 
 void LegalPage(benchmark::State& state) {
     Setup& s = TheSetup();
-    s.Settings(DWORD(state.range(0)));
+    s.Settings(int(state.range(0)));
     HBITMAP photo = SHLoadDIBitmap(std::u16string(u"").append(std::u16string(s.dir.begin(), s.dir.end())).append(u"/photo.png").c_str());
     DEVMODEW dm{};
     dm.dmSize = sizeof dm;

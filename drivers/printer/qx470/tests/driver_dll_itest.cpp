@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "../../../../tests/support/driver_key.h"
 #include "wce/drvtable.h"
 #include "wce/gdi.h"
 #include "wce/registry.h"
@@ -15,43 +16,14 @@ using namespace wce;
 
 namespace {
 
-constexpr char16_t kKey[] = u"Printers\\QX-470 Driver";
-
 class DriverDllTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/qxdll.XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        setenv("QX_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
-        setenv("QX_DEBUG_LOG", (dir_ + "/debug.log").c_str(), 1);
         device_ = RegisterTestParallelDevice(u"LPT1:");
-        Text(u"Driver", u"QX470.dll");
-        Text(u"Port", u"LPT1:");
-        Text(u"StartDocText", u"");
-        Text(u"EndDocText", u"");
-        for (auto [name, value] : {std::pair{u"PHeight", 508}, {u"PWidth", 80}, {u"PaperSize", 0},
-                                   {u"Copies", 1}, {u"StartLogo", 0}, {u"EndLogo", 0},
-                                   {u"PrintingLength", 1}, {u"UserPaper", 1}, {u"Emulation", 0},
-                                   {u"BackFeed", 0}, {u"Rotation", 0}})
-            Number(name, value);
+        qxtest::RegisterDriver(u"LPT1:");
     }
-    void TearDown() override {
-        UnregisterTestParallelDevice(u"LPT1:");
-        std::filesystem::remove_all(dir_);
-    }
-    void Text(const char16_t* name, const std::u16string& text) {
-        HKEY key = nullptr;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       DWORD((text.size() + 1) * 2));
-        RegCloseKey(key);
-    }
-    void Number(const char16_t* name, int value) {
-        HKEY key = nullptr;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
-        RegCloseKey(key);
-    }
+    void TearDown() override { UnregisterTestParallelDevice(u"LPT1:"); }
+    static void Number(const char16_t* name, int value) { qxtest::SetNumber(name, value); }
     static DEVMODEW Mode(SHORT orientation = DMORIENT_PORTRAIT, SHORT paper = 1, WORD version = 0) {
         DEVMODEW dm{};
         dm.dmSize = sizeof dm;
@@ -79,7 +51,7 @@ protected:
         if (at == std::string::npos) return 0;
         return static_cast<unsigned char>(bytes[at + 6]) | static_cast<unsigned char>(bytes[at + 7]) << 8;
     }
-    std::string dir_;
+    qxtest::TempWorld world_{"qxdll"};
     std::shared_ptr<TestParallelDevice> device_;
 };
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "../../../../tests/support/driver_key.h"
 #include "../../../../tests/support/emulator_process.h"
 #include "golden.h"
 #include "png_io.h"
@@ -18,15 +19,10 @@ using namespace wce;
 
 namespace {
 
-constexpr char16_t kKey[] = u"Printers\\QX-470 Driver";
-
 class PrintEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/qxe2e.XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        setenv("QX_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
-        setenv("QX_DEBUG_LOG", (dir_ + "/debug.log").c_str(), 1);
+        dir_ = world_.dir();
         wce::srand(1);  // the same dither in every run, however the tests are grouped
         // A picture with hard edges and a grey ramp, so dithering and turning both show.
         QImage picture(160, 80, QImage::Format_RGB32);
@@ -37,35 +33,8 @@ protected:
         p.end();
         picture.save(QString::fromStdString(dir_ + "/picture.png"));
     }
-    void TearDown() override {
-        if (!getenv("QX_KEEP")) std::filesystem::remove_all(dir_);
-    }
-
-    void Settings(int emulation, int rotation, int height) {
-        HKEY key = nullptr;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        auto text = [&](const char16_t* n, const std::u16string& t) {
-            RegSetValueExW(key, n, 0, REG_SZ, reinterpret_cast<const BYTE*>(t.c_str()), DWORD((t.size() + 1) * 2));
-        };
-        auto number = [&](const char16_t* n, int v) {
-            RegSetValueExW(key, n, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
-        };
-        text(u"Driver", u"QX470.dll");
-        text(u"Port", address_);
-        text(u"StartDocText", u"");
-        text(u"EndDocText", u"");
-        number(u"PHeight", height);
-        number(u"PWidth", 80);
-        number(u"PaperSize", 0);
-        number(u"Copies", 1);
-        number(u"StartLogo", 0);
-        number(u"EndLogo", 0);
-        number(u"PrintingLength", 1);
-        number(u"UserPaper", 1);
-        number(u"Emulation", emulation);
-        number(u"BackFeed", 0);
-        number(u"Rotation", rotation);
-        RegCloseKey(key);
+    void Settings(int emulation, int rotation) {
+        qxtest::RegisterDriver(address_, {{u"Emulation", emulation}, {u"Rotation", rotation}});
     }
 
     // Draws a heading, a wrapped paragraph and the picture on one page.
@@ -123,6 +92,7 @@ protected:
         EXPECT_TRUE(outcome.matched) << outcome.message;
     }
 
+    qxtest::TempWorld world_{"qxe2e"};
     std::string dir_;
     std::u16string address_;
     qxtest::EmulatorProcess emulator_{QX_EMULATOR_BIN};
@@ -130,21 +100,21 @@ protected:
 
 TEST_F(PrintEndToEnd, EscPosPortrait) {
     address_ = u"127.0.8.1";
-    Settings(0, 0, 508);
+    Settings(0, 0);
     PrintSample(DMORIENT_PORTRAIT);
     ExpectGolden("driver-escpos-portrait");
 }
 
 TEST_F(PrintEndToEnd, EscPosLandscape) {
     address_ = u"127.0.8.2";
-    Settings(0, 0, 508);
+    Settings(0, 0);
     PrintSample(DMORIENT_LANDSCAPE);
     ExpectGolden("driver-escpos-landscape");
 }
 
 TEST_F(PrintEndToEnd, CpclRotated) {
     address_ = u"127.0.8.3";
-    Settings(1, 1, 508);
+    Settings(1, 1);
     PrintSample(DMORIENT_PORTRAIT);
     ExpectGolden("driver-cpcl-rotated");
 }
