@@ -104,7 +104,8 @@ void Decoder::CpclLine(const std::string& raw) {
     auto text = [&] {
         return Printable(reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
     };
-    if (word == "!") {
+    using namespace qxproto;
+    if (word == kCpclWordHeader) {
         if (line.size() > 2 && std::isdigit(static_cast<unsigned char>(Trim(line.substr(1))[0]))) {
             LabelHeader(line);
         } else {
@@ -116,17 +117,17 @@ void Decoder::CpclLine(const std::string& raw) {
         log_.Command(Here(), word, "\"" + text() + "\" outside a label: skipped");
         return;
     }
-    if (word == "LABEL" || word == "GAP-SENSE" || word == "BAR-SENSE" || word == "JOURNAL" ||
-        word == "BACKFEED" || word == "FORM") {
+    if (word == kCpclWordLabel || word == kCpclWordGapSense || word == kCpclWordBarSense ||
+        word == kCpclWordJournal || word == kCpclWordBackfeed || word == kCpclWordForm) {
         log_.Command(Here(), word,
-                     word == "BACKFEED" ? "back-feed"
-                     : word == "FORM"   ? "form feed to the next label"
-                                        : "media");
-        if (word != "FORM") label_.media += (label_.media.empty() ? "" : " ") + word;
+                     word == kCpclWordBackfeed ? "back-feed"
+                     : word == kCpclWordForm   ? "form feed to the next label"
+                                               : "media");
+        if (word != kCpclWordForm) label_.media += (label_.media.empty() ? "" : " ") + word;
         return;
     }
-    if (word == "PRINT") {
-        log_.Command(Here(), "PRINT", "print the label");
+    if (word == kCpclWordPrint) {
+        log_.Command(Here(), word, "print the label");
         EndLabel(true);
         return;
     }

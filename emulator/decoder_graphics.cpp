@@ -15,8 +15,12 @@ namespace {
 
 constexpr std::size_t kMaxDigits = 10;
 
-constexpr const char* kLineStarts[] = {"CG ",      "ZCG ",  "FORM",      "PRINT",     "! ",
-                                       "BACKFEED", "LABEL", "GAP-SENSE", "BAR-SENSE", "JOURNAL"};
+// A graphic, the header and the label's other lines; the numbered commands need
+// the space after their word.
+constexpr std::string_view kLineStarts[] = {
+    "CG ", "ZCG ", "! ", qxproto::kCpclWordForm, qxproto::kCpclWordPrint,
+    qxproto::kCpclWordBackfeed, qxproto::kCpclWordLabel, qxproto::kCpclWordGapSense,
+    qxproto::kCpclWordBarSense, qxproto::kCpclWordJournal};
 constexpr std::size_t kLongestLineStart = 9;
 
 bool IsDigit(std::uint8_t c) {
@@ -197,9 +201,9 @@ Decoder::Status Decoder::StepResync(const std::uint8_t* p, std::size_t n, std::s
             *used = i;
             return Status::kNeedMore;
         }
-        for (const char* word : kLineStarts) {
-            std::size_t len = std::strlen(word);
-            if (left >= len && std::memcmp(q, word, len) == 0) {
+        for (std::string_view word : kLineStarts) {
+            std::size_t len = word.size();
+            if (left >= len && std::memcmp(q, word.data(), len) == 0) {
                 *used = i + 2;
                 log_.Command(Here() + i + 2, "CPCL",
                              "going on here, " + std::to_string(Here() + i + 2 - resyncFrom_) +

@@ -10,6 +10,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <string_view>
 
 namespace qxproto {
 
@@ -121,6 +123,36 @@ inline constexpr std::size_t kCpclLengthFieldSize = 4;
 // only prints.
 inline constexpr char kCpclFormPrint[] = "FORM\r\nPRINT\r\n";
 inline constexpr char kCpclPrint[] = "PRINT\r\n";
+
+// The words those lines are made of, as a receiver reads them a line at a time.
+inline constexpr std::string_view kCpclWordHeader = "!";
+inline constexpr std::string_view kCpclWordLabel = "LABEL";
+inline constexpr std::string_view kCpclWordGapSense = "GAP-SENSE";
+inline constexpr std::string_view kCpclWordBarSense = "BAR-SENSE";
+inline constexpr std::string_view kCpclWordJournal = "JOURNAL";
+inline constexpr std::string_view kCpclWordBackfeed = "BACKFEED";
+inline constexpr std::string_view kCpclWordGraphics = "CG";
+inline constexpr std::string_view kCpclWordCompressedGraphics = "ZCG";
+inline constexpr std::string_view kCpclWordForm = "FORM";
+inline constexpr std::string_view kCpclWordPrint = "PRINT";
+
+// True when text is exactly the given words, each on a line ended by CR LF.
+constexpr bool IsCpclLines(std::string_view text, std::initializer_list<std::string_view> words) {
+    for (std::string_view word : words) {
+        if (text.substr(0, word.size()) != word || text.substr(word.size(), 2) != "\r\n") return false;
+        text.remove_prefix(word.size() + 2);
+    }
+    return text.empty();
+}
+static_assert(IsCpclLines(kCpclGapSense, {kCpclWordLabel, kCpclWordGapSense}));
+static_assert(IsCpclLines(kCpclBarSense, {kCpclWordLabel, kCpclWordBarSense}));
+static_assert(IsCpclLines(kCpclJournal, {kCpclWordJournal}));
+static_assert(IsCpclLines(kCpclBackfeed, {kCpclWordBackfeed}));
+static_assert(IsCpclLines(kCpclFormPrint, {kCpclWordForm, kCpclWordPrint}));
+static_assert(IsCpclLines(kCpclPrint, {kCpclWordPrint}));
+static_assert(std::string_view(kCpclGraphics).substr(0, 3) == "CG " &&
+              std::string_view(kCpclCompressedGraphics).substr(0, 4) == "ZCG " &&
+              std::string_view(kCpclLabelHeader).substr(0, 2) == "! ");
 
 // ---------------------------------------------------------------------------------
 // ZCG data: 12-bit LZW codes, packed least significant bit first into 32-bit
