@@ -101,20 +101,23 @@ void Decoder::CpclLine(const std::string& raw) {
     std::string line = Trim(raw);
     if (line.empty()) return;
     std::string word = Upper(line.substr(0, line.find_first_of(" \t")));
-    auto text = [&] {
-        return Printable(reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
+    // The line in quotes, then what became of it.
+    auto quoted = [&](const char* what) {
+        std::string q(1, '"');
+        q.append(Printable(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
+        return q.append(1, '"').append(what);
     };
     using namespace qxproto;
     if (word == kCpclWordHeader) {
         if (line.size() > 2 && std::isdigit(static_cast<unsigned char>(Trim(line.substr(1))[0]))) {
             LabelHeader(line);
         } else {
-            log_.Command(Here(), "!", "\"" + text() + "\": outside the command table, skipped");
+            log_.Command(Here(), "!", quoted(": outside the command table, skipped"));
         }
         return;
     }
     if (!label_.open) {
-        log_.Command(Here(), word, "\"" + text() + "\" outside a label: skipped");
+        log_.Command(Here(), word, quoted(" outside a label: skipped"));
         return;
     }
     if (word == kCpclWordLabel || word == kCpclWordGapSense || word == kCpclWordBarSense ||
@@ -135,7 +138,7 @@ void Decoder::CpclLine(const std::string& raw) {
         PlaceExpanded(line);
         return;
     }
-    log_.Command(Here(), word, "\"" + text() + "\": outside the command table, skipped");
+    log_.Command(Here(), word, quoted(": outside the command table, skipped"));
 }
 
 void Decoder::LabelHeader(const std::string& line) {

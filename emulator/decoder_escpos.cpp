@@ -129,7 +129,8 @@ Decoder::Status Decoder::StepEscPos(const std::uint8_t* p, std::size_t n, std::s
 Decoder::Status Decoder::SkipOutside(const char* name, std::size_t length, std::size_t n,
                                      std::size_t* used) {
     const std::uint8_t* p = buffer_.data() + pos_;
-    std::string what = std::string(name) + (n >= 2 ? " " + Hex2(p[1]) : "");
+    std::string what(name);
+    if (n >= 2) what.append(1, ' ').append(Hex2(p[1]));
     if (length == SIZE_MAX) {
         if (!atEnd_) return Status::kNeedMore;
         log_.Error(Here(), what, "truncated at the end of the stream");
@@ -286,8 +287,9 @@ Decoder::Status Decoder::StepText(const std::uint8_t* p, std::size_t n, std::siz
     std::size_t len = 0;
     while (len < n && (p[len] >= 0x20 || p[len] == '\t')) ++len;
     *used = len;
-    log_.Command(Here(), "text",
-                 "\"" + Printable(p, len, 64) + "\" (" + std::to_string(len) + " bytes)");
+    std::string quoted(1, '"');
+    quoted.append(Printable(p, len, 64)).append("\" (").append(std::to_string(len)).append(" bytes)");
+    log_.Command(Here(), "text", quoted);
     const std::size_t columns =
         static_cast<std::size_t>(std::max(1, device_.PaperWidth() / kCharWidth));
     for (std::size_t i = 0; i < len; ++i) {

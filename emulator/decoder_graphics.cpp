@@ -156,9 +156,9 @@ Decoder::Status Decoder::StepGraphics(const std::uint8_t* p, std::size_t n, std:
         return Status::kDone;
     }
     *used = found.end + 2;
-    std::string head = std::string(name) + " " + std::to_string(w) + " " + std::to_string(h) + " " +
-                       std::to_string(x) + " " + std::to_string(compressed ? y : found.last);
-    if (compressed) head += " " + std::to_string(found.last);
+    std::string head(name);
+    for (long long v : {w, h, x, compressed ? y : found.last}) head.append(1, ' ').append(std::to_string(v));
+    if (compressed) head.append(1, ' ').append(std::to_string(found.last));
     std::string note = found.spaced ? " (space before the data: not this system's form)" : "";
     if (!compressed) {
         log_.Command(Here(), head,
