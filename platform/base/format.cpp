@@ -11,14 +11,14 @@ namespace wce {
 
 namespace {
 
-struct Spec {
+struct Field {
     bool left = false, plus = false, space = false, zero = false, alt = false;
     int width = 0;
     int precision = -1;
     int size = 0;  // -1 h, 0 default, 1 l (32-bit), 2 ll / I64
 };
 
-void Pad(std::u16string& out, std::u16string_view body, const Spec& s, size_t signLen = 0) {
+void Pad(std::u16string& out, std::u16string_view body, const Field& s, size_t signLen = 0) {
     size_t len = body.size();
     size_t width = s.width > 0 ? size_t(s.width) : 0;
     if (len >= width) {
@@ -36,7 +36,7 @@ void Pad(std::u16string& out, std::u16string_view body, const Spec& s, size_t si
     }
 }
 
-void FormatInteger(std::u16string& out, const Spec& s, char conv, unsigned long long v,
+void FormatInteger(std::u16string& out, const Field& s, char conv, unsigned long long v,
                    bool negative) {
     const char* digits = conv == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     unsigned base = (conv == 'x' || conv == 'X') ? 16 : conv == 'o' ? 8 : 10;
@@ -60,12 +60,12 @@ void FormatInteger(std::u16string& out, const Spec& s, char conv, unsigned long 
         prefix.push_back(conv == 'X' ? u'X' : u'x');
     }
     if (s.alt && base == 8 && num[0] != u'0') prefix.push_back(u'0');
-    Spec padSpec = s;
-    if (s.precision >= 0) padSpec.zero = false;
-    Pad(out, prefix + num, padSpec, prefix.size());
+    Field padField = s;
+    if (s.precision >= 0) padField.zero = false;
+    Pad(out, prefix + num, padField, prefix.size());
 }
 
-void FormatOne(std::u16string& out, const Spec& s, char conv, va_list& args) {
+void FormatOne(std::u16string& out, const Field& s, char conv, va_list& args) {
     switch (conv) {
         case 'd':
         case 'i': {
@@ -86,7 +86,7 @@ void FormatOne(std::u16string& out, const Spec& s, char conv, va_list& args) {
             break;
         }
         case 'p': {
-            Spec p = s;
+            Field p = s;
             p.alt = true;
             FormatInteger(out, p, 'x', reinterpret_cast<std::uintptr_t>(va_arg(args, void*)), false);
             break;
@@ -123,7 +123,7 @@ void FormatOne(std::u16string& out, const Spec& s, char conv, va_list& args) {
 
 // Parses flags, width, precision and size after a '%'; returns the conversion
 // character (0 at the end of the format).
-char ParseSpec(LPCWSTR& f, Spec& s, va_list& args) {
+char ParseField(LPCWSTR& f, Field& s, va_list& args) {
     for (;; ++f) {
         if (*f == u'-') s.left = true;
         else if (*f == u'+') s.plus = true;
@@ -174,8 +174,8 @@ std::u16string FormatToString(LPCWSTR format, va_list args) {
             ++f;
             continue;
         }
-        Spec s;
-        char conv = ParseSpec(f, s, ap);
+        Field s;
+        char conv = ParseField(f, s, ap);
         if (!conv) break;
         FormatOne(out, s, conv, ap);
     }
