@@ -1,10 +1,16 @@
 #include "tone.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "wce/base.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qx470 {
 namespace {
@@ -25,12 +31,45 @@ void FillTable16(std::int16_t* table, int first, double power) {
     table[255] = kDarknessFull;
 }
 
-inline void SetBit(wce::BYTE* bits, int x) {
-    bits[x >> 3] |= static_cast<wce::BYTE>(0x80u >> (x & 7));
+// Page bytes of dots are looked at four 16-bit values at a time, with dot 0 of a group in
+// the lowest lane; other byte orders take the plain loops.
+constexpr bool kLanesInOrder = std::endian::native == std::endian::little;
+
+constexpr std::uint64_t Lanes(std::uint16_t v) {
+    return v * 0x0001000100010001ull;
 }
 
-inline bool TestBit(const wce::BYTE* bits, int x) {
-    return (bits[x >> 3] & (0x80u >> (x & 7))) != 0;
+inline std::uint64_t LoadLanes(const std::int16_t* values) {
+    std::uint64_t lanes;
+    std::memcpy(&lanes, values, sizeof lanes);
+    return lanes;
+}
+
+// Bit 0 of each of four lanes, gathered into a nibble with the first dot as its high bit.
+inline unsigned LaneNibble(std::uint64_t bits) {
+    return static_cast<unsigned>((bits * 0x0008000400020001ull) >> 48) & 15u;
+}
+
+// Bit 0 of each lane that is not zero.
+inline std::uint64_t NonZeroLanes(std::uint64_t lanes) {
+    return ((((lanes & Lanes(0x7FFF)) + Lanes(0x7FFF)) | lanes) >> 15) & Lanes(1);
+}
+
+inline bool IsGrey(int value) {
+    return value != 0 && value != kDarknessFull;
+}
+
+// The grey dots (neither white nor full black) of the eight values of a page byte, dot 0
+// as the high bit.
+inline unsigned GreyDots(const std::int16_t* values) {
+    if constexpr (kLanesInOrder) {
+        return LaneNibble(NonZeroLanes(LoadLanes(values) & Lanes(0xDFFF))) << 4 |
+               LaneNibble(NonZeroLanes(LoadLanes(values + 4) & Lanes(0xDFFF)));
+    } else {
+        unsigned dots = 0;
+        for (int i = 0; i < 8; ++i) dots |= static_cast<unsigned>(IsGrey(values[i])) << (7 - i);
+        return dots;
+    }
 }
 
 // Random numbers for a row come from a generator seeded from wce::rand() when the row has
@@ -38,9 +77,18 @@ inline bool TestBit(const wce::BYTE* bits, int x) {
 // the dots stay reproducible from wce::srand().
 template <bool kMasked>
 bool NeedsRandom(const std::int16_t* values, const wce::BYTE* mask, int width) {
-    for (int x = 0; x < width; ++x) {
-        const int v = values[x];
-        if (v != 0 && v != kDarknessFull && !(kMasked && TestBit(mask, x))) return true;
+    if constexpr (!kMasked) {
+        // Without a mask the whole row is folded into one test, which vectorises.
+        unsigned grey = 0;
+        for (int x = 0; x < width; ++x) grey |= static_cast<std::uint16_t>(values[x]) & 0xDFFFu;
+        return grey != 0;
+    }
+    const int whole = width >> 3;
+    for (int byte = 0; byte < whole; ++byte) {
+        if (GreyDots(values + byte * 8) & ~static_cast<unsigned>(mask[byte])) return true;
+    }
+    for (int x = whole * 8; x < width; ++x) {
+        if (IsGrey(values[x]) && !(mask[whole] & (0x80u >> (x & 7)))) return true;
     }
     return false;
 }
@@ -50,54 +98,190 @@ inline int NextRandom(std::uint32_t& state) {
     return static_cast<int>((state >> 16) & 0x7FFF);
 }
 
-// One pass over a row in the given direction. The error for the next row is gathered in
-// registers and written over the incoming error right behind the dot being read; what
-// falls outside the row is dropped.
+// A page byte of dots that leaves everything as it found it: no grey dot, no incoming
+// error, and black dots only where the mask lets them print. With no carry arriving
+// either, every dot's error is 0 and only the black dots need setting.
+template <bool kMasked>
+inline bool QuietBlock(const std::int16_t* values, const std::int16_t* error, unsigned mask,
+                       unsigned& dots) {
+    unsigned full = 0;
+    if constexpr (kLanesInOrder) {
+        const std::uint64_t v0 = LoadLanes(values), v1 = LoadLanes(values + 4);
+        if ((LoadLanes(error) | LoadLanes(error + 4) | ((v0 | v1) & Lanes(0xDFFF))) != 0) {
+            return false;
+        }
+        // Every value is now 0 or 0x2000.
+        full = LaneNibble((v0 >> 13) & Lanes(1)) << 4 | LaneNibble((v1 >> 13) & Lanes(1));
+    } else {
+        int stray = 0;
+        for (int i = 0; i < 8; ++i) {
+            stray |= error[i] | (values[i] & ~kDarknessFull);
+            full |= static_cast<unsigned>(values[i] == kDarknessFull) << (7 - i);
+        }
+        if (stray != 0) return false;
+    }
+    if (kMasked && (full & mask) != 0) return false;
+    dots = full;
+    return true;
+}
+
+// Running state of one plane's pass over a row.
+struct Diffusion {
+    std::uint32_t random = 0;
+    int level = 0;
+    int carry = 0;          // error passed on along the row
+    int perturbation = 0;   // of the previous grey dot
+    int gathered = 0;       // next-row error of the previous dot so far
+    int gatheredAhead = 0;  // next-row error of this dot so far
+    std::int16_t* behind;   // next-row slot of the previous dot
+};
+
+// The error a dot leaves and whether it prints.
+template <bool kMasked>
+inline int DotError(Diffusion& s, int value, int incoming, bool masked, unsigned& print) {
+    if ((value & ~kDarknessFull) == 0 || (kMasked && masked)) {
+        // White, full black, or masked.
+        const bool full = value != 0 && !(kMasked && masked);
+        print = full;
+        return incoming + (full ? 0 : value) + s.carry;
+    }
+    // Perturb the threshold, alternating the sign along a run so that flat areas do not
+    // form regular patterns. The running darkness is 16 bits wide. Whether the dot
+    // prints is a coin toss, so it is computed rather than branched on.
+    int d = (value - kDotThreshold) * NextRandom(s.random) / wce::kRandMax;
+    d = d * s.perturbation > 0 ? -d : d;
+    s.perturbation = d;
+    const int e = static_cast<std::int16_t>(incoming + value + s.carry);
+    const int threshold = kDotThreshold - d;
+    print = static_cast<unsigned>(threshold - e) >> 31;
+    const int printed = e - s.level;
+    return e > threshold ? printed : e;
+}
+
+// Spreads a dot's error: a sixteenth to the next row ahead, five below, three behind,
+// the rest along the row. Divisions truncate toward zero; the three share the sign
+// correction.
+struct Spread {
+    int ahead, below, behind;
+};
+inline Spread SpreadError(Diffusion& s, int e) {
+    const int rounded = e + static_cast<int>(static_cast<unsigned>(e >> 31) >> 28);
+    const Spread p{rounded >> 4, (rounded + 4 * e) >> 4, (rounded + 2 * e) >> 4};
+    s.carry = e - p.ahead - p.below - p.behind;
+    return p;
+}
+
+// Dot i of a page byte in scan order is bit (7 - offset) of the byte.
+template <int kStep>
+constexpr int Offset(int i) {
+    return kStep > 0 ? i : 7 - i;
+}
+
+// The eight dots of one page byte in scan order, unrolled so that bit positions and
+// slots are constants. The error for the next row is written over the incoming error
+// right behind the dot being read; what falls outside the row is dropped.
+template <int kStep, bool kMasked, int... kI>
+inline unsigned DiffuseByte(Diffusion& s, const std::int16_t* values, std::int16_t* error,
+                            unsigned mask, std::integer_sequence<int, kI...>) {
+    unsigned out = 0;
+    auto dot = [&]<int kDot>() {
+        constexpr int at = Offset<kStep>(kDot);
+        unsigned print;
+        const int e =
+            DotError<kMasked>(s, values[at], error[at], (mask & (0x80u >> at)) != 0, print);
+        out |= print << (7 - at);
+        const Spread p = SpreadError(s, e);
+        std::int16_t* behind = kDot == 0 ? s.behind : &error[Offset<kStep>(kDot - 1)];
+        *behind = static_cast<std::int16_t>(s.gathered + p.behind);
+        s.gathered = s.gatheredAhead + p.below;
+        s.gatheredAhead = p.ahead;
+    };
+    (dot.template operator()<kI>(), ...);
+    s.behind = &error[Offset<kStep>(7)];
+    return out;
+}
+
+// The dots of a partial last byte in scan order.
+template <int kStep, bool kMasked>
+unsigned DiffusePartialByte(Diffusion& s, const std::int16_t* values, std::int16_t* error,
+                            unsigned mask, int count) {
+    unsigned out = 0;
+    for (int i = 0; i < count; ++i) {
+        const int at = kStep > 0 ? i : count - 1 - i;
+        unsigned print;
+        const int e =
+            DotError<kMasked>(s, values[at], error[at], (mask & (0x80u >> at)) != 0, print);
+        out |= print << (7 - at);
+        const Spread p = SpreadError(s, e);
+        *s.behind = static_cast<std::int16_t>(s.gathered + p.behind);
+        s.behind = &error[at];
+        s.gathered = s.gatheredAhead + p.below;
+        s.gatheredAhead = p.ahead;
+    }
+    return out;
+}
+
+// One pass over a row in the given direction, a page byte at a time.
 template <int kStep, bool kMasked>
 void DiffuseDots(const std::int16_t* values, std::int16_t* error, wce::BYTE* bits,
                  const wce::BYTE* mask, int width, int level) {
-    std::uint32_t random = 0;
+    // A plane with nothing on the row and no error coming in (colour planes on grey
+    // content) stays white and passes no error on; one test that vectorises decides it.
+    int anything = 0;
+    for (int x = 0; x < width; ++x) anything |= values[x] | error[x];
+    if (anything == 0) {
+        std::memset(bits, 0, static_cast<std::size_t>((width + 7) >> 3));
+        return;
+    }
+    Diffusion s;
     if (NeedsRandom<kMasked>(values, mask, width)) {
-        random =
+        s.random =
             static_cast<std::uint32_t>(wce::rand()) << 15 | static_cast<std::uint32_t>(wce::rand());
     }
-    const int end = kStep > 0 ? width : -1;
+    s.level = level;
     std::int16_t discard = 0;
-    std::int16_t* behind = &discard;  // next-row slot of the previous dot
-    int carry = 0;
-    int lastPerturbation = 0;
-    int gathered = 0;       // next-row error of the previous dot so far
-    int gatheredAhead = 0;  // next-row error of this dot so far
-    for (int x = kStep > 0 ? 0 : width - 1; x != end; x += kStep) {
-        const int value = values[x];
-        int e;
-        if (value == 0 || (kMasked && TestBit(mask, x))) {
-            e = error[x] + value + carry;
-        } else if (value == kDarknessFull) {
-            SetBit(bits, x);
-            e = error[x] + carry;
+    s.behind = &discard;
+    const int whole = width >> 3;
+    const int rest = width & 7;
+    auto partial = [&] {
+        const int first = whole * 8;
+        bits[whole] = static_cast<wce::BYTE>(DiffusePartialByte<kStep, kMasked>(
+            s, values + first, error + first, kMasked ? mask[whole] : 0u, rest));
+    };
+    if (kStep < 0 && rest != 0) partial();
+    for (int n = 0; n < whole; ++n) {
+        const int byte = kStep > 0 ? n : whole - 1 - n;
+        const int first = byte * 8;
+        const unsigned byteMask = kMasked ? mask[byte] : 0u;
+        unsigned out;
+        // A zero carry means the previous dot's error was 0, so nothing is pending but
+        // the slot behind it.
+        if (s.carry == 0 && QuietBlock<kMasked>(values + first, error + first, byteMask, out)) {
+            *s.behind = static_cast<std::int16_t>(s.gathered);
+            s.behind = &error[kStep > 0 ? first + 7 : first];
+            s.gathered = 0;
         } else {
-            // Perturb the threshold, alternating the sign along a run so that flat areas
-            // do not form regular patterns. The running darkness is 16 bits wide.
-            int d = (value - kDotThreshold) * NextRandom(random) / wce::kRandMax;
-            if ((d > 0 && lastPerturbation > 0) || (d < 0 && lastPerturbation < 0)) d = -d;
-            lastPerturbation = d;
-            e = static_cast<std::int16_t>(error[x] + value + carry);
-            if (e + d > kDotThreshold) {
-                SetBit(bits, x);
-                e -= level;
-            }
+            out = DiffuseByte<kStep, kMasked>(s, values + first, error + first, byteMask,
+                                              std::make_integer_sequence<int, 8>{});
         }
-        const int e1 = e / 16;
-        const int e5 = 5 * e / 16;
-        const int e3 = 3 * e / 16;
-        *behind = static_cast<std::int16_t>(gathered + e3);
-        behind = &error[x];
-        gathered = gatheredAhead + e5;
-        gatheredAhead = e1;
-        carry = e - e5 - e3 - e1;
+        bits[byte] = static_cast<wce::BYTE>(out);
     }
-    *behind = static_cast<std::int16_t>(gathered);
+    if (kStep > 0 && rest != 0) partial();
+    *s.behind = static_cast<std::int16_t>(s.gathered);
+}
+
+// n / d for 0 <= n <= 255 * 255 and 1 <= d <= 255 as a multiplication: the reciprocals
+// are rounded up, which keeps every such quotient exact.
+struct Reciprocals {
+    std::uint32_t of[256] = {};
+    constexpr Reciprocals() {
+        for (std::uint32_t d = 1; d < 256; ++d) of[d] = ((1u << 24) + d - 1) / d;
+    }
+};
+constexpr Reciprocals kReciprocals;
+
+inline int DivideSmall(int n, int d) {
+    return static_cast<int>((static_cast<std::uint64_t>(n) * kReciprocals.of[d]) >> 24);
 }
 
 // Hue, saturation and value on a 0..1535 hue circle (red 0, green 512, blue 1024).
@@ -105,16 +289,20 @@ void ToHsv(int r, int g, int b, int& hue, int& saturation, int& value) {
     const int maxV = std::max({r, g, b});
     const int minV = std::min({r, g, b});
     value = maxV;
-    saturation = maxV == 0 ? 0 : (maxV - minV) * 255 / maxV;
+    saturation = maxV == 0 ? 0 : DivideSmall((maxV - minV) * 255, maxV);
     hue = 0;
     if (maxV == minV) return;
     const int delta = maxV - minV;
+    // (x - y) * 255 / delta, truncated toward zero.
+    auto share = [delta](int x, int y) {
+        return x >= y ? DivideSmall((x - y) * 255, delta) : -DivideSmall((y - x) * 255, delta);
+    };
     if (r == maxV) {
-        hue = (g - b) * 255 / delta;
+        hue = share(g, b);
     } else if (g == maxV) {
-        hue = (b - r) * 255 / delta + 2 * kHueSector;
+        hue = share(b, r) + 2 * kHueSector;
     } else {
-        hue = (r - g) * 255 / delta + 4 * kHueSector;
+        hue = share(r, g) + 4 * kHueSector;
     }
     if (hue < 0) hue += 6 * kHueSector;
 }
@@ -187,13 +375,52 @@ DotSeparation SeparateColour(const PrinterJob& job, int b, int g, int r) {
 
 namespace {
 
+// Grey tone of a pixel: 255 - Y as the index, Y = (76 red + 151 green + 28 blue) / 256.
+inline int GreyIndex(const wce::BYTE* pixel) {
+    return 255 - ((76 * pixel[2] + 151 * pixel[1] + 28 * pixel[0]) >> 8);
+}
+
 void FillMonochromeValues(const PrinterJob& job, const wce::BYTE* line) {
     const std::int16_t* tone = job.greyTone;
     std::int16_t* out = job.blackValues;
-    for (int x = 0; x < job.pageWidth; ++x, line += 3) {
-        const int luma = (76 * line[2] + 151 * line[1] + 28 * line[0]) >> 8;
-        out[x] = tone[255 - luma];
+    const int width = job.pageWidth;
+    int x = 0;
+#if defined(__SSE2__)
+    // Eight pixels (24 bytes) at a time. The weighted bytes of a pixel sit in three
+    // neighbouring lanes; adding each lane's two successors leaves the pixel's sum in
+    // its first lane, which is 16 bits wide (at most 65025). 255 - sum / 256 is then
+    // (sum ^ 0xFFFF) >> 8.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ones = _mm_set1_epi16(-1);
+    const __m128i weightA = _mm_setr_epi16(28, 151, 76, 28, 151, 76, 28, 151);
+    const __m128i weightB = _mm_setr_epi16(76, 28, 151, 76, 28, 151, 76, 28);
+    const __m128i weightC = _mm_setr_epi16(151, 76, 28, 151, 76, 28, 151, 76);
+    auto index = [&](__m128i lanes, __m128i next1, __m128i next2) {
+        return _mm_srli_epi16(
+            _mm_xor_si128(_mm_add_epi16(_mm_add_epi16(lanes, next1), next2), ones), 8);
+    };
+    for (; x + 8 <= width; x += 8, line += 24) {
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line));
+        const __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line + 16));
+        const __m128i a = _mm_mullo_epi16(_mm_unpacklo_epi8(head, zero), weightA);
+        const __m128i b = _mm_mullo_epi16(_mm_unpackhi_epi8(head, zero), weightB);
+        const __m128i c = _mm_mullo_epi16(_mm_unpacklo_epi8(tail, zero), weightC);
+        const __m128i sumA = index(a, _mm_or_si128(_mm_srli_si128(a, 2), _mm_slli_si128(b, 14)),
+                                   _mm_or_si128(_mm_srli_si128(a, 4), _mm_slli_si128(b, 12)));
+        const __m128i sumB = index(b, _mm_or_si128(_mm_srli_si128(b, 2), _mm_slli_si128(c, 14)),
+                                   _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 12)));
+        const __m128i sumC = index(c, _mm_srli_si128(c, 2), _mm_srli_si128(c, 4));
+        out[x + 0] = tone[_mm_extract_epi16(sumA, 0)];
+        out[x + 1] = tone[_mm_extract_epi16(sumA, 3)];
+        out[x + 2] = tone[_mm_extract_epi16(sumA, 6)];
+        out[x + 3] = tone[_mm_extract_epi16(sumB, 1)];
+        out[x + 4] = tone[_mm_extract_epi16(sumB, 4)];
+        out[x + 5] = tone[_mm_extract_epi16(sumB, 7)];
+        out[x + 6] = tone[_mm_extract_epi16(sumC, 2)];
+        out[x + 7] = tone[_mm_extract_epi16(sumC, 5)];
     }
+#endif
+    for (; x < width; ++x, line += 3) out[x] = tone[GreyIndex(line)];
 }
 
 void FillColourValues(const PrinterJob& job, const wce::BYTE* line) {

@@ -235,6 +235,26 @@ TEST_F(LzwTest, MatchesTheSentinelCoderOnEveryBand) {
     }
 }
 
+// Zeros in runs too short or too misaligned for the run codes, between single ink bytes:
+// the strings of zeros grow long, across several dictionary resets, and end on every
+// kind of neighbour, the band's end included.
+TEST_F(LzwTest, ShortZeroRunsMatchTheSentinelCoder) {
+    testsupport::Lcg lcg(23);
+    for (int round = 0; round < 6; ++round) {
+        Bytes band;
+        const std::size_t size = round < 3 ? 3000 + lcg.Below(3000) : 60000 + lcg.Below(60000);
+        const int longest = round % 2 ? 11 : 60;
+        while (band.size() < size) {
+            band.insert(band.end(), static_cast<std::size_t>(lcg.Below(longest) + 1), 0x00);
+            band.push_back(lcg.Below(4) == 0 ? 0x00 : static_cast<std::uint8_t>(lcg.Next() | 1));
+        }
+        band.insert(band.end(), static_cast<std::size_t>(round), 0x00);
+        SCOPED_TRACE(testing::Message() << "round " << round << " size " << band.size());
+        ASSERT_EQ(Compress(band), ReferenceCompress(band, Bytes(4096, 0x00)));
+        ASSERT_EQ(Compress(band), ReferenceCompress(band, Bytes(4096, 0xA5)));
+    }
+}
+
 TEST_F(LzwTest, RejectsInputsTooShortOrOutputTooSmall) {
     Bytes one = {0x80};
     Bytes output(64);

@@ -202,6 +202,223 @@ TEST(DiffuseRow, MatchesThePlainDiffusion) {
     }
 }
 
+// The separation written out with plain divisions.
+DotSeparation PlainSeparation(const PrinterJob& job, int b, int g, int r) {
+    const bool withBlack = job.noBlackInk == 0;
+    if (withBlack && b == g && b == r) return {job.greyTone[255 - b], 0, 0, 0};
+    const int maxV = std::max({r, g, b}), minV = std::min({r, g, b});
+    int s = maxV == 0 ? 0 : (maxV - minV) * 255 / maxV;
+    int h = 0;
+    if (maxV != minV) {
+        const int delta = maxV - minV;
+        if (r == maxV) {
+            h = (g - b) * 255 / delta;
+        } else if (g == maxV) {
+            h = (b - r) * 255 / delta + 512;
+        } else {
+            h = (r - g) * 255 / delta + 1024;
+        }
+        if (h < 0) h += 1536;
+    }
+    const int v = 255 - job.lightness[255 - maxV];
+    if (b > g && b > r) {
+        h = h < 1024 ? (h - 768) * 163 / 255 + 768 : (h - 1280) * (512 - 163) / 255 + 1280;
+    } else if (g > b && g > r) {
+        h = h < 512 ? (h - 256) * 229 / 255 + 256 : (h - 768) * (512 - 229) / 255 + 768;
+    }
+    int r2 = v, g2 = v, b2 = v;
+    if (s != 0) {
+        const int f = h % 256;
+        const int p = (255 - s) * v / 255;
+        const int q = ((65025 - f * s) * v / 255) / 255;
+        const int t = ((65025 - (255 - f) * s) * v / 255) / 255;
+        const int sector = h / 256;
+        const int rgb[6][3] = {{v, t, p}, {q, v, p}, {p, v, t}, {p, q, v}, {t, p, v}, {v, p, q}};
+        r2 = rgb[sector][0], g2 = rgb[sector][1], b2 = rgb[sector][2];
+    }
+    DotSeparation out{0, job.colourTone[255 - r2], job.colourTone[255 - g2],
+                      job.colourTone[255 - b2]};
+    if (withBlack) {
+        out.black = std::min({out.cyan, out.magenta, out.yellow});
+        out.cyan -= out.black, out.magenta -= out.black, out.yellow -= out.black;
+    }
+    return out;
+}
+
+TEST(SeparateColour, MatchesPlainDivisionsAcrossTheColourCube) {
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.width = 8, .rows = 2, .colour = true}), 1);
+    for (int noBlack = 0; noBlack < 2; ++noBlack) {
+        o.job.noBlackInk = noBlack;
+        for (int b = 0; b < 256; b += 3) {
+            for (int g = 0; g < 256; g += 5) {
+                for (int r = 0; r < 256; r += 7) {
+                    const DotSeparation want = PlainSeparation(o.job, b, g, r);
+                    const DotSeparation got = SeparateColour(o.job, b, g, r);
+                    ASSERT_TRUE(got.black == want.black && got.cyan == want.cyan &&
+                                got.magenta == want.magenta && got.yellow == want.yellow)
+                        << b << " " << g << " " << r << " no black " << noBlack;
+                }
+            }
+        }
+    }
+}
+
+// Scan lines made of runs: white, black, mid greys, colours and noise, so rows have
+// long stretches without grey dots (with and without error arriving), partial page
+// bytes, and black dots under the colour planes' mask.
+std::vector<wce::BYTE> RunsLine(int width, unsigned& seed) {
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+    std::vector<wce::BYTE> line(static_cast<std::size_t>(width) * 3);
+    const unsigned rowKind = next() % 6;
+    for (int x = 0; x < width;) {
+        const int run = 1 + static_cast<int>(next() % 40);
+        const unsigned kind = rowKind == 0 ? 0 : next() % 6;
+        wce::BYTE b = 255, g = 255, r = 255;
+        if (kind == 1) b = g = r = 0;
+        if (kind == 2) b = g = r = static_cast<wce::BYTE>(next());
+        if (kind == 3)
+            b = static_cast<wce::BYTE>(next()), g = static_cast<wce::BYTE>(next()),
+            r = static_cast<wce::BYTE>(next());
+        for (int i = 0; i < run && x < width; ++i, ++x) {
+            wce::BYTE* p = &line[static_cast<std::size_t>(x) * 3];
+            p[0] = b, p[1] = g, p[2] = r;
+            if (kind == 4) {
+                p[0] = static_cast<wce::BYTE>(next());
+                p[1] = static_cast<wce::BYTE>(next());
+                p[2] = static_cast<wce::BYTE>(next());
+            }
+        }
+    }
+    return line;
+}
+
+// Whole rows against the plain diffusion and separation: the page row and every
+// plane's error for the next row.
+void ExpectRowsMatchPlain(int width, bool colour, int noBlack, unsigned seed) {
+    const int rows = 160;
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.width = width, .rows = rows, .colour = colour}), 1);
+    PrinterJob& job = o.job;
+    job.noBlackInk = noBlack;
+    const int bytes = (width + 7) / 8;
+    auto zeros = std::vector<std::int16_t>(width);
+    PlainDiffusion black{width, zeros}, cyan{width, zeros}, magenta{width, zeros},
+        yellow{width, zeros};
+    for (int row = 0; row < rows; ++row) {
+        if (row % 40 == 20) {
+            // Large error arriving on whatever the next rows hold.
+            for (int x = 0; x < width; ++x) {
+                const auto e = static_cast<std::int16_t>((x * 7919 + row) % 2 ? 30000 : -30000);
+                black.error[x] = job.blackError[x] = e;
+                if (colour) cyan.error[x] = job.cyanError[x] = e;
+            }
+        }
+        const auto line = RunsLine(width, seed);
+        std::vector<std::int16_t> k(width), c(width), m(width), y(width);
+        for (int x = 0; x < width; ++x) {
+            const wce::BYTE* p = &line[static_cast<std::size_t>(x) * 3];
+            if (colour) {
+                const DotSeparation s = PlainSeparation(job, p[0], p[1], p[2]);
+                k[x] = static_cast<std::int16_t>(s.black), c[x] = static_cast<std::int16_t>(s.cyan);
+                m[x] = static_cast<std::int16_t>(s.magenta);
+                y[x] = static_cast<std::int16_t>(s.yellow);
+            } else {
+                k[x] = job.greyTone[255 - ((76 * p[2] + 151 * p[1] + 28 * p[0]) >> 8)];
+            }
+        }
+        wce::srand(seed);
+        std::vector<wce::BYTE> expected(bytes);
+        if (!colour) {
+            expected = black.Row(k, nullptr, kBlackLevel, row);
+        } else {
+            std::vector<wce::BYTE> mask;
+            if (noBlack == 0) expected = mask = black.Row(k, nullptr, kBlackLevel, row);
+            const wce::BYTE* maskBits = mask.empty() ? nullptr : mask.data();
+            for (const auto& plane : {cyan.Row(c, maskBits, kCyanLevel, row),
+                                      magenta.Row(m, maskBits, kMagentaLevel, row),
+                                      yellow.Row(y, maskBits, kYellowLevel, row)}) {
+                for (int i = 0; i < bytes; ++i) expected[i] |= plane[i];
+            }
+        }
+        wce::srand(seed);
+        ASSERT_EQ(ConvertRow(job, line.data()), 1);
+        ASSERT_EQ(std::vector<wce::BYTE>(PageRow(job, row), PageRow(job, row) + bytes), expected)
+            << "row " << row;
+        ASSERT_EQ(std::vector<std::int16_t>(job.blackError, job.blackError + width), black.error)
+            << "row " << row;
+        if (colour) {
+            ASSERT_EQ(std::vector<std::int16_t>(job.cyanError, job.cyanError + width), cyan.error);
+            ASSERT_EQ(std::vector<std::int16_t>(job.magentaError, job.magentaError + width),
+                      magenta.error);
+            ASSERT_EQ(std::vector<std::int16_t>(job.yellowError, job.yellowError + width),
+                      yellow.error);
+        }
+    }
+}
+
+TEST(ConvertRow, MonochromeRowsMatchThePlainDiffusion) {
+    for (int width : {576, 77, 8, 3}) {
+        SCOPED_TRACE(width);
+        ExpectRowsMatchPlain(width, false, 0, 17u + static_cast<unsigned>(width));
+    }
+}
+
+TEST(ConvertRow, ColourRowsMatchThePlainDiffusion) {
+    for (int noBlack = 0; noBlack < 2; ++noBlack) {
+        for (int width : {576, 93}) {
+            SCOPED_TRACE(testing::Message() << width << " no black " << noBlack);
+            ExpectRowsMatchPlain(width, true, noBlack, 5u + static_cast<unsigned>(width));
+        }
+    }
+}
+
+// Stretches of white and full black with no error coming in, and the dots around them:
+// masked black dots there still pass their darkness on, and an error arriving along
+// the row or from the row before must not be lost.
+TEST(DiffuseRow, StillStretchesMatchThePlainDiffusion) {
+    for (int width : {64, 77}) {
+        OwnedJob o;
+        ASSERT_EQ(SetUpPage(o.job, {.width = width, .rows = 200}), 1);
+        PlainDiffusion plain{width, std::vector<std::int16_t>(width)};
+        std::vector<std::int16_t> error(width);
+        unsigned seed = 7;
+        auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+        for (int row = 0; row < 200; ++row) {
+            std::vector<std::int16_t> values(width);
+            for (int x = 0; x < width;) {
+                const unsigned kind = next() % 8;
+                const auto v = static_cast<std::int16_t>(kind < 4   ? 0
+                                                         : kind < 7 ? 8192
+                                                                    : 1 + next() % 8191);
+                for (int run = 1 + static_cast<int>(next() % 20); run > 0 && x < width; --run) {
+                    values[x++] = v;
+                }
+            }
+            if (row % 5 == 0) std::fill(error.begin(), error.end(), 0);
+            if (row % 7 == 3)
+                error[next() % width] = static_cast<std::int16_t>(next() % 2000 - 1000);
+            plain.error = error;
+            std::vector<wce::BYTE> mask((width + 7) / 8);
+            for (auto& m : mask) m = next() % 3 == 0 ? static_cast<wce::BYTE>(next()) : 0;
+            const bool useMask = row % 2 == 1;
+            o.job.rowParity = row;
+            o.job.nextRow = row;
+            wce::srand(static_cast<unsigned>(row));
+            const auto expected = plain.Row(values, useMask ? mask.data() : nullptr, 9011, row);
+            wce::srand(static_cast<unsigned>(row));
+            ASSERT_EQ(DiffuseRow(o.job, values.data(), error.data(), o.job.colourBits,
+                                 useMask ? mask.data() : nullptr, 9011),
+                      1);
+            ASSERT_EQ(
+                std::vector<wce::BYTE>(PageRow(o.job, row), PageRow(o.job, row) + mask.size()),
+                expected)
+                << "width " << width << " row " << row;
+            ASSERT_EQ(error, plain.error) << "width " << width << " row " << row;
+        }
+    }
+}
+
 // A darkness of exactly the threshold has no perturbation; one more unit of error
 // decides the dot.
 TEST(DiffuseRow, ThresholdIsStrictlyAbove4096) {
