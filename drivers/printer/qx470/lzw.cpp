@@ -30,6 +30,9 @@ inline std::uint32_t Probe(const LzwDictionary& dictionary, std::uint32_t key) {
 void Clear(LzwDictionary& dictionary) {
     for (int i = 0; i < dictionary.usedCount; ++i) dictionary.slots[dictionary.used[i]] = 0;
     dictionary.usedCount = 0;
+    for (int i = 0; i < dictionary.byteChildCount; ++i)
+        dictionary.byteChildren[dictionary.byteChildUsed[i]] = 0;
+    dictionary.byteChildCount = 0;
 }
 
 // After a zero byte: whole zero words from the read position on become run codes.
@@ -93,16 +96,32 @@ bool LzwCompress(const wce::BYTE* input, wce::BYTE* output, std::size_t outputCa
     while (position < last) {
         const std::uint32_t byte = input[position++];
         const std::uint32_t key = (string << 8) | byte;
-        const std::uint32_t slot = Probe(dictionary, key);
-        const std::uint32_t entry = dictionary.slots[slot];
-        if (entry != 0) {
-            string = entry & kCodeMask;
-            continue;
+        std::uint32_t slot = 0;
+        if (string <= static_cast<std::uint32_t>(kLzwMaxByteCode)) {
+            // Strings of two bytes index their own table: no hashing after every miss.
+            const std::uint32_t child = dictionary.byteChildren[key];
+            if (child != 0) {
+                string = child;
+                continue;
+            }
+        } else {
+            slot = Probe(dictionary, key);
+            const std::uint32_t entry = dictionary.slots[slot];
+            if (entry != 0) {
+                string = entry & kCodeMask;
+                continue;
+            }
         }
         PutCode(st, out, StringCode(string, nextCode));
         if (nextCode < static_cast<std::uint32_t>(kLzwCodeLimit)) {
-            dictionary.slots[slot] = (key << kLzwCodeBits) | nextCode;
-            dictionary.used[dictionary.usedCount++] = static_cast<std::uint16_t>(slot);
+            if (string <= static_cast<std::uint32_t>(kLzwMaxByteCode)) {
+                dictionary.byteChildren[key] = static_cast<std::uint16_t>(nextCode);
+                dictionary.byteChildUsed[dictionary.byteChildCount++] =
+                    static_cast<std::uint16_t>(key);
+            } else {
+                dictionary.slots[slot] = (key << kLzwCodeBits) | nextCode;
+                dictionary.used[dictionary.usedCount++] = static_cast<std::uint16_t>(slot);
+            }
             ++nextCode;
         } else {
             Clear(dictionary);

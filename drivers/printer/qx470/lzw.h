@@ -20,8 +20,9 @@ struct LzwState {
     std::uint32_t bitCount = 0;
 };
 
-// Strings 512 to 4095 as (prefix code, byte) -> code, in an open-addressed table kept
-// under a quarter full so probes stay short. LzwCompress clears it itself, slot by
+// Strings 512 to 4095 as (prefix code, byte) -> code: those of two bytes in a table
+// indexed by both bytes, the longer ones in an open-addressed table kept under a
+// quarter full so probes stay short. LzwCompress clears it itself, slot by
 // slot, so a reset costs the entries it drops rather than the whole table.
 struct LzwDictionary {
     static constexpr int kSlotBits = 14;
@@ -31,6 +32,9 @@ struct LzwDictionary {
     std::uint32_t slots[kSlots] = {};   // 0 empty, else key << 12 | code
     std::uint16_t used[kEntries] = {};  // slots filled since the last reset
     int usedCount = 0;
+    std::uint16_t byteChildren[256 * 256] = {};  // byte << 8 | byte -> code, 0 empty
+    std::uint16_t byteChildUsed[kEntries] = {};
+    int byteChildCount = 0;
 };
 
 // Where PutCode stores finished words; LzwCompress makes sure it has room.

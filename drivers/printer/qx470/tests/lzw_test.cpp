@@ -255,6 +255,31 @@ TEST_F(LzwTest, ShortZeroRunsMatchTheSentinelCoder) {
     }
 }
 
+// Runs of one byte value, of every length, mixed with noise over all 256 values so two-byte
+// strings on every first byte fill and refill the dictionary; resets land inside runs and
+// bands end inside them.
+TEST_F(LzwTest, RunsOfEveryByteMatchTheSentinelCoder) {
+    testsupport::Lcg lcg(41);
+    for (int round = 0; round < 60; ++round) {
+        Bytes band;
+        const std::size_t size = 2 + lcg.Below(round < 40 ? 3000 : 40000);
+        while (band.size() < size) {
+            const int kind = lcg.Below(4);
+            const std::uint8_t value = kind == 0   ? 0x00
+                                       : kind == 1 ? 0xFF
+                                                   : static_cast<std::uint8_t>(lcg.Next());
+            const int length = lcg.Below(3) == 0 ? lcg.Below(2000) : lcg.Below(20);
+            band.insert(band.end(), static_cast<std::size_t>(length) + 1, value);
+            for (int noise = lcg.Below(6); noise > 0; --noise)
+                band.push_back(static_cast<std::uint8_t>(lcg.Next()));
+        }
+        band.resize(size);
+        SCOPED_TRACE(testing::Message() << "round " << round << " size " << size);
+        ASSERT_EQ(Compress(band), ReferenceCompress(band, Bytes(4096, band.back())));
+        ASSERT_EQ(Compress(band), ReferenceCompress(band, Bytes(4096, 0xA5)));
+    }
+}
+
 TEST_F(LzwTest, RejectsInputsTooShortOrOutputTooSmall) {
     Bytes one = {0x80};
     Bytes output(64);
