@@ -147,8 +147,9 @@ int DrawTextW(HDC dc, LPCWSTR text, int count, RECT* rect, UINT format) {
     if (format & DT_CALCRECT) {
         int widest = 0;
         for (const auto& l : lines) widest = std::max(widest, gdi::Width(fm, l));
-        if ((format & DT_WORDBREAK) == 0 || widest < rect->right - rect->left || lines.size() == 1)
-            rect->right = rect->left + widest;
+        // One line is measured to its end; several keep the rectangle's width.
+        if (lines.size() == 1) rect->right = rect->left + widest;
+        else rect->right = std::max<LONG>(rect->right, rect->left + widest);
         rect->bottom = rect->top + height;
         return height;
     }
