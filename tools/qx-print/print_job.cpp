@@ -79,11 +79,14 @@ HDC OpenPrinter(const Options& o, int& status) {
     if (dc) return dc;
     std::string registry = RegistryFilePath();
     DWORD why = GetLastError();
-    if (why == ERROR_INVALID_PRINTER_NAME || why == ERROR_MOD_NOT_FOUND || why == ERROR_PROC_NOT_FOUND) {
+    if (why == ERROR_INVALID_PRINTER_NAME) {
         std::string name = o.printer.empty() ? "no default printer" : "no printer \"" + WideToUtf8(o.printer) + "\"";
-        if (why != ERROR_INVALID_PRINTER_NAME) name = "the printer's driver cannot be loaded";
         std::fprintf(stderr, "qx-print: %s is registered in %s (a key under HKEY_LOCAL_MACHINE\\Printers with a \"Driver\" value)\n",
                      name.c_str(), registry.c_str());
+        status = kExitNoPrinter;
+    } else if (why == ERROR_MOD_NOT_FOUND || why == ERROR_PROC_NOT_FOUND) {
+        std::fprintf(stderr, "qx-print: the printer's driver (its \"Driver\" value in %s) cannot be loaded; "
+                     "it must lie beside qx-print or in $QX_DRIVER_PATH\n", registry.c_str());
         status = kExitNoPrinter;
     } else {
         std::string port = o.port.empty() ? "" : " \"" + WideToUtf8(o.port) + "\"";

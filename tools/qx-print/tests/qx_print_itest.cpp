@@ -136,6 +136,22 @@ TEST_F(QxPrintTest, EachFailureHasItsMessageAndStatus) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("no printer \"Other\""), std::string::npos) << r.err;
 
+    std::string withDriver = registry_ + ".kept";
+    std::filesystem::copy_file(registry_, withDriver);
+    {
+        std::ifstream in(withDriver);
+        std::stringstream all;
+        all << in.rdbuf();
+        std::string reg = all.str();
+        reg.replace(reg.find("QX470.dll"), 9, "QX999.dll");
+        std::ofstream(registry_) << reg;
+    }
+    r = QxPrint("'" + text + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("driver (its \"Driver\" value in " + registry_ + ") cannot be loaded"), std::string::npos)
+        << r.err;
+    std::filesystem::copy_file(withDriver, registry_, std::filesystem::copy_options::overwrite_existing);
+
     r = QxPrint("'" + dir_ + "/missing.txt' '" + text + "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("missing.txt: cannot open the file"), std::string::npos) << r.err;
