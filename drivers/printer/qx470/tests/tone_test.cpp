@@ -264,6 +264,43 @@ TEST(SeparateColour, MatchesPlainDivisionsAcrossTheColourCube) {
     }
 }
 
+// Scan lines separate pixels eight at a time where the processor allows; every pixel of
+// a row must get what SeparateColour gives it, greys and edges of the cube included.
+TEST(ConvertRow, ColourValuesMatchSeparateColourAcrossTheCube) {
+    const int width = 1031;
+    OwnedJob o;
+    ASSERT_EQ(SetUpPage(o.job, {.width = width, .rows = 64, .colour = true}), 1);
+    std::vector<wce::BYTE> line(static_cast<std::size_t>(width) * 3);
+    for (int noBlack = 0; noBlack < 2; ++noBlack) {
+        o.job.noBlackInk = noBlack;
+        for (int row = 0; row < 64; ++row) {
+            for (int x = 0; x < width; ++x) {
+                const unsigned n = static_cast<unsigned>(row * width + x);
+                // Every 24-bit colour the hash reaches, with runs of grey mixed in.
+                const unsigned c = (n * 2654435761u) >> 8;
+                wce::BYTE* p = &line[static_cast<std::size_t>(x) * 3];
+                if (n % 11 < 3) {
+                    p[0] = p[1] = p[2] = static_cast<wce::BYTE>(c);
+                } else {
+                    p[0] = static_cast<wce::BYTE>(c), p[1] = static_cast<wce::BYTE>(c >> 8),
+                    p[2] = static_cast<wce::BYTE>(c >> 16);
+                }
+                if (n % 97 == 5) p[n % 3] = static_cast<wce::BYTE>(n % 2 ? 255 : 0);
+            }
+            o.job.nextRow = row;
+            ASSERT_EQ(ConvertRow(o.job, line.data()), 1);
+            for (int x = 0; x < width; ++x) {
+                const wce::BYTE* p = &line[static_cast<std::size_t>(x) * 3];
+                const DotSeparation want = PlainSeparation(o.job, p[0], p[1], p[2]);
+                ASSERT_TRUE(
+                    o.job.blackValues[x] == want.black && o.job.cyanValues[x] == want.cyan &&
+                    o.job.magentaValues[x] == want.magenta && o.job.yellowValues[x] == want.yellow)
+                    << int{p[0]} << " " << int{p[1]} << " " << int{p[2]} << " no black " << noBlack;
+            }
+        }
+    }
+}
+
 // Scan lines made of runs: white, black, mid greys, colours and noise, so rows have
 // long stretches without grey dots (with and without error arriving), partial page
 // bytes, and black dots under the colour planes' mask.
@@ -295,7 +332,27 @@ std::vector<wce::BYTE> RunsLine(int width, unsigned& seed) {
 
 // Whole rows against the plain diffusion and separation: the page row and every
 // plane's error for the next row.
-void ExpectRowsMatchPlain(int width, bool colour, int noBlack, unsigned seed) {
+// Runs of white and of one pure colour, the colour fixed per row, so that on many rows
+// only one or two of cyan, magenta and yellow have anything to do.
+std::vector<wce::BYTE> PrimariesLine(int width, unsigned& seed) {
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+    static constexpr wce::BYTE kColours[][3] = {{255, 255, 0},   {255, 0, 255}, {0, 255, 255},
+                                                {0, 0, 255},     {0, 255, 0},   {255, 0, 0},
+                                                {200, 255, 255}, {255, 90, 255}};
+    const auto& colour = kColours[next() % 8];
+    std::vector<wce::BYTE> line(static_cast<std::size_t>(width) * 3, 255);
+    for (int x = 0; x < width;) {
+        const int run = 1 + static_cast<int>(next() % 30);
+        const bool ink = next() % 2 != 0;
+        for (int i = 0; i < run && x < width; ++i, ++x) {
+            if (ink) std::copy(colour, colour + 3, &line[static_cast<std::size_t>(x) * 3]);
+        }
+    }
+    return line;
+}
+
+void ExpectRowsMatchPlain(int width, bool colour, int noBlack, unsigned seed,
+                          std::vector<wce::BYTE> (*makeLine)(int, unsigned&) = RunsLine) {
     const int rows = 160;
     OwnedJob o;
     ASSERT_EQ(SetUpPage(o.job, {.width = width, .rows = rows, .colour = colour}), 1);
@@ -314,7 +371,7 @@ void ExpectRowsMatchPlain(int width, bool colour, int noBlack, unsigned seed) {
                 if (colour) cyan.error[x] = job.cyanError[x] = e;
             }
         }
-        const auto line = RunsLine(width, seed);
+        const auto line = makeLine(width, seed);
         std::vector<std::int16_t> k(width), c(width), m(width), y(width);
         for (int x = 0; x < width; ++x) {
             const wce::BYTE* p = &line[static_cast<std::size_t>(x) * 3];
@@ -369,6 +426,19 @@ TEST(ConvertRow, ColourRowsMatchThePlainDiffusion) {
         for (int width : {576, 93}) {
             SCOPED_TRACE(testing::Message() << width << " no black " << noBlack);
             ExpectRowsMatchPlain(width, true, noBlack, 5u + static_cast<unsigned>(width));
+        }
+    }
+}
+
+// Narrow pages (a partial byte only, one whole byte) and rows where some colour planes
+// are idle while others carry dots or error.
+TEST(ConvertRow, ColourRowsWithIdlePlanesMatchThePlainDiffusion) {
+    for (int noBlack = 0; noBlack < 2; ++noBlack) {
+        for (int width : {3, 8, 61, 576}) {
+            SCOPED_TRACE(testing::Message() << width << " no black " << noBlack);
+            ExpectRowsMatchPlain(width, true, noBlack, 11u + static_cast<unsigned>(width));
+            ExpectRowsMatchPlain(width, true, noBlack, 3u + static_cast<unsigned>(width),
+                                 PrimariesLine);
         }
     }
 }
