@@ -44,8 +44,9 @@ bench: deps
 
 # libFuzzer targets need clang; they are not part of the test run.
 fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQX_FUZZ=ON
-	cmake --build build/fuzz -j $(JOBS)
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQX_FUZZ=ON -DQX_TESTS=OFF
+	cmake --build build/fuzz -j $(JOBS) --target hive_fuzz emulator_decoder_fuzz
+	@echo "run: build/fuzz/bin/hive_fuzz CORPUS_DIR, build/fuzz/bin/emulator_decoder_fuzz CORPUS_DIR"
 
 clean:
 	rm -rf build
