@@ -70,6 +70,9 @@ void AllocateBuffers(PrinterJob& job) {
     job.blackBits = AllocateZeroed<wce::BYTE>(rowBytes);
     job.colourBits = AllocateZeroed<wce::BYTE>(rowBytes);
     job.greyTone = AllocateZeroed<std::int16_t>(256);
+    job.diffusionPlanes = job.colourMode ? 3 : 1;
+    job.diffusionWork = AllocateZeroed<std::int32_t>(static_cast<std::size_t>(job.diffusionPlanes) *
+                                                     2 * (width + 2));
     if (!job.colourMode) return;
     job.cyanValues = AllocateZeroed<std::int16_t>(width);
     job.magentaValues = AllocateZeroed<std::int16_t>(width);
@@ -83,7 +86,7 @@ void AllocateBuffers(PrinterJob& job) {
 
 bool BuffersComplete(const PrinterJob& job) {
     const bool common = job.pageImage && job.landscapeLine && job.blackValues && job.blackError &&
-                        job.blackBits && job.colourBits && job.greyTone;
+                        job.blackBits && job.colourBits && job.greyTone && job.diffusionWork;
     if (!common || !job.colourMode) return common;
     return job.cyanValues && job.magentaValues && job.yellowValues && job.cyanError &&
            job.magentaError && job.yellowError && job.colourTone && job.lightness;
@@ -185,6 +188,8 @@ void FreePage(PrinterJob& job) {
     Release(job.yellowError);
     Release(job.colourTone);
     Release(job.lightness);
+    Release(job.diffusionWork);
+    job.diffusionPlanes = 0;
 }
 
 wce::BOOL CopyBitsToJob(PrinterJob& job, const wce::SURFOBJ* src, const wce::RECTL* rect) {

@@ -52,6 +52,10 @@ struct PrinterJob {
     std::int16_t* yellowError = nullptr;
     std::int16_t* colourTone = nullptr;  // 256 entries
     wce::BYTE* lightness = nullptr;      // 256 entries
+    // Per plane (one, or three in colour mode) two rows of pageWidth + 2 values: the
+    // perturbation of each dot and the error each dot leaves.
+    std::int32_t* diffusionWork = nullptr;
+    int diffusionPlanes = 0;
 
     // Diffusion constants.
     int blackLevel = 0;

@@ -15,6 +15,11 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #define QX_TONE_AVX2 1
+#if !defined(__clang__)
+// GCC 12 warns inside its own AVX-512 headers: the unmasked intrinsics pass an undefined
+// register as the unused merge source.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #endif
 
 namespace qx470 {
@@ -55,53 +60,239 @@ inline unsigned LaneNibble(std::uint64_t bits) {
     return static_cast<unsigned>((bits * 0x0008000400020001ull) >> 48) & 15u;
 }
 
-// Bit 0 of each lane that is not zero.
-inline std::uint64_t NonZeroLanes(std::uint64_t lanes) {
-    return ((((lanes & Lanes(0x7FFF)) + Lanes(0x7FFF)) | lanes) >> 15) & Lanes(1);
-}
-
 inline bool IsGrey(int value) {
     return value != 0 && value != kDarknessFull;
-}
-
-// The grey dots (neither white nor full black) of the eight values of a page byte, dot 0
-// as the high bit.
-inline unsigned GreyDots(const std::int16_t* values) {
-    if constexpr (kLanesInOrder) {
-        return LaneNibble(NonZeroLanes(LoadLanes(values) & Lanes(0xDFFF))) << 4 |
-               LaneNibble(NonZeroLanes(LoadLanes(values + 4) & Lanes(0xDFFF)));
-    } else {
-        unsigned dots = 0;
-        for (int i = 0; i < 8; ++i) dots |= static_cast<unsigned>(IsGrey(values[i])) << (7 - i);
-        return dots;
-    }
-}
-
-// Random numbers for a row come from a generator seeded from wce::rand() when the row has
-// a grey dot: a call into the platform per dot would cost a fifth of the conversion, and
-// the dots stay reproducible from wce::srand().
-template <bool kMasked>
-bool NeedsRandom(const std::int16_t* values, const wce::BYTE* mask, int width) {
-    if constexpr (!kMasked) {
-        // Without a mask the whole row is folded into one test, which vectorises.
-        unsigned grey = 0;
-        for (int x = 0; x < width; ++x) grey |= static_cast<std::uint16_t>(values[x]) & 0xDFFFu;
-        return grey != 0;
-    }
-    const int whole = width >> 3;
-    for (int byte = 0; byte < whole; ++byte) {
-        if (GreyDots(values + byte * 8) & ~static_cast<unsigned>(mask[byte])) return true;
-    }
-    for (int x = whole * 8; x < width; ++x) {
-        if (IsGrey(values[x]) && !(mask[whole] & (0x80u >> (x & 7)))) return true;
-    }
-    return false;
 }
 
 inline int NextRandom(std::uint32_t& state) {
     state = state * 214013u + 2531011u;
     return static_cast<int>((state >> 16) & 0x7FFF);
 }
+
+// (value - 4096) * r / 32767, truncated toward zero. The quotient of the magnitude is
+// (n + n / 32768 + 1) / 32768, which needs no multiplication: both sides rise by one at
+// the same n, which the checks below prove for every step the products can reach
+// (at most 4095 * 32767).
+constexpr int DivideBy32767(std::uint32_t n) {
+    return static_cast<int>((n + (n >> 15) + 1) >> 15);
+}
+constexpr bool DivisionHolds() {
+    for (std::uint32_t k = 1; k <= 4096; ++k) {
+        const std::uint32_t step = k * 32767u;
+        if (DivideBy32767(step - 1) != static_cast<int>(k - 1) ||
+            DivideBy32767(step) != static_cast<int>(k)) {
+            return false;
+        }
+    }
+    return DivideBy32767(0) == 0;
+}
+static_assert(DivisionHolds());
+
+inline int Perturbation(int value, int random) {
+    const int offset = value - kDotThreshold;
+    const std::uint32_t magnitude = static_cast<std::uint32_t>(offset < 0 ? -offset : offset);
+    const int q = DivideBy32767(magnitude * static_cast<std::uint32_t>(random));
+    return offset < 0 ? -q : q;
+}
+
+// Truncating division by 16.
+constexpr int Sixteenth(int n) {
+    return (n + ((n >> 31) & 15)) >> 4;
+}
+
+// The error a dot passes along the row: e - e/16 - 5e/16 - 3e/16, each truncated toward
+// zero. With e = 16q + m (q = e >> 4, 0 <= m < 16) that is 7q plus a term of m and the
+// sign of e alone; the terms (biased by 3 to stay positive) are nibbles of one constant
+// for each sign. This keeps the row's serial chain short.
+constexpr int kCarryBias = 3;
+constexpr std::uint64_t CarryTerms(bool negative) {
+    std::uint64_t terms = 0;
+    for (int m = 0; m < 16; ++m) {
+        const int e = negative ? m - 16 : m;  // q = -1 or 0
+        const int rest = e - Sixteenth(e) - Sixteenth(5 * e) - Sixteenth(3 * e);
+        const int q = negative ? -1 : 0;
+        terms |= static_cast<std::uint64_t>(rest - 7 * q + kCarryBias) << (4 * m);
+    }
+    return terms;
+}
+constexpr std::uint64_t kCarryTermsAbove = CarryTerms(false);
+constexpr std::uint64_t kCarryTermsBelow = CarryTerms(true);
+
+constexpr int Carry(int e) {
+    const std::uint64_t terms = e < 0 ? kCarryTermsBelow : kCarryTermsAbove;
+    const int q = e >> 4;
+    // 7q - bias is ready before the term, which is the longer way.
+    const int sevenths = (8 * q - kCarryBias) - q;
+    return sevenths + static_cast<int>((terms >> ((e & 15) * 4)) & 15);
+}
+constexpr bool CarryHolds(int from, int to) {
+    for (int e = from; e <= to; ++e) {
+        if (Carry(e) != e - Sixteenth(e) - Sixteenth(5 * e) - Sixteenth(3 * e)) return false;
+    }
+    return true;
+}
+// Beyond the errors a dot can leave (a masked dot: 32767 + 8192 plus its carry).
+static_assert(CarryHolds(-100000, -50000) && CarryHolds(-50000, 0) && CarryHolds(0, 50000) &&
+              CarryHolds(50000, 100000));
+
+// Row buffers of one plane's pass, parts of job.diffusionWork: the perturbation drawn
+// for each grey dot, and the error each dot leaves (dot x at x + 1, with a zero guard at
+// either end) from which the next row's error is gathered once the row is done.
+struct PlaneWork {
+    std::int32_t* noise;
+    std::int32_t* left;
+};
+
+PlaneWork WorkOf(const PrinterJob& job, int plane) {
+    const std::size_t stride = 2 * (static_cast<std::size_t>(job.pageWidth) + 2);
+    std::int32_t* base = job.diffusionWork + stride * static_cast<std::size_t>(plane);
+    return {base, base + job.pageWidth + 2};
+}
+
+inline bool Masked(const wce::BYTE* mask, int x) {
+    return (mask[x >> 3] & (0x80u >> (x & 7))) != 0;
+}
+
+// Draws the perturbation of every grey dot of the row in scan order, from a generator
+// seeded from wce::rand() at the row's first grey dot: a call into the platform per dot
+// would cost a fifth of the conversion, and the dots stay reproducible from wce::srand().
+// Returns whether the row has a grey dot.
+template <int kStep, bool kMasked>
+bool DrawNoise(std::uint32_t& random, const std::int16_t* values, const wce::BYTE* mask,
+               int width, std::int32_t* noise) {
+    bool seeded = false;
+    for (int i = 0; i < width; ++i) {
+        const int x = kStep > 0 ? i : width - 1 - i;
+        const int v = values[x];
+        if (!IsGrey(v) || (kMasked && Masked(mask, x))) continue;
+        if (!seeded) {
+            random = static_cast<std::uint32_t>(wce::rand()) << 15 |
+                     static_cast<std::uint32_t>(wce::rand());
+            seeded = true;
+        }
+        noise[x] = Perturbation(v, NextRandom(random));
+    }
+    return seeded;
+}
+
+#if defined(QX_TONE_AVX2)
+// The generator's step taken k times at once: x -> a^k x + c (a^(k-1) + ... + 1).
+struct GeneratorJumps {
+    std::uint32_t factor[17] = {};
+    std::uint32_t addend[17] = {};
+    constexpr GeneratorJumps() {
+        factor[0] = 1;
+        for (int k = 1; k <= 16; ++k) {
+            factor[k] = factor[k - 1] * 214013u;
+            addend[k] = addend[k - 1] * 214013u + 2531011u;
+        }
+    }
+};
+constexpr GeneratorJumps kJumps;
+
+struct ByteReversal {
+    wce::BYTE of[256] = {};
+    constexpr ByteReversal() {
+        for (int b = 0; b < 256; ++b) {
+            int r = 0;
+            for (int i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
+            of[b] = static_cast<wce::BYTE>(r);
+        }
+    }
+};
+constexpr ByteReversal kReversedBits;
+
+// Dots x .. x + 15 of a row as lanes, the last lanes cut off at the row's end.
+struct Chunk {
+    __mmask16 valid;
+    __m256i values;
+};
+
+template <bool kMasked>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __mmask16 GreyLanes(
+    const std::int16_t* values, const wce::BYTE* mask, int width, int x, __m256i& lanes) {
+    const int count = std::min(16, width - x);
+    const __mmask16 valid = static_cast<__mmask16>((1u << count) - 1);
+    lanes = _mm256_maskz_loadu_epi16(valid, values + x);
+    __mmask16 grey = _mm256_mask_cmpneq_epi16_mask(valid, lanes, _mm256_setzero_si256());
+    grey = _mm256_mask_cmpneq_epi16_mask(grey, lanes, _mm256_set1_epi16(kDarknessFull));
+    if constexpr (kMasked) {
+        unsigned bits = kReversedBits.of[mask[x >> 3]];
+        if (count > 8) bits |= static_cast<unsigned>(kReversedBits.of[mask[(x >> 3) + 1]]) << 8;
+        grey = static_cast<__mmask16>(grey & ~bits);
+    }
+    return grey;
+}
+
+// DrawNoise sixteen dots at a time: the grey dots are counted, the generator's numbers
+// for them made sixteen at a time, and spread over the grey dots in scan order.
+template <int kStep, bool kMasked>
+__attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) bool DrawNoiseWide(
+    const std::int16_t* values, const wce::BYTE* mask, int width, std::int32_t* noise,
+    std::int32_t* numbers) {
+    const int chunks = (width + 15) >> 4;
+    int grey = 0;
+    for (int c = 0; c < chunks; ++c) {
+        __m256i lanes;
+        grey += __builtin_popcount(GreyLanes<kMasked>(values, mask, width, c * 16, lanes));
+    }
+    if (grey == 0) return false;
+    const std::uint32_t seed =
+        static_cast<std::uint32_t>(wce::rand()) << 15 | static_cast<std::uint32_t>(wce::rand());
+    __m512i state = _mm512_add_epi32(
+        _mm512_mullo_epi32(_mm512_loadu_si512(kJumps.factor + 1), _mm512_set1_epi32(static_cast<int>(seed))),
+        _mm512_loadu_si512(kJumps.addend + 1));
+    const __m512i factor16 = _mm512_set1_epi32(static_cast<int>(kJumps.factor[16]));
+    const __m512i addend16 = _mm512_set1_epi32(static_cast<int>(kJumps.addend[16]));
+    const __m512i low15 = _mm512_set1_epi32(0x7FFF);
+    for (int i = 0; i < grey; i += 16) {
+        const __m512i r = _mm512_and_si512(_mm512_srli_epi32(state, 16), low15);
+        const int count = std::min(16, grey - i);
+        _mm512_mask_storeu_epi32(numbers + i, static_cast<__mmask16>((1u << count) - 1), r);
+        state = _mm512_add_epi32(_mm512_mullo_epi32(state, factor16), addend16);
+    }
+    const __m512i reversed =
+        _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    const __m512i threshold = _mm512_set1_epi32(kDotThreshold);
+    const __m512i one = _mm512_set1_epi32(1);
+    int used = 0;
+    for (int n = 0; n < chunks; ++n) {
+        const int c = kStep > 0 ? n : chunks - 1 - n;
+        __m256i lanes;
+        const __mmask16 greyLanes = GreyLanes<kMasked>(values, mask, width, c * 16, lanes);
+        __m512i r;
+        if constexpr (kStep > 0) {
+            r = _mm512_maskz_expandloadu_epi32(greyLanes, numbers + used);
+        } else {
+            // Scan order runs down the lanes: spread over the lanes reversed, then turn back.
+            const unsigned bits = greyLanes;
+            const auto backwards = static_cast<__mmask16>(kReversedBits.of[bits & 255] << 8 |
+                                                          kReversedBits.of[bits >> 8]);
+            r = _mm512_permutexvar_epi32(reversed,
+                                         _mm512_maskz_expandloadu_epi32(backwards, numbers + used));
+        }
+        used += __builtin_popcount(greyLanes);
+        const __m512i offset = _mm512_sub_epi32(_mm512_cvtepi16_epi32(lanes), threshold);
+        const __m512i n15 = _mm512_mullo_epi32(_mm512_abs_epi32(offset), r);
+        __m512i q = _mm512_srli_epi32(
+            _mm512_add_epi32(_mm512_add_epi32(n15, _mm512_srli_epi32(n15, 15)), one), 15);
+        q = _mm512_mask_sub_epi32(q, _mm512_cmplt_epi32_mask(offset, _mm512_setzero_si512()),
+                                  _mm512_setzero_si512(), q);
+        _mm512_mask_storeu_epi32(noise + c * 16, greyLanes, q);
+    }
+    return true;
+}
+
+bool WideNoiseAvailable() {
+    static const bool available = __builtin_cpu_supports("avx512f") &&
+                                  __builtin_cpu_supports("avx512bw") &&
+                                  __builtin_cpu_supports("avx512vl") &&
+                                  __builtin_cpu_supports("popcnt");
+    return available;
+}
+#endif
+
+bool g_plainPaths = false;
 
 // A page byte of dots that leaves everything as it found it: no grey dot, no incoming
 // error, and black dots only where the mask lets them print. With no carry arriving
@@ -132,48 +323,31 @@ inline bool QuietBlock(const std::int16_t* values, const std::int16_t* error, un
 
 // Running state of one plane's pass over a row.
 struct Diffusion {
-    std::uint32_t random = 0;
     int level = 0;
-    int carry = 0;          // error passed on along the row
-    int perturbation = 0;   // of the previous grey dot
-    int gathered = 0;       // next-row error of the previous dot so far
-    int gatheredAhead = 0;  // next-row error of this dot so far
-    std::int16_t* behind;   // next-row slot of the previous dot
+    int carry = 0;         // error passed on along the row
+    int perturbation = 0;  // of the previous grey dot
 };
 
-// The error a dot leaves and whether it prints.
+// The error a dot leaves and whether it prints; noise is the dot's drawn perturbation.
 template <bool kMasked>
-inline int DotError(Diffusion& s, int value, int incoming, bool masked, unsigned& print) {
+inline int DotError(Diffusion& s, int value, int incoming, int noise, bool masked,
+                    unsigned& print) {
     if ((value & ~kDarknessFull) == 0 || (kMasked && masked)) {
         // White, full black, or masked.
         const bool full = value != 0 && !(kMasked && masked);
         print = full;
         return incoming + (full ? 0 : value) + s.carry;
     }
-    // Perturb the threshold, alternating the sign along a run so that flat areas do not
-    // form regular patterns. The running darkness is 16 bits wide. Whether the dot
-    // prints is a coin toss, so it is computed rather than branched on.
-    int d = (value - kDotThreshold) * NextRandom(s.random) / wce::kRandMax;
-    d = d * s.perturbation > 0 ? -d : d;
+    // Alternate the perturbation's sign along a run so that flat areas do not form
+    // regular patterns. The running darkness is 16 bits wide. Whether the dot prints is
+    // a coin toss, so it is computed rather than branched on.
+    const int d = noise * s.perturbation > 0 ? -noise : noise;
     s.perturbation = d;
     const int e = static_cast<std::int16_t>(incoming + value + s.carry);
     const int threshold = kDotThreshold - d;
     print = static_cast<unsigned>(threshold - e) >> 31;
     const int printed = e - s.level;
     return e > threshold ? printed : e;
-}
-
-// Spreads a dot's error: a sixteenth to the next row ahead, five below, three behind,
-// the rest along the row. Divisions truncate toward zero; the three share the sign
-// correction.
-struct Spread {
-    int ahead, below, behind;
-};
-inline Spread SpreadError(Diffusion& s, int e) {
-    const int rounded = e + static_cast<int>(static_cast<unsigned>(e >> 31) >> 28);
-    const Spread p{rounded >> 4, (rounded + 4 * e) >> 4, (rounded + 2 * e) >> 4};
-    s.carry = e - p.ahead - p.below - p.behind;
-    return p;
 }
 
 // Dot i of a page byte in scan order is bit (7 - offset) of the byte.
@@ -183,83 +357,145 @@ constexpr int Offset(int i) {
 }
 
 // The eight dots of one page byte in scan order, unrolled so that bit positions and
-// slots are constants. The error for the next row is written over the incoming error
-// right behind the dot being read; what falls outside the row is dropped.
+// slots are constants. Each dot's error goes to left (slot x + 1); only the carry runs
+// from dot to dot.
 template <int kStep, bool kMasked, int... kI>
-inline unsigned DiffuseByte(Diffusion& s, const std::int16_t* values, std::int16_t* error,
-                            unsigned mask, std::integer_sequence<int, kI...>) {
+inline unsigned DiffuseByte(Diffusion& s, const std::int16_t* values, const std::int16_t* error,
+                            const std::int32_t* noise, std::int32_t* left, unsigned mask,
+                            std::integer_sequence<int, kI...>) {
+    // A copy the stores below cannot alias, so the state stays in registers.
+    Diffusion d = s;
     unsigned out = 0;
     auto dot = [&]<int kDot>() {
         constexpr int at = Offset<kStep>(kDot);
         unsigned print;
-        const int e =
-            DotError<kMasked>(s, values[at], error[at], (mask & (0x80u >> at)) != 0, print);
+        const int e = DotError<kMasked>(d, values[at], error[at], noise[at],
+                                        (mask & (0x80u >> at)) != 0, print);
         out |= print << (7 - at);
-        const Spread p = SpreadError(s, e);
-        std::int16_t* behind = kDot == 0 ? s.behind : &error[Offset<kStep>(kDot - 1)];
-        *behind = static_cast<std::int16_t>(s.gathered + p.behind);
-        s.gathered = s.gatheredAhead + p.below;
-        s.gatheredAhead = p.ahead;
+        left[at + 1] = e;
+        d.carry = Carry(e);
     };
     (dot.template operator()<kI>(), ...);
-    s.behind = &error[Offset<kStep>(7)];
+    s = d;
     return out;
 }
 
 // The dots of a partial last byte in scan order.
 template <int kStep, bool kMasked>
-unsigned DiffusePartialByte(Diffusion& s, const std::int16_t* values, std::int16_t* error,
-                            unsigned mask, int count) {
+unsigned DiffusePartialByte(Diffusion& s, const std::int16_t* values, const std::int16_t* error,
+                            const std::int32_t* noise, std::int32_t* left, unsigned mask,
+                            int count) {
     unsigned out = 0;
     for (int i = 0; i < count; ++i) {
         const int at = kStep > 0 ? i : count - 1 - i;
         unsigned print;
-        const int e =
-            DotError<kMasked>(s, values[at], error[at], (mask & (0x80u >> at)) != 0, print);
+        const int e = DotError<kMasked>(s, values[at], error[at], noise[at],
+                                        (mask & (0x80u >> at)) != 0, print);
         out |= print << (7 - at);
-        const Spread p = SpreadError(s, e);
-        *s.behind = static_cast<std::int16_t>(s.gathered + p.behind);
-        s.behind = &error[at];
-        s.gathered = s.gatheredAhead + p.below;
-        s.gatheredAhead = p.ahead;
+        left[at + 1] = e;
+        s.carry = Carry(e);
     }
     return out;
 }
 
-// Whether a plane has anything to do on the row; draws its random seed when it needs one.
+// The next row's error from the errors the dots left: a sixteenth from the dot before
+// (in scan order), five from the dot itself and three from the dot after. Sums are kept
+// to 16 bits as the row is.
+template <int kStep>
+void GatherNextRow(const std::int32_t* left, std::int16_t* error, int width) {
+    for (int x = 0; x < width; ++x) {
+        const int before = kStep > 0 ? left[x] : left[x + 2];
+        const int after = kStep > 0 ? left[x + 2] : left[x];
+        error[x] = static_cast<std::int16_t>(Sixteenth(before) + Sixteenth(5 * left[x + 1]) +
+                                             Sixteenth(3 * after));
+    }
+}
+
+#if defined(QX_TONE_AVX2)
+// GatherNextRow sixteen dots at a time; the narrowing keeps the low 16 bits as the
+// plain loop's conversion does.
+__attribute__((target("avx512f"))) inline __m512i SixteenthWide(__m512i n) {
+    return _mm512_srai_epi32(
+        _mm512_add_epi32(n, _mm512_and_si512(_mm512_srai_epi32(n, 31), _mm512_set1_epi32(15))),
+        4);
+}
+
+template <int kStep>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void GatherNextRowWide(
+    const std::int32_t* left, std::int16_t* error, int width) {
+    const auto sixteenth = SixteenthWide;
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const __m512i low = _mm512_loadu_si512(left + x);
+        const __m512i at = _mm512_loadu_si512(left + x + 1);
+        const __m512i high = _mm512_loadu_si512(left + x + 2);
+        const __m512i before = kStep > 0 ? low : high;
+        const __m512i after = kStep > 0 ? high : low;
+        const __m512i sum = _mm512_add_epi32(
+            _mm512_add_epi32(sixteenth(before),
+                             sixteenth(_mm512_add_epi32(_mm512_slli_epi32(at, 2), at))),
+            sixteenth(_mm512_add_epi32(_mm512_slli_epi32(after, 1), after)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(error + x), _mm512_cvtepi32_epi16(sum));
+    }
+    for (; x < width; ++x) {
+        const int before = kStep > 0 ? left[x] : left[x + 2];
+        const int after = kStep > 0 ? left[x + 2] : left[x];
+        error[x] = static_cast<std::int16_t>(Sixteenth(before) + Sixteenth(5 * left[x + 1]) +
+                                             Sixteenth(3 * after));
+    }
+}
+#endif
+
+template <int kStep>
+void GatherNextRowFast(const std::int32_t* left, std::int16_t* error, int width) {
+#if defined(QX_TONE_AVX2)
+    if (!g_plainPaths && WideNoiseAvailable()) return GatherNextRowWide<kStep>(left, error, width);
+#endif
+    GatherNextRow<kStep>(left, error, width);
+}
+
+// Whether a plane has anything to do on the row; draws its perturbations when it does.
 // A plane with nothing on the row and no error coming in (colour planes on grey content)
 // stays white and passes no error on; one test that vectorises decides it.
-template <bool kMasked>
+template <int kStep, bool kMasked>
 bool StartPlane(Diffusion& s, const std::int16_t* values, const std::int16_t* error,
-                const wce::BYTE* mask, int width, int level) {
+                const wce::BYTE* mask, int width, int level, const PlaneWork& work) {
     // Sixteen bits wide, so that the test runs on whole vectors of values.
     std::uint16_t anything = 0;
     for (int x = 0; x < width; ++x) {
         anything |= static_cast<std::uint16_t>(values[x]) | static_cast<std::uint16_t>(error[x]);
     }
     if (anything == 0) return false;
-    if (NeedsRandom<kMasked>(values, mask, width)) {
-        s.random =
-            static_cast<std::uint32_t>(wce::rand()) << 15 | static_cast<std::uint32_t>(wce::rand());
+#if defined(QX_TONE_AVX2)
+    if (!g_plainPaths && WideNoiseAvailable()) {
+        // The error slots are free until the pass, so they hold the generator's numbers.
+        DrawNoiseWide<kStep, kMasked>(values, mask, width, work.noise, work.left);
+    } else
+#endif
+    {
+        std::uint32_t random = 0;
+        DrawNoise<kStep, kMasked>(random, values, mask, width, work.noise);
     }
+    s = Diffusion{};
     s.level = level;
+    work.left[0] = work.left[width + 1] = 0;
     return true;
 }
 
-// One pass over a row in the given direction, a page byte at a time.
+// One pass over a row in the given direction, a page byte at a time, then the next
+// row's error.
 template <int kStep, bool kMasked>
 void RunPlane(const Diffusion& start, const std::int16_t* values, std::int16_t* error,
-              wce::BYTE* bits, const wce::BYTE* mask, int width) {
+              wce::BYTE* bits, const wce::BYTE* mask, int width, const PlaneWork& work) {
     // A local copy keeps the state in registers.
     Diffusion s = start;
-    std::int16_t discard = 0;
-    s.behind = &discard;
     const int whole = width >> 3;
     const int rest = width & 7;
     auto partial = [&] {
         const int first = whole * 8;
         bits[whole] = static_cast<wce::BYTE>(DiffusePartialByte<kStep, kMasked>(
-            s, values + first, error + first, kMasked ? mask[whole] : 0u, rest));
+            s, values + first, error + first, work.noise + first, work.left + first,
+            kMasked ? mask[whole] : 0u, rest));
     };
     if (kStep < 0 && rest != 0) partial();
     for (int n = 0; n < whole; ++n) {
@@ -267,31 +503,29 @@ void RunPlane(const Diffusion& start, const std::int16_t* values, std::int16_t* 
         const int first = byte * 8;
         const unsigned byteMask = kMasked ? mask[byte] : 0u;
         unsigned out;
-        // A zero carry means the previous dot's error was 0, so nothing is pending but
-        // the slot behind it.
+        // A zero carry means the previous dot's error was 0.
         if (s.carry == 0 && QuietBlock<kMasked>(values + first, error + first, byteMask, out)) {
-            *s.behind = static_cast<std::int16_t>(s.gathered);
-            s.behind = &error[kStep > 0 ? first + 7 : first];
-            s.gathered = 0;
+            std::memset(work.left + first + 1, 0, 8 * sizeof(std::int32_t));
         } else {
-            out = DiffuseByte<kStep, kMasked>(s, values + first, error + first, byteMask,
+            out = DiffuseByte<kStep, kMasked>(s, values + first, error + first, work.noise + first,
+                                              work.left + first, byteMask,
                                               std::make_integer_sequence<int, 8>{});
         }
         bits[byte] = static_cast<wce::BYTE>(out);
     }
     if (kStep > 0 && rest != 0) partial();
-    *s.behind = static_cast<std::int16_t>(s.gathered);
+    GatherNextRowFast<kStep>(work.left, error, width);
 }
 
 template <int kStep, bool kMasked>
 void DiffuseDots(const std::int16_t* values, std::int16_t* error, wce::BYTE* bits,
-                 const wce::BYTE* mask, int width, int level) {
+                 const wce::BYTE* mask, int width, int level, const PlaneWork& work) {
     Diffusion s;
-    if (!StartPlane<kMasked>(s, values, error, mask, width, level)) {
+    if (!StartPlane<kStep, kMasked>(s, values, error, mask, width, level, work)) {
         std::memset(bits, 0, static_cast<std::size_t>((width + 7) >> 3));
         return;
     }
-    RunPlane<kStep, kMasked>(s, values, error, bits, mask, width);
+    RunPlane<kStep, kMasked>(s, values, error, bits, mask, width, work);
 }
 
 // Cyan, magenta and yellow of a colour row, which given the black dots do not depend on
@@ -299,6 +533,7 @@ void DiffuseDots(const std::int16_t* values, std::int16_t* error, wce::BYTE* bit
 struct ColourPlane {
     const std::int16_t* values;
     std::int16_t* error;
+    PlaneWork work;
 };
 constexpr int kColourPlanes = 3;
 
@@ -323,20 +558,16 @@ inline void DiffuseByteThree(Diffusion (&s)[kColourPlanes],
         const bool masked = (mask & (0x80u >> at)) != 0;
         ForEachPlane([&](auto k) {
             Diffusion& d = s[k];
-            std::int16_t* error = planes[k].error + first;
+            const ColourPlane& plane = planes[k];
             unsigned print;
-            const int e =
-                DotError<kMasked>(d, planes[k].values[first + at], error[at], masked, print);
+            const int e = DotError<kMasked>(d, plane.values[first + at], plane.error[first + at],
+                                            plane.work.noise[first + at], masked, print);
             out[k] |= print << (7 - at);
-            const Spread p = SpreadError(d, e);
-            std::int16_t* behind = kDot == 0 ? d.behind : &error[Offset<kStep>(kDot - 1)];
-            *behind = static_cast<std::int16_t>(d.gathered + p.behind);
-            d.gathered = d.gatheredAhead + p.below;
-            d.gatheredAhead = p.ahead;
+            plane.work.left[first + at + 1] = e;
+            d.carry = Carry(e);
         });
     };
     (dot.template operator()<kI>(), ...);
-    ForEachPlane([&](auto k) { s[k].behind = planes[k].error + first + Offset<kStep>(7); });
 }
 
 // One pass over a row for all three planes. Their dots are added to the page row,
@@ -346,8 +577,6 @@ void RunThreePlanes(const Diffusion (&start)[kColourPlanes],
                     const ColourPlane (&planes)[kColourPlanes], wce::BYTE* row, wce::BYTE* lastBits,
                     const wce::BYTE* mask, int width) {
     Diffusion s[kColourPlanes] = {start[0], start[1], start[2]};
-    std::int16_t discard[kColourPlanes] = {};
-    ForEachPlane([&](auto k) { s[k].behind = &discard[k]; });
     const int whole = width >> 3;
     const int rest = width & 7;
     auto put = [&](int byte, const unsigned(&out)[kColourPlanes]) {
@@ -358,9 +587,10 @@ void RunThreePlanes(const Diffusion (&start)[kColourPlanes],
         const int first = whole * 8;
         unsigned out[kColourPlanes];
         ForEachPlane([&](auto k) {
-            out[k] = DiffusePartialByte<kStep, kMasked>(s[k], planes[k].values + first,
-                                                        planes[k].error + first,
-                                                        kMasked ? mask[whole] : 0u, rest);
+            const ColourPlane& plane = planes[k];
+            out[k] = DiffusePartialByte<kStep, kMasked>(
+                s[k], plane.values + first, plane.error + first, plane.work.noise + first,
+                plane.work.left + first, kMasked ? mask[whole] : 0u, rest);
         });
         put(whole, out);
     };
@@ -380,9 +610,7 @@ void RunThreePlanes(const Diffusion (&start)[kColourPlanes],
         });
         if (quiet) {
             ForEachPlane([&](auto k) {
-                *s[k].behind = static_cast<std::int16_t>(s[k].gathered);
-                s[k].behind = planes[k].error + (kStep > 0 ? first + 7 : first);
-                s[k].gathered = 0;
+                std::memset(planes[k].work.left + first + 1, 0, 8 * sizeof(std::int32_t));
             });
         } else {
             DiffuseByteThree<kStep, kMasked>(s, planes, first, byteMask, out,
@@ -391,7 +619,8 @@ void RunThreePlanes(const Diffusion (&start)[kColourPlanes],
         put(byte, out);
     }
     if (kStep > 0 && rest != 0) partial();
-    ForEachPlane([&](auto k) { *s[k].behind = static_cast<std::int16_t>(s[k].gathered); });
+    ForEachPlane(
+        [&](auto k) { GatherNextRowFast<kStep>(planes[k].work.left, planes[k].error, width); });
 }
 
 // n / d for 0 <= n <= 255 * 255 and 1 <= d <= 255 as a multiplication: the reciprocals
@@ -504,11 +733,68 @@ inline int GreyIndex(const wce::BYTE* pixel) {
     return 255 - ((76 * pixel[2] + 151 * pixel[1] + 28 * pixel[0]) >> 8);
 }
 
+#if defined(QX_TONE_AVX2)
+bool WideGreyAvailable() {
+    static const bool available = WideNoiseAvailable() && __builtin_cpu_supports("avx512vbmi");
+    return available;
+}
+
+// The grey values of 32 pixels at a time: the byte permutes pick each colour of the 96
+// bytes into 16-bit lanes, and the tone table, 64 entries to a pair of registers, is
+// looked up by permutes as well.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int FillMonochromeWide(
+    const std::int16_t* tone, const wce::BYTE* line, std::int16_t* out, int width) {
+    alignas(64) std::uint8_t pick[3][64];
+    for (int ch = 0; ch < 3; ++ch) {
+        for (int i = 0; i < 32; ++i) {
+            pick[ch][2 * i] = static_cast<std::uint8_t>(3 * i + ch);
+            pick[ch][2 * i + 1] = 0;
+        }
+    }
+    const __m512i pickBlue = _mm512_load_si512(pick[0]);
+    const __m512i pickGreen = _mm512_load_si512(pick[1]);
+    const __m512i pickRed = _mm512_load_si512(pick[2]);
+    constexpr __mmask64 kLowBytes = 0x5555555555555555ull;
+    __m512i table[8];
+    for (int i = 0; i < 8; ++i) table[i] = _mm512_loadu_si512(tone + 32 * i);
+    const __m512i c255 = _mm512_set1_epi16(255);
+    int x = 0;
+    for (; x + 32 <= width; x += 32, line += 96) {
+        const __m512i head = _mm512_loadu_si512(line);
+        const __m512i tail = _mm512_maskz_loadu_epi8(0xFFFFFFFFull, line + 64);
+        const __m512i blue = _mm512_maskz_permutex2var_epi8(kLowBytes, head, pickBlue, tail);
+        const __m512i green = _mm512_maskz_permutex2var_epi8(kLowBytes, head, pickGreen, tail);
+        const __m512i red = _mm512_maskz_permutex2var_epi8(kLowBytes, head, pickRed, tail);
+        const __m512i sum = _mm512_add_epi16(
+            _mm512_add_epi16(_mm512_mullo_epi16(red, _mm512_set1_epi16(76)),
+                             _mm512_mullo_epi16(green, _mm512_set1_epi16(151))),
+            _mm512_mullo_epi16(blue, _mm512_set1_epi16(28)));
+        const __m512i index = _mm512_sub_epi16(c255, _mm512_srli_epi16(sum, 8));
+        const __m512i b0 = _mm512_permutex2var_epi16(table[0], index, table[1]);
+        const __m512i b1 = _mm512_permutex2var_epi16(table[2], index, table[3]);
+        const __m512i b2 = _mm512_permutex2var_epi16(table[4], index, table[5]);
+        const __m512i b3 = _mm512_permutex2var_epi16(table[6], index, table[7]);
+        const __mmask32 bit6 = _mm512_test_epi16_mask(index, _mm512_set1_epi16(64));
+        const __mmask32 bit7 = _mm512_test_epi16_mask(index, _mm512_set1_epi16(128));
+        const __m512i value = _mm512_mask_blend_epi16(bit7, _mm512_mask_blend_epi16(bit6, b0, b1),
+                                                      _mm512_mask_blend_epi16(bit6, b2, b3));
+        _mm512_storeu_si512(out + x, value);
+    }
+    return x;
+}
+#endif
+
 void FillMonochromeValues(const PrinterJob& job, const wce::BYTE* line) {
     const std::int16_t* tone = job.greyTone;
     std::int16_t* out = job.blackValues;
     const int width = job.pageWidth;
     int x = 0;
+#if defined(QX_TONE_AVX2)
+    if (!g_plainPaths && WideGreyAvailable()) {
+        x = FillMonochromeWide(tone, line, out, width);
+        line += 3 * x;
+    }
+#endif
 #if defined(__SSE2__)
     // Eight pixels (24 bytes) at a time. The weighted bytes of a pixel sit in three
     // neighbouring lanes; adding each lane's two successors leaves the pixel's sum in
@@ -772,17 +1058,21 @@ template <bool kMasked>
 int DiffuseColourPlanes(PrinterJob& job, const wce::BYTE* mask, RowMerge merge) {
     const int width = job.pageWidth;
     if (width <= 0) return 0;
-    const ColourPlane planes[kColourPlanes] = {{job.cyanValues, job.cyanError},
-                                               {job.magentaValues, job.magentaError},
-                                               {job.yellowValues, job.yellowError}};
+    const ColourPlane planes[kColourPlanes] = {
+        {job.cyanValues, job.cyanError, WorkOf(job, 0)},
+        {job.magentaValues, job.magentaError, WorkOf(job, 1)},
+        {job.yellowValues, job.yellowError, WorkOf(job, 2)}};
     const int levels[kColourPlanes] = {job.cyanLevel, job.magentaLevel, job.yellowLevel};
+    const bool even = (job.rowParity & 1) == 0;
     Diffusion s[kColourPlanes];
     bool active[kColourPlanes];
     ForEachPlane([&](auto k) {
-        active[k] =
-            StartPlane<kMasked>(s[k], planes[k].values, planes[k].error, mask, width, levels[k]);
+        const ColourPlane& p = planes[k];
+        active[k] = even ? StartPlane<1, kMasked>(s[k], p.values, p.error, mask, width, levels[k],
+                                                  p.work)
+                         : StartPlane<-1, kMasked>(s[k], p.values, p.error, mask, width,
+                                                   levels[k], p.work);
     });
-    const bool even = (job.rowParity & 1) == 0;
     wce::BYTE* bits = job.colourBits;
     std::memset(bits, 0, static_cast<std::size_t>(job.bytesPerRow));
     // A row beyond the page is still diffused, for the error it passes on.
@@ -801,8 +1091,9 @@ int DiffuseColourPlanes(PrinterJob& job, const wce::BYTE* mask, RowMerge merge) 
     ForEachPlane([&](auto k) {
         std::memset(bits, 0, static_cast<std::size_t>(job.bytesPerRow));
         if (!active[k]) return;
-        even ? RunPlane<1, kMasked>(s[k], planes[k].values, planes[k].error, bits, mask, width)
-             : RunPlane<-1, kMasked>(s[k], planes[k].values, planes[k].error, bits, mask, width);
+        const ColourPlane& p = planes[k];
+        even ? RunPlane<1, kMasked>(s[k], p.values, p.error, bits, mask, width, p.work)
+             : RunPlane<-1, kMasked>(s[k], p.values, p.error, bits, mask, width, p.work);
         if (row) {
             for (int i = 0; i < job.bytesPerRow; ++i) row[i] |= bits[i];
         }
@@ -821,10 +1112,15 @@ int ConvertColourRow(PrinterJob& job, const wce::BYTE* line) {
 
 bool ColourBuffersReady(const PrinterJob& job) {
     return job.cyanValues && job.magentaValues && job.yellowValues && job.cyanError &&
-           job.magentaError && job.yellowError && job.colourTone && job.lightness && job.colourBits;
+           job.magentaError && job.yellowError && job.colourTone && job.lightness && job.colourBits &&
+           job.diffusionPlanes >= kColourPlanes;
 }
 
 }  // namespace
+
+void UseWideTonePaths(bool use) {
+    g_plainPaths = !use;
+}
 
 void BuildToneTables(PrinterJob& job) {
     if (job.greyTone) FillTable16(job.greyTone, 2, 1.4);
@@ -847,14 +1143,17 @@ void BuildToneTables(PrinterJob& job) {
 int DiffuseRow(PrinterJob& job, const std::int16_t* values, std::int16_t* error, wce::BYTE* bits,
                const wce::BYTE* mask, int level, RowMerge merge) {
     const int width = job.pageWidth;
-    if (!job.pageImage || !values || !error || !bits || width <= 0) return 0;
+    if (!job.pageImage || !values || !error || !bits || width <= 0 || job.diffusionPlanes < 1) {
+        return 0;
+    }
     std::memset(bits, 0, static_cast<std::size_t>(job.bytesPerRow));
+    const PlaneWork work = WorkOf(job, 0);
     if ((job.rowParity & 1) == 0) {
-        mask ? DiffuseDots<1, true>(values, error, bits, mask, width, level)
-             : DiffuseDots<1, false>(values, error, bits, mask, width, level);
+        mask ? DiffuseDots<1, true>(values, error, bits, mask, width, level, work)
+             : DiffuseDots<1, false>(values, error, bits, mask, width, level, work);
     } else {
-        mask ? DiffuseDots<-1, true>(values, error, bits, mask, width, level)
-             : DiffuseDots<-1, false>(values, error, bits, mask, width, level);
+        mask ? DiffuseDots<-1, true>(values, error, bits, mask, width, level, work)
+             : DiffuseDots<-1, false>(values, error, bits, mask, width, level, work);
     }
     if (job.nextRow < 0 || job.nextRow >= job.allocatedRows) return 1;
     wce::BYTE* row = job.pageImage + static_cast<std::size_t>(job.nextRow) * job.bytesPerRow;

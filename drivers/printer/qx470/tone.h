@@ -46,4 +46,8 @@ int ConvertRow(PrinterJob& job, const wce::BYTE* scanLine);
 int DiffuseRow(PrinterJob& job, const std::int16_t* values, std::int16_t* error, wce::BYTE* bits,
                const wce::BYTE* mask, int level, RowMerge merge = RowMerge::kReplace);
 
+// The grey conversion and the diffusion take wide vector paths on processors that have
+// them, with the same dots; tests switch them off to check the plain paths as well.
+void UseWideTonePaths(bool use);
+
 }  // namespace qx470

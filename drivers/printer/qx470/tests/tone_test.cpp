@@ -415,7 +415,8 @@ void ExpectRowsMatchPlain(int width, bool colour, int noBlack, unsigned seed,
 }
 
 TEST(ConvertRow, MonochromeRowsMatchThePlainDiffusion) {
-    for (int width : {576, 77, 8, 3}) {
+    // Widths on either side of the 16- and 32-dot steps of the vector paths.
+    for (int width : {576, 77, 8, 3, 31, 32, 33, 47, 48, 49}) {
         SCOPED_TRACE(width);
         ExpectRowsMatchPlain(width, false, 0, 17u + static_cast<unsigned>(width));
     }
@@ -428,6 +429,18 @@ TEST(ConvertRow, ColourRowsMatchThePlainDiffusion) {
             ExpectRowsMatchPlain(width, true, noBlack, 5u + static_cast<unsigned>(width));
         }
     }
+}
+
+// The plain paths that processors without wide vectors take give the same dots.
+TEST(ConvertRow, PlainPathsMatchThePlainDiffusion) {
+    UseWideTonePaths(false);
+    for (int width : {576, 77, 33}) {
+        SCOPED_TRACE(width);
+        ExpectRowsMatchPlain(width, false, 0, 23u + static_cast<unsigned>(width));
+        ExpectRowsMatchPlain(width, true, 0, 29u + static_cast<unsigned>(width));
+        ExpectRowsMatchPlain(width, true, 1, 31u + static_cast<unsigned>(width), PrimariesLine);
+    }
+    UseWideTonePaths(true);
 }
 
 // Narrow pages (a partial byte only, one whole byte) and rows where some colour planes
