@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "colour_separation.h"
 #include "printer_job.h"
 
 namespace qx470 {
@@ -18,17 +19,6 @@ constexpr int kGreenHueFactor = 229;
 // How DiffuseRow puts its bits into the page row: the first plane of a row replaces
 // what the previous page left there, later planes add their dots to it.
 enum class RowMerge { kReplace, kUnion };
-
-// Darkness of one pixel in each plane (0..8192).
-struct DotSeparation {
-    int black;
-    int cyan;
-    int magenta;
-    int yellow;
-};
-
-// Colour-mode separation of one pixel; black stays 0 when the printer has no black.
-DotSeparation SeparateColour(const PrinterJob& job, int blue, int green, int red);
 
 // Fills the tone tables the job has allocated (the grey table always, the colour and
 // lightness tables in colour mode) and sets the diffusion constants.
