@@ -8,18 +8,10 @@
 #include <utility>
 
 #include "wce/base.h"
+#include "wide_vectors.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define QX_TONE_AVX2 1
-#if !defined(__clang__)
-// GCC 12 warns inside its own AVX-512 headers: the unmasked intrinsics pass an undefined
-// register as the unused merge source.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #endif
 
 namespace qx470 {
