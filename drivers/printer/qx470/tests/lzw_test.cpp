@@ -280,6 +280,43 @@ TEST_F(LzwTest, RunsOfEveryByteMatchTheSentinelCoder) {
     }
 }
 
+// Zero runs of every length up to past the longest run code, at every offset in a word,
+// ended by ink, by the band's end or by the word holding the last byte: the run's
+// length is found two words at a time, so odd and even counts and both limits matter.
+TEST_F(LzwTest, ZeroRunsOfEveryLengthMatchTheSentinelCoder) {
+    for (int offset = 0; offset < 4; ++offset) {
+        for (int zeros = 1; zeros <= 4 * 262; zeros += zeros < 64 ? 1 : 13) {
+            SCOPED_TRACE(testing::Message() << "offset " << offset << " zeros " << zeros);
+            Bytes band(static_cast<std::size_t>(offset) + 1, 0x3C);
+            band.insert(band.end(), static_cast<std::size_t>(zeros), 0x00);
+            for (int tail : {0, 1, 2, 5, 12}) {
+                Bytes withTail = band;
+                withTail.insert(withTail.end(), static_cast<std::size_t>(tail), 0x81);
+                if (withTail.size() < 2) continue;
+                ASSERT_EQ(Compress(withTail), ReferenceCompress(withTail, Bytes(4096, 0x00)))
+                    << "tail " << tail;
+            }
+        }
+    }
+}
+
+// Every band of up to 20 bytes with ink in at most two places: short bands are coded
+// from a padded copy, and the zero-run test reads 12 bytes near the end of the band.
+TEST_F(LzwTest, ShortBandsMatchTheSentinelCoder) {
+    for (std::size_t size = 2; size <= 20; ++size) {
+        for (std::size_t first = 0; first <= size; ++first) {
+            for (std::size_t second = first; second <= size; ++second) {
+                Bytes band(size, 0x00);
+                if (first < size) band[first] = 0x40;
+                if (second < size) band[second] |= 0x02;
+                SCOPED_TRACE(testing::Message() << "size " << size << " ink at " << first
+                                                << ", " << second);
+                ASSERT_EQ(Compress(band), ReferenceCompress(band, Bytes(4096, 0x00)));
+            }
+        }
+    }
+}
+
 TEST_F(LzwTest, RejectsInputsTooShortOrOutputTooSmall) {
     Bytes one = {0x80};
     Bytes output(64);
