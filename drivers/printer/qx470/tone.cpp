@@ -143,26 +143,26 @@ inline bool Masked(const wce::BYTE* mask, int x) {
     return (mask[x >> 3] & (0x80u >> (x & 7))) != 0;
 }
 
-// Draws the perturbation of every grey dot of the row in scan order, from a generator
-// seeded from wce::rand() at the row's first grey dot: a call into the platform per dot
-// would cost a fifth of the conversion, and the dots stay reproducible from wce::srand().
-// Returns whether the row has a grey dot.
-template <int kStep, bool kMasked>
-bool DrawNoise(std::uint32_t& random, const std::int16_t* values, const wce::BYTE* mask,
-               int width, std::int32_t* noise) {
-    bool seeded = false;
-    for (int i = 0; i < width; ++i) {
-        const int x = kStep > 0 ? i : width - 1 - i;
-        const int v = values[x];
-        if (!IsGrey(v) || (kMasked && Masked(mask, x))) continue;
-        if (!seeded) {
-            random = static_cast<std::uint32_t>(wce::rand()) << 15 |
-                     static_cast<std::uint32_t>(wce::rand());
-            seeded = true;
-        }
-        noise[x] = Perturbation(v, NextRandom(random));
+// Whether a row has a grey dot (one the perturbation applies to). Without a mask the
+// whole row is folded into one test, which vectorises.
+template <bool kMasked>
+bool HasGreyDot(const std::int16_t* values, const wce::BYTE* mask, int width) {
+    if constexpr (!kMasked) {
+        unsigned grey = 0;
+        for (int x = 0; x < width; ++x) grey |= static_cast<std::uint16_t>(values[x]) & 0xDFFFu;
+        return grey != 0;
     }
-    return seeded;
+    for (int x = 0; x < width; ++x) {
+        if (IsGrey(values[x]) && !Masked(mask, x)) return true;
+    }
+    return false;
+}
+
+// Random numbers for a row come from a generator seeded from wce::rand() when the row
+// has a grey dot: a call into the platform per dot would cost a fifth of the conversion,
+// and the dots stay reproducible from wce::srand().
+std::uint32_t DrawSeed() {
+    return static_cast<std::uint32_t>(wce::rand()) << 15 | static_cast<std::uint32_t>(wce::rand());
 }
 
 #if defined(QX_TONE_AVX2)
@@ -209,8 +209,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __mmask16 GreyLanes(
     return grey;
 }
 
-// DrawNoise sixteen dots at a time: the grey dots are counted, the generator's numbers
-// for them made sixteen at a time, and spread over the grey dots in scan order.
+// The perturbation of every grey dot of the row drawn before the pass, sixteen dots at a
+// time: the grey dots are counted, the generator's numbers for them made sixteen at a
+// time, and spread over the grey dots in scan order.
 template <int kStep, bool kMasked>
 __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) bool DrawNoiseWide(
     const std::int16_t* values, const wce::BYTE* mask, int width, std::int32_t* noise,
@@ -222,8 +223,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) bool DrawNoiseWide(
         grey += __builtin_popcount(GreyLanes<kMasked>(values, mask, width, c * 16, lanes));
     }
     if (grey == 0) return false;
-    const std::uint32_t seed =
-        static_cast<std::uint32_t>(wce::rand()) << 15 | static_cast<std::uint32_t>(wce::rand());
+    const std::uint32_t seed = DrawSeed();
     __m512i state = _mm512_add_epi32(
         _mm512_mullo_epi32(_mm512_loadu_si512(kJumps.factor + 1), _mm512_set1_epi32(static_cast<int>(seed))),
         _mm512_loadu_si512(kJumps.addend + 1));
@@ -277,7 +277,17 @@ bool WideNoiseAvailable() {
 }
 #endif
 
-bool g_plainPaths = false;
+ToneVectors g_vectors = ToneVectors::kWidest;
+
+// Whether the perturbations are drawn for the whole row before the pass; otherwise each
+// grey dot draws its own during the pass, where the work hides behind the carry chain.
+bool DrawnAhead() {
+#if defined(QX_TONE_AVX2)
+    return g_vectors == ToneVectors::kWidest && WideNoiseAvailable();
+#else
+    return false;
+#endif
+}
 
 // A page byte of dots that leaves everything as it found it: no grey dot, no incoming
 // error, and black dots only where the mask lets them print. With no carry arriving
@@ -308,14 +318,16 @@ inline bool QuietBlock(const std::int16_t* values, const std::int16_t* error, un
 
 // Running state of one plane's pass over a row.
 struct Diffusion {
+    std::uint32_t random = 0;
     int level = 0;
     int carry = 0;         // error passed on along the row
     int perturbation = 0;  // of the previous grey dot
 };
 
-// The error a dot leaves and whether it prints; noise is the dot's drawn perturbation.
-template <bool kMasked>
-inline int DotError(Diffusion& s, int value, int incoming, int noise, bool masked,
+// The error a dot leaves and whether it prints; noise is the dot's perturbation when it
+// was drawn ahead.
+template <bool kMasked, bool kDrawn>
+inline int DotError(Diffusion& s, int value, int incoming, const std::int32_t* noise, bool masked,
                     unsigned& print) {
     if ((value & ~kDarknessFull) == 0 || (kMasked && masked)) {
         // White, full black, or masked.
@@ -326,7 +338,8 @@ inline int DotError(Diffusion& s, int value, int incoming, int noise, bool maske
     // Alternate the perturbation's sign along a run so that flat areas do not form
     // regular patterns. The running darkness is 16 bits wide. Whether the dot prints is
     // a coin toss, so it is computed rather than branched on.
-    const int d = noise * s.perturbation > 0 ? -noise : noise;
+    const int drawn = kDrawn ? *noise : Perturbation(value, NextRandom(s.random));
+    const int d = drawn * s.perturbation > 0 ? -drawn : drawn;
     s.perturbation = d;
     const int e = static_cast<std::int16_t>(incoming + value + s.carry);
     const int threshold = kDotThreshold - d;
@@ -344,7 +357,7 @@ constexpr int Offset(int i) {
 // The eight dots of one page byte in scan order, unrolled so that bit positions and
 // slots are constants. Each dot's error goes to left (slot x + 1); only the carry runs
 // from dot to dot.
-template <int kStep, bool kMasked, int... kI>
+template <int kStep, bool kMasked, bool kDrawn, int... kI>
 inline unsigned DiffuseByte(Diffusion& s, const std::int16_t* values, const std::int16_t* error,
                             const std::int32_t* noise, std::int32_t* left, unsigned mask,
                             std::integer_sequence<int, kI...>) {
@@ -354,7 +367,7 @@ inline unsigned DiffuseByte(Diffusion& s, const std::int16_t* values, const std:
     auto dot = [&]<int kDot>() {
         constexpr int at = Offset<kStep>(kDot);
         unsigned print;
-        const int e = DotError<kMasked>(d, values[at], error[at], noise[at],
+        const int e = DotError<kMasked, kDrawn>(d, values[at], error[at], noise + at,
                                         (mask & (0x80u >> at)) != 0, print);
         out |= print << (7 - at);
         left[at + 1] = e;
@@ -366,7 +379,7 @@ inline unsigned DiffuseByte(Diffusion& s, const std::int16_t* values, const std:
 }
 
 // The dots of a partial last byte in scan order.
-template <int kStep, bool kMasked>
+template <int kStep, bool kMasked, bool kDrawn>
 unsigned DiffusePartialByte(Diffusion& s, const std::int16_t* values, const std::int16_t* error,
                             const std::int32_t* noise, std::int32_t* left, unsigned mask,
                             int count) {
@@ -374,7 +387,7 @@ unsigned DiffusePartialByte(Diffusion& s, const std::int16_t* values, const std:
     for (int i = 0; i < count; ++i) {
         const int at = kStep > 0 ? i : count - 1 - i;
         unsigned print;
-        const int e = DotError<kMasked>(s, values[at], error[at], noise[at],
+        const int e = DotError<kMasked, kDrawn>(s, values[at], error[at], noise + at,
                                         (mask & (0x80u >> at)) != 0, print);
         out |= print << (7 - at);
         left[at + 1] = e;
@@ -429,12 +442,58 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void GatherNextRowWide(
                                              Sixteenth(3 * after));
     }
 }
+
+// The same eight dots at a time, for processors with AVX2 but not AVX-512.
+__attribute__((target("avx2"))) inline __m256i SixteenthAvx2(__m256i n) {
+    return _mm256_srai_epi32(
+        _mm256_add_epi32(n, _mm256_and_si256(_mm256_srai_epi32(n, 31), _mm256_set1_epi32(15))),
+        4);
+}
+
+template <int kStep>
+__attribute__((target("avx2"))) void GatherNextRowAvx2(const std::int32_t* left,
+                                                       std::int16_t* error, int width) {
+    const auto sixteenth = SixteenthAvx2;
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        __m256i sums[2];
+        for (int half = 0; half < 2; ++half) {
+            const std::int32_t* at = left + x + 8 * half;
+            const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+            const __m256i mid = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+            const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2));
+            const __m256i before = kStep > 0 ? low : high;
+            const __m256i after = kStep > 0 ? high : low;
+            const __m256i sum = _mm256_add_epi32(
+                _mm256_add_epi32(sixteenth(before),
+                                 sixteenth(_mm256_add_epi32(_mm256_slli_epi32(mid, 2), mid))),
+                sixteenth(_mm256_add_epi32(_mm256_slli_epi32(after, 1), after)));
+            // The low 16 bits, which the unsigned pack then keeps as they are.
+            sums[half] = _mm256_and_si256(sum, low16);
+        }
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(sums[0], sums[1]),
+                                                        0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(error + x), packed);
+    }
+    GatherNextRow<kStep>(left + x, error + x, width - x);
+}
+
+bool Avx2Available() {
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
 #endif
 
 template <int kStep>
 void GatherNextRowFast(const std::int32_t* left, std::int16_t* error, int width) {
 #if defined(QX_TONE_AVX2)
-    if (!g_plainPaths && WideNoiseAvailable()) return GatherNextRowWide<kStep>(left, error, width);
+    if (g_vectors == ToneVectors::kWidest && WideNoiseAvailable()) {
+        return GatherNextRowWide<kStep>(left, error, width);
+    }
+    if (g_vectors != ToneVectors::kNone && Avx2Available()) {
+        return GatherNextRowAvx2<kStep>(left, error, width);
+    }
 #endif
     GatherNextRow<kStep>(left, error, width);
 }
@@ -444,32 +503,29 @@ void GatherNextRowFast(const std::int32_t* left, std::int16_t* error, int width)
 // stays white and passes no error on; one test that vectorises decides it.
 template <int kStep, bool kMasked>
 bool StartPlane(Diffusion& s, const std::int16_t* values, const std::int16_t* error,
-                const wce::BYTE* mask, int width, int level, const PlaneWork& work) {
+                const wce::BYTE* mask, int width, int level, const PlaneWork& work, bool drawn) {
     // Sixteen bits wide, so that the test runs on whole vectors of values.
     std::uint16_t anything = 0;
     for (int x = 0; x < width; ++x) {
         anything |= static_cast<std::uint16_t>(values[x]) | static_cast<std::uint16_t>(error[x]);
     }
     if (anything == 0) return false;
-#if defined(QX_TONE_AVX2)
-    if (!g_plainPaths && WideNoiseAvailable()) {
-        // The error slots are free until the pass, so they hold the generator's numbers.
-        DrawNoiseWide<kStep, kMasked>(values, mask, width, work.noise, work.left);
-    } else
-#endif
-    {
-        std::uint32_t random = 0;
-        DrawNoise<kStep, kMasked>(random, values, mask, width, work.noise);
-    }
     s = Diffusion{};
     s.level = level;
+#if defined(QX_TONE_AVX2)
+    if (drawn) {
+        // The error slots are free until the pass, so they hold the generator's numbers.
+        DrawNoiseWide<kStep, kMasked>(values, mask, width, work.noise, work.left);
+    }
+#endif
+    if (!drawn && HasGreyDot<kMasked>(values, mask, width)) s.random = DrawSeed();
     work.left[0] = work.left[width + 1] = 0;
     return true;
 }
 
 // One pass over a row in the given direction, a page byte at a time, then the next
 // row's error.
-template <int kStep, bool kMasked>
+template <int kStep, bool kMasked, bool kDrawn>
 void RunPlane(const Diffusion& start, const std::int16_t* values, std::int16_t* error,
               wce::BYTE* bits, const wce::BYTE* mask, int width, const PlaneWork& work) {
     // A local copy keeps the state in registers.
@@ -478,7 +534,7 @@ void RunPlane(const Diffusion& start, const std::int16_t* values, std::int16_t* 
     const int rest = width & 7;
     auto partial = [&] {
         const int first = whole * 8;
-        bits[whole] = static_cast<wce::BYTE>(DiffusePartialByte<kStep, kMasked>(
+        bits[whole] = static_cast<wce::BYTE>(DiffusePartialByte<kStep, kMasked, kDrawn>(
             s, values + first, error + first, work.noise + first, work.left + first,
             kMasked ? mask[whole] : 0u, rest));
     };
@@ -492,7 +548,7 @@ void RunPlane(const Diffusion& start, const std::int16_t* values, std::int16_t* 
         if (s.carry == 0 && QuietBlock<kMasked>(values + first, error + first, byteMask, out)) {
             std::memset(work.left + first + 1, 0, 8 * sizeof(std::int32_t));
         } else {
-            out = DiffuseByte<kStep, kMasked>(s, values + first, error + first, work.noise + first,
+            out = DiffuseByte<kStep, kMasked, kDrawn>(s, values + first, error + first, work.noise + first,
                                               work.left + first, byteMask,
                                               std::make_integer_sequence<int, 8>{});
         }
@@ -506,11 +562,13 @@ template <int kStep, bool kMasked>
 void DiffuseDots(const std::int16_t* values, std::int16_t* error, wce::BYTE* bits,
                  const wce::BYTE* mask, int width, int level, const PlaneWork& work) {
     Diffusion s;
-    if (!StartPlane<kStep, kMasked>(s, values, error, mask, width, level, work)) {
+    const bool drawn = DrawnAhead();
+    if (!StartPlane<kStep, kMasked>(s, values, error, mask, width, level, work, drawn)) {
         std::memset(bits, 0, static_cast<std::size_t>((width + 7) >> 3));
         return;
     }
-    RunPlane<kStep, kMasked>(s, values, error, bits, mask, width, work);
+    drawn ? RunPlane<kStep, kMasked, true>(s, values, error, bits, mask, width, work)
+          : RunPlane<kStep, kMasked, false>(s, values, error, bits, mask, width, work);
 }
 
 // Cyan, magenta and yellow of a colour row, which given the black dots do not depend on
@@ -533,7 +591,7 @@ inline void ForEachPlane(F&& f) {
 
 // The eight dots of a page byte in all three planes, dot by dot in turn, so that the
 // planes' carry chains overlap. Each plane does exactly what DiffuseByte does.
-template <int kStep, bool kMasked, int... kI>
+template <int kStep, bool kMasked, bool kDrawn, int... kI>
 inline void DiffuseByteThree(Diffusion (&s)[kColourPlanes],
                              const ColourPlane (&planes)[kColourPlanes], int first, unsigned mask,
                              unsigned (&out)[kColourPlanes], std::integer_sequence<int, kI...>) {
@@ -545,8 +603,9 @@ inline void DiffuseByteThree(Diffusion (&s)[kColourPlanes],
             Diffusion& d = s[k];
             const ColourPlane& plane = planes[k];
             unsigned print;
-            const int e = DotError<kMasked>(d, plane.values[first + at], plane.error[first + at],
-                                            plane.work.noise[first + at], masked, print);
+            const int e = DotError<kMasked, kDrawn>(d, plane.values[first + at],
+                                                    plane.error[first + at],
+                                                    plane.work.noise + first + at, masked, print);
             out[k] |= print << (7 - at);
             plane.work.left[first + at + 1] = e;
             d.carry = Carry(e);
@@ -557,7 +616,7 @@ inline void DiffuseByteThree(Diffusion (&s)[kColourPlanes],
 
 // One pass over a row for all three planes. Their dots are added to the page row,
 // lastBits gets the yellow plane's.
-template <int kStep, bool kMasked>
+template <int kStep, bool kMasked, bool kDrawn>
 void RunThreePlanes(const Diffusion (&start)[kColourPlanes],
                     const ColourPlane (&planes)[kColourPlanes], wce::BYTE* row, wce::BYTE* lastBits,
                     const wce::BYTE* mask, int width) {
@@ -573,7 +632,7 @@ void RunThreePlanes(const Diffusion (&start)[kColourPlanes],
         unsigned out[kColourPlanes];
         ForEachPlane([&](auto k) {
             const ColourPlane& plane = planes[k];
-            out[k] = DiffusePartialByte<kStep, kMasked>(
+            out[k] = DiffusePartialByte<kStep, kMasked, kDrawn>(
                 s[k], plane.values + first, plane.error + first, plane.work.noise + first,
                 plane.work.left + first, kMasked ? mask[whole] : 0u, rest);
         });
@@ -598,7 +657,7 @@ void RunThreePlanes(const Diffusion (&start)[kColourPlanes],
                 std::memset(planes[k].work.left + first + 1, 0, 8 * sizeof(std::int32_t));
             });
         } else {
-            DiffuseByteThree<kStep, kMasked>(s, planes, first, byteMask, out,
+            DiffuseByteThree<kStep, kMasked, kDrawn>(s, planes, first, byteMask, out,
                                              std::make_integer_sequence<int, 8>{});
         }
         put(byte, out);
@@ -671,7 +730,7 @@ void FillMonochromeValues(const PrinterJob& job, const wce::BYTE* line) {
     const int width = job.pageWidth;
     int x = 0;
 #if defined(QX_TONE_AVX2)
-    if (!g_plainPaths && WideGreyAvailable()) {
+    if (g_vectors == ToneVectors::kWidest && WideGreyAvailable()) {
         x = FillMonochromeWide(tone, line, out, width);
         line += 3 * x;
     }
@@ -727,14 +786,15 @@ int DiffuseColourPlanes(PrinterJob& job, const wce::BYTE* mask, RowMerge merge) 
         {job.yellowValues, job.yellowError, WorkOf(job, 2)}};
     const int levels[kColourPlanes] = {job.cyanLevel, job.magentaLevel, job.yellowLevel};
     const bool even = (job.rowParity & 1) == 0;
+    const bool drawn = DrawnAhead();
     Diffusion s[kColourPlanes];
     bool active[kColourPlanes];
     ForEachPlane([&](auto k) {
         const ColourPlane& p = planes[k];
         active[k] = even ? StartPlane<1, kMasked>(s[k], p.values, p.error, mask, width, levels[k],
-                                                  p.work)
+                                                  p.work, drawn)
                          : StartPlane<-1, kMasked>(s[k], p.values, p.error, mask, width,
-                                                   levels[k], p.work);
+                                                   levels[k], p.work, drawn);
     });
     wce::BYTE* bits = job.colourBits;
     std::memset(bits, 0, static_cast<std::size_t>(job.bytesPerRow));
@@ -746,8 +806,13 @@ int DiffuseColourPlanes(PrinterJob& job, const wce::BYTE* mask, RowMerge merge) 
         std::memset(row, 0, static_cast<std::size_t>(job.bytesPerRow));
     }
     if (row && active[0] && active[1] && active[2]) {
-        even ? RunThreePlanes<1, kMasked>(s, planes, row, bits, mask, width)
-             : RunThreePlanes<-1, kMasked>(s, planes, row, bits, mask, width);
+        if (drawn) {
+            even ? RunThreePlanes<1, kMasked, true>(s, planes, row, bits, mask, width)
+                 : RunThreePlanes<-1, kMasked, true>(s, planes, row, bits, mask, width);
+        } else {
+            even ? RunThreePlanes<1, kMasked, false>(s, planes, row, bits, mask, width)
+                 : RunThreePlanes<-1, kMasked, false>(s, planes, row, bits, mask, width);
+        }
         return 1;
     }
     // An idle plane has no dots; the others go one at a time.
@@ -755,8 +820,13 @@ int DiffuseColourPlanes(PrinterJob& job, const wce::BYTE* mask, RowMerge merge) 
         std::memset(bits, 0, static_cast<std::size_t>(job.bytesPerRow));
         if (!active[k]) return;
         const ColourPlane& p = planes[k];
-        even ? RunPlane<1, kMasked>(s[k], p.values, p.error, bits, mask, width, p.work)
-             : RunPlane<-1, kMasked>(s[k], p.values, p.error, bits, mask, width, p.work);
+        if (drawn) {
+            even ? RunPlane<1, kMasked, true>(s[k], p.values, p.error, bits, mask, width, p.work)
+                 : RunPlane<-1, kMasked, true>(s[k], p.values, p.error, bits, mask, width, p.work);
+        } else {
+            even ? RunPlane<1, kMasked, false>(s[k], p.values, p.error, bits, mask, width, p.work)
+                 : RunPlane<-1, kMasked, false>(s[k], p.values, p.error, bits, mask, width, p.work);
+        }
         if (row) {
             for (int i = 0; i < job.bytesPerRow; ++i) row[i] |= bits[i];
         }
@@ -781,8 +851,8 @@ bool ColourBuffersReady(const PrinterJob& job) {
 
 }  // namespace
 
-void UseWideTonePaths(bool use) {
-    g_plainPaths = !use;
+void LimitToneVectors(ToneVectors limit) {
+    g_vectors = limit;
 }
 
 void BuildToneTables(PrinterJob& job) {

@@ -36,8 +36,10 @@ int ConvertRow(PrinterJob& job, const wce::BYTE* scanLine);
 int DiffuseRow(PrinterJob& job, const std::int16_t* values, std::int16_t* error, wce::BYTE* bits,
                const wce::BYTE* mask, int level, RowMerge merge = RowMerge::kReplace);
 
-// The grey conversion and the diffusion take wide vector paths on processors that have
-// them, with the same dots; tests switch them off to check the plain paths as well.
-void UseWideTonePaths(bool use);
+// Which vector instructions the grey conversion and the diffusion may use: the widest
+// the processor has (the default), at most AVX2, or none beyond the baseline. Every
+// choice gives the same dots; tests try each.
+enum class ToneVectors { kWidest, kAvx2, kNone };
+void LimitToneVectors(ToneVectors limit);
 
 }  // namespace qx470

@@ -431,16 +431,18 @@ TEST(ConvertRow, ColourRowsMatchThePlainDiffusion) {
     }
 }
 
-// The plain paths that processors without wide vectors take give the same dots.
-TEST(ConvertRow, PlainPathsMatchThePlainDiffusion) {
-    UseWideTonePaths(false);
-    for (int width : {576, 77, 33}) {
-        SCOPED_TRACE(width);
-        ExpectRowsMatchPlain(width, false, 0, 23u + static_cast<unsigned>(width));
-        ExpectRowsMatchPlain(width, true, 0, 29u + static_cast<unsigned>(width));
-        ExpectRowsMatchPlain(width, true, 1, 31u + static_cast<unsigned>(width), PrimariesLine);
+// The paths that processors without the widest vectors take give the same dots.
+TEST(ConvertRow, NarrowerVectorPathsMatchThePlainDiffusion) {
+    for (ToneVectors limit : {ToneVectors::kAvx2, ToneVectors::kNone}) {
+        LimitToneVectors(limit);
+        for (int width : {576, 77, 33}) {
+            SCOPED_TRACE(testing::Message() << width << " limit " << static_cast<int>(limit));
+            ExpectRowsMatchPlain(width, false, 0, 23u + static_cast<unsigned>(width));
+            ExpectRowsMatchPlain(width, true, 0, 29u + static_cast<unsigned>(width));
+            ExpectRowsMatchPlain(width, true, 1, 31u + static_cast<unsigned>(width), PrimariesLine);
+        }
     }
-    UseWideTonePaths(true);
+    LimitToneVectors(ToneVectors::kWidest);
 }
 
 // Narrow pages (a partial byte only, one whole byte) and rows where some colour planes
