@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "../drivers/printer/qx470/tests/lzw_test_support.h"
+#include "../drivers/printer/qx470/tests/page_test_support.h"
 #include "escpos.h"
 #include "lzw.h"
 #include "page.h"
@@ -260,14 +261,7 @@ std::vector<Bytes> ShopReceiptPages(int pages) {
     wce::SetBkMode(dc, wce::TRANSPARENT);
 
     qx470::PrinterJob job;
-    wce::GDIINFO info{};
-    wce::DEVMODEW mode{};
-    info.ulHorzRes = kWidthDots;
-    info.ulVertRes = kLegalRows;
-    info.ulLogPixelsX = 203;
-    mode.dmColor = wce::DMCOLOR_MONOCHROME;
-    job.allocatedRows = job.printedLength = kLegalRows;
-    if (qx470::SetupPage(job, info, mode)) {
+    if (qx470::pagetest::SetUpPage(job, {.width = kWidthDots, .rows = kLegalRows})) {
         wce::srand(1);
         std::vector<std::uint8_t> scanLine(std::size_t{kWidthDots} * 3);
         for (int p = 0; p < pages; ++p) {

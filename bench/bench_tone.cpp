@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../drivers/printer/qx470/tests/page_test_support.h"
 #include "page.h"
 #include "printer_job.h"
 #include "tone.h"
@@ -75,14 +76,7 @@ const Page& MixedPage() {
 
 void ConvertPage(benchmark::State& state, bool colour) {
     qx470::PrinterJob job;
-    wce::GDIINFO info{};
-    wce::DEVMODEW mode{};
-    info.ulHorzRes = kWidth;
-    info.ulVertRes = kHeight;
-    info.ulLogPixelsX = 203;
-    mode.dmColor = colour ? wce::DMCOLOR_COLOR : wce::DMCOLOR_MONOCHROME;
-    job.allocatedRows = job.printedLength = kHeight;
-    if (!qx470::SetupPage(job, info, mode)) {
+    if (!qx470::pagetest::SetUpPage(job, {.width = kWidth, .rows = kHeight, .colour = colour})) {
         state.SkipWithError("SetupPage failed");
         return;
     }
