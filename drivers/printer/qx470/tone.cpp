@@ -354,6 +354,18 @@ constexpr int Offset(int i) {
     return kStep > 0 ? i : 7 - i;
 }
 
+// One dot at offset at of a page byte: its error goes to left (slot at + 1) and its carry
+// to the next dot; returns its bit in the page byte.
+template <bool kMasked, bool kDrawn>
+inline unsigned DiffuseDot(Diffusion& s, const std::int16_t* values, const std::int16_t* error,
+                           const std::int32_t* noise, std::int32_t* left, int at, bool masked) {
+    unsigned print;
+    const int e = DotError<kMasked, kDrawn>(s, values[at], error[at], noise + at, masked, print);
+    left[at + 1] = e;
+    s.carry = Carry(e);
+    return print << (7 - at);
+}
+
 // The eight dots of one page byte in scan order, unrolled so that bit positions and
 // slots are constants. Each dot's error goes to left (slot x + 1); only the carry runs
 // from dot to dot.
@@ -366,12 +378,8 @@ inline unsigned DiffuseByte(Diffusion& s, const std::int16_t* values, const std:
     unsigned out = 0;
     auto dot = [&]<int kDot>() {
         constexpr int at = Offset<kStep>(kDot);
-        unsigned print;
-        const int e = DotError<kMasked, kDrawn>(d, values[at], error[at], noise + at,
-                                        (mask & (0x80u >> at)) != 0, print);
-        out |= print << (7 - at);
-        left[at + 1] = e;
-        d.carry = Carry(e);
+        out |= DiffuseDot<kMasked, kDrawn>(d, values, error, noise, left, at,
+                                           (mask & (0x80u >> at)) != 0);
     };
     (dot.template operator()<kI>(), ...);
     s = d;
@@ -386,12 +394,8 @@ unsigned DiffusePartialByte(Diffusion& s, const std::int16_t* values, const std:
     unsigned out = 0;
     for (int i = 0; i < count; ++i) {
         const int at = kStep > 0 ? i : count - 1 - i;
-        unsigned print;
-        const int e = DotError<kMasked, kDrawn>(s, values[at], error[at], noise + at,
-                                        (mask & (0x80u >> at)) != 0, print);
-        out |= print << (7 - at);
-        left[at + 1] = e;
-        s.carry = Carry(e);
+        out |= DiffuseDot<kMasked, kDrawn>(s, values, error, noise, left, at,
+                                           (mask & (0x80u >> at)) != 0);
     }
     return out;
 }
@@ -600,15 +604,10 @@ inline void DiffuseByteThree(Diffusion (&s)[kColourPlanes],
         constexpr int at = Offset<kStep>(kDot);
         const bool masked = (mask & (0x80u >> at)) != 0;
         ForEachPlane([&](auto k) {
-            Diffusion& d = s[k];
             const ColourPlane& plane = planes[k];
-            unsigned print;
-            const int e = DotError<kMasked, kDrawn>(d, plane.values[first + at],
-                                                    plane.error[first + at],
-                                                    plane.work.noise + first + at, masked, print);
-            out[k] |= print << (7 - at);
-            plane.work.left[first + at + 1] = e;
-            d.carry = Carry(e);
+            out[k] |= DiffuseDot<kMasked, kDrawn>(s[k], plane.values + first, plane.error + first,
+                                                  plane.work.noise + first,
+                                                  plane.work.left + first, at, masked);
         });
     };
     (dot.template operator()<kI>(), ...);
