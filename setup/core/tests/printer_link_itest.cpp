@@ -1,1 +1,251 @@
+// The utility's printer link against real peers: printers on loopback TCP and
+// pseudo-terminals standing in for serial printers.
+#include "../../../drivers/printer/qx470/tests/port_peer_support.h"  // before winsock.h
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
+
+#include "../../../tests/support/driver_key.h"
+#include "nv_upload.h"
+#include "printer_link.h"
+#include "wce/io.h"
+#include "wce/text.h"
+#include "wce/ui.h"
+
+namespace qxsetup {
+namespace {
+
+using qx470::testing::TcpPrinter;
+using Mode = TcpPrinter::Mode;
+using Clock = std::chrono::steady_clock;
+
+std::vector<wce::BYTE> Pattern(std::size_t size) {
+    std::vector<wce::BYTE> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = wce::BYTE((i * 7 + i / 253) & 0xFF);
+    return bytes;
+}
+
+std::string AsString(const std::vector<wce::BYTE>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::u16string> Texts(const wce::ScriptedMessageBoxes& boxes) {
+    std::vector<std::u16string> texts;
+    for (const auto& shown : boxes.shown()) texts.push_back(shown.text);
+    return texts;
+}
+
+TEST(NetworkLink, SendOnAClosedLinkTouchesNoSocket) {
+    NetworkLink link;
+    wce::BYTE byte = 0x1B;
+    EXPECT_EQ(link.Send(&byte, 1), 0);
+    EXPECT_EQ(link.tcpSocket, wce::INVALID_SOCKET);
+    NvPrinterLink nv{NvLinkKind::kNetwork, &link};
+    EXPECT_FALSE(SendToPrinter(nv, &byte, 1));
+}
+
+TEST(NetworkLink, ConnectRefusedTellsTheUserAndKeepsNoSocket) {
+    wce::ScriptedMessageBoxes boxes;
+    NetworkLink link;
+    EXPECT_FALSE(link.Connect(u"127.0.41.1", 9100));  // nobody listens there
+    EXPECT_EQ(Texts(boxes), std::vector<std::u16string>{u"Fail to Connection to Printer"});
+    EXPECT_EQ(boxes.shown()[0].caption, ApplicationTitle());
+    EXPECT_EQ(link.state, 0);
+    EXPECT_EQ(link.tcpSocket, wce::INVALID_SOCKET);
+    EXPECT_EQ(std::string(link.addressText), "127.0.41.1");
+}
+
+TEST(NetworkLink, ASecondConnectClosesTheFirstConnection) {
+    TcpPrinter first("127.0.41.2", Mode::kReadAll);
+    TcpPrinter second("127.0.41.3", Mode::kReadAll);
+    ASSERT_TRUE(first.ok() && second.ok());
+    wce::ScriptedMessageBoxes boxes;
+    NetworkLink link;
+    ASSERT_TRUE(link.Connect(u"127.0.41.2", 9100));
+    ASSERT_TRUE(link.Connect(u"127.0.41.3", 9100));
+    // The first printer sees its connection end while the link lives on.
+    EXPECT_EQ(first.inbox().Wait(5000), "");
+    wce::BYTE hello[] = {0x1B, 0x40};
+    EXPECT_EQ(link.Send(hello, 2), 2);
+    link.Close();
+    EXPECT_EQ(second.inbox().Wait(), "\x1B\x40");
+    EXPECT_EQ(link.state, 0);
+    EXPECT_TRUE(boxes.shown().empty());
+}
+
+TEST(NetworkLink, TheSocketTakesWhatFitsWithoutWaiting) {
+    TcpPrinter printer("127.0.41.4", Mode::kNeverRead, 0, 4096);
+    ASSERT_TRUE(printer.ok());
+    NetworkLink link;
+    ASSERT_TRUE(link.Connect(u"127.0.41.4", 9100));
+    std::vector<wce::BYTE> big = Pattern(8u << 20);
+    int taken = link.Send(big.data(), int(big.size()));
+    EXPECT_GT(taken, 0);
+    EXPECT_LT(taken, int(big.size()));
+    EXPECT_EQ(link.Send(big.data(), int(big.size())), wce::SOCKET_ERROR);
+    EXPECT_EQ(wce::WSAGetLastError(), wce::WSAEWOULDBLOCK);
+    link.Close();
+}
+
+// A printer that reads one byte at a time keeps the socket full: the rest of each block
+// must follow the part the socket took, in order.
+TEST(NetworkLink, APeerTakingOneByteAtATimeGetsWholeBlocks) {
+    TcpPrinter printer("127.0.41.5", Mode::kOneByteAtATime, 0, 4096);
+    ASSERT_TRUE(printer.ok());
+    NetworkLink link;
+    NvPrinterLink nv{NvLinkKind::kNetwork, &link};
+    ASSERT_TRUE(OpenPrinterLink(nv, u"127.0.41.5", 9100));
+    std::vector<wce::BYTE> first = Pattern(150000), second = Pattern(70001);
+    second[0] = 0x42;
+    EXPECT_TRUE(SendToPrinter(nv, first.data(), int(first.size())));
+    EXPECT_TRUE(SendToPrinter(nv, second.data(), int(second.size())));
+    ClosePrinterLink(nv);
+    std::string received = printer.inbox().Wait(60000);
+    ASSERT_EQ(received.size(), first.size() + second.size());
+    EXPECT_TRUE(received == AsString(first) + AsString(second));
+}
+
+TEST(NetworkLink, APrinterThatStopsReadingFailsTheBlockInTime) {
+    TcpPrinter printer("127.0.41.6", Mode::kNeverRead, 0, 4096);
+    ASSERT_TRUE(printer.ok());
+    NetworkLink link;
+    NvPrinterLink nv{NvLinkKind::kNetwork, &link};
+    nv.sendStallMs = 300;
+    ASSERT_TRUE(OpenPrinterLink(nv, u"127.0.41.6", 9100));
+    std::vector<wce::BYTE> big = Pattern(8u << 20);
+    EXPECT_FALSE(SendToPrinter(nv, big.data(), int(big.size())));
+    ClosePrinterLink(nv);
+}
+
+// A pseudo-terminal named as a COMn: port in a private registry.
+class PtyPort {
+  public:
+    explicit PtyPort(const char16_t* name) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+        path_ = ::ptsname(master_);
+        slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY);  // keeps the terminal alive
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        qxtest::SetText(name, wce::Utf8ToWide(path_), u"Platform\\Devices");
+    }
+    ~PtyPort() {
+        if (slave_ >= 0) ::close(slave_);
+        if (master_ >= 0) ::close(master_);
+    }
+    bool ok() const { return slave_ >= 0; }
+    int slave() const { return slave_; }
+
+    // The bytes in bursts: a quiet spell of quietMs ends a burst; endMs of quiet ends.
+    std::vector<std::size_t> Bursts(std::string* all, int quietMs, int endMs) {
+        std::vector<std::size_t> bursts;
+        std::size_t current = 0;
+        for (;;) {
+            pollfd entry{master_, POLLIN, 0};
+            int ready = ::poll(&entry, 1, current ? quietMs : endMs);
+            if (ready <= 0) {
+                if (!current) return bursts;
+                bursts.push_back(current);
+                current = 0;
+                continue;
+            }
+            char chunk[4096];
+            ssize_t n = ::read(master_, chunk, sizeof chunk);
+            if (n <= 0) return bursts;
+            all->append(chunk, std::size_t(n));
+            current += std::size_t(n);
+        }
+    }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+class SerialLinkTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(pty_.ok()); }
+    qxtest::TempWorld world_{"qxlink"};
+    PtyPort pty_{u"COM4:"};
+    SerialLink link_;
+};
+
+TEST_F(SerialLinkTest, OpenSetsTheLinksLineAndTimeOuts) {
+    wce::ScriptedMessageBoxes boxes;
+    ASSERT_TRUE(link_.Open(u"COM4:", 10));
+    wce::DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(wce::GetCommState(link_.handle, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(wce::DcbFlagWord(dcb) & 0x7FFF, 0x109Du);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, wce::NOPARITY);
+    EXPECT_EQ(dcb.StopBits, wce::ONESTOPBIT);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(pty_.slave(), &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), speed_t(B115200));
+    wce::COMMTIMEOUTS timeouts{};
+    ASSERT_TRUE(wce::GetCommTimeouts(link_.handle, &timeouts));
+    // At 115200 bit/s writes have no time-out at all.
+    EXPECT_EQ(timeouts.ReadIntervalTimeout, wce::MAXDWORD);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 100u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 0u);
+    link_.Close();
+
+    ASSERT_TRUE(link_.Open(u"COM4:", 3));
+    ASSERT_TRUE(wce::GetCommTimeouts(link_.handle, &timeouts));
+    EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 64u);  // 1200 bit/s
+    EXPECT_TRUE(boxes.shown().empty());
+}
+
+TEST_F(SerialLinkTest, AnUnknownRateFailsWithThePortLeftOpenUntilClose) {
+    EXPECT_FALSE(link_.Open(u"COM4:", 2));
+    EXPECT_EQ(link_.isOpen, 1);
+    EXPECT_NE(link_.handle, nullptr);
+    link_.Close();
+    EXPECT_EQ(link_.isOpen, 0);
+    EXPECT_EQ(link_.handle, nullptr);
+    wce::BYTE byte = 0;
+    EXPECT_FALSE(link_.Write(&byte, 1));
+
+    // Through the manager's open the failed port is closed at once.
+    NvPrinterLink nv{NvLinkKind::kNetwork, &TheNetworkLink(), &link_};
+    EXPECT_FALSE(OpenPrinterLink(nv, u"COM4:", 300));
+    EXPECT_EQ(nv.kind, NvLinkKind::kSerial);
+    EXPECT_EQ(link_.isOpen, 0);
+    EXPECT_FALSE(OpenPrinterLink(nv, u"COM7:", 115200)) << "no such device";
+}
+
+TEST_F(SerialLinkTest, LongWritesGoInPiecesWithAPauseAfterEach) {
+    ASSERT_TRUE(link_.Open(u"COM4:", 10));
+    std::vector<wce::BYTE> bytes = Pattern(2500);
+    bool written = false;
+    Clock::time_point start = Clock::now();
+    std::thread writer([&] { written = link_.Write(bytes.data(), int(bytes.size())); });
+    std::string received;
+    std::vector<std::size_t> bursts = pty_.Bursts(&received, 150, 1500);
+    writer.join();
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_TRUE(written);
+    EXPECT_EQ(bursts, (std::vector<std::size_t>{1024, 1024, 452}));
+    EXPECT_TRUE(received == AsString(bytes));
+    EXPECT_GE(seconds, 0.9);  // the pause follows the last piece too
+
+    std::vector<wce::BYTE> shortOne = Pattern(1000);
+    EXPECT_TRUE(link_.Write(shortOne.data(), int(shortOne.size())));
+    received.clear();
+    EXPECT_EQ(pty_.Bursts(&received, 150, 600), std::vector<std::size_t>{1000});
+    EXPECT_TRUE(link_.Write(shortOne.data(), 0));
+}
+
+}  // namespace
+}  // namespace qxsetup
