@@ -140,6 +140,30 @@ TEST(MonoImage, ThresholdOfEachDepth) {
     EXPECT_TRUE(boxes.shown().empty());
 }
 
+// Later information headers (108 and 124 bytes, convert's default) are longer than the
+// 40-byte one; a 1-bit file's palette follows the header, whatever its length.
+TEST(MonoImage, LaterHeadersGiveTheSameBlocks) {
+    TempDir dir;
+    wce::ScriptedMessageBoxes boxes;
+    const std::string picture = "-size 19x11 xc:white -fill black -draw 'rectangle 2,1 9,7' ";
+    for (const char* type : {"-type bilevel", "-type truecolor"}) {
+        SCOPED_TRACE(type);
+        ASSERT_TRUE(Convert(picture + type, dir.File("old.bmp")));
+        ASSERT_TRUE(Convert(picture + type, dir.File("new.bmp"), "BMP"));
+        Bytes later = ReadBytes(dir.File("new.bmp"));
+        ASSERT_GT(Get32(later, 14), 40u);
+        Bytes expected = BlockOf(dir.File("old.bmp"));
+        EXPECT_EQ(BlockOf(dir.File("new.bmp")), expected);
+        if (later[28] != 1) continue;
+        // The same picture with the palette entries swapped and every bit inverted.
+        std::size_t palette = 14 + Get32(later, 14);
+        for (std::size_t i = 0; i < 4; ++i) std::swap(later[palette + i], later[palette + 4 + i]);
+        for (std::size_t i = Get32(later, 10); i < later.size(); ++i) later[i] = ~later[i];
+        EXPECT_EQ(BlockOf(later, dir), expected);
+    }
+    EXPECT_TRUE(boxes.shown().empty());
+}
+
 TEST(MonoImage, MonoPixelOutsideThePictureIsWhite) {
     MonoImage image;
     image.width = 3;
