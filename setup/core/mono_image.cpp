@@ -120,8 +120,8 @@ bool CheckPicture(const BitmapLayout& l, std::u16string* message) {
                                               l.compression));
     }
     if (l.width <= 0) {
-        return Fail(message, FormatWideString(u"The bitmap width (%d) must be at least 1 dot",
-                                              l.width));
+        return Fail(message,
+                    FormatWideString(u"The bitmap width (%d) must be at least 1 dot", l.width));
     }
     if (l.height == 0) return Fail(message, u"The bitmap height (0) must be at least 1 dot");
     if (l.height < 0) {
@@ -212,8 +212,8 @@ bool DecodeMonoImage(const std::uint8_t* data, std::size_t size, MonoImage* imag
 }
 
 bool LoadMonoImage(LPCWSTR path, MonoImage* image) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         ShowAppMessage(u"CreateFile fail");
         return false;

@@ -122,9 +122,9 @@ bool NetworkLink::Connect(LPCWSTR address, u_short port) {
         ReleaseStack();
         return false;
     }
-    std::memcpy(&serverAddress.sin_addr, hostEntry->h_addr,
-                std::min(size_t(std::max<short>(hostEntry->h_length, 0)),
-                         sizeof serverAddress.sin_addr));
+    std::memcpy(
+        &serverAddress.sin_addr, hostEntry->h_addr,
+        std::min(size_t(std::max<short>(hostEntry->h_length, 0)), sizeof serverAddress.sin_addr));
     serverAddress.sin_port = htons(tcpPort);
     // The address is the printer's own; it is never looked up as a host name.
     serverAddress.sin_addr.s_addr = inet_addr(addressText);
@@ -170,8 +170,8 @@ SerialLink::~SerialLink() {
 bool SerialLink::Open(LPCWSTR portName, int rateCode) {
     // A port opened earlier and never closed would keep the device busy.
     if (handle) Close();
-    HANDLE opened = CreateFileW(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE opened =
+        CreateFileW(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
         isOpen = 0;
         handle = nullptr;

@@ -1,6 +1,6 @@
-// Bitmap files for the tests: written by ImageMagick's convert, or by the small writer
-// here for what convert does not write (16-bit pixels, chosen palettes, bad headers);
-// and a plain reference conversion straight from the file's bytes.
+// Bitmap files for the tests, written by ImageMagick's convert or, where convert does not
+// write them (16-bit pixels, chosen palettes), by the small writer here; and a plain
+// reference conversion straight from a file's bytes.
 #pragma once
 
 #include <stdlib.h>
@@ -17,36 +17,28 @@ namespace qxsetup::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class TempDir {
-  public:
+struct TempDir {
+    std::string path;
     TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/qxsetup.XXXXXX";
-        if (::mkdtemp(pattern.data())) path_ = pattern;
+        std::string pattern = "/tmp/qxsetup.XXXXXX";
+        if (::mkdtemp(pattern.data())) path = pattern;
     }
     ~TempDir() {
         std::error_code ignored;
-        if (!std::getenv("QX_KEEP")) std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(path, ignored);
     }
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
+    std::string File(const std::string& name) const { return path + "/" + name; }
 };
 
-inline std::u16string Wide(const std::string& text) {
-    return std::u16string(text.begin(), text.end());  // the paths here are ASCII
+inline std::u16string Wide(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
 }
 
-// Runs ImageMagick's convert; true when it wrote the file. format: the writer, BMP3
-// for Windows bitmaps with the 40-byte header.
+// True when convert wrote the file; BMP3 writes the 40-byte information header.
 inline bool Convert(const std::string& arguments, const std::string& out,
                     const std::string& format = "BMP3") {
-    std::string command = "convert " + arguments + " '" + format + ":" + out + "' 2>/dev/null";
-    int status = std::system(command.c_str());
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-           std::filesystem::exists(out);
+    int status = std::system(("convert " + arguments + " '" + format + ":" + out + "'").c_str());
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 inline Bytes ReadBytes(const std::string& path) {
@@ -55,80 +47,60 @@ inline Bytes ReadBytes(const std::string& path) {
 }
 
 inline void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-inline void Put16(Bytes& b, std::size_t at, unsigned v) {
-    b[at] = std::uint8_t(v);
-    b[at + 1] = std::uint8_t(v >> 8);
-}
-inline void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+inline void Put(Bytes& b, std::size_t at, std::uint32_t v, int size = 4) {
+    for (int i = 0; i < size; ++i) b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
 }
 inline std::uint32_t Get32(const Bytes& b, std::size_t at) {
-    return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
-           std::uint32_t(b[at + 3]) << 24;
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | std::uint32_t(b[at + 3]) << 24;
 }
-
 inline std::size_t Stride(int bpp, int width) {
     return std::size_t((width * bpp + 31) / 32 * 4);
 }
 
-// An uncompressed bitmap with a 40-byte information header. rows are given top row
-// first, each unpadded; palette entries are 0x00RRGGBB.
+// An uncompressed bitmap, rows given top first and unpadded; palette entries 0x00RRGGBB.
 inline Bytes MakeBmp(int bpp, int width, const std::vector<Bytes>& rows,
                      const std::vector<std::uint32_t>& palette = {}) {
-    const std::size_t stride = Stride(bpp, width);
-    const std::size_t offset = 54 + 4 * palette.size();
+    const std::size_t stride = Stride(bpp, width), offset = 54 + 4 * palette.size();
     Bytes b(offset + stride * rows.size(), 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    Put32(b, 2, std::uint32_t(b.size()));
-    Put32(b, 10, std::uint32_t(offset));
-    Put32(b, 14, 40);
-    Put32(b, 18, std::uint32_t(width));
-    Put32(b, 22, std::uint32_t(rows.size()));
-    Put16(b, 26, 1);
-    Put16(b, 28, unsigned(bpp));
-    Put32(b, 34, std::uint32_t(stride * rows.size()));
-    Put32(b, 46, std::uint32_t(palette.size()));
-    for (std::size_t i = 0; i < palette.size(); ++i) Put32(b, 54 + 4 * i, palette[i]);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        std::size_t at = offset + stride * (rows.size() - 1 - r);  // bottom row first
-        for (std::size_t i = 0; i < rows[r].size() && i < stride; ++i) b[at + i] = rows[r][i];
-    }
+    b[0] = 'B', b[1] = 'M';
+    Put(b, 2, std::uint32_t(b.size()));
+    Put(b, 10, std::uint32_t(offset));
+    Put(b, 14, 40);
+    Put(b, 18, std::uint32_t(width));
+    Put(b, 22, std::uint32_t(rows.size()));
+    Put(b, 26, 1, 2);
+    Put(b, 28, std::uint32_t(bpp), 2);
+    for (std::size_t i = 0; i < palette.size(); ++i) Put(b, 54 + 4 * i, palette[i]);
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        std::copy(rows[r].begin(), rows[r].end(), &b[offset + stride * (rows.size() - 1 - r)]);
     return b;
 }
 
-// The dot at column x, row y from the top, read straight from the file by the rule of
-// its depth.
+// The dot at column x, row y from the top, by the rule of the file's depth.
 inline bool ReferenceDot(const Bytes& file, int x, int y) {
-    const int width = int(Get32(file, 18)), height = int(Get32(file, 22));
-    const int bpp = file[28];
+    const int width = int(Get32(file, 18)), height = int(Get32(file, 22)), bpp = file[28];
     if (x >= width || y >= height) return false;
-    const std::size_t offset = Get32(file, 10);
-    const std::uint8_t* row = &file[offset + Stride(bpp, width) * std::size_t(height - 1 - y)];
+    const std::uint8_t* row =
+        &file[Get32(file, 10) + Stride(bpp, width) * std::size_t(height - 1 - y)];
     switch (bpp) {
-        case 1: {
-            bool set = row[x / 8] >> (7 - x % 8) & 1;
-            bool firstEntryBlack = file[14 + Get32(file, 14)] == 0;
-            return firstEntryBlack ? !set : set;
-        }
+        case 1:  // the first palette entry black means 0 bits are the black dots
+            return (row[x / 8] >> (7 - x % 8) & 1) != (file[14 + Get32(file, 14)] == 0);
         case 4:
             return (x % 2 ? row[x / 2] & 0x0F : row[x / 2] >> 4) < 8;
         case 8:
             return row[x] < 128;
         case 16: {
             int b0 = row[2 * x], b1 = row[2 * x + 1];
-            int level = int((b0 >> 3) * 0.114) + int(((b0 & 7) << 3 | b1 >> 5) * 0.587) +
-                        int((b1 & 31) * 0.229);
-            return level < 17;
+            return int((b0 >> 3) * 0.114) + int(((b0 & 7) << 3 | b1 >> 5) * 0.587) +
+                       int((b1 & 31) * 0.229) <
+                   17;
         }
-        default: {
-            const std::uint8_t* p = row + 3 * x;
-            return int(p[0] * 0.114 + p[1] * 0.587 + p[2] * 0.299) < 128;
-        }
+        default:
+            return int(row[3 * x] * 0.114 + row[3 * x + 1] * 0.587 + row[3 * x + 2] * 0.299) < 128;
     }
 }
 
@@ -139,8 +111,7 @@ inline Bytes ReferenceBlock(const Bytes& file) {
     for (int x = 0; x < wb * 8; ++x) {
         for (int j = 0; j < hb; ++j) {
             int byte = 0;
-            for (int k = 0; k < 8; ++k)
-                if (ReferenceDot(file, x, 8 * j + k)) byte |= 0x80 >> k;
+            for (int k = 0; k < 8; ++k) byte |= ReferenceDot(file, x, 8 * j + k) ? 0x80 >> k : 0;
             block.push_back(std::uint8_t(byte));
         }
     }

@@ -17,7 +17,6 @@
 #include "bmp_test_support.h"
 #include "nv_store.h"
 #include "nv_upload.h"
-#include "png_io.h"
 #include "wce/ui.h"
 
 namespace qxsetup::testing {
@@ -49,9 +48,10 @@ struct Logos {
         second = dir.File("b-logo.bmp");
         ok = Convert("-size 37x21 xc:white -fill black -draw 'rectangle 2,3 30,12' -type bilevel",
                      first) &&
-             Convert("-size 100x40 gradient:white-black -fill white -draw 'circle 50,20 60,30' "
-                     "-type truecolor",
-                     second);
+             Convert(
+                 "-size 100x40 gradient:white-black -fill white -draw 'circle 50,20 60,30' "
+                 "-type truecolor",
+                 second);
     }
     std::string first, second;
     bool ok = false;
@@ -124,30 +124,18 @@ TEST_F(UploadStream, PrintOutAsksForEveryNumberAndEraseFeedsAndCuts) {
     EXPECT_EQ(wire, expected);
 }
 
-TEST_F(UploadStream, SequencesOnAClosedLinkFail) {
-    NetworkLink network;
-    NvPrinterLink link{NvLinkKind::kNetwork, &network};
-    EXPECT_FALSE(PrintAllNvImages(link));
-    EXPECT_FALSE(EraseNvImages(link));
-    EXPECT_FALSE(SendDefineHeader(link, 1));
-}
-
 // Every malformed file is refused with its own message, and not a byte of it is sent.
 TEST_F(UploadStream, MalformedFilesAreRefusedAndSendNothing) {
     std::string basePath = dir_.File("base.bmp");
-    ASSERT_TRUE(Convert("-size 37x21 xc:white -fill black -draw 'rectangle 3,2 20,10' "
-                        "-type truecolor",
-                        basePath));
+    ASSERT_TRUE(
+        Convert("-size 37x21 xc:white -fill black -draw 'rectangle 3,2 20,10' "
+                "-type truecolor",
+                basePath));
     const Bytes base = ReadBytes(basePath);
     ASSERT_EQ(Get32(base, 10), 54u);
-    auto with = [&](std::size_t at, std::uint32_t value) {
+    auto with = [&](std::size_t at, std::uint32_t value, int size = 4) {
         Bytes b = base;
-        Put32(b, at, value);
-        return b;
-    };
-    auto depth = [&](unsigned bpp) {
-        Bytes b = base;
-        Put16(b, 28, bpp);
+        Put(b, at, value, size);
         return b;
     };
     Bytes truncated(base.begin(), base.end() - 100);
@@ -167,25 +155,36 @@ TEST_F(UploadStream, MalformedFilesAreRefusedAndSendNothing) {
         {"missing", {}, dir_.File("none.bmp"), u"CreateFile fail"},
         {"shorter than a file header", Bytes(10, 'B'), "", u"BITMAPFILEHEADER malloc() fail"},
         {"a GIF", {}, gif, u"BM fail"},
-        {"cut short", truncated, "", u"The bitmap file is shorter than its header says (2406 bytes, the file has 2306)"},
-        {"size beyond the limit", with(2, 0x7FFFFFFF), "", u"The bitmap file is too large (2147483647 bytes; at most 67108864 are taken)"},
-        {"offset past the end", with(10, 2407), "", u"The pixel data offset (2407) lies past the end of the bitmap file (2406 bytes)"},
-        {"offset in the file header", with(10, 10), "", u"The pixel data offset (10) lies inside the bitmap headers"},
-        {"offset in the information header", with(10, 40), "", u"The pixel data offset (40) lies inside the bitmap headers"},
-        {"header longer than the room", with(14, 124), "", u"The pixel data offset (54) lies inside the bitmap headers"},
-        {"OS/2 header", with(14, 12), "", u"The bitmap has an information header of 12 bytes; only Windows bitmaps can be converted"},
+        {"cut short", truncated, "",
+         u"The bitmap file is shorter than its header says (2406 bytes, the file has 2306)"},
+        {"size beyond the limit", with(2, 0x7FFFFFFF), "",
+         u"The bitmap file is too large (2147483647 bytes; at most 67108864 are taken)"},
+        {"offset past the end", with(10, 2407), "",
+         u"The pixel data offset (2407) lies past the end of the bitmap file (2406 bytes)"},
+        {"offset in the information header", with(10, 40), "",
+         u"The pixel data offset (40) lies inside the bitmap headers"},
+        {"header longer than the room", with(14, 124), "",
+         u"The pixel data offset (54) lies inside the bitmap headers"},
+        {"OS/2 header", with(14, 12), "",
+         u"The bitmap has an information header of 12 bytes; only Windows bitmaps can be "
+         u"converted"},
         {"zero width", with(18, 0), "", u"The bitmap width (0) must be at least 1 dot"},
-        {"negative width", with(18, std::uint32_t(-37)), "", u"The bitmap width (-37) must be at least 1 dot"},
+        {"negative width", with(18, std::uint32_t(-37)), "",
+         u"The bitmap width (-37) must be at least 1 dot"},
         {"zero height", with(22, 0), "", u"The bitmap height (0) must be at least 1 dot"},
-        {"top-down", with(22, std::uint32_t(-21)), "", u"Top-down bitmaps (negative height) cannot be converted"},
-        {"32 bits", depth(32), "", u"Bitmaps of 32 bits per pixel cannot be converted; use 1, 4, 8, 16 or 24"},
-        {"2 bits", depth(2), "", u"Bitmaps of 2 bits per pixel cannot be converted; use 1, 4, 8, 16 or 24"},
+        {"top-down", with(22, std::uint32_t(-21)), "",
+         u"Top-down bitmaps (negative height) cannot be converted"},
+        {"32 bits", with(28, 32, 2), "",
+         u"Bitmaps of 32 bits per pixel cannot be converted; use 1, 4, 8, 16 or 24"},
         {"RLE8", {}, rle, u"Compressed bitmaps cannot be converted (compression 1)"},
-        {"bit fields at 24 bits", with(30, 3), "", u"Compressed bitmaps cannot be converted (compression 3)"},
-        {"too wide for WB", with(18, 524281), "", u"The bitmap is 524281 x 21 dots; a stored image is at most 524280 dots wide and high"},
-        {"too high for HB", with(22, 524281), "", u"The bitmap is 37 x 524281 dots; a stored image is at most 524280 dots wide and high"},
-        {"one row more than the data", with(22, 22), "", u"The bitmap's pixel data has 2352 bytes; its 22 rows need 2464"},
-        {"rows that overflow 32 bits", with(22, 524280), "", u"The bitmap's pixel data has 2352 bytes; its 524280 rows need 58719360"},
+        {"bit fields at 24 bits", with(30, 3), "",
+         u"Compressed bitmaps cannot be converted (compression 3)"},
+        {"too wide for WB", with(18, 524281), "",
+         u"The bitmap is 524281 x 21 dots; a stored image is at most 524280 dots wide and high"},
+        {"one row more than the data", with(22, 22), "",
+         u"The bitmap's pixel data has 2352 bytes; its 22 rows need 2464"},
+        {"rows that overflow 32 bits", with(22, 524280), "",
+         u"The bitmap's pixel data has 2352 bytes; its 524280 rows need 58719360"},
         {"1 bit without a palette", noPalette, "", u"The 1-bit bitmap has no palette"},
     };
     TcpPrinter printer("127.0.41.23", Mode::kReadAll);
@@ -210,17 +209,37 @@ TEST_F(UploadStream, MalformedFilesAreRefusedAndSendNothing) {
     EXPECT_EQ(printer.inbox().Wait(), "");
 }
 
-// The emulator as the printer: what its image memory holds, and what it prints.
+// The emulator as the printer: its image memory holds the logos as images 1 and 2.
 class EmulatorUpload : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(logos_.ok); }
-
-    qxemu::NvImage Expected(const std::string& path) {
-        Bytes block = ReferenceBlock(ReadBytes(path));
-        return qxemu::NvImage{block[0] | block[1] << 8, block[2] | block[3] << 8,
-                              Bytes(block.begin() + 4, block.end())};
+    void Upload(std::vector<std::string> options, const char16_t* port, wce::DWORD rate) {
+        ASSERT_TRUE(logos_.ok);
+        options.insert(options.end(), {"--out", dir_.File("out"), "--nv", nvPath_});
+        ASSERT_TRUE(emulator_.Start(options)) << emulator_.firstLine;
+        if (emulator_.firstLine.rfind("pty ", 0) == 0)
+            qxtest::SetText(port, Wide(emulator_.firstLine.substr(4)), u"Platform\\Devices");
+        NvPrinterLink link;
+        ASSERT_TRUE(OpenPrinterLink(link, port, rate));
+        EXPECT_TRUE(UploadNvImages(link, Paths({logos_.first, logos_.second})));
+        bool stored = WaitForImages(2);
+        ClosePrinterLink(link);
+        EXPECT_EQ(emulator_.Stop(), 0);
+        ASSERT_TRUE(stored);
+        qxemu::NvStore store(nvPath_);
+        std::string message;
+        ASSERT_TRUE(store.Load(&message)) << message;
+        int n = 0;
+        for (const std::string& path : {logos_.first, logos_.second}) {
+            Bytes block = ReferenceBlock(ReadBytes(path));
+            const qxemu::NvImage* image = store.Find(++n);
+            ASSERT_NE(image, nullptr) << n;
+            EXPECT_EQ(image->widthUnits, block[0] | block[1] << 8) << n;
+            EXPECT_EQ(image->heightUnits, block[2] | block[3] << 8) << n;
+            EXPECT_TRUE(image->columns == Bytes(block.begin() + 4, block.end())) << n;
+        }
+        EXPECT_TRUE(boxes_.shown().empty());
     }
-    // Waits until the emulator has stored count images (it saves when the last arrives).
+    // The emulator saves its memory once the last announced image has arrived.
     bool WaitForImages(int count) {
         for (int i = 0; i < 200; ++i) {
             qxemu::NvStore store(nvPath_);
@@ -231,22 +250,6 @@ class EmulatorUpload : public ::testing::Test {
         }
         return false;
     }
-    void ExpectStoredLogos() {
-        qxemu::NvStore store(nvPath_);
-        std::string message;
-        ASSERT_TRUE(store.Load(&message)) << message;
-        ASSERT_EQ(store.Count(), 2);
-        for (int n = 1; n <= 2; ++n) {
-            SCOPED_TRACE(n);
-            qxemu::NvImage expected = Expected(n == 1 ? logos_.first : logos_.second);
-            const qxemu::NvImage* stored = store.Find(n);
-            ASSERT_NE(stored, nullptr);
-            EXPECT_EQ(stored->widthUnits, expected.widthUnits);
-            EXPECT_EQ(stored->heightUnits, expected.heightUnits);
-            EXPECT_TRUE(stored->columns == expected.columns);
-        }
-    }
-    std::vector<std::u16string> Listed() { return Paths({logos_.first, logos_.second}); }
 
     qxtest::TempWorld world_{"qxnvup"};
     TempDir dir_;
@@ -256,62 +259,12 @@ class EmulatorUpload : public ::testing::Test {
     wce::ScriptedMessageBoxes boxes_;
 };
 
-TEST_F(EmulatorUpload, OverTcpStoredInOrderPrintedAndErased) {
-    ASSERT_TRUE(emulator_.Start({"--tcp", "127.0.41.30:9100", "--out", dir_.File("out"), "--nv",
-                                 nvPath_, "--idle-ms", "0"}))
-        << emulator_.firstLine;
-    NvPrinterLink link{NvLinkKind::kSerial, &TheNetworkLink(), &TheSerialLink()};
-    ASSERT_TRUE(OpenPrinterLink(link, u"127.0.41.30", 9100));
-    EXPECT_TRUE(UploadNvImages(link, Listed()));
-    ASSERT_TRUE(WaitForImages(2));
-    EXPECT_TRUE(PrintAllNvImages(link));
-    ClosePrinterLink(link);
-    EXPECT_EQ(emulator_.Stop(), 0);
-    ExpectStoredLogos();
-
-    // The print-out: image 1 at the top of the receipt, image 2 below it.
-    std::vector<std::string> pngs = qxtest::PngFiles(dir_.File("out"));
-    ASSERT_EQ(pngs.size(), 1u);
-    qxemu::Bitmap paper;
-    std::string error;
-    ASSERT_TRUE(qxemu::ReadPng(pngs[0], &paper, &error)) << error;
-    int top = 0, mismatches = 0;
-    for (const std::string& path : {logos_.first, logos_.second}) {
-        qxemu::Bitmap logo = qxemu::NvImageToBitmap(Expected(path));
-        for (int y = 0; y < logo.Height(); ++y)
-            for (int x = 0; x < paper.Width(); ++x)
-                mismatches += paper.Dot(x, top + y) != (x < logo.Width() && logo.Dot(x, y));
-        top += logo.Height();
-    }
-    EXPECT_EQ(mismatches, 0);
-    EXPECT_GE(paper.Height(), top);
-
-    // After a restart the memory is still there until it is erased.
-    qxtest::EmulatorProcess again{QX_EMULATOR_BIN};
-    ASSERT_TRUE(again.Start({"--tcp", "127.0.41.30:9100", "--out", dir_.File("out2"), "--nv",
-                             nvPath_, "--idle-ms", "0"}));
-    ASSERT_TRUE(OpenPrinterLink(link, u"127.0.41.30", 9100));
-    EXPECT_TRUE(EraseNvImages(link));
-    ClosePrinterLink(link);
-    EXPECT_TRUE(WaitForImages(0));
-    EXPECT_EQ(again.Stop(), 0);
-    EXPECT_TRUE(boxes_.shown().empty());
+TEST_F(EmulatorUpload, OverTcp) {
+    Upload({"--tcp", "127.0.41.30:9100"}, u"127.0.41.30", 9100);
 }
 
 TEST_F(EmulatorUpload, OverAPseudoTerminalAt115200) {
-    ASSERT_TRUE(emulator_.Start({"--pty", "--out", dir_.File("out"), "--nv", nvPath_}))
-        << emulator_.firstLine;
-    ASSERT_EQ(emulator_.firstLine.rfind("pty ", 0), 0u) << emulator_.firstLine;
-    qxtest::SetText(u"COM9:", Wide(emulator_.firstLine.substr(4)), u"Platform\\Devices");
-    NvPrinterLink link{NvLinkKind::kNetwork, &TheNetworkLink(), &TheSerialLink()};
-    ASSERT_TRUE(OpenPrinterLink(link, u"COM9:", 115200));
-    EXPECT_EQ(link.kind, NvLinkKind::kSerial);
-    EXPECT_TRUE(UploadNvImages(link, Listed()));
-    EXPECT_TRUE(WaitForImages(2));
-    ClosePrinterLink(link);
-    EXPECT_EQ(emulator_.Stop(), 0);
-    ExpectStoredLogos();
-    EXPECT_TRUE(boxes_.shown().empty());
+    Upload({"--pty"}, u"COM9:", 115200);
 }
 
 }  // namespace
