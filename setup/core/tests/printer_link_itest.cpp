@@ -212,5 +212,31 @@ TEST_F(SerialLinkTest, LongWritesGoInPiecesWithAPauseAfterEach) {
     EXPECT_TRUE(link_.Write(shortOne.data(), 0));
 }
 
+// A printer that takes nothing until the write time-out ends the write instead of
+// holding it in a loop for as long as the printer stalls.
+TEST_F(SerialLinkTest, APieceOfWhichNothingWentEndsTheWrite) {
+    ASSERT_TRUE(link_.Open(u"COM4:", 6));
+    wce::COMMTIMEOUTS t{};
+    ASSERT_TRUE(wce::GetCommTimeouts(link_.handle, &t));
+    t.WriteTotalTimeoutMultiplier = 0;
+    t.WriteTotalTimeoutConstant = 200;
+    ASSERT_TRUE(wce::SetCommTimeouts(link_.handle, &t));
+    // The terminal's buffer towards the printer is filled by the other end of the line.
+    int fill = ::dup(pty_.slave());
+    ::fcntl(fill, F_SETFL, ::fcntl(fill, F_GETFL) | O_NONBLOCK);
+    std::vector<char> chunk(4096, 'x');
+    for (int refused = 0; refused < 5;) {  // the kernel frees room behind the writes
+        if (::write(fill, chunk.data(), chunk.size()) > 0) {
+            refused = 0;
+        } else {
+            ++refused;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    ::close(fill);
+    std::vector<wce::BYTE> bytes = Pattern(1000);
+    EXPECT_FALSE(link_.Write(bytes.data(), int(bytes.size())));
+}
+
 }  // namespace
 }  // namespace qxsetup
