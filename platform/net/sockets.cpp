@@ -354,6 +354,18 @@ int recv(SOCKET socket, char* buffer, int length, int flags) {
     }
 }
 
+int shutdown(SOCKET socket, int how) {
+    SocketRecord record;
+    if (!net::Lookup(socket, &record)) return SOCKET_ERROR;
+    int linuxHow = how == SD_RECEIVE ? lnx::kShutRd
+                   : how == SD_SEND  ? lnx::kShutWr
+                   : how == SD_BOTH  ? lnx::kShutRdWr
+                                     : -1;
+    if (linuxHow < 0) return Fail(WSAEINVAL);
+    if (::shutdown(record.fd, linuxHow) != 0) return Fail(net::WsaErrorOf(errno));
+    return 0;
+}
+
 int ioctlsocket(SOCKET socket, LONG command, u_long* argument) {
     SocketRecord record;
     if (!net::Lookup(socket, &record)) return SOCKET_ERROR;
