@@ -133,7 +133,7 @@ class TcpPrinter {
                 break;
             case Mode::kCloseAfter:
             case Mode::kResetAfter:
-                ReadInto(fd, inbox_, stop_, false, limit_);
+                if (limit_ > 0) ReadInto(fd, inbox_, stop_, false, limit_);  // 0: at once
                 if (mode_ == Mode::kResetAfter) {
                     linger hard{1, 0};
                     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
