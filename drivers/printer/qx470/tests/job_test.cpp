@@ -180,25 +180,4 @@ TEST_F(DocumentTest, AFailedSendEndsTheDocumentAndTheNextStartsClean) {
     EXPECT_EQ(Hex(Take()), "00 00 00 00 1D 76 30 00 01 00 01 00 01 1B 4A 04");
 }
 
-TEST_F(DocumentTest, RetryAfterAStallSendsTheSameStream) {
-    ASSERT_EQ(DrvStartDoc(nullptr, nullptr, 1), wce::TRUE);
-    DrvStartPage(nullptr);
-    page_[0] = 0x01;
-    DrvStartPage(nullptr);
-    page_[0] = 0x02;
-    DrvEndDoc(nullptr, 0);
-    std::string normal = Take();
-
-    wce::ScriptedMessageBoxes boxes({wce::IDRETRY, wce::IDRETRY, wce::IDRETRY});
-    cap_.device().acceptPlan = {1, 0, 0, 5, 0};  // short writes and stalls
-    ASSERT_EQ(DrvStartDoc(nullptr, nullptr, 2), wce::TRUE);
-    EXPECT_EQ(DrvStartPage(nullptr), wce::TRUE);
-    page_[0] = 0x01;
-    EXPECT_EQ(DrvStartPage(nullptr), wce::TRUE);
-    page_[0] = 0x02;
-    EXPECT_EQ(DrvEndDoc(nullptr, 0), wce::TRUE);
-    EXPECT_EQ(boxes.shown().size(), 3u);
-    EXPECT_EQ(Hex(Take()), Hex(normal));
-}
-
 }  // namespace

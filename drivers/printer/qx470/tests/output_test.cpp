@@ -83,27 +83,6 @@ TEST(OutputTest, AfterAFailedSendNothingMoreOfTheDocumentReachesThePort) {
     EXPECT_EQ(capture.Take(), "");
     // One line for the failed send, none for the sends not tried.
     EXPECT_EQ(capture.DebugLog(), "\tPrinterSend() Failed\r\n");
-
-    // A new port and document are tried again.
-    ASSERT_TRUE(capture.Open());
-    EXPECT_FALSE(job.sendFailed);
-    EXPECT_EQ(PrinterWrite(job, bytes.data(), 3), 1);
-    EXPECT_EQ(PrinterFinishDocument(job), 1);
-    EXPECT_EQ(capture.Take(), std::string(bytes.begin(), bytes.begin() + 3));
-}
-
-TEST(OutputTest, RetryThatLetsTheBytesThroughIsNoFailure) {
-    PrinterCapture capture;
-    ASSERT_TRUE(capture.Open());
-    wce::ScriptedMessageBoxes boxes({wce::IDRETRY});
-    capture.device().acceptPlan = {0};
-    auto bytes = Counting(2048);
-    EXPECT_EQ(PrinterWrite(capture.job(), bytes.data(), bytes.size()), 1);
-    EXPECT_EQ(PrinterFinishDocument(capture.job()), 1);
-    EXPECT_EQ(boxes.shown().size(), 1u);
-    EXPECT_FALSE(capture.job().sendFailed);
-    EXPECT_EQ(capture.Take(), std::string(bytes.begin(), bytes.end()));
-    EXPECT_EQ(capture.DebugLog(), "");
 }
 
 TEST(OutputTest, FlushPageSendsAndRestartsTheRowCounters) {
