@@ -50,5 +50,8 @@ inline constexpr int kMsgDontRoute = MSG_DONTROUTE;
 inline constexpr int kMsgNoSignal = MSG_NOSIGNAL;
 inline constexpr int kMsgDontWait = MSG_DONTWAIT;
 inline constexpr unsigned long kFionRead = FIONREAD;
+inline constexpr int kShutRd = SHUT_RD;
+inline constexpr int kShutWr = SHUT_WR;
+inline constexpr int kShutRdWr = SHUT_RDWR;
 
 }  // namespace wce::lnx

@@ -122,6 +122,13 @@ void SetNonBlocking(SOCKET socket, bool nonBlocking) {
     if (found != table.sockets.end()) found->second.nonBlocking = nonBlocking;
 }
 
+void MarkSendShutDown(SOCKET socket) {
+    Table& table = Sockets();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto found = table.sockets.find(socket);
+    if (found != table.sockets.end()) found->second.sendShutDown = true;
+}
+
 }  // namespace
 
 bool Started() {
@@ -333,6 +340,7 @@ int send(SOCKET socket, const char* buffer, int length, int flags) {
     if (record.printerMode && record.connected && length > record.sendUnit) {
         return Fail(WSAEMSGSIZE);
     }
+    if (record.sendShutDown) return Fail(WSAESHUTDOWN);
     for (;;) {
         ssize_t sent = ::send(record.fd, buffer, size_t(length), linuxFlags);
         if (sent >= 0) return int(sent);
@@ -352,6 +360,25 @@ int recv(SOCKET socket, char* buffer, int length, int flags) {
         if (got >= 0) return int(got);
         if (errno != EINTR) return net::FailTransfer(record, errno);
     }
+}
+
+int shutdown(SOCKET socket, int how) {
+    SocketRecord record;
+    if (!net::Lookup(socket, &record)) return SOCKET_ERROR;
+    int linuxHow = how == SD_RECEIVE ? lnx::kShutRd
+                   : how == SD_SEND  ? lnx::kShutWr
+                   : how == SD_BOTH  ? lnx::kShutRdWr
+                                     : -1;
+    if (linuxHow < 0) return Fail(WSAEINVAL);
+    // Linux would remember the shutdown of a socket not yet connected; Windows refuses it.
+    ::sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    if (::getpeername(record.fd, reinterpret_cast<::sockaddr*>(&peer), &size) != 0) {
+        return Fail(net::WsaErrorOf(errno));
+    }
+    if (::shutdown(record.fd, linuxHow) != 0) return Fail(net::WsaErrorOf(errno));
+    if (how != SD_RECEIVE) net::MarkSendShutDown(socket);
+    return 0;
 }
 
 int ioctlsocket(SOCKET socket, LONG command, u_long* argument) {

@@ -216,25 +216,61 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     bool NewPage() {
-        if (inPage_ && EndPage(dc_) <= 0) return false;
+        if (inPage_ && EndPage(dc_) <= 0) return Stopped(pages_);
         ++pages_;
         if (!quiet_) std::fprintf(stderr, "qx-print: page %d\n", pages_);
         inPage_ = StartPage(dc_) > 0;
-        return inPage_;
+        // The driver sends a page when the next one starts.
+        return inPage_ || Stopped(std::max(pages_ - 1, 1));
     }
     bool Finish() {
-        bool ok = !inPage_ || EndPage(dc_) > 0;
+        bool ok = !inPage_ || EndPage(dc_) > 0 || Stopped(pages_);
         inPage_ = false;
         return ok;
     }
+    bool EndDocument() { return EndDoc(dc_) > 0 || Stopped(std::max(pages_, 1)); }
+    // The page whose data the printer stopped taking (0: it did not), and the error.
+    int stoppedPage() const { return stoppedPage_; }
+    DWORD stopError() const { return stopError_; }
     HDC dc() const { return dc_; }
 
 private:
+    // Keeps the first failure; false, for the caller to return.
+    bool Stopped(int page) {
+        if (stoppedPage_ == 0) stoppedPage_ = page, stopError_ = GetLastError();
+        return false;
+    }
+
     HDC dc_;
     bool quiet_;
     int width_ = 0, height_ = 0, pages_ = 0;
     bool inPage_ = false;
+    int stoppedPage_ = 0;
+    DWORD stopError_ = 0;
 };
+
+std::u16string RegistryText(const std::u16string& keyName, LPCWSTR name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_READ, &key) != 0) return {};
+    WCHAR text[1024] = {};
+    DWORD size = sizeof text - sizeof(WCHAR), type = 0;
+    LONG result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(key);
+    return result == 0 && type == REG_SZ ? std::u16string(text) : std::u16string();
+}
+
+// The port the driver prints to, for messages: the one given, else the printer's own,
+// else the default port, as the driver chooses it.
+std::string PortOf(const Options& o) {
+    if (!o.port.empty()) return WideToUtf8(o.port);
+    std::u16string printer = o.printer;
+    WCHAR name[256];
+    DWORD size = 256;
+    if (printer.empty() && GetDefaultPrinterW(name, &size)) printer = name;
+    std::u16string port = RegistryText(u"Printers\\" + printer, u"Port");
+    if (port.empty()) port = RegistryText(u"Printers\\Ports", u"DefaultPrintPort");
+    return port.empty() ? "LPT1:" : WideToUtf8(port);
+}
 
 bool PrintImage(Printer& p, const Input& in) {
     BITMAP bm{};
@@ -314,9 +350,16 @@ int PrintFiles(const Options& options, const std::vector<std::string>& files) {
         ok = in.image ? PrintImage(printer, in) : PrintText(printer, in);
     }
     ok = printer.Finish() && ok;
-    ok = EndDoc(dc) > 0 && ok;
+    ok = printer.EndDocument() && ok;
     DeleteDC(dc);
     release();
+    if (!ok && printer.stoppedPage() > 0) {
+        std::fprintf(stderr,
+                     "qx-print: page %d: the printer on port \"%s\" stopped taking data (error %u); "
+                     "the rest of the job was not sent\n",
+                     printer.stoppedPage(), PortOf(options).c_str(), unsigned(printer.stopError()));
+        return kExitPrintFailed;
+    }
     if (!ok) {
         std::fprintf(stderr, "qx-print: printing failed part way; see the messages above\n");
         return kExitPrintFailed;

@@ -50,6 +50,13 @@ void PrintCpcl(PrinterJob& job, const DriverSettings& s) {
     PrinterSendText(job, s.emulation == 3 ? kPrintOnly.text : kFormPrint.text);
 }
 
+// The engine reports the failure of a page or document with the port's error code.
+wce::BOOL DocumentResult(const PrinterJob& job) {
+    if (!job.sendFailed) return wce::TRUE;
+    wce::SetLastError(job.sendError);
+    return wce::FALSE;
+}
+
 }  // namespace
 
 int& PageCounter() {
@@ -80,24 +87,28 @@ void PrintPage(PrinterJob& job, const DriverSettings& settings) {
 wce::BOOL DrvStartDoc(wce::SURFOBJ*, wce::LPWSTR, wce::DWORD) {
     PrinterJob& job = TheJob();
     PageCounter() = 0;
+    PrinterStartDocument(job);
     PrinterWrite(job, qxproto::kDocumentStart.data(), qxproto::kDocumentStart.size());
     PrinterSend(job);
     wce::Sleep(qxproto::kDocumentStartPauseMs);
     return wce::TRUE;
 }
 
+// Once a send of the document failed its pages are no longer encoded: nothing of them
+// could be sent.
 wce::BOOL DrvStartPage(wce::SURFOBJ*) {
     PrinterJob& job = TheJob();
-    if (PageCounter()++ != 0) PrintPage(job, TheSettings());
+    if (PageCounter()++ != 0 && !job.sendFailed) PrintPage(job, TheSettings());
     PrinterFlushPage(job);
-    return wce::TRUE;
+    return DocumentResult(job);
 }
 
 wce::BOOL DrvEndDoc(wce::SURFOBJ*, wce::FLONG) {
     PrinterJob& job = TheJob();
-    PrintPage(job, TheSettings());
+    if (!job.sendFailed) PrintPage(job, TheSettings());
     PrinterFlushPage(job);
-    return wce::TRUE;
+    PrinterFinishDocument(job);
+    return DocumentResult(job);
 }
 
 }  // namespace qx470

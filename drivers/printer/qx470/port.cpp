@@ -38,6 +38,12 @@ std::unique_ptr<WCHAR[]> AllocateUnits(size_t units) {
     return std::unique_ptr<WCHAR[]>(new (std::nothrow) WCHAR[units]());
 }
 
+// A send limit of 0 would mean no limit at all, and one of more than an hour is none
+// in practice; both would let a printer that stops reading hang the job.
+DWORD UsableTimeout(DWORD seconds) {
+    return seconds == 0 || seconds > kLongestTimeoutSeconds ? kDefaultTimeoutSeconds : seconds;
+}
+
 // Seconds; a value of another type or size counts as missing.
 DWORD ReadTimeoutSeconds() {
     HKEY key = nullptr;
@@ -52,7 +58,7 @@ DWORD ReadTimeoutSeconds() {
                                    reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(key);
     bool valid = result == ERROR_SUCCESS && type == REG_DWORD && size == sizeof value;
-    return valid ? value : kDefaultTimeoutSeconds;
+    return valid ? UsableTimeout(value) : kDefaultTimeoutSeconds;
 }
 
 std::unique_ptr<WCHAR[]> CopyGivenName(LPCWSTR name) {
@@ -197,6 +203,29 @@ int PortWrite(int kind, const BYTE* bytes, DWORD count) {
             return DeviceSend(state, kind, bytes, count);
         case PortKindNetwork:
             return NetworkSend(state, bytes, count);
+        default:
+            SetLastError(ERROR_UNKNOWN_PORT);
+            return 0;
+    }
+}
+
+int PortFinishDocument(int kind) {
+    PortState& state = Port();
+    if (kind == PortKindNone) {
+        SetLastError(ERROR_UNKNOWN_PORT);
+        return 0;
+    }
+    if (!HasTransport(state)) {
+        SetLastError(ERROR_WRITE_FAULT);
+        return 0;
+    }
+    switch (kind) {
+        case PortKindInfrared:
+        case PortKindSerial:
+        case PortKindParallel:
+            return 1;  // their writes return once every byte is handed over
+        case PortKindNetwork:
+            return NetworkFinish(state);
         default:
             SetLastError(ERROR_UNKNOWN_PORT);
             return 0;

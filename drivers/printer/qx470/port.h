@@ -16,6 +16,10 @@ constexpr int PortKindNetwork = 10;
 int PortOpen(wce::LPCWSTR portName);
 // 1 when every byte was written, 0 with a last-error code.
 int PortWrite(int kind, const wce::BYTE* bytes, wce::DWORD count);
+// Ends a document: returns once the printer has taken everything written, 1, or 0 with
+// a last-error code when it did not within "TimeOut". A network printer is told that
+// the document's data ends and gets a new connection with the next write.
+int PortFinishDocument(int kind);
 void PortClose(int kind);
 // Returns a Win32 error code; kind 1 is the printer's description, kind 2 its capability flags.
 wce::DWORD PortQuery(int kind, wce::DWORD infoKind, void* buffer, wce::DWORD* size);

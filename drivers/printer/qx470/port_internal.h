@@ -22,7 +22,8 @@ struct PortState {
     std::unique_ptr<wce::WCHAR[]> portName;  // at least 6 units, so LPTn: always fits
     wce::BYTE serverAddress[16] = {};        // IPv4 socket address as passed to connect
     char addressText[256] = {};              // the network port name in 8-bit characters
-    wce::DWORD sendTimeoutSeconds = 0;       // the infrared sender's wait
+    wce::DWORD sendTimeoutSeconds = 0;       // "TimeOut": the infrared sender's wait, the
+                                             // network's connect and end-of-document waits
     bool socketsStarted = false;             // the open port holds a start of the socket stack
     wce::HINSTANCE messageModule = nullptr;  // never set: prompts use the driver's own texts
 };
@@ -34,7 +35,10 @@ inline bool HasTransport(const PortState& state) {
     return state.handle != wce::INVALID_HANDLE_VALUE;
 }
 
+// "TimeOut": the limit of one send on every transport. 0, or more than an hour, reads
+// as the default.
 constexpr wce::DWORD kDefaultTimeoutSeconds = 45;
+constexpr wce::DWORD kLongestTimeoutSeconds = 3600;
 
 // The transport a port name chooses, and the bit rate a COM name asks for.
 int KindOfName(wce::LPCWSTR name);
@@ -63,8 +67,13 @@ bool ReadCapabilityFlags(wce::HANDLE handle, wce::DWORD* flags);
 bool InfraredOpen(PortState& state, wce::DWORD timeoutSeconds);
 int InfraredSend(PortState& state, const wce::BYTE* bytes, wce::DWORD count);
 void InfraredClose(PortState& state);
+// The network sender connects again when the last document ended its connection.
+// NetworkFinish tells the printer that the data ends and waits for it to close its
+// side; a printer that does not, within the time-out, has not taken the data and the
+// port is then closed.
 bool NetworkOpen(PortState& state, wce::DWORD timeoutSeconds);
 int NetworkSend(PortState& state, const wce::BYTE* bytes, wce::DWORD count);
+int NetworkFinish(PortState& state);
 void NetworkClose(PortState& state);
 
 }  // namespace qx470

@@ -54,12 +54,93 @@ void CopyAddressText(PortState& state) {
 }
 
 // A printer that takes the connection but never reads would hold a send for ever; with
-// a limit the retries of NetworkSend end the job instead. 0 means no limit, as it does
-// for a serial port.
+// a limit the retries of NetworkSend end the job instead.
 void LimitSendTime(SOCKET socket, DWORD seconds) {
-    if (seconds == 0) return;
-    DWORD ms = seconds > (UINT_MAX - 1) / 1000 ? UINT_MAX - 1 : seconds * 1000;
+    DWORD ms = seconds * 1000;  // "TimeOut" is at most an hour here
     setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
+
+// Milliseconds left until deadline, as a select time.
+wce::timeval TimeLeft(DWORD deadline) {
+    DWORD now = GetTickCount();
+    DWORD ms = LONG(deadline - now) > 0 ? deadline - now : 0;
+    return wce::timeval{LONG(ms / 1000), LONG(ms % 1000 * 1000)};
+}
+
+// A listener that never answers would hold a blocking connect for minutes: the connect
+// runs without blocking and is given "TimeOut" seconds.
+bool ConnectWithin(SOCKET socket, const sockaddr_in& address, DWORD seconds) {
+    wce::u_long nonBlocking = 1;
+    if (ioctlsocket(socket, FIONBIO, &nonBlocking) == SOCKET_ERROR) return false;
+    bool connected =
+        connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != SOCKET_ERROR;
+    if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
+        wce::fd_set writable, failed;  // the system's select types share these names
+        FD_ZERO(&writable);
+        FD_SET(socket, &writable);
+        FD_ZERO(&failed);
+        FD_SET(socket, &failed);
+        wce::timeval limit{LONG(seconds), 0};
+        int ready = wce::select(0, nullptr, &writable, &failed, &limit);
+        int error = ready == 0 ? WSAETIMEDOUT : 0;
+        int size = sizeof error;
+        if (ready > 0 &&
+            getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) ==
+                SOCKET_ERROR) {
+            error = WSAGetLastError();
+        }
+        connected = ready > 0 && error == 0;
+        if (error != 0) WSASetLastError(error);
+    }
+    if (!connected) return false;
+    wce::u_long blocking = 0;
+    return ioctlsocket(socket, FIONBIO, &blocking) != SOCKET_ERROR;
+}
+
+// A new connection for the next document, to the address of the open. It fails
+// silently: the core reports a failed send.
+bool Reconnect(PortState& state) {
+    state.tcpSocket = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address;
+    std::memcpy(&address, state.serverAddress, sizeof address);
+    if (state.tcpSocket != INVALID_SOCKET &&
+        ConnectWithin(state.tcpSocket, address, state.sendTimeoutSeconds)) {
+        LimitSendTime(state.tcpSocket, state.sendTimeoutSeconds);
+        return true;
+    }
+    int error = WSAGetLastError();
+    CloseSocket(state);
+    WSASetLastError(error);
+    return false;
+}
+
+// Tells the printer that no more data follows and waits for it to read to the end and
+// close its side. What it sends meanwhile (status bytes) is read and dropped. A printer
+// that resets the connection instead has not taken everything.
+bool AwaitPeerClose(SOCKET socket, DWORD seconds) {
+    if (wce::shutdown(socket, SD_SEND) == SOCKET_ERROR) return false;
+    DWORD deadline = GetTickCount() + seconds * 1000;
+    char scrap[256];
+    for (;;) {
+        wce::timeval limit = TimeLeft(deadline);
+        wce::fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket, &readable);
+        int ready = wce::select(0, &readable, nullptr, nullptr, &limit);
+        if (ready == SOCKET_ERROR) return false;
+        if (ready == 0) {
+            WSASetLastError(WSAETIMEDOUT);
+            return false;
+        }
+        int got = recv(socket, scrap, sizeof scrap, 0);
+        if (got == SOCKET_ERROR) return false;
+        if (got > 0) continue;
+        int error = 0;
+        int size = sizeof error;
+        getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+        if (error != 0) WSASetLastError(error);
+        return error == 0;
+    }
 }
 
 bool StartStack(PortState& state) {
@@ -96,8 +177,8 @@ bool NetworkOpen(PortState& state, DWORD timeoutSeconds) {
     address.sin_addr.s_addr = inet_addr(state.addressText);
     std::memcpy(state.serverAddress, &address, sizeof address);
 
-    if (connect(state.tcpSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
-        SOCKET_ERROR) {
+    state.sendTimeoutSeconds = timeoutSeconds;
+    if (!ConnectWithin(state.tcpSocket, address, timeoutSeconds)) {
         return FailOpen(state, u"Fail to Connection to Printer");
     }
     LimitSendTime(state.tcpSocket, timeoutSeconds);
@@ -108,6 +189,10 @@ bool NetworkOpen(PortState& state, DWORD timeoutSeconds) {
 // A short count is no failure: the rest goes in the next call. Only errors count
 // towards the tries, and only in a row.
 int NetworkSend(PortState& state, const BYTE* bytes, DWORD count) {
+    if (state.tcpSocket == INVALID_SOCKET && !Reconnect(state)) {
+        state.handle = INVALID_HANDLE_VALUE;
+        return 0;
+    }
     const char* position = reinterpret_cast<const char*>(bytes);
     DWORD remaining = count;
     int failures = 0;
@@ -133,7 +218,21 @@ int NetworkSend(PortState& state, const BYTE* bytes, DWORD count) {
     return 1;
 }
 
+int NetworkFinish(PortState& state) {
+    if (state.tcpSocket == INVALID_SOCKET) return 1;  // nothing sent since the last end
+    bool taken = AwaitPeerClose(state.tcpSocket, state.sendTimeoutSeconds);
+    int error = WSAGetLastError();
+    CloseSocket(state);
+    if (taken) return 1;
+    state.handle = INVALID_HANDLE_VALUE;
+    WSASetLastError(error);
+    return 0;
+}
+
+// A connection still open here ends as a document does, so the printer gets what was
+// sent; whether it took it can no longer be reported.
 void NetworkClose(PortState& state) {
+    if (state.tcpSocket != INVALID_SOCKET) AwaitPeerClose(state.tcpSocket, state.sendTimeoutSeconds);
     CloseSocket(state);
     ReleaseStack(state);
 }

@@ -1,6 +1,5 @@
 // The serial transport, and the send loop it shares with the parallel one.
 #include <algorithm>
-#include <limits>
 
 #include "port_internal.h"
 #include "qx470prnerr.h"
@@ -22,12 +21,6 @@ constexpr DWORD kPrinterFlags = 0x0000109C;
 // ordinary file; it is not opened.
 bool IsCutDeviceName(LPCWSTR name) {
     return name[3] != u'\0' && name[4] == u':';
-}
-
-DWORD TimeoutMs(DWORD seconds) {
-    // A huge "TimeOut" stays huge instead of wrapping round to a short one.
-    constexpr DWORD kMax = std::numeric_limits<DWORD>::max() - 1;
-    return seconds > kMax / 1000 ? kMax : seconds * 1000;
 }
 
 }  // namespace
@@ -52,7 +45,7 @@ bool SerialOpen(PortState& state, DWORD baudRate, DWORD timeoutSeconds) {
     COMMTIMEOUTS timeouts{};
     GetCommTimeouts(handle, &timeouts);
     timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = TimeoutMs(timeoutSeconds);
+    timeouts.WriteTotalTimeoutConstant = timeoutSeconds * 1000;  // never 0: no limit at all
     SetCommTimeouts(handle, &timeouts);
 
     state.handle = handle;

@@ -21,6 +21,10 @@ struct PrinterJob {
     wce::BYTE outBuffer[kOutputBufferSize] = {};
     int outCount = 0;
     int noBlackInk = 0;  // the printer reports no black channel
+    // A send of the current document failed: nothing more of it goes to the port, so a
+    // printer that takes the connection back never reads the rest of a command as data.
+    bool sendFailed = false;
+    wce::DWORD sendError = 0;  // the port's last-error code for that send
 
     // Page geometry and counters.
     int pageWidth = 0;       // dots per row

@@ -316,6 +316,12 @@ SOCKET WSASocketW(int af, int type, int protocol, void* protocolInfo, unsigned i
 int connect(SOCKET socket, const sockaddr* name, int nameLength);
 int send(SOCKET socket, const char* buffer, int length, int flags);
 int recv(SOCKET socket, char* buffer, int length, int flags);
+// Ends one or both directions of a connected socket: after SD_SEND the peer reads the
+// end of the stream once it has taken everything sent before.
+constexpr int SD_RECEIVE = 0;
+constexpr int SD_SEND = 1;
+constexpr int SD_BOTH = 2;
+int shutdown(SOCKET socket, int how);
 // nfds is ignored, as on Windows; a null time-out waits for ever.
 int select(int nfds, fd_set* readSet, fd_set* writeSet, fd_set* exceptSet, const timeval* timeout);
 int ioctlsocket(SOCKET socket, LONG command, u_long* argument);

@@ -245,6 +245,38 @@ TEST(WinsockTcp, SendTimeOutAndNonBlockingSends) {
     ::close(listener);
 }
 
+TEST(WinsockTcp, HalfCloseEndsTheStreamAfterTheData) {
+    Stack stack;
+    ASSERT_TRUE(stack.started());
+    int listener = ListenTcp("127.0.9.104");
+    ASSERT_GE(listener, 0);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(shutdown(s, SD_SEND), SOCKET_ERROR);  // not connected yet
+    EXPECT_EQ(LastError(), WSAENOTCONN);
+    ASSERT_EQ(Connect(s, LoopbackAddress("127.0.9.104")), 0);
+    int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+
+    EXPECT_EQ(shutdown(s, 7), SOCKET_ERROR);
+    EXPECT_EQ(LastError(), WSAEINVAL);
+    ASSERT_EQ(send(s, "label", 5, 0), 5);
+    ASSERT_EQ(shutdown(s, SD_SEND), 0);
+    EXPECT_EQ(send(s, "more", 4, 0), SOCKET_ERROR);
+    EXPECT_EQ(LastError(), WSAESHUTDOWN);
+    char got[16] = {};
+    EXPECT_EQ(::recv(peer, got, sizeof got, 0), 5);
+    EXPECT_EQ(::recv(peer, got, sizeof got, 0), 0);  // then the end of the stream
+    // The other direction still carries data until the peer closes it.
+    ASSERT_EQ(::send(peer, "ok", 2, 0), 2);
+    ::close(peer);
+    EXPECT_EQ(recv(s, got, sizeof got, 0), 2);
+    EXPECT_EQ(recv(s, got, sizeof got, 0), 0);
+    closesocket(s);
+    EXPECT_EQ(shutdown(s, SD_BOTH), SOCKET_ERROR);
+    EXPECT_EQ(LastError(), WSAENOTSOCK);
+    ::close(listener);
+}
+
 // A folder of simulated devices for the infrared tests.
 class InfraredFolder : public ::testing::Test {
   protected:

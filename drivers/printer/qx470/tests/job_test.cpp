@@ -8,6 +8,8 @@
 #include "job.h"
 #include "output_test_support.h"
 #include "settings.h"
+#include "wce/base.h"
+#include "wce/ui.h"
 
 using namespace qx470;
 using qx470::testsupport::Hex;
@@ -152,6 +154,30 @@ TEST_F(DocumentTest, EachPageIsPrintedWhenTheNextStartsOrTheDocumentEnds) {
     page_[0] = 0x03;  // page 3
     EXPECT_EQ(DrvEndDoc(nullptr, 0), wce::TRUE);
     EXPECT_EQ(Hex(Take()), "1D 76 30 00 01 00 01 00 03 1B 4A 04");
+}
+
+TEST_F(DocumentTest, AFailedSendEndsTheDocumentAndTheNextStartsClean) {
+    wce::ScriptedMessageBoxes boxes({wce::IDCANCEL});
+    ASSERT_EQ(DrvStartDoc(nullptr, nullptr, 1), wce::TRUE);
+    EXPECT_EQ(DrvStartPage(nullptr), wce::TRUE);
+    page_[0] = 0x01;
+    cap_.device().acceptPlan = {0};  // page 1 stalls; the user cancels
+    wce::SetLastError(0);
+    EXPECT_EQ(DrvStartPage(nullptr), wce::FALSE);
+    EXPECT_EQ(wce::GetLastError(), wce::DWORD(wce::ERROR_CANCELLED));
+    EXPECT_EQ(DrvStartPage(nullptr), wce::FALSE);
+    EXPECT_EQ(DrvEndDoc(nullptr, 0), wce::FALSE);
+    EXPECT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(Take(), std::string(4, '\0'));  // the document start, and nothing after it
+    EXPECT_EQ(cap_.device().writeCalls, 2u);
+
+    // The port went with the cancel; on a new one the next document prints in full.
+    ASSERT_NE(PrinterOpenPort(TheJob(), u"LPT1:"), -1);
+    EXPECT_EQ(DrvStartDoc(nullptr, nullptr, 2), wce::TRUE);
+    EXPECT_EQ(DrvStartPage(nullptr), wce::TRUE);
+    page_[0] = 0x01;
+    EXPECT_EQ(DrvEndDoc(nullptr, 0), wce::TRUE);
+    EXPECT_EQ(Hex(Take()), "00 00 00 00 1D 76 30 00 01 00 01 00 01 1B 4A 04");
 }
 
 }  // namespace

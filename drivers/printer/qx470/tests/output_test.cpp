@@ -60,20 +60,29 @@ TEST(OutputTest, NothingToSendCallsNoPort) {
     EXPECT_EQ(capture.DebugLog(), "");
 }
 
-TEST(OutputTest, FailingPortLosesTheBufferAndSaysSo) {
+TEST(OutputTest, AfterAFailedSendNothingMoreOfTheDocumentReachesThePort) {
     PrinterCapture capture;
     ASSERT_TRUE(capture.Open());
+    PrinterJob& job = capture.job();
     wce::ScriptedMessageBoxes boxes({wce::IDCANCEL});
-    capture.device().bytesPerWrite = 0;
+    capture.device().acceptPlan = {0};  // stalls once, then would take everything
     auto bytes = Counting(1500);
-    EXPECT_EQ(PrinterWrite(capture.job(), bytes.data(), bytes.size()), 0);
+    EXPECT_EQ(PrinterWrite(job, bytes.data(), bytes.size()), 0);
     EXPECT_EQ(boxes.shown().size(), 1u);
-    EXPECT_NE(capture.DebugLog().find("\tPrinterSend() Failed\r\n"), std::string::npos);
-    // The first 1,024 bytes are gone; the copy after the failed send stays buffered.
-    EXPECT_EQ(capture.job().outCount, 476);
-    EXPECT_EQ(PrinterSend(capture.job()), 0);
-    EXPECT_EQ(capture.job().outCount, 0);
+    EXPECT_TRUE(job.sendFailed);
+    EXPECT_EQ(job.sendError, wce::DWORD(wce::ERROR_CANCELLED));
+    // The rest of the write is not kept for a later flush, where it would arrive as
+    // the middle of a command.
+    EXPECT_EQ(job.outCount, 0);
+    EXPECT_EQ(PrinterWrite(job, bytes.data(), 10), 0);
+    EXPECT_EQ(job.outCount, 0);
+    EXPECT_EQ(PrinterSend(job), 0);
+    EXPECT_EQ(PrinterFlushPage(job), 0);
+    EXPECT_EQ(PrinterFinishDocument(job), 0);
+    EXPECT_EQ(capture.device().writeCalls, 1u);
     EXPECT_EQ(capture.Take(), "");
+    // One line for the failed send, none for the sends not tried.
+    EXPECT_EQ(capture.DebugLog(), "\tPrinterSend() Failed\r\n");
 }
 
 TEST(OutputTest, FlushPageSendsAndRestartsTheRowCounters) {

@@ -85,6 +85,14 @@ TEST_F(InfraredPortTest, DataGoesOutInPiecesOfTheSendUnit) {
     EXPECT_TRUE(StackReleased());
 }
 
+TEST_F(InfraredPortTest, TimeOutOfNoneWaitsTheDefault) {
+    SetTimeout(0);  // would be a select that never returns for a printer out of reach
+    IrdaDevice printer(folder_, "0a0b0c0d", 100);
+    ASSERT_TRUE(printer.ok());
+    ASSERT_EQ(PortOpen(u"IRDA"), PortKindInfrared);
+    EXPECT_EQ(Port().sendTimeoutSeconds, 45u);
+}
+
 TEST_F(InfraredPortTest, BusyPrinterIsTriedAgainAfterASecond) {
     IrdaDevice printer(folder_, "00000001", 1024, 2);
     ASSERT_TRUE(printer.ok());

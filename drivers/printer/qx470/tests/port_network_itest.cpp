@@ -177,5 +177,79 @@ TEST_F(NetworkPortTest, SlowReaderGetsEveryByteInOrder) {
     EXPECT_TRUE(received == bytes) << "bytes lost or reordered";
 }
 
+TEST_F(NetworkPortTest, ListenerThatNeverAnswersFailsTheOpenAfterTheTimeOut) {
+    SilentListener listener("127.0.9.9");
+    ASSERT_TRUE(listener.ok());
+    auto start = Clock::now();
+    ASSERT_EQ(PortOpen(u"127.0.9.9"), PortKindNone);
+    double seconds = SecondsSince(start);
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 3.0);
+    EXPECT_EQ(wce::GetLastError(), wce::ERROR_UNKNOWN_PORT);
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(boxes_.shown()[0].text, u"Fail to Connection to Printer");
+    EXPECT_TRUE(StackReleased());
+}
+
+TEST_F(NetworkPortTest, EndOfDocumentWaitsForThePrinterAndTheNextDocumentConnectsAgain) {
+    std::string first = Pattern(3000, 1), second = Pattern(2000, 2);
+    {
+        TcpPrinter printer("127.0.9.10", Mode::kReadAll);
+        ASSERT_TRUE(printer.ok());
+        ASSERT_EQ(PortOpen(u"127.0.9.10"), PortKindNetwork);
+        ASSERT_EQ(Write(first), 1);
+        EXPECT_EQ(PortFinishDocument(PortKindNetwork), 1);
+        // The printer has read everything and closed by the time the end returns.
+        EXPECT_TRUE(printer.inbox().Wait(0) == first);
+        EXPECT_EQ(PortFinishDocument(PortKindNetwork), 1);  // nothing more to end
+    }
+    TcpPrinter printer("127.0.9.10", Mode::kReadAll);
+    ASSERT_TRUE(printer.ok());
+    ASSERT_EQ(Write(second), 1);
+    EXPECT_EQ(PortFinishDocument(PortKindNetwork), 1);
+    EXPECT_TRUE(printer.inbox().Wait(0) == second);
+    EXPECT_TRUE(boxes_.shown().empty());
+}
+
+TEST_F(NetworkPortTest, SmallDocumentToAPrinterThatNeverReadsFailsAtItsEnd) {
+    TcpPrinter printer("127.0.9.11", Mode::kNeverRead);
+    ASSERT_TRUE(printer.ok());
+    ASSERT_EQ(PortOpen(u"127.0.9.11"), PortKindNetwork);
+    ASSERT_EQ(Write(Pattern(3000, 3)), 1);  // the socket buffers take it all
+    auto start = Clock::now();
+    EXPECT_EQ(PortFinishDocument(PortKindNetwork), 0);
+    double seconds = SecondsSince(start);
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 2.5);
+    EXPECT_EQ(wce::GetLastError(), wce::DWORD(wce::WSAETIMEDOUT));
+    EXPECT_FALSE(HasTransport(Port()));
+    ExpectLaterWritesFailAtOnce();
+    EXPECT_EQ(printer.laterConnections(), 0);
+}
+
+TEST_F(NetworkPortTest, PrinterThatDropsTheLineBeforeTheEndFailsIt) {
+    TcpPrinter printer("127.0.9.12", Mode::kResetAfter, 100);
+    ASSERT_TRUE(printer.ok());
+    ASSERT_EQ(PortOpen(u"127.0.9.12"), PortKindNetwork);
+    ASSERT_EQ(Write(Pattern(3000, 4)), 1);
+    EXPECT_EQ(printer.inbox().Wait().size(), 100u);
+    EXPECT_EQ(PortFinishDocument(PortKindNetwork), 0);
+    ExpectLaterWritesFailAtOnce();
+}
+
+TEST_F(NetworkPortTest, TimeOutOfNoneLimitsEachSendToTheDefault) {
+    SetTimeout(0);
+    TcpPrinter printer("127.0.9.13", Mode::kReadAll);
+    ASSERT_TRUE(printer.ok());
+    ASSERT_EQ(PortOpen(u"127.0.9.13"), PortKindNetwork);
+    wce::DWORD ms = 0;
+    int size = sizeof ms;
+    ASSERT_EQ(wce::getsockopt(Port().tcpSocket, wce::SOL_SOCKET, wce::SO_SNDTIMEO,
+                              reinterpret_cast<char*>(&ms), &size),
+              0);
+    EXPECT_EQ(ms, 45000u);
+    EXPECT_EQ(Port().sendTimeoutSeconds, 45u);  // the connect and end-of-document waits
+}
+
 }  // namespace
 }  // namespace qx470

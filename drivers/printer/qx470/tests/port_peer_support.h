@@ -114,6 +114,7 @@ class TcpPrinter {
     }
     bool ok() const { return ok_; }
     bool accepted() const { return accepted_; }
+    int laterConnections() const { return laterConnections_; }
     Inbox& inbox() { return inbox_; }
 
   private:
@@ -132,7 +133,7 @@ class TcpPrinter {
                 break;
             case Mode::kCloseAfter:
             case Mode::kResetAfter:
-                ReadInto(fd, inbox_, stop_, false, limit_);
+                if (limit_ > 0) ReadInto(fd, inbox_, stop_, false, limit_);  // 0: at once
                 if (mode_ == Mode::kResetAfter) {
                     linger hard{1, 0};
                     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
@@ -141,6 +142,13 @@ class TcpPrinter {
         }
         ::close(fd);
         inbox_.Finish();
+        // Whoever connects after the first connection is counted, not served.
+        while (WaitReadable(listener_, stop_)) {
+            int later = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (later < 0) continue;
+            ++laterConnections_;
+            ::close(later);
+        }
     }
 
     Mode mode_;
@@ -148,9 +156,42 @@ class TcpPrinter {
     int listener_ = -1;
     bool ok_ = false;
     std::atomic<bool> accepted_{false};
+    std::atomic<int> laterConnections_{0};
     std::atomic<bool> stop_{false};
     Inbox inbox_;
     std::thread thread_;
+};
+
+// A listener on TCP port 9100 of one loopback address whose queue is full: a connect
+// to it is never answered.
+class SilentListener {
+  public:
+    explicit SilentListener(const char* address) {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(9100);
+        ::inet_pton(AF_INET, address, &at.sin_addr);
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ok_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+              ::listen(listener_, 0) == 0;
+        // A backlog of 0 holds one connection that is never accepted; a second one
+        // makes sure the queue is full.
+        for (int& filler : fillers_) {
+            filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            ::connect(filler, reinterpret_cast<sockaddr*>(&at), sizeof at);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ~SilentListener() {
+        for (int filler : fillers_) ::close(filler);
+        ::close(listener_);
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    int listener_ = -1;
+    int fillers_[2] = {-1, -1};
+    bool ok_ = false;
 };
 
 // A simulated infrared device in a folder: "<address>.dev" and "<address>.sock". The

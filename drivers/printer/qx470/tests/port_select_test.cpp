@@ -143,12 +143,20 @@ TEST_F(PortOpenTest, TimeOutMustBeAFourByteNumber) {
     EXPECT_EQ(WriteTimeoutMs(), 3000u);
 }
 
-TEST_F(PortOpenTest, HugeTimeOutDoesNotWrapToAShortOne) {
+TEST_F(PortOpenTest, TimeOutOfNoneOrOfAgesIsTheDefault) {
+    // 0 would be no limit at all; 5e9 ms does not even fit in 32 bits.
     Pty pty(u"COM1:");
     ASSERT_TRUE(pty.ok());
-    SetTimeout(5000000);  // 5e9 ms does not fit in 32 bits
+    for (wce::DWORD seconds : {0u, 3601u, 5000000u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(seconds);
+        SetTimeout(seconds);
+        ASSERT_EQ(Open(u"COM1:"), PortKindSerial);
+        EXPECT_EQ(WriteTimeoutMs(), 45000u);
+        PortClose(kind_);
+    }
+    SetTimeout(3600);
     ASSERT_EQ(Open(u"COM1:"), PortKindSerial);
-    EXPECT_GT(WriteTimeoutMs(), 4000000000u);
+    EXPECT_EQ(WriteTimeoutMs(), 3600000u);
 }
 
 TEST_F(PortOpenTest, WriteChecksComeInOrder) {

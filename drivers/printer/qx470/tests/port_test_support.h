@@ -64,10 +64,11 @@ inline void SetTimeout(wce::DWORD seconds) {
 class Pty {
   public:
     explicit Pty(const char16_t* deviceName) {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        // Not inherited: a program the test starts must not keep the printer's end open.
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
         path_ = ::ptsname(master_);
-        slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
+        slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
         SetString(u"Platform\\Devices", deviceName, wce::Utf8ToWide(path_));
     }
@@ -77,6 +78,12 @@ class Pty {
     }
     bool ok() const { return master_ >= 0 && slave_ >= 0; }
     int slave() const { return slave_; }
+    int master() const { return master_; }
+    // The printer goes away: writes to the terminal fail from now on.
+    void CloseReader() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
     const std::string& path() const { return path_; }
 
     // Everything the printer side has received so far, waiting a little for stragglers.
