@@ -1,6 +1,7 @@
 #include "wrap.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace qxprint {
 
@@ -8,10 +9,27 @@ using namespace wce;
 
 namespace {
 
-int TextWidth(HDC dc, const std::u16string& s) {
+int TextWidth(HDC dc, std::u16string_view s) {
     SIZE size{};
-    GetTextExtentPoint32W(dc, s.c_str(), int(s.size()), &size);
+    GetTextExtentPoint32W(dc, s.data(), int(s.size()), &size);
     return size.cx;
+}
+
+// The longest start of word no wider than width, and at least one character. A text
+// only grows wider as characters are added, so the break is searched for: first from
+// the guess (the line before broke at about the same place), then by doubling steps
+// and halving. Each probe measures about one line, never the rest of the word.
+size_t FitPrefix(HDC dc, std::u16string_view word, int width, size_t guess) {
+    const size_t n = word.size();
+    size_t fits = 1, tooWide = n + 1;  // tooWide == n + 1: no length known to be too wide
+    auto probe = [&](size_t length) {
+        if (TextWidth(dc, word.substr(0, length)) <= width) fits = length;
+        else tooWide = length;
+    };
+    if (guess > 1) probe(std::min(guess, n));
+    for (size_t step = 1; tooWide == n + 1 && fits < n; step *= 2) probe(std::min(n, fits + step));
+    while (tooWide - fits > 1) probe(fits + (tooWide - fits) / 2);
+    return fits;
 }
 
 // Splits a paragraph into pieces of a word and the spaces after it, so a line keeps
@@ -58,13 +76,15 @@ std::vector<std::u16string> WrapText(HDC dc, const std::u16string& text, int wid
                 lines.push_back(line);
                 line.clear();
             }
-            while (!word.empty() && TextWidth(dc, word) > width) {
-                size_t fit = 1;
-                while (fit < word.size() && TextWidth(dc, word.substr(0, fit + 1)) <= width) ++fit;
-                lines.push_back(word.substr(0, fit));
-                word.erase(0, fit);
+            // A word too long for a line of its own is broken where each line is full.
+            std::u16string_view rest = word;
+            for (size_t fit = 0; !rest.empty();) {
+                fit = FitPrefix(dc, rest, width, fit);
+                if (fit == rest.size() && (fit > 1 || TextWidth(dc, rest) <= width)) break;
+                lines.emplace_back(rest.substr(0, fit));
+                rest.remove_prefix(fit);
             }
-            line = word + piece.substr(piece.find_last_not_of(u' ') + 1);
+            line = std::u16string(rest) + piece.substr(piece.find_last_not_of(u' ') + 1);
         }
         TrimRight(line);
         lines.push_back(line);
