@@ -76,6 +76,7 @@ ImageFileCheck CheckBmp(Bytes b) {
     r.width = width;
     r.height = height;
     const size_t start = std::max<size_t>(offset, 14 + headerSize);
+    if (headerSize == 64 && compression >= 3) return r;  // the older OS/2 codes mean other things
     if (compression == 1 || compression == 2) return CheckBmpRle(r, b, start, compression == 2);
     if (compression != 0 && compression != 3 && compression != 6) return r;
     if (bits == 0 || bits > 32) return r;
