@@ -61,17 +61,4 @@ TEST_F(WrapTest, AWordTooLongForALineIsBrokenWhereEachLineIsFull) {
     }
 }
 
-TEST_F(WrapTest, LinesKeepTheirSpacesAndParagraphs) {
-    auto lines = qxprint::WrapText(dc_, u"Qty  Item\tPrice\r\n\r\nTotal 12.50\n\n\n", 576);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], u"Qty  Item Price");
-    EXPECT_EQ(lines[1], u"");
-    EXPECT_EQ(lines[2], u"Total 12.50");
-    // Words go whole onto the next line, without the spaces they were separated by.
-    lines = qxprint::WrapText(dc_, u"alpha beta    gamma", Width(u"alpha beta  "));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], u"alpha beta");
-    EXPECT_EQ(lines[1], u"gamma");
-}
-
 }  // namespace
