@@ -1,8 +1,11 @@
 // Shapes, bitmaps and bit-block transfers.
+#include <QFile>
 #include <QImageReader>
+#include <climits>
 #include <QPainter>
 
 #include "gdi_internal.h"
+#include "image_check.h"
 #include "wce/text.h"
 
 namespace wce {
@@ -97,18 +100,66 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
     return o;
 }
 
+namespace {
+
+constexpr DWORD kErrorBadFormat = 11;      // ERROR_BAD_FORMAT
+constexpr DWORD kErrorFileCorrupt = 1392;  // ERROR_FILE_CORRUPT
+
+// Checks the whole file before the reader sees it: the reader fills in what a cut BMP,
+// GIF or JPEG lacks (black rows, grey blocks) instead of failing.
+gdi::ImageFileCheck CheckFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};  // the reader tells why
+    const qint64 size = file.size();
+    if (uchar* mapped = size > 0 ? file.map(0, size) : nullptr)
+        return gdi::CheckImageFile(std::string_view(reinterpret_cast<const char*>(mapped), size_t(size)));
+    QByteArray bytes = file.readAll();
+    return gdi::CheckImageFile(std::string_view(bytes.constData(), size_t(bytes.size())));
+}
+
+// The megabytes the reader would allocate for the picture when that is more than it
+// lets one image take (it refuses such a picture before decoding it), else 0.
+long long MegabytesOverLimit(QSize size, QImage::Format format) {
+    const long long limit = QImageReader::allocationLimit();
+    if (limit <= 0 || size.width() <= 0 || size.height() <= 0) return 0;
+    const long long depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+    const long long bytes = (size.width() * depth + 31) / 32 * 4 * size.height();
+    return bytes > (limit << 20) ? (bytes + (1 << 20) - 1) >> 20 : 0;
+}
+
+}  // namespace
+
 HBITMAP SHLoadDIBitmap(LPCWSTR fileName) {
     if (!fileName || !*fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     gdi::EnsureGuiApplication();
-    QImageReader reader(QString::fromStdU16String(fileName));
+    const QString path = QString::fromStdU16String(fileName);
+    gdi::ImageFileCheck check = CheckFile(path);
+    if (check.damaged) {
+        NKDbgPrintfW(u"SHLoadDIBitmap(%s): the image is damaged: %S\r\n", fileName, check.why.c_str());
+        SetLastError(kErrorFileCorrupt);
+        return nullptr;
+    }
+    QImageReader reader(path);
     reader.setAutoTransform(false);
+    // A GIF's reader allocates its whole screen, which it does not report as the size.
+    QSize size = check.width > 0 && check.height > 0 && check.width <= INT_MAX && check.height <= INT_MAX
+                     ? QSize(int(check.width), int(check.height))
+                     : reader.size();
+    const QImage::Format format = reader.imageFormat();
     QImage image = reader.read();
     if (image.isNull()) {
+        if (long long mb = MegabytesOverLimit(size, format)) {
+            NKDbgPrintfW(u"SHLoadDIBitmap(%s): the image is too large: %d x %d dots take %lld MB, more than "
+                         u"the %d MB one image may take\r\n",
+                         fileName, size.width(), size.height(), mb, QImageReader::allocationLimit());
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
         NKDbgPrintfW(u"SHLoadDIBitmap(%s): %S\r\n", fileName, reader.errorString().toUtf8().constData());
-        SetLastError(reader.error() == QImageReader::FileNotFoundError ? ERROR_FILE_NOT_FOUND : 11 /* bad format */);
+        SetLastError(reader.error() == QImageReader::FileNotFoundError ? ERROR_FILE_NOT_FOUND : kErrorBadFormat);
         return nullptr;
     }
     // Transparent parts are shown as on white paper.

@@ -33,8 +33,9 @@ const char kUsage[] =
     "The registry is the file named by QX_REGISTRY, else ~/.config/qx/registry.reg.\n"
     "\n"
     "Exit status: 0 printed; 1 wrong options; 2 a file cannot be printed (missing,\n"
-    "unreadable, or neither an image nor UTF-8 text); 3 no such printer is registered;\n"
-    "4 the printer's port does not open; 5 printing failed part way.\n";
+    "unreadable, a directory, a damaged or too large image, or neither an image nor\n"
+    "UTF-8 text); 3 no such printer is registered; 4 the printer's port does not open;\n"
+    "5 printing failed part way.\n";
 
 int Usage(const char* why) {
     std::fprintf(stderr, "qx-print: %s\nTry 'qx-print --help'.\n", why);

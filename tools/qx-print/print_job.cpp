@@ -1,14 +1,17 @@
 #include "print_job.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "wce/gdi.h"
 #include "wce/registry.h"
 #include "wce/text.h"
+#include "wrap.h"
 
 namespace qxprint {
 
@@ -38,8 +41,21 @@ bool IsUtf8Text(const std::string& bytes) {
     return WideToUtf8(Utf8ToWide(bytes)) == bytes;
 }
 
+// Why the engine's loader refused an image, from the error it left.
+const char* ImageFailure(DWORD error) {
+    constexpr DWORD kFileCorrupt = 1392;  // ERROR_FILE_CORRUPT: cut short or corrupt
+    if (error == kFileCorrupt) return "the image is damaged (the file is cut short or corrupt)";
+    if (error == ERROR_NOT_ENOUGH_MEMORY) return "the image is too large to load; scale it down first";
+    return "the image is damaged or of a kind that cannot be read";
+}
+
 // Reads and classifies one file; false with a message when it cannot be printed.
 bool Load(Input& in) {
+    std::error_code error;
+    if (std::filesystem::is_directory(in.path, error)) {
+        std::fprintf(stderr, "qx-print: %s: is a directory\n", in.path.c_str());
+        return false;
+    }
     std::ifstream file(in.path, std::ios::binary);
     if (!file) {
         std::fprintf(stderr, "qx-print: %s: cannot open the file: %s\n", in.path.c_str(), std::strerror(errno));
@@ -50,10 +66,9 @@ bool Load(Input& in) {
     std::string bytes = all.str();
     if (HasImageMagic(bytes)) {
         in.image = true;
+        SetLastError(0);
         in.bitmap = SHLoadDIBitmap(Utf8ToWide(in.path).c_str());
-        if (!in.bitmap)
-            std::fprintf(stderr, "qx-print: %s: the image is damaged or of a kind that cannot be read\n",
-                         in.path.c_str());
+        if (!in.bitmap) std::fprintf(stderr, "qx-print: %s: %s\n", in.path.c_str(), ImageFailure(GetLastError()));
         return in.bitmap != nullptr;
     }
     if (!IsUtf8Text(bytes)) {
@@ -106,112 +121,52 @@ HFONT TextFont() {
     return CreateFontIndirectW(&lf);
 }
 
-int TextWidth(HDC dc, const std::u16string& s) {
-    SIZE size{};
-    GetTextExtentPoint32W(dc, s.c_str(), int(s.size()), &size);
-    return size.cx;
+// The driver's settings key, read by the driver whichever printer name led to it.
+constexpr WCHAR kDriverKey[] = u"Printers\\QX-470 Driver";
+// A label no longer than the paper is wide gets a page of this length from the driver,
+// which prints only the label's own length of it.
+constexpr int kShortLabelPageMm = 80;
+// Label lengths of the preset papers ("PaperSize" 1 to 4), in tenths of a millimetre.
+constexpr LONG kPresetLengths[] = {254, 508, 762, 1016};
+
+bool ReadNumber(HKEY key, LPCWSTR name, LONG& value) {
+    DWORD v = 0, size = sizeof v;
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) != 0) return false;
+    value = LONG(v);
+    return true;
 }
 
-// Splits a paragraph into pieces of a word and the spaces after it, so a line keeps
-// the spaces the text was laid out with.
-std::vector<std::u16string> Pieces(const std::u16string& para) {
-    std::vector<std::u16string> pieces;
-    size_t i = 0;
-    while (i < para.size()) {
-        size_t wordEnd = para.find(u' ', i);
-        if (wordEnd == para.npos) wordEnd = para.size();
-        size_t spacesEnd = para.find_first_not_of(u' ', wordEnd);
-        if (spacesEnd == para.npos) spacesEnd = para.size();
-        pieces.push_back(para.substr(i, spacesEnd - i));
-        i = spacesEnd;
-    }
-    return pieces;
-}
-
-void TrimRight(std::u16string& s) {
-    while (!s.empty() && s.back() == u' ') s.pop_back();
-}
-
-// Breaks text into lines that fit the width: between words, or inside a word too long
-// for a line of its own.
-std::vector<std::u16string> WrapText(HDC dc, const std::u16string& text, int width) {
-    std::vector<std::u16string> lines;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(u'\n', start);
-        std::u16string para = text.substr(start, end == text.npos ? text.npos : end - start);
-        if (!para.empty() && para.back() == u'\r') para.pop_back();
-        for (auto& c : para)
-            if (c == u'\t') c = u' ';
-        std::u16string line;
-        for (std::u16string piece : Pieces(para)) {
-            std::u16string word = piece;
-            TrimRight(word);
-            if (TextWidth(dc, line + word) <= width) {
-                line += piece;
-                continue;
-            }
-            if (!line.empty()) {
-                TrimRight(line);
-                lines.push_back(line);
-                line.clear();
-            }
-            while (!word.empty() && TextWidth(dc, word) > width) {
-                size_t fit = 1;
-                while (fit < word.size() && TextWidth(dc, word.substr(0, fit + 1)) <= width) ++fit;
-                lines.push_back(word.substr(0, fit));
-                word.erase(0, fit);
-            }
-            line = word + piece.substr(piece.find_last_not_of(u' ') + 1);
-        }
-        TrimRight(line);
-        lines.push_back(line);
-        if (end == text.npos) break;
-        start = end + 1;
-    }
-    while (!lines.empty() && lines.back().empty()) lines.pop_back();
-    return lines;
-}
-
-DWORD ReadNumber(HKEY key, LPCWSTR name, DWORD fallback) {
-    DWORD value = 0, size = sizeof value, type = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != 0 ||
-        type != REG_DWORD)
-        return fallback;
-    return value;
-}
-
-// A custom label shorter than the paper is wide is printed shorter than the page the
-// engine draws: the driver sends only the label's own length. Returns that length in
-// dots, or 0 when the whole page is printed.
-int LabelDots(const Options& o) {
-    std::u16string printer = o.printer;
-    if (printer.empty()) {
-        WCHAR name[256];
-        DWORD size = 256;
-        if (!GetDefaultPrinterW(name, &size)) return 0;
-        printer = name;
-    }
+// The label length the driver takes from its settings: the preset paper's when
+// "PaperSize" names one, else the stored "PHeight". False when it cannot be read.
+bool LabelLengthTenths(LONG& tenths) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (u"Printers\\" + printer).c_str(), 0, KEY_READ, &key) != 0)
-        return 0;
-    LONG userPaper = LONG(ReadNumber(key, u"UserPaper", 0));
-    LONG lengthMm = LONG(ReadNumber(key, u"PHeight", 0)) / 10;
-    LONG widthMm = LONG(ReadNumber(key, u"PWidth", 80));
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriverKey, 0, KEY_READ, &key) != 0) return false;
+    LONG paperSize = 0;
+    bool ok = ReadNumber(key, u"PaperSize", paperSize);
+    if (ok && paperSize >= 1 && paperSize <= 4) tenths = kPresetLengths[paperSize - 1];
+    else if (ok) ok = ReadNumber(key, u"PHeight", tenths);
     RegCloseKey(key);
-    if (userPaper == 0 || lengthMm > widthMm || lengthMm <= 0) return 0;
-    return int(lengthMm * 0.03937007874015748 * 203.0);
+    return ok;
+}
+
+// The rows of each page the driver prints, out of the pageRows the engine draws. The
+// device context tells the paper, except that a short label is drawn on an 80 mm page
+// of which only the label's length is printed.
+int PrintedRows(HDC dc, int pageRows) {
+    LONG tenths = 0;
+    if (GetDeviceCaps(dc, VERTSIZE) != kShortLabelPageMm || !LabelLengthTenths(tenths)) return pageRows;
+    double dots = (tenths / 10) * 0.03937007874015748 * 203.0;
+    return dots >= 1 ? std::min(pageRows, int(dots)) : pageRows;
 }
 
 class Printer {
 public:
     Printer(HDC dc, const Options& o) : dc_(dc), quiet_(o.quiet) {
+        // A landscape page turns the printed rows into its width.
         width_ = GetDeviceCaps(dc, HORZRES);
         height_ = GetDeviceCaps(dc, VERTRES);
-        if (int label = LabelDots(o); label > 0) {
-            if (o.landscape) width_ = std::min(width_, label);
-            else height_ = std::min(height_, label);
-        }
+        if (o.landscape) width_ = PrintedRows(dc, width_);
+        else height_ = PrintedRows(dc, height_);
     }
     int width() const { return width_; }
     int height() const { return height_; }

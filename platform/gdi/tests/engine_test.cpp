@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QBuffer>
 #include <QImage>
+#include <QImageWriter>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,97 @@ struct RecordingState {
 };
 
 namespace {
+
+// ---- image files as editors write them ----
+
+std::string Encoded(const QImage& image, const char* format, bool progressive = false) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes.toStdString();
+}
+
+QImage Stripes(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) image.setPixel(x, y, ((x / 8 + y / 8) % 2) ? qRgb(255, 255, 255) : qRgb(200, 30, 30));
+    return image;
+}
+
+void Le(std::string& out, unsigned value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += char((value >> (8 * i)) & 0xFF);
+}
+
+// A GIF whose LZW data holds every dot as a literal code, with a clear code often enough
+// that the code size stays 8 bits. screenWidth/Height 0: the picture's own size.
+std::string Gif(int width, int height, int screenWidth = 0, int screenHeight = 0) {
+    std::string g = "GIF89a";
+    Le(g, screenWidth ? screenWidth : width, 2);
+    Le(g, screenHeight ? screenHeight : height, 2);
+    g += char(0x86);  // a global table of 128 colours
+    g += std::string(2, '\0');
+    for (int i = 0; i < 128; ++i) g += std::string(3, char(i * 2));
+    g += ",";
+    Le(g, 0, 4);
+    Le(g, width, 2);
+    Le(g, height, 2);
+    g += '\0';
+    g += char(7);  // code size: clear 128, end 129
+    std::string data;
+    unsigned long long bits = 0;
+    int count = 0;
+    auto put = [&](unsigned code) {
+        bits |= static_cast<unsigned long long>(code) << count;
+        for (count += 8; count >= 8; count -= 8, bits >>= 8) data += char(bits & 0xFF);
+    };
+    for (int i = 0; i < width * height; ++i) {
+        if (i % 100 == 0) put(128);
+        put(unsigned((i % width) / 4 % 128));
+    }
+    put(129);
+    for (size_t at = 0; at < data.size(); at += 255) {
+        std::string block = data.substr(at, 255);
+        g += char(block.size());
+        g += block;
+    }
+    g += '\0';
+    g += ';';
+    return g;
+}
+
+// An 8-bit RLE bitmap: each row one run of colour 1, then the end code.
+std::string RleBmp(int width, int height) {
+    std::string pixels;
+    for (int y = 0; y < height; ++y) {
+        for (int left = width; left > 0; left -= 255) {
+            pixels += char(std::min(left, 255));
+            pixels += char(1);
+        }
+        pixels += std::string(2, '\0');
+    }
+    pixels += std::string("\0\1", 2);
+    std::string b = "BM";
+    Le(b, 14 + 40 + 8 + unsigned(pixels.size()), 4);
+    Le(b, 0, 4);
+    Le(b, 14 + 40 + 8, 4);
+    Le(b, 40, 4);
+    Le(b, width, 4);
+    Le(b, height, 4);
+    Le(b, 1, 2);
+    Le(b, 8, 2);
+    Le(b, 1, 4);  // RLE8
+    Le(b, unsigned(pixels.size()), 4);
+    Le(b, 2835, 4);
+    Le(b, 2835, 4);
+    Le(b, 2, 4);
+    Le(b, 0, 4);
+    Le(b, 0x00FFFFFF, 4);
+    Le(b, 0x00000000, 4);
+    return b + pixels;
+}
 
 class EngineTest : public ::testing::Test {
 protected:
@@ -226,6 +320,85 @@ TEST_F(EngineTest, BitmapFilesLoadAndBlitAtTheirSize) {
     DeleteDC(mem);
     EXPECT_TRUE(DeleteObject(bmp));
     ReleaseDC(nullptr, screen);
+}
+
+TEST_F(EngineTest, ImageFilesCutShortAreRefusedAsDamaged) {
+    struct File {
+        std::string name, bytes;
+        int width, height;
+        int spare;  // bytes at the end the picture does without; -1: not checked
+    };
+    QImage grey = Stripes(121, 40).convertToFormat(QImage::Format_Indexed8);
+    const std::vector<File> files = {
+        {"photo.bmp", Encoded(Stripes(121, 40), "BMP"), 121, 40, 0},  // rows padded to four bytes
+        {"grey.bmp", Encoded(grey, "BMP"), 121, 40, 0},
+        {"rle.bmp", RleBmp(300, 30), 300, 30, 2},  // the end code, after the last row's end
+        {"photo.jpg", Encoded(Stripes(120, 80), "JPG"), 120, 80, 0},
+        {"progressive.jpg", Encoded(Stripes(120, 80), "JPG", true), 120, 80, 0},  // several scans
+        {"photo.gif", Gif(120, 40), 120, 40, 1},  // the trailer
+        {"photo.png", Encoded(Stripes(120, 80), "PNG"), 120, 80, -1},
+    };
+    auto load = [&](const File& f, size_t size) {
+        const std::string path = dir_ + "/cut-" + std::to_string(size) + "-" + f.name;
+        std::ofstream(path, std::ios::binary) << f.bytes.substr(0, size);
+        SetLastError(0);
+        return SHLoadDIBitmap(std::u16string(path.begin(), path.end()).c_str());
+    };
+    for (const File& f : files) {
+        const size_t size = f.bytes.size();
+        HBITMAP whole = load(f, size);
+        ASSERT_NE(whole, nullptr) << f.name;
+        BITMAP info{};
+        GetObjectW(whole, sizeof info, &info);
+        EXPECT_EQ(info.bmWidth, f.width) << f.name;
+        EXPECT_EQ(info.bmHeight, f.height) << f.name;
+        DeleteObject(whole);
+        std::vector<size_t> cuts = {20, size / 4, size / 2, size * 3 / 4};
+        if (f.spare >= 0) {
+            HBITMAP enough = load(f, size - f.spare);
+            EXPECT_NE(enough, nullptr) << f.name << " without its last " << f.spare << " bytes";
+            DeleteObject(enough);
+            cuts.push_back(size - f.spare - 1);
+        }
+        for (size_t cut : cuts) {
+            EXPECT_EQ(load(f, cut), nullptr) << f.name << " cut to " << cut << " of " << size << " bytes";
+            if (f.spare >= 0) {
+                EXPECT_EQ(GetLastError(), 1392u) << f.name << " cut to " << cut;
+            }
+        }
+    }
+    std::ifstream log(dir_ + "/debug.log");
+    std::stringstream text;
+    text << log.rdbuf();
+    EXPECT_NE(text.str().find("cut-" + std::to_string(files[0].bytes.size() / 2) +
+                              "-photo.bmp): the image is damaged: the file ends inside the pixel data"),
+              std::string::npos)
+        << text.str();
+}
+
+TEST_F(EngineTest, ImagesTooLargeToLoadAreToldApartFromDamagedOnes) {
+    // Small files for pictures of 12000 x 12000 dots: a GIF screen around one dot, and a
+    // run-length bitmap of one colour.
+    const std::string gif = dir_ + "/screen.gif", bmp = dir_ + "/wide.bmp";
+    std::ofstream(gif, std::ios::binary) << Gif(1, 1, 12000, 12000);
+    std::ofstream(bmp, std::ios::binary) << RleBmp(12000, 12000);
+    for (const std::string& path : {gif, bmp}) {
+        SetLastError(0);
+        EXPECT_EQ(SHLoadDIBitmap(std::u16string(path.begin(), path.end()).c_str()), nullptr) << path;
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_ENOUGH_MEMORY)) << path;
+    }
+    std::ifstream log(dir_ + "/debug.log");
+    std::stringstream text;
+    text << log.rdbuf();
+    EXPECT_NE(text.str().find("screen.gif): the image is too large: 12000 x 12000 dots"), std::string::npos)
+        << text.str();
+    EXPECT_EQ(text.str().find("damaged"), std::string::npos) << text.str();
+    // A picture of a size the reader takes still loads.
+    const std::string fits = dir_ + "/fits.gif";
+    std::ofstream(fits, std::ios::binary) << Gif(1, 1, 2000, 1000);
+    HBITMAP loaded = SHLoadDIBitmap(std::u16string(fits.begin(), fits.end()).c_str());
+    ASSERT_NE(loaded, nullptr);
+    DeleteObject(loaded);
 }
 
 TEST_F(EngineTest, FailedDeviceCreationReleasesTheDriver) {

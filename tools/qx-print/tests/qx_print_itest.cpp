@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <QImage>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -31,16 +33,19 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
     // The printer's key: the driver, its port, and the emulation (0 ESC/POS, 1 CPCL).
-    void Register(const std::string& address, int emulation, int printingLength = 1, int height = 508) {
-        char hex[3][9];
+    void Register(const std::string& address, int emulation, int printingLength = 1, int height = 508,
+                  int paperSize = 0, int widthMm = 80) {
+        char hex[5][9];
         std::snprintf(hex[0], 9, "%08x", emulation);
         std::snprintf(hex[1], 9, "%08x", printingLength);
         std::snprintf(hex[2], 9, "%08x", height);
+        std::snprintf(hex[3], 9, "%08x", paperSize);
+        std::snprintf(hex[4], 9, "%08x", widthMm);
         std::ofstream(registry_) << "Windows Registry Editor Version 5.00\n\n"
                                     "[HKEY_LOCAL_MACHINE\\Printers\\QX-470 Driver]\n"
                                     "\"Driver\"=\"QX470.dll\"\n\"Port\"=\"" << address << "\"\n"
-                                 << "\"PHeight\"=dword:" << hex[2] << "\n\"PWidth\"=dword:00000050\n"
-                                 << "\"PaperSize\"=dword:00000000\n\"Copies\"=dword:00000001\n"
+                                 << "\"PHeight\"=dword:" << hex[2] << "\n\"PWidth\"=dword:" << hex[4] << "\n"
+                                 << "\"PaperSize\"=dword:" << hex[3] << "\n\"Copies\"=dword:00000001\n"
                                  << "\"StartLogo\"=dword:00000000\n\"EndLogo\"=dword:00000000\n"
                                  << "\"PrintingLength\"=dword:" << hex[1] << "\n\"UserPaper\"=dword:00000001\n"
                                  << "\"Emulation\"=dword:" << hex[0] << "\n\"BackFeed\"=dword:00000000\n"
@@ -65,9 +70,10 @@ protected:
         return r;
     }
     // Prints with an emulator listening at address; returns the PNG files it wrote.
-    std::vector<std::string> PrintInto(const std::string& address, const std::string& args, Outcome& run) {
+    std::vector<std::string> PrintInto(const std::string& address, const std::string& args, Outcome& run,
+                                       const std::string& folder = "out") {
         qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
-        std::string out = dir_ + "/out";
+        std::string out = dir_ + "/" + folder;
         EXPECT_TRUE(emulator.Start({"--tcp", address + ":9100", "--out", out, "--idle-ms", "0"}));
         run = QxPrint(args);
         emulator.Stop();
@@ -80,6 +86,18 @@ protected:
         auto outcome = qxemu::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
                                           name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
+    }
+    std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+    qxemu::Bitmap Page(const std::string& png) {
+        qxemu::Bitmap page;
+        std::string error;
+        EXPECT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
+        return page;
     }
     std::string Demo(const char* file) { return std::string(QX_SOURCE_DIR) + "/tools/demo/" + file; }
 
@@ -158,6 +176,10 @@ TEST_F(QxPrintTest, EachFailureHasItsMessageAndStatus) {
     r = QxPrint("'" + Write("data.bin", std::string("\0\1\2binary", 9)) + "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("neither an image"), std::string::npos) << r.err;
+    r = QxPrint("'" + dir_ + "' '" + text + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("qx-print: " + dir_ + ": is a directory\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("page"), std::string::npos) << r.err;
     r = QxPrint("'" + Write("broken.png", "\x89PNG\r\n\x1a\nnot really") + "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("broken.png: the image is damaged"), std::string::npos) << r.err;
@@ -166,6 +188,97 @@ TEST_F(QxPrintTest, EachFailureHasItsMessageAndStatus) {
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("port \"LPT7:\" does not open"), std::string::npos) << r.err;
 }
+
+TEST_F(QxPrintTest, DamagedOrHugeImagesAreRefusedAndNothingIsPrinted) {
+    QImage picture(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x) picture.setPixel(x, y, qRgb(x % 256, y, 128));
+    const std::string bmp = dir_ + "/photo.bmp", jpg = dir_ + "/photo.jpg";
+    ASSERT_TRUE(picture.save(QString::fromStdString(bmp), "BMP"));
+    ASSERT_TRUE(picture.save(QString::fromStdString(jpg), "JPG"));
+    const std::string gif = Write("dot.gif", std::string("GIF89a\x01\0\x01\0\x80\0\0\xFF\xFF\xFF\0\0\0"
+                                                         "!\xF9\x04\x01\0\0\0\0,\0\0\0\0\x01\0\x01\0\0"
+                                                         "\x02\x02\x44\x01\0;", 43));
+    Register("127.0.10.5", 0, 0);
+    Outcome run;
+    auto pages = PrintInto("127.0.10.5", "-q '" + bmp + "' '" + jpg + "' '" + gif + "'", run, "whole");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(pages.empty());
+
+    std::string halves;
+    std::vector<std::string> cut;
+    for (const std::string& whole : {bmp, jpg, gif}) {
+        std::string bytes = Read(whole);
+        cut.push_back(Write("half-" + whole.substr(whole.rfind('/') + 1), bytes.substr(0, bytes.size() / 2)));
+        halves += " '" + cut.back() + "'";
+    }
+    pages = PrintInto("127.0.10.5", "-q" + halves, run, "halves");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(pages.empty());
+    for (const std::string& path : cut)
+        EXPECT_NE(run.err.find("qx-print: " + path + ": the image is damaged"), std::string::npos) << run.err;
+
+    // 12000 x 12000 dots, more than an image may take, in a file of a few bytes.
+    const std::string huge = Write("huge.gif", std::string("GIF89a\xE0\x2E\xE0\x2E\x80\0\0\xFF\xFF\xFF\0\0\0"
+                                                          ",\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;", 35));
+    Outcome r = QxPrint("'" + huge + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("huge.gif: the image is too large to load"), std::string::npos) << r.err;
+}
+
+// A preset paper ("PaperSize" 1 to 4) stored beside a length and width of another
+// paper, which the driver does not use: the label it prints has the preset's length.
+struct Paper {
+    int paperSize;
+    int storedTenths;   // the "PHeight" left in the registry
+    int presetTenths;   // the preset's own length
+    int printedRows;    // the rows of each page the driver prints
+};
+void PrintTo(const Paper& p, std::ostream* os) {
+    *os << "PaperSize " << p.paperSize << " with PHeight " << p.storedTenths;
+}
+
+class QxPrintPaperTest : public QxPrintTest, public ::testing::WithParamInterface<Paper> {};
+
+TEST_P(QxPrintPaperTest, ImagesFitTheLabelTheDriverPrints) {
+    const Paper& paper = GetParam();
+    qxemu::Bitmap black(500, 300);
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 500; ++x) black.SetDot(x, y);
+    std::string error, image = dir_ + "/black.png";
+    ASSERT_TRUE(qxemu::WritePng(image, black, {}, &error)) << error;
+    const std::string address = "127.0.10." + std::to_string(20 + paper.paperSize);
+    for (bool landscape : {true, false}) {
+        SCOPED_TRACE(landscape ? "landscape" : "portrait");
+        const std::string args = std::string(landscape ? "-q -l '" : "-q '") + image + "'";
+        const std::string tag = landscape ? "landscape" : "portrait";
+        // The same label as a custom length: the page the driver's own geometry gives.
+        Register(address, 1, 1, paper.presetTenths, 0, 80);
+        Outcome customRun;
+        auto custom = PrintInto(address, args, customRun, tag + "-custom");
+        Register(address, 1, 1, paper.storedTenths, paper.paperSize, 60);
+        Outcome run;
+        auto preset = PrintInto(address, args, run, tag + "-preset");
+        EXPECT_EQ(run.status, 0) << run.err;
+        ASSERT_EQ(preset.size(), 1u);
+        ASSERT_EQ(custom.size(), 1u);
+        qxemu::Bitmap page = Page(preset[0]);
+        EXPECT_TRUE(page == Page(custom[0])) << preset[0] << " differs from " << custom[0];
+        EXPECT_EQ(run.err, customRun.err);
+        // Turned, the image is scaled to the label's length; upright, the label cuts it.
+        int top = page.Height(), bottom = -1;
+        for (int y = 0; y < page.Height(); ++y)
+            for (int x = 0; x < page.Width(); ++x)
+                if (page.Dot(x, y)) top = std::min(top, y), bottom = std::max(bottom, y);
+        EXPECT_EQ(top, 0);
+        EXPECT_EQ(bottom + 1, std::min(landscape ? 500 : 300, paper.printedRows));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Presets, QxPrintPaperTest,
+                         ::testing::Values(Paper{1, 1016, 254, 199}, Paper{2, 1016, 508, 399},
+                                           Paper{3, 100, 762, 607}, Paper{4, 100, 1016, 807}),
+                         [](const auto& info) { return "PaperSize" + std::to_string(info.param.paperSize); });
 
 TEST_F(QxPrintTest, HelpTellsTheOptionsAndExitStatus) {
     Outcome r = QxPrint("--help >'" + dir_ + "/help.txt'");
