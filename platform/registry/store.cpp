@@ -144,7 +144,7 @@ bool WriteAll(int fd, const std::string& text) {
 }
 
 // Where a write has to land: a symbolic link is followed to its target, so that the
-// target gets the new content and the link stays a link.
+// target gets the new content and the link stays a link. Empty for a loop of links.
 std::string WriteTarget(const std::string& path) {
     std::string at = path;
     for (int hops = 0; hops < 40; ++hops) {
@@ -156,7 +156,7 @@ std::string WriteTarget(const std::string& path) {
         link.resize(size_t(n));
         at = link[0] == '/' ? link : Folder(at) + "/" + link;
     }
-    return at;  // a loop of links: rename fails on it with a clear error
+    return {};
 }
 
 constexpr std::string_view kTmpMark = ".tmp.";
@@ -199,6 +199,7 @@ void KeepOwnerAndMode(int fd, const std::string& target) {
 // so a reader or a writer killed half-way never leaves half a file behind.
 LONG Replace(const std::string& path, const std::string& text) {
     std::string target = WriteTarget(path);
+    if (target.empty()) return ERROR_CANTWRITE;
     std::string tmp = target + std::string(kTmpMark) + std::to_string(::getpid());
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -326,6 +327,11 @@ LONG WriteHive(const std::function<LONG(Hive&, bool&)>& fn) {
     std::lock_guard guard(c.lock);
     std::string path = RegistryFilePath();
     std::string target = WriteTarget(path);
+    if (target.empty()) {
+        NKDbgPrintfW(u"registry: cannot write %S: its symbolic links go round in a loop\r\n",
+                     path.c_str());
+        return ERROR_CANTWRITE;
+    }
     FileLock fileLock(target);
     if (fileLock.error() != ERROR_SUCCESS) return fileLock.error();
     RemoveStaleTemporaries(target);

@@ -290,4 +290,12 @@ TEST_F(RegistryTest, WriteKeepsModeAndOwnerAndFollowsLinks) {
     struct stat fresh;
     ASSERT_EQ(::lstat(path_.c_str(), &fresh), 0);
     EXPECT_TRUE(S_ISREG(fresh.st_mode));
+    // Links that go round in a loop are refused and left as they are.
+    ::unlink(path_.c_str());
+    ASSERT_EQ(::symlink("loop", path_.c_str()), 0);
+    ASSERT_EQ(::symlink("registry.reg", (dir_ + "/loop").c_str()), 0);
+    EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, u"X", 1), ERROR_CANTWRITE);
+    ASSERT_EQ(::lstat(path_.c_str(), &fresh), 0);
+    EXPECT_TRUE(S_ISLNK(fresh.st_mode));
+    EXPECT_NE(DebugText().find(path_ + ": its symbolic links go round in a loop"), std::string::npos);
 }
