@@ -18,7 +18,8 @@ TEST(EmuFuzzSeeds, EverySeedDecodes) {
     int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         std::ifstream in(entry.path(), std::ios::binary);
-        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
         SCOPED_TRACE(entry.path().filename().string());
         ASSERT_FALSE(bytes.empty());
         EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),

@@ -130,7 +130,8 @@ void DigitBand(PrinterCapture& capture, std::mt19937& random, int top, int heigh
     std::vector<wce::BYTE*> rows;
     for (int r = 0; r < height; ++r) rows.push_back(capture.Row(top + r) + left);
     for (wce::BYTE* row : rows)
-        for (int i = 0; i < width; ++i) row[i] = solid ? 0xFF : static_cast<wce::BYTE>(random() | 1);
+        for (int i = 0; i < width; ++i)
+            row[i] = solid ? 0xFF : static_cast<wce::BYTE>(random() | 1);
     if (solid) return;
     int digits = 1 + static_cast<int>(random() % 10);
     for (int k = 0; k < digits && k < width * height; ++k) {
@@ -193,8 +194,8 @@ TEST(EmuRoundTrip, DigitLeadingBandsAtEveryRow) {
         qx470::FreeCpclBuffers(capture.job());
         Harness h;
         Bitmap page = PageBitmap(capture, rows, kModelAPaperDots);
-        ASSERT_EQ(Decoded(bytes, h), rotation ? Turned(page) : page)
-            << "round " << round << "\n" << h.LogText();
+        ASSERT_EQ(Decoded(bytes, h), rotation ? Turned(page) : page) << "round " << round << "\n"
+                                                                     << h.LogText();
         ASSERT_EQ(h.Errors(), 0) << "round " << round << "\n" << h.LogText();
     }
 }

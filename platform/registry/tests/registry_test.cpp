@@ -245,10 +245,11 @@ TEST_F(RegistryTest, FileCutShortIsRefusedAndKept) {
     for (const char* end : {"\n", "\r\n"}) {
         WriteFileText(head + "\"Copies\"=dword:00000003" + end);
         HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\QX-470 Driver", 0, KEY_READ, &key), 0);
+        ASSERT_EQ(
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\QX-470 Driver", 0, KEY_READ, &key), 0);
         DWORD copies = 0, size = 4;
-        EXPECT_EQ(RegQueryValueExW(key, u"Copies", nullptr, nullptr, reinterpret_cast<BYTE*>(&copies),
-                                   &size),
+        EXPECT_EQ(RegQueryValueExW(key, u"Copies", nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(&copies), &size),
                   0);
         EXPECT_EQ(copies, 3u);
         RegCloseKey(key);
@@ -282,7 +283,8 @@ TEST_F(RegistryTest, WriteKeepsModeAndOwnerAndFollowsLinks) {
     EXPECT_NE(ReadFile(target).find("\"New\"=dword:00000007"), std::string::npos);
     EXPECT_NE(ReadFile(target).find("\"Old\"=dword:00000001"), std::string::npos);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_))
-        EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos) << entry.path();
+        EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos)
+            << entry.path();
     // A new file gets the usual mode.
     ::unlink(path_.c_str());
     key = Create(u"Fresh");
@@ -297,5 +299,6 @@ TEST_F(RegistryTest, WriteKeepsModeAndOwnerAndFollowsLinks) {
     EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, u"X", 1), ERROR_CANTWRITE);
     ASSERT_EQ(::lstat(path_.c_str(), &fresh), 0);
     EXPECT_TRUE(S_ISLNK(fresh.st_mode));
-    EXPECT_NE(DebugText().find(path_ + ": its symbolic links go round in a loop"), std::string::npos);
+    EXPECT_NE(DebugText().find(path_ + ": its symbolic links go round in a loop"),
+              std::string::npos);
 }
