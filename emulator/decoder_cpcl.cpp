@@ -36,15 +36,20 @@ std::string Trim(const std::string& s) {
     return s.substr(a, b - a + 1);
 }
 
-// Whole decimal numbers of a text, false on anything else.
-bool Numbers(const std::string& text, std::vector<long long>* out) {
+// Whole decimal numbers of a text, false on anything else; *tooLarge names a number
+// beyond what the decoder can hold.
+bool Numbers(const std::string& text, std::vector<long long>* out, std::string* tooLarge) {
     std::istringstream in(text);
     std::string word;
     while (in >> word) {
         char* end = nullptr;
         errno = 0;
         long long v = std::strtoll(word.c_str(), &end, 10);
-        if (end == word.c_str() || *end != '\0' || errno != 0) return false;
+        if (end == word.c_str() || *end != '\0') return false;
+        if (errno == ERANGE) {
+            *tooLarge = word;
+            return false;
+        }
         out->push_back(v);
     }
     return true;
@@ -148,11 +153,13 @@ void Decoder::LabelHeader(const std::string& line) {
         EndLabel(false);
     }
     std::vector<long long> v;
-    if (!Numbers(line.substr(1), &v) || v.size() != 5) {
+    std::string tooLarge;
+    if (!Numbers(line.substr(1), &v, &tooLarge) || v.size() != 5) {
         log_.Error(Here(), "!",
                    "malformed label header \"" +
                        Printable(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()) +
-                       "\" (wants offset, resolutions, height, quantity)");
+                       (tooLarge.empty() ? "\" (wants offset, resolutions, height, quantity)"
+                                         : "\" (" + tooLarge + " is out of range)"));
         return;
     }
     long long height = v[3], quantity = v[4];
@@ -219,7 +226,9 @@ void Decoder::PlaceExpanded(const std::string& line) {
     std::string word, hex;
     long long w = -1, h = -1, x = 0, y = 0;
     in >> word >> w >> h >> x >> y >> hex;
-    if (!in || w < 0 || h < 0 || w * h > static_cast<long long>(kMaxLine) ||
+    // Each side is bounded before the product is taken, so it cannot overflow.
+    const long long most = static_cast<long long>(kMaxLine);
+    if (!in || w < 0 || h < 0 || w > most || h > most || w * h > most ||
         hex.size() != static_cast<std::size_t>(2 * w * h)) {
         log_.Error(Here(), word, "malformed expanded graphic (outside the command table): skipped");
         return;

@@ -1,7 +1,8 @@
 // CG and ZCG: the numbers are followed directly by binary data, which may itself
-// begin with digit bytes. Of the readings of the last number, the longest one after
-// which the command's own sizes end it in CR LF is taken; for ZCG the 4-byte length
-// must also equal width x height.
+// begin with digit bytes. Of the readings of the last number, one after which the
+// command's own sizes end it in CR LF is taken; for ZCG the 4-byte length must also
+// equal width x height. Readings with a leading zero (this system never writes one)
+// and readings that put a CG band off the label count only when no other reading fits.
 #include <algorithm>
 #include <cstring>
 
@@ -37,7 +38,7 @@ std::uint32_t Le32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-enum class Scan { kOk, kShort, kBad };
+enum class Scan { kOk, kShort, kBad, kLong };
 
 // One number at p[*i]: optional minus, 1 to kMaxDigits digits, then one or more
 // spaces, which are stepped over.
@@ -47,13 +48,27 @@ Scan ReadNumber(const std::uint8_t* p, std::size_t n, std::size_t* i, long long*
     std::size_t j = start;
     while (j < n && IsDigit(p[j]) && j - start < kMaxDigits) ++j;
     if (j == n) return Scan::kShort;
-    if (j == start || IsDigit(p[j]) || p[j] != ' ') return Scan::kBad;
+    if (j > start && IsDigit(p[j])) return Scan::kLong;
+    if (j == start || p[j] != ' ') return Scan::kBad;
     *value = Value(p + start, j - start, negative);
     while (j < n && p[j] == ' ') ++j;
     if (j == n) return Scan::kShort;
     *i = j;
     return Scan::kOk;
 }
+
+// The numbers before the last one, each checked as it is read, so that nothing
+// computed from them (the band size above all) can overflow.
+struct Field {
+    const char* name;
+    long long low, high;
+};
+constexpr long long kMaxSide = 65535;
+constexpr long long kMaxPosition = 1LL << 30;
+constexpr Field kFields[] = {{"width", 0, kMaxSide},
+                             {"height", 0, kMaxSide},
+                             {"x", -kMaxPosition, kMaxPosition},
+                             {"y", -kMaxPosition, kMaxPosition}};
 
 // Where a reading of the last number puts the data, and where the command ends.
 struct Reading {
@@ -74,10 +89,21 @@ Decoder::Status Decoder::StepGraphics(const std::uint8_t* p, std::size_t n, std:
     std::size_t i = keyword;
     while (i < n && p[i] == ' ') ++i;
     for (int k = 0; k < leading; ++k) {
+        const Field& field = kFields[k];
         Scan s = ReadNumber(p, n, &i, &nums[k]);
         if (s == Scan::kShort && !atEnd_) return Status::kNeedMore;
-        if (s != Scan::kOk) {
-            log_.Error(Here(), name, "malformed number list");
+        std::string why;
+        if (s == Scan::kLong) {
+            why = std::string(field.name) + " of more than " + std::to_string(kMaxDigits) +
+                  " digits";
+        } else if (s != Scan::kOk) {
+            why = "malformed number list";
+        } else if (nums[k] < field.low || nums[k] > field.high) {
+            why = std::string(field.name) + " " + std::to_string(nums[k]) + " outside " +
+                  std::to_string(field.low) + " to " + std::to_string(field.high);
+        }
+        if (!why.empty()) {
+            log_.Error(Here(), name, why + ": refused");
             resyncFrom_ = Here();
             mode_ = Mode::kResync;
             *used = keyword;
@@ -91,11 +117,9 @@ Decoder::Status Decoder::StepGraphics(const std::uint8_t* p, std::size_t n, std:
     std::size_t run = 0;
     while (digits + run < n && IsDigit(p[digits + run]) && run < kMaxDigits) ++run;
     if (digits + run == n && mayWait) return Status::kNeedMore;
-    const long long size = w * h;
-    bool bad = w < 0 || h < 0 || w > 65535 || h > 65535 ||
-               static_cast<unsigned long long>(size) > kMaxCommandBytes;
+    const long long size = w * h;  // both at most 65535
+    const bool bad = static_cast<unsigned long long>(size) > kMaxCommandBytes;
     Reading found;
-    bool haveFound = false;
     auto tryReading = [&](std::size_t dataAt, long long last, bool spaced) -> int {
         // 1 found, 0 not this one, -1 more bytes needed to tell.
         std::size_t end;
@@ -114,25 +138,29 @@ Decoder::Status Decoder::StepGraphics(const std::uint8_t* p, std::size_t n, std:
         found = Reading{last, dataAt, end, spaced};
         return 1;
     };
-    // For CG the last number is y: when several readings end in CR LF (data of digits
-    // followed by a line of the right length), one that puts the graphic on the label
-    // is preferred.
-    Reading fallback;
-    bool haveFallback = false;
-    for (std::size_t len = run; len >= 1 && !bad && !haveFound; --len) {
-        int r = tryReading(digits + len, Value(p + digits, len, negative), false);
+    // Every reading of the last number, the likely ones first and, among equals, the
+    // longer first. A band whose data begins with digits can make a wrong reading end
+    // in CR LF too: at y 0, "0" plus six digit bytes reaches the CR LF after FORM.
+    struct Candidate {
+        std::size_t length;
+        long long value;
+        int rank;  // 0 likely; +2 leading zero; +1 CG band not wholly on the label
+    };
+    Candidate candidates[kMaxDigits];
+    std::size_t count = 0;
+    for (std::size_t len = run; len >= 1 && !bad; --len) {
+        long long v = Value(p + digits, len, negative);
+        bool padded = (len > 1 && p[digits] == '0') || (negative && v == 0);
+        bool off = !compressed && label_.open && (v < 0 || v + h > label_.paper.Height());
+        candidates[count++] = Candidate{len, v, (padded ? 2 : 0) + (off ? 1 : 0)};
+    }
+    std::stable_sort(candidates, candidates + count,
+                     [](const Candidate& a, const Candidate& b) { return a.rank < b.rank; });
+    bool haveFound = false;
+    for (std::size_t k = 0; k < count && !haveFound; ++k) {
+        int r = tryReading(digits + candidates[k].length, candidates[k].value, false);
         if (r < 0) return Status::kNeedMore;
         haveFound = r > 0;
-        if (haveFound && !compressed && label_.open &&
-            (found.last < 0 || found.last >= label_.paper.Height())) {
-            if (!haveFallback) fallback = found;
-            haveFallback = true;
-            haveFound = false;
-        }
-    }
-    if (!haveFound && haveFallback) {
-        found = fallback;
-        haveFound = true;
     }
     if (!bad && !haveFound && run > 0 && digits + run < n && p[digits + run] == ' ') {
         int r = tryReading(digits + run + 1, Value(p + digits, run, negative), true);
@@ -145,7 +173,9 @@ Decoder::Status Decoder::StepGraphics(const std::uint8_t* p, std::size_t n, std:
             if (decideNow_) return Status::kNeedMore;
         }
         log_.Error(Here(), name,
-                   bad ? "size " + std::to_string(w) + " x " + std::to_string(h) + " out of range"
+                   bad ? "size " + std::to_string(w) + " x " + std::to_string(h) +
+                             " larger than the largest command of " +
+                             std::to_string(kMaxCommandBytes) + " bytes"
                        : "no reading of the numbers is followed by " +
                              std::string(compressed ? "a length of width x height, the data"
                                                     : "width x height data bytes") +

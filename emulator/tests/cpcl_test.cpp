@@ -99,5 +99,55 @@ TEST(EmuCpcl, BrokenZcgDataIsReportedAndDrawnAsFarAsDecoded) {
     EXPECT_TRUE(h.Logged("ZCG")) << h.LogText();
 }
 
+TEST(EmuCpcl, ExtremeNumbersAreRefusedAsTheyAreRead) {
+    // Each bad line is refused with a message naming the field; the good band after it
+    // still prints. Products such as width x height must never be formed from them.
+    const std::string good = Cg(1, 1, 0, 2, "\x80");
+    struct Case {
+        std::string line, message;
+    } cases[] = {
+        {"CG 9999999999 9999999999 0 0\x80\r\n", "width 9999999999 outside 0 to 65535"},
+        {"CG 1 9999999999 0 0\x80\r\n", "height 9999999999 outside 0 to 65535"},
+        {"CG -9999999999 1 0 0\x80\r\n", "width -9999999999 outside"},
+        {"CG 1 1 9999999999 0\x80\r\n", "x 9999999999 outside"},
+        {"CG 99999999999 1 0 0\x80\r\n", "width of more than 10 digits"},
+        {"ZCG 9999999999 9999999999 0 0 8" + Bytes({1, 0, 0, 0, 1, 1, 0, 0}) + "\r\n",
+         "width 9999999999 outside"},
+        {"ZCG 1 1 0 -9999999999 8" + Bytes({1, 0, 0, 0, 1, 1, 0, 0}) + "\r\n",
+         "y -9999999999 outside"},
+        {"ZCG 65535 65535 0 0 8" + Bytes({1, 0, 0, 0, 1, 1, 0, 0}) + "\r\n",
+         "larger than the largest command"},
+        {"EG 9223372036854775807 9223372036854775807 0 0 00\r\n", "malformed expanded graphic"},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        h.Decode(Label(8, 1, c.line + good));
+        ASSERT_EQ(h.pages.size(), 1u) << c.line;
+        EXPECT_TRUE(h.Logged(c.message)) << c.line << "\n" << h.LogText();
+        EXPECT_GE(h.Errors(), 1) << c.line;
+        EXPECT_TRUE(h.pages[0].bitmap.Dot(0, 2)) << c.line << "\n" << h.LogText();
+    }
+    Harness h;
+    h.Decode("! 0 203 203 99999999999999999999 1\r\n" + Label(8, 1, good));
+    EXPECT_TRUE(h.Logged("99999999999999999999 is out of range")) << h.LogText();
+    ASSERT_EQ(h.pages.size(), 1u);
+    EXPECT_TRUE(h.pages[0].bitmap.Dot(0, 2));
+}
+
+TEST(EmuCpcl, ReadingsWithLeadingZerosOrOffTheLabelComeLast) {
+    // "0" and six zero bytes also read as y 0 with the band's end at the CR LF after
+    // FORM; nobody writes "0000000", so y is 0 and the band is the six bytes.
+    Harness h;
+    h.Decode(Label(8, 1, Cg(6, 1, 0, 0, "000000")));
+    ASSERT_EQ(h.pages.size(), 1u);
+    EXPECT_EQ(h.pages[0].bitmap.CountDots(), 12u) << h.LogText();
+    EXPECT_EQ(h.Errors(), 0) << h.LogText();
+    // Where only such a reading fits, it is taken (another sender's zero padding).
+    Harness padded;
+    padded.Decode(Label(8, 1, "CG 1 1 0 03\x80\r\n"));
+    ASSERT_EQ(padded.pages.size(), 1u);
+    EXPECT_TRUE(padded.pages[0].bitmap.Dot(0, 3)) << padded.LogText();
+}
+
 }  // namespace
 }  // namespace qxemu::testing

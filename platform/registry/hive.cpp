@@ -147,6 +147,7 @@ struct Parser {
     size_t pos = 0;
     int line = 0;
     ParseError* error;
+    bool unterminated = false;  // the last physical line read had no line end
 
     bool Fail(std::string message) {
         error->line = line;
@@ -163,6 +164,7 @@ struct Parser {
             size_t end = text.find('\n', pos);
             std::string_view phys = text.substr(pos, end == std::string_view::npos ? text.size() - pos : end - pos);
             pos = end == std::string_view::npos ? text.size() : end + 1;
+            unterminated = end == std::string_view::npos;
             if (!phys.empty() && phys.back() == '\r') phys.remove_suffix(1);
             if (out.empty()) {
                 out = phys;
@@ -235,11 +237,12 @@ bool ParseData(std::string_view s, Value& v, std::string& why) {
     }
     if (s.substr(0, 6) == "dword:") {
         std::string_view digits = s.substr(6);
-        if (digits.empty() || digits.size() > 8) return why = "a dword needs 1 to 8 hex digits", false;
+        // Always written with eight digits: fewer mean the line was cut short.
+        if (digits.size() != 8) return why = "a dword needs exactly 8 hex digits", false;
         unsigned d = 0;
         for (char c : digits) {
             int h = HexDigit(c);
-            if (h < 0) return why = "a dword needs 1 to 8 hex digits", false;
+            if (h < 0) return why = "a dword needs exactly 8 hex digits", false;
             d = d * 16 + unsigned(h);
         }
         v.type = 4;
@@ -290,6 +293,9 @@ bool ParseHive(std::string_view text, Hive& hive, ParseError& error) {
     std::string why;
     while (p.NextLine(line)) {
         size_t s = line.find_first_not_of(" \t");
+        // Every line is written with its line end; without one the file was cut short.
+        if (p.unterminated && s != std::string::npos)
+            return p.Fail("the last line has no line end (the file is cut short)");
         if (s == std::string::npos || line[s] == ';') continue;
         if (!sawHeader) {
             if (line != kHeader) return p.Fail("the first line must be \"Windows Registry Editor Version 5.00\"");

@@ -1,14 +1,22 @@
 #include "store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include "wce/base.h"
 #include "wce/registry.h"
@@ -135,20 +143,78 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// Where a write has to land: a symbolic link is followed to its target, so that the
+// target gets the new content and the link stays a link. Empty for a loop of links.
+std::string WriteTarget(const std::string& path) {
+    std::string at = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+        std::string link(size_t(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        ssize_t n = ::readlink(at.c_str(), link.data(), link.size());
+        if (n <= 0 || size_t(n) >= link.size()) return at;
+        link.resize(size_t(n));
+        at = link[0] == '/' ? link : Folder(at) + "/" + link;
+    }
+    return {};
+}
+
+constexpr std::string_view kTmpMark = ".tmp.";
+
+// Temporary files of writers killed half-way. Only a writer holding the lock makes
+// one, so under the lock every one whose process is gone is left over.
+void RemoveStaleTemporaries(const std::string& target) {
+    std::string folder = Folder(target);
+    std::string prefix = target.substr(target.rfind('/') + 1) + std::string(kTmpMark);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string_view name(entry->d_name);
+        if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) continue;
+        std::string_view digits = name.substr(prefix.size());
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+            continue;
+        pid_t pid = static_cast<pid_t>(std::stol(std::string(digits)));
+        if (pid <= 0 || pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        std::string stale = folder + "/" + std::string(name);
+        if (::unlink(stale.c_str()) == 0)
+            NKDbgPrintfW(u"registry: removed %S, left by a writer that ended half-way\r\n",
+                         stale.c_str());
+    }
+    ::closedir(dir);
+}
+
+// The new file gets the old one's owner and mode; a new file the process defaults.
+void KeepOwnerAndMode(int fd, const std::string& target) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) != 0) return;
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+        // Only root may give a file away; others keep at least its group where they can.
+        [[maybe_unused]] int ignored = ::fchown(fd, uid_t(-1), st.st_gid);
+    }
+    ::fchmod(fd, st.st_mode & 07777);
+}
+
 // Writes a temporary file beside the registry, syncs it and renames it over the file,
 // so a reader or a writer killed half-way never leaves half a file behind.
 LONG Replace(const std::string& path, const std::string& text) {
-    std::string tmp = path + ".tmp." + std::to_string(::getpid());
+    std::string target = WriteTarget(path);
+    if (target.empty()) return ERROR_CANTWRITE;
+    std::string tmp = target + std::string(kTmpMark) + std::to_string(::getpid());
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return ERROR_CANTWRITE;
+    if (fd < 0) {
+        NKDbgPrintfW(u"registry: cannot write %S: %S\r\n", tmp.c_str(), std::strerror(errno));
+        return ERROR_CANTWRITE;
+    }
+    KeepOwnerAndMode(fd, target);
     bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        NKDbgPrintfW(u"registry: cannot write %S: %S\r\n", path.c_str(), std::strerror(errno));
+    if (!ok || ::rename(tmp.c_str(), target.c_str()) != 0) {
+        NKDbgPrintfW(u"registry: cannot write %S: %S\r\n", target.c_str(), std::strerror(errno));
         ::unlink(tmp.c_str());
         return ERROR_CANTWRITE;
     }
-    int dir = ::open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir = ::open(Folder(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
@@ -156,22 +222,94 @@ LONG Replace(const std::string& path, const std::string& text) {
     return ERROR_SUCCESS;
 }
 
+// How long a writer waits for another process to let go of the lock. A holder that
+// hangs must not freeze every settings program, while one that keeps writing must not
+// make the others fail: each holder stamps the lock file, and a new stamp starts the
+// wait again. Readers never wait.
+constexpr auto kLockWait = std::chrono::seconds(3);
+constexpr int kLockPollMs = 50;  // in case the release cannot be watched
+
 class FileLock {
 public:
-    explicit FileLock(const std::string& path) {
-        MakeFolders(Folder(path));
-        fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ >= 0)
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
+    explicit FileLock(const std::string& target) : path_(target + ".lock") {
+        MakeFolders(Folder(target));
+        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) {
+            NKDbgPrintfW(u"registry: cannot open %S: %S\r\n", path_.c_str(), std::strerror(errno));
+            error_ = ERROR_CANTWRITE;
+            return;
+        }
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) Wait(target);
+        if (error_ != ERROR_SUCCESS) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+        Stamp();
     }
     ~FileLock() {
         if (fd_ >= 0) ::close(fd_);  // closing releases the lock
     }
-    bool held() const { return fd_ >= 0; }
+    LONG error() const { return error_; }
 
 private:
+    // "pid count": who holds the lock now, and which of its writes this is.
+    void Stamp() {
+        static std::atomic<unsigned long> writes{0};
+        std::string stamp = std::to_string(::getpid()) + " " + std::to_string(++writes) + "\n";
+        if (::pwrite(fd_, stamp.data(), stamp.size(), 0) == ssize_t(stamp.size())) {
+            [[maybe_unused]] int ignored = ::ftruncate(fd_, off_t(stamp.size()));
+        }
+    }
+    std::string ReadStamp() const {
+        char text[64];
+        ssize_t n = ::pread(fd_, text, sizeof text - 1, 0);
+        return std::string(text, n > 0 ? size_t(n) : 0);
+    }
+
+    // A holder releases the lock by closing the lock file, which inotify reports.
+    void Wait(const std::string& target) {
+        int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (watch >= 0 && ::inotify_add_watch(watch, path_.c_str(), IN_CLOSE_WRITE) < 0) {
+            ::close(watch);
+            watch = -1;
+        }
+        std::string stamp = ReadStamp();
+        auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                NKDbgPrintfW(u"registry: cannot lock %S: %S\r\n", path_.c_str(),
+                             std::strerror(errno));
+                error_ = ERROR_CANTWRITE;
+                break;
+            }
+            auto now = std::chrono::steady_clock::now();
+            if (std::string again = ReadStamp(); again != stamp) {
+                stamp = again;
+                deadline = now + kLockWait;
+            }
+            if (now >= deadline) {
+                NKDbgPrintfW(u"registry: cannot write %S: another program has held %S for more "
+                             u"than %d s\r\n",
+                             target.c_str(), path_.c_str(), int(kLockWait.count()));
+                error_ = ERROR_TIMEOUT;
+                break;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+            pollfd p{watch, POLLIN, 0};
+            int ms = std::min<int>(kLockPollMs, int(left.count()) + 1);
+            if (::poll(&p, watch >= 0 ? 1 : 0, ms) > 0) {
+                char events[4096];
+                while (::read(watch, events, sizeof events) > 0) {
+                }
+            }
+        }
+        if (watch >= 0) ::close(watch);
+    }
+
+    std::string path_;
     int fd_ = -1;
+    LONG error_ = ERROR_SUCCESS;
 };
 
 }  // namespace
@@ -188,8 +326,16 @@ LONG WriteHive(const std::function<LONG(Hive&, bool&)>& fn) {
     Cache& c = TheCache();
     std::lock_guard guard(c.lock);
     std::string path = RegistryFilePath();
-    FileLock fileLock(path);
-    if (!fileLock.held()) return ERROR_CANTWRITE;
+    std::string target = WriteTarget(path);
+    if (target.empty()) {
+        NKDbgPrintfW(u"registry: cannot write %S: its symbolic links go round in a loop\r\n",
+                     path.c_str());
+        return ERROR_CANTWRITE;
+    }
+    FileLock fileLock(target);
+    if (fileLock.error() != ERROR_SUCCESS) return fileLock.error();
+    RemoveStaleTemporaries(target);
+    if (target != path) RemoveStaleTemporaries(path);  // where earlier writers put them
     Refresh(c);
     if (c.state != ERROR_SUCCESS) return c.state;
     Hive work = c.hive;

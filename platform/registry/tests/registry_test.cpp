@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "registry_fixture.h"
@@ -176,7 +180,7 @@ TEST_F(RegistryTest, OverlongAndUnstorableNamesAreRefused) {
 
 TEST_F(RegistryTest, UnparsableFileFailsEveryCallAndIsNeverOverwritten) {
     const std::string broken =
-        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers]\n\"A\"=dword:1\n\"B\"=bogus\n";
+        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers]\n\"A\"=dword:00000001\n\"B\"=bogus\n";
     WriteFileText(broken);
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers", 0, KEY_READ, &key), ERROR_BADDB);
@@ -187,7 +191,7 @@ TEST_F(RegistryTest, UnparsableFileFailsEveryCallAndIsNeverOverwritten) {
     std::string debug = DebugText();
     EXPECT_NE(debug.find(path_ + " line 5"), std::string::npos) << debug;
     // Mended by hand, the file works again.
-    WriteFileText("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers]\n\"A\"=dword:1\n");
+    WriteFileText("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers]\n\"A\"=dword:00000001\n");
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers", 0, KEY_READ, &key), 0);
     RegCloseKey(key);
 }
@@ -210,4 +214,91 @@ TEST_F(RegistryTest, GarbageInputsNeverCrash) {
         EXPECT_TRUE(r == ERROR_BADDB || r == ERROR_FILE_NOT_FOUND) << r;
         EXPECT_EQ(FileText(), in);
     }
+}
+
+TEST_F(RegistryTest, FileCutShortIsRefusedAndKept) {
+    const std::string head =
+        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers\\QX-470 Driver]\n"
+        "\"Port\"=\"COM1:\"\n";
+    // Cut inside a value, or just before the last line end; short dwords are cut too.
+    const std::vector<std::pair<std::string, int>> damaged = {
+        {head + "\"Copies\"=dword:00", 5},
+        {head + "\"Copies\"=dword:00000001", 5},
+        {head + "\"Copies\"=dword:0000001\n", 5},
+        {head + "\"Copies\"=dword:000000001\n", 5},
+        {head + "\"StartDocText\"=\"Wel", 5},
+        {head + "\"Logo\"=hex:01,02,\\\n  03", 6},
+        {head + "[HKEY_LOCAL_MACHINE\\Printers\\QX", 5},
+    };
+    for (const auto& [text, line] : damaged) {
+        WriteFileText(text);
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\QX-470 Driver", 0, KEY_READ, &key),
+                  ERROR_BADDB)
+            << text;
+        EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, u"Copies", 1), ERROR_BADDB) << text;
+        EXPECT_EQ(FileText(), text);
+        EXPECT_NE(DebugText().find(path_ + " line " + std::to_string(line)), std::string::npos)
+            << text << "\n" << DebugText();
+    }
+    // Whole lines, with either line end, read as before.
+    for (const char* end : {"\n", "\r\n"}) {
+        WriteFileText(head + "\"Copies\"=dword:00000003" + end);
+        HKEY key = nullptr;
+        ASSERT_EQ(
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\QX-470 Driver", 0, KEY_READ, &key), 0);
+        DWORD copies = 0, size = 4;
+        EXPECT_EQ(RegQueryValueExW(key, u"Copies", nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(&copies), &size),
+                  0);
+        EXPECT_EQ(copies, 3u);
+        RegCloseKey(key);
+    }
+}
+
+TEST_F(RegistryTest, WriteKeepsModeAndOwnerAndFollowsLinks) {
+    // The settings live in real/registry.reg; the registry path is a relative link to it.
+    std::filesystem::create_directory(dir_ + "/real");
+    const std::string target = dir_ + "/real/registry.reg";
+    std::ofstream(target) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
+                             "\"Old\"=dword:00000001\n";
+    ASSERT_EQ(::symlink("real/registry.reg", path_.c_str()), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    struct stat before;
+    ASSERT_EQ(::stat(target.c_str(), &before), 0);
+    // Root may keep a file that belongs to someone else; others only their own.
+    uid_t owner = ::geteuid() == 0 ? 4242 : before.st_uid;
+    gid_t group = ::geteuid() == 0 ? 4343 : before.st_gid;
+    ASSERT_EQ(::chown(target.c_str(), owner, group), 0);
+    HKEY key = Create(u"K");
+    ASSERT_EQ(SetDword(key, u"New", 7), 0);
+    RegCloseKey(key);
+    struct stat link, after;
+    ASSERT_EQ(::lstat(path_.c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    ASSERT_EQ(::stat(target.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0600u);
+    EXPECT_EQ(after.st_uid, owner);
+    EXPECT_EQ(after.st_gid, group);
+    EXPECT_NE(ReadFile(target).find("\"New\"=dword:00000007"), std::string::npos);
+    EXPECT_NE(ReadFile(target).find("\"Old\"=dword:00000001"), std::string::npos);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos)
+            << entry.path();
+    // A new file gets the usual mode.
+    ::unlink(path_.c_str());
+    key = Create(u"Fresh");
+    RegCloseKey(key);
+    struct stat fresh;
+    ASSERT_EQ(::lstat(path_.c_str(), &fresh), 0);
+    EXPECT_TRUE(S_ISREG(fresh.st_mode));
+    // Links that go round in a loop are refused and left as they are.
+    ::unlink(path_.c_str());
+    ASSERT_EQ(::symlink("loop", path_.c_str()), 0);
+    ASSERT_EQ(::symlink("registry.reg", (dir_ + "/loop").c_str()), 0);
+    EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, u"X", 1), ERROR_CANTWRITE);
+    ASSERT_EQ(::lstat(path_.c_str(), &fresh), 0);
+    EXPECT_TRUE(S_ISLNK(fresh.st_mode));
+    EXPECT_NE(DebugText().find(path_ + ": its symbolic links go round in a loop"),
+              std::string::npos);
 }
