@@ -177,16 +177,26 @@ int PortOpen(LPCWSTR portName) {
     return kind;
 }
 
-int PortWrite(int kind, const BYTE* bytes, DWORD count) {
-    PortState& state = Port();
+namespace {
+
+// A write or the end of a document needs a port that is open and still connected.
+bool PortReady(const PortState& state, int kind) {
     if (kind == PortKindNone) {
         SetLastError(ERROR_UNKNOWN_PORT);
-        return 0;
+        return false;
     }
     if (!HasTransport(state)) {
         SetLastError(ERROR_WRITE_FAULT);
-        return 0;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+int PortWrite(int kind, const BYTE* bytes, DWORD count) {
+    PortState& state = Port();
+    if (!PortReady(state, kind)) return 0;
     if (!bytes) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -211,14 +221,7 @@ int PortWrite(int kind, const BYTE* bytes, DWORD count) {
 
 int PortFinishDocument(int kind) {
     PortState& state = Port();
-    if (kind == PortKindNone) {
-        SetLastError(ERROR_UNKNOWN_PORT);
-        return 0;
-    }
-    if (!HasTransport(state)) {
-        SetLastError(ERROR_WRITE_FAULT);
-        return 0;
-    }
+    if (!PortReady(state, kind)) return 0;
     switch (kind) {
         case PortKindInfrared:
         case PortKindSerial:
