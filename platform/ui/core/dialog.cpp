@@ -352,7 +352,8 @@ int Dialog::DoModal() {
 BOOL Dialog::Create() {
     if (IsLive(Handle())) return FALSE;
     HWND owner = owner_ && IsLive(owner_->Handle()) ? owner_->Handle() : FrontDialog();
-    CreateWindows(owner);
+    // A modeless dialog is in front until a modal one comes over it.
+    PushFront(CreateWindows(owner));
     Initialise();
     return TRUE;
 }

@@ -346,6 +346,7 @@ BOOL DestroyWindow(HWND window) {
     std::vector<HWND> children = window->children;
     for (HWND child : children) DestroyWindow(child);
     ui::CurrentBackend().Destroyed(window);
+    if (window->isDialog) ui::PopFront(window);
     if (window->object) window->object->UnsubclassWindow();
     if (window->isDialog && window->dialog) window->dialog = nullptr;
     if (!window->isDialog && IsLive(window->parent)) {

@@ -4,6 +4,7 @@
 #include "wce/commdlg.h"
 #include "wce/dialog.h"
 #include "wce/dialogapp.h"
+#include "../window.h"
 
 namespace wce::ui {
 namespace {
@@ -57,6 +58,7 @@ class TestDialog : public Dialog {
     int count = 3;
     int option = 1;
     int kind = 1;
+    void OnAddDoes(std::function<void()> f) { onAdd_ = std::move(f); }
     int adds = 0, kindChanges = 0, sortedChanges = 0, drawnClicks = 0, drawnDoubles = 0;
     ComboBox kinds;
     ListBox sorted;
@@ -77,7 +79,11 @@ class TestDialog : public Dialog {
         dx.Check(kOption, option);
         dx.ComboIndex(kKind, kind);
     }
-    void OnAdd() { ++adds; }
+    void OnAdd() {
+        ++adds;
+        if (onAdd_) onAdd_();
+    }
+    std::function<void()> onAdd_;
     void OnKindChange() { ++kindChanges; }
     void OnSortedChange() { ++sortedChanges; }
     void OnDrawn() { ++drawnClicks; }
@@ -85,6 +91,8 @@ class TestDialog : public Dialog {
 };
 
 HWND Item(Dialog& d, int id) { return GetDlgItem(d.Handle(), id); }
+DWORD GetWindowLongStyle(HWND w) { return w->style; }
+QImage PaintOwnerDrawnForTest(HWND w) { return PaintOwnerDrawn(w); }
 
 TEST(Dialog, ExchangesDataBothWaysAndEndsWithTheModalResult) {
     TestDialog dialog;
@@ -111,6 +119,290 @@ TEST(Dialog, ExchangesDataBothWaysAndEndsWithTheModalResult) {
     EXPECT_EQ(dialog.kind, 2);
     EXPECT_EQ(dialog.kindChanges, 1);
     EXPECT_FALSE(dialog.kinds);  // the binding ends with the window
+}
+
+
+// A modeless dialog, for poking at the windows directly.
+struct Open {
+    TestDialog dialog;
+    Open() { EXPECT_TRUE(dialog.Create()); }
+    HWND operator()(int id) { return GetDlgItem(dialog.Handle(), id); }
+};
+
+TEST(Dialog, TakingANumberThatIsNoneFailsAndFocusesTheField) {
+    Open d;
+    HWND count = d(kCount);
+    EXPECT_EQ(user::Type(count, u"2x"), "");
+    EXPECT_EQ(user::Focus(d(kName)), "");
+    EXPECT_FALSE(d.dialog.UpdateData(TRUE));
+    EXPECT_EQ(d.dialog.count, 3);
+    EXPECT_EQ(GetFocus(), count);
+    BOOL ok = TRUE;
+    SetWindowTextW(count, u"99999999999");
+    GetDlgItemInt(d.dialog.Handle(), kCount, &ok, TRUE);
+    EXPECT_FALSE(ok);
+    SetWindowTextW(count, u" -2147483648 ");
+    EXPECT_EQ(int(GetDlgItemInt(d.dialog.Handle(), kCount, &ok, TRUE)), -2147483647 - 1);
+    EXPECT_TRUE(ok);
+}
+
+TEST(Dialog, MessageTableGetsNotificationsAndUnlistedOkCancelEndTheDialog) {
+    Open d;
+    EXPECT_EQ(user::Click(d(kAdd)), "");
+    EXPECT_EQ(user::Click(d(kMore)), "");  // not in the table: nothing happens
+    EXPECT_EQ(d.dialog.adds, 1);
+    EXPECT_FALSE(d.dialog.Ended());
+    EXPECT_EQ(user::Close(d.dialog.Handle()), "");
+    EXPECT_TRUE(d.dialog.Ended());
+    TestDialog other;
+    ASSERT_TRUE(other.Create());
+    EXPECT_EQ(user::CaptionOk(other.Handle()), "");
+    EXPECT_TRUE(other.Ended());
+}
+
+TEST(ListBox, SortedInsertionIgnoresCaseAndKeepsTheSelectedEntry) {
+    Open d;
+    ListBox& list = d.dialog.sorted;
+    EXPECT_EQ(list.AddString(u"delta"), 0);
+    EXPECT_EQ(list.AddString(u"Bravo"), 0);
+    EXPECT_EQ(list.AddString(u"charlie"), 1);
+    EXPECT_EQ(list.GetCurSel(), -1);
+    EXPECT_EQ(list.SetCurSel(1), 1);
+    EXPECT_EQ(list.AddString(u"alpha"), 0);  // before the selection: it moves down
+    EXPECT_EQ(list.GetCurSel(), 2);
+    EXPECT_EQ(list.GetText(2), u"charlie");
+    EXPECT_EQ(list.AddString(u"Charlie"), 3);  // equal texts go after
+    EXPECT_EQ(list.GetCount(), 5);
+    EXPECT_EQ(d.dialog.sortedChanges, 0);  // the program's selection notifies nobody
+    EXPECT_EQ(user::Select(d(kSorted), 4), "");
+    EXPECT_EQ(d.dialog.sortedChanges, 1);
+    EXPECT_EQ(list.DeleteString(4), 4);
+    EXPECT_EQ(list.GetCurSel(), -1);  // the selected entry went: none is selected
+    EXPECT_EQ(list.DeleteString(7), LB_ERR);
+    EXPECT_EQ(list.SetCurSel(9), LB_ERR);
+    WCHAR text[16];
+    EXPECT_EQ(SendMessageW(d(kSorted), LB_GETTEXT, 9, reinterpret_cast<LPARAM>(text)), LB_ERR);
+    EXPECT_EQ(user::Select(d(kSorted), 9), "control 1003 has no item 9 (it has 4)");
+
+    HWND plain = d(kPlain);
+    for (const char16_t* t : {u"COM3:", u"COM1:", u"COM2:"})
+        SendMessageW(plain, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t));
+    SendMessageW(plain, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    EXPECT_EQ(std::u16string(text), u"COM3:");  // unsorted: in the order added
+}
+
+TEST(ComboBox, OnlyTheUsersChoiceNotifiesAndTheEditPartForgetsTheSelection) {
+    Open d;
+    ComboBox& kinds = d.dialog.kinds;
+    EXPECT_EQ(kinds.GetCurSel(), 1);
+    kinds.SetCurSel(0);
+    EXPECT_EQ(d.dialog.kindChanges, 0);
+    EXPECT_EQ(d.dialog.kinds.GetWindowText(), u"Alpha");
+    EXPECT_EQ(user::Select(d(kKind), 2), "");
+    EXPECT_EQ(d.dialog.kindChanges, 1);
+    EXPECT_EQ(user::Type(d(kKind), u"x"), "control 1005 takes no typing");  // a drop-down list
+    EXPECT_EQ(SendMessageW(d(kKind), CB_SETCURSEL, WPARAM(-1), 0), CB_ERR);
+    EXPECT_EQ(kinds.GetWindowText(), u"");
+
+    // A combo box with an edit field: typing leaves no entry selected.
+    const DialogTemplate editable{201, 80, 40, u"E", WS_POPUP, 0, u"System", 8,
+                                  {rc::ComboBox(10, 2, 2, 60, 40, CBS_DROPDOWN)}};
+    Dialog e(editable);
+    ASSERT_TRUE(e.Create());
+    HWND combo = GetDlgItem(e.Handle(), 10);
+    EXPECT_EQ(SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(u"80mm")), 0);
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), CB_ERR);  // no selection until one is set
+    SendMessageW(combo, CB_SETCURSEL, 0, 0);
+    EXPECT_EQ(user::Type(combo, u"custom"), "");
+    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), CB_ERR);
+    WCHAR text[16];
+    GetWindowTextW(combo, text, 16);
+    EXPECT_EQ(std::u16string(text), u"custom");
+}
+
+TEST(Focus, ADisabledControlHandsTheFocusOnAndTakesNoClicks) {
+    Open d;
+    EXPECT_EQ(GetFocus(), d(kName));  // the first tab stop
+    EnableWindow(d(kName), FALSE);
+    EXPECT_EQ(GetFocus(), d(kCount));
+    EnableWindow(d(kOption), FALSE);  // had no focus: the focus stays
+    EXPECT_EQ(GetFocus(), d(kCount));
+    EXPECT_EQ(user::Click(d(kOption)), "control 1006 is disabled");
+    EXPECT_EQ(SetFocus(d(kOption)), nullptr);
+    EXPECT_EQ(GetNextDlgTabItem(d.dialog.Handle(), d(kCount), FALSE), d(kSorted));
+    EXPECT_EQ(GetNextDlgTabItem(d.dialog.Handle(), d(kCount), TRUE), d(IDCANCEL));  // wraps, skips the disabled
+    EXPECT_EQ(EnableWindow(d(kOption), TRUE), TRUE);  // it was disabled
+    EXPECT_EQ(user::Key(d.dialog.Handle(), VK_TAB), "");
+    EXPECT_EQ(GetFocus(), d(kOption));
+}
+
+TEST(Focus, TheDefaultButtonMovesWithTheFocus) {
+    Open d;
+    auto type = [&](int id) { return GetWindowLongStyle(d(id)) & BS_TYPEMASK; };
+    EXPECT_EQ(type(IDOK), BS_DEFPUSHBUTTON);
+    EXPECT_EQ(d.dialog.GetDefID(), IDOK);
+    SetFocus(d(kAdd));
+    EXPECT_EQ(type(kAdd), BS_DEFPUSHBUTTON);
+    EXPECT_EQ(type(IDOK), BS_PUSHBUTTON);
+    // Return presses the focused push button.
+    EXPECT_EQ(user::Key(d.dialog.Handle(), VK_RETURN), "");
+    EXPECT_EQ(d.dialog.adds, 1);
+    SetFocus(d(kName));  // not a push button: the dialog's default comes back
+    EXPECT_EQ(type(kAdd), BS_PUSHBUTTON);
+    EXPECT_EQ(type(IDOK), BS_DEFPUSHBUTTON);
+    d.dialog.SetDefID(IDCANCEL);
+    EXPECT_EQ(type(IDCANCEL), BS_DEFPUSHBUTTON);
+    EXPECT_EQ(type(IDOK), BS_PUSHBUTTON);
+    EXPECT_EQ(type(kDrawn), BS_OWNERDRAW);  // owner-drawn buttons are left alone
+    EXPECT_EQ(user::Key(d.dialog.Handle(), VK_RETURN), "");  // the default: Cancel
+    EXPECT_EQ(d.dialog.Handle()->result, IDCANCEL);
+}
+
+TEST(Buttons, ADoubleClickIsAnotherPressExceptOnOwnerDrawnButtons) {
+    Open d;
+    EXPECT_EQ(user::DoubleClick(d(kAdd)), "");
+    EXPECT_EQ(d.dialog.adds, 2);
+    EXPECT_EQ(user::DoubleClick(d(kDrawn)), "");
+    EXPECT_EQ(d.dialog.drawnClicks, 1);
+    EXPECT_EQ(d.dialog.drawnDoubles, 1);
+    EXPECT_EQ(user::DoubleClick(d(kOption)), "");  // toggled twice
+    EXPECT_EQ(IsDlgButtonChecked(d.dialog.Handle(), kOption), 1u);
+    EXPECT_EQ(user::SetCheck(d(kOption), 0), "");
+    EXPECT_EQ(IsDlgButtonChecked(d.dialog.Handle(), kOption), 0u);
+    EXPECT_EQ(user::SetCheck(d(kAdd), 1), "control 1007 is not a check box the user can tick");
+}
+
+TEST(OwnerDrawing, TheDialogGetsTheStateAndADcOnTheControlsPixels) {
+    struct Drawn : Button {
+        UINT state = 0;
+        RECT rect{};
+        void DrawItem(const DRAWITEMSTRUCT& item) override {
+            state = item.itemState;
+            rect = item.rcItem;
+            HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+            RECT corner{0, 0, 2, 2};
+            FillRect(item.hDC, &corner, red);
+            DeleteObject(red);
+        }
+    } drawn;
+    Open d;
+    ASSERT_TRUE(drawn.SubclassDlgItem(kDrawn, &d.dialog));
+    SetFocus(d(kDrawn));
+    SendMessageW(d(kDrawn), BM_SETSTATE, TRUE, 0);
+    QImage picture = PaintOwnerDrawnForTest(d(kDrawn));
+    EXPECT_EQ(drawn.state, ODS_SELECTED | ODS_FOCUS);
+    RECT client;
+    GetClientRect(d(kDrawn), &client);
+    EXPECT_EQ(drawn.rect.right, client.right);
+    EXPECT_EQ(picture.width(), client.right);
+    EXPECT_EQ(picture.pixel(0, 0) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(picture.pixel(3, 3) & 0xFFFFFF, 0xC0C0C0u);  // the dialog's face shows through
+    SendMessageW(d(kDrawn), BM_SETSTATE, FALSE, 0);
+    EnableWindow(d(kDrawn), FALSE);
+    PaintOwnerDrawnForTest(d(kDrawn));
+    EXPECT_EQ(drawn.state, UINT(ODS_DISABLED));
+}
+
+TEST(DialogUnits, ScaleWithTheDialogFontsAverageCharacterWidthAndHeight) {
+    Open d;
+    RECT units{0, 0, 4, 8};
+    MapDialogRect(d.dialog.Handle(), &units);
+    // One base unit of each: the dialog font's (A..Za..z / 26 + 1) / 2 and its height.
+    EXPECT_GE(units.right, 5);
+    EXPECT_LE(units.right, 8);
+    EXPECT_GE(units.bottom, 11);
+    EXPECT_LE(units.bottom, 16);
+    RECT window;
+    GetClientRect(d.dialog.Handle(), &window);
+    EXPECT_EQ(window.right, (140 * units.right + 2) / 4);
+    EXPECT_EQ(window.bottom, (120 * units.bottom + 4) / 8);
+}
+
+TEST(Scripts, AnswerMessageBoxesAndFileDialogsAndFailNamingTheLine) {
+    {
+        ScriptRun run("click 1007\n# a comment\n\nanswer Yes\nanswer Retry\nfile /tmp/x y.bmp\nclick 2\n", "t");
+        int boxes = 0;
+        TestDialog dialog;
+        dialog.OnAddDoes([&] {
+            EXPECT_EQ(MessageBoxW(dialog.Handle(), u"Sure?", u"Q", MB_YESNO), IDYES);
+            EXPECT_EQ(MessageBoxW(dialog.Handle(), u"Stuck", nullptr, MB_RETRYCANCEL), IDRETRY);
+            WCHAR path[64] = u"start.bmp";
+            OPENFILENAMEW ofn{};
+            ofn.lStructSize = sizeof ofn;
+            ofn.lpstrFile = path;
+            ofn.nMaxFile = 64;
+            std::u16string filter = FileDialog::FilterPairs(u"Image File(*.bmp)|*.bmp||");
+            ofn.lpstrFilter = filter.c_str();
+            EXPECT_TRUE(GetOpenFileNameW(&ofn));
+            EXPECT_EQ(std::u16string(path), u"/tmp/x y.bmp");
+            EXPECT_EQ(ofn.nFileOffset, 5);
+            ++boxes;
+        });
+        EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+        EXPECT_EQ(boxes, 1);
+        EXPECT_TRUE(run.Finish()) << run.Error();
+    }
+    {
+        ScriptRun run("type 1001 abc\nclick 1007\nanswer No\nclick 1\n", "bad.txt");
+        TestDialog dialog;
+        dialog.OnAddDoes([&] { MessageBoxW(dialog.Handle(), u"Note", u"Info", MB_OK); });
+        EXPECT_EQ(dialog.DoModal(), -1);
+        EXPECT_EQ(run.Error(), "bad.txt:3: the message box \"Info\" has no No button: answer No");
+        TestDialog later;
+        EXPECT_EQ(later.DoModal(), -1);  // a failed run opens nothing more
+    }
+    {
+        ScriptRun run("press 1002\n", "s");
+        TestDialog dialog;
+        EXPECT_EQ(dialog.DoModal(), -1);
+        EXPECT_EQ(run.Error(), "s:1: no such command press (or wrong arguments): press 1002");
+    }
+    {
+        ScriptRun run("expect-text 1001 \"second\"\n", "s");
+        TestDialog dialog;
+        EXPECT_EQ(dialog.DoModal(), -1);
+        EXPECT_EQ(run.Error(), "s:1: control 1001 shows \"first\": expect-text 1001 \"second\"");
+    }
+    {
+        ScriptRun run("expect-enabled 1001 1\n", "s");
+        TestDialog dialog;
+        EXPECT_EQ(dialog.DoModal(), -1);
+        EXPECT_EQ(run.Error(), "s: the script ended with dialog 200 \"Test Dialog\" still open");
+    }
+    {
+        ScriptRun run("click 2\nclick 1\n", "s");
+        TestDialog dialog;
+        EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+        EXPECT_FALSE(run.Finish());
+        EXPECT_EQ(run.Error(), "s:2: no dialog or message box is open for this line: click 1");
+    }
+}
+
+TEST(FileDialog, BufferTooSmallAndTheDefaultExtension) {
+    SetFileDialogHandler([](const FileRequest& request, std::u16string& path) {
+        EXPECT_EQ(request.filter, std::u16string(u"A\0*.a\0\0", 7));
+        path = u"/tmp/picture";
+        return true;
+    });
+    WCHAR small[8] = {};
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    std::u16string filter = FileDialog::FilterPairs(u"A|*.a||");
+    ofn.lpstrFilter = filter.c_str();
+    ofn.lpstrFile = small;
+    ofn.nMaxFile = 8;
+    EXPECT_FALSE(GetOpenFileNameW(&ofn));
+    EXPECT_EQ(CommDlgExtendedError(), FNERR_BUFFERTOOSMALL);
+    EXPECT_EQ(small[0], 13);
+    WCHAR big[64] = {};
+    ofn.lpstrFile = big;
+    ofn.nMaxFile = 64;
+    ofn.lpstrDefExt = u"bmp";
+    EXPECT_TRUE(GetOpenFileNameW(&ofn));
+    EXPECT_EQ(std::u16string(big), u"/tmp/picture.bmp");
+    SetFileDialogHandler(nullptr);
+    FileDialog chooser(TRUE);
+    EXPECT_EQ(chooser.DoModal(), IDCANCEL);  // nobody to answer: cancelled
 }
 
 }  // namespace
