@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "wce/winuser.h"
+
 namespace wce::ui {
 
 // Exit code of a run whose script failed (the message names the line).
@@ -40,6 +42,9 @@ int RunDialogApp(int argc, char** argv, const std::function<int()>& body,
 bool UseQtBackend(std::string* error = nullptr);
 void UseHeadlessBackend();
 const char* BackendName();
+// Saves a PNG picture of one window (a dialog's client area, or one control) as the Qt
+// backend shows it; empty text on success.
+std::string SaveWindowPicture(HWND window, const std::string& path);
 
 // A scripted run: while it lives, each dialog, message box and file-open dialog that
 // comes to the front takes lines from the script until it closes. A line that cannot

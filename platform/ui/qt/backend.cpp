@@ -485,6 +485,15 @@ QtBackend* installed = nullptr;
 
 namespace wce::ui {
 
+std::string SaveWindowPicture(HWND window, const std::string& path) {
+    if (!qt::installed) return "pictures need the Qt backend";
+    qt::installed->Settle();
+    QWidget* widget = qt::Peer(window);
+    if (!widget) return "no such window";
+    if (!widget->grab().toImage().save(QString::fromStdString(path), "PNG")) return "cannot write " + path;
+    return {};
+}
+
 bool UseQtBackend(std::string* error) {
     if (qt::installed) return true;
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
