@@ -2,7 +2,8 @@
 # Each installs what a fresh machine lacks, configures with CMake and Ninja, then builds.
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
-            libbenchmark-dev qt6-base-dev libpng-dev fonts-liberation fonts-nanum
+            libbenchmark-dev qt6-base-dev libpng-dev fonts-liberation fonts-nanum \
+            imagemagick
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -45,8 +46,9 @@ bench: deps
 # libFuzzer targets need clang; they are not part of the test run.
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQX_FUZZ=ON -DQX_TESTS=OFF
-	cmake --build build/fuzz -j $(JOBS) --target hive_fuzz emulator_decoder_fuzz
-	@echo "run: build/fuzz/bin/hive_fuzz CORPUS_DIR, build/fuzz/bin/emulator_decoder_fuzz CORPUS_DIR"
+	cmake --build build/fuzz -j $(JOBS) --target hive_fuzz emulator_decoder_fuzz mono_image_fuzz
+	@echo "run: build/fuzz/bin/hive_fuzz CORPUS_DIR, build/fuzz/bin/emulator_decoder_fuzz CORPUS_DIR,"
+	@echo "     build/fuzz/bin/mono_image_fuzz CORPUS_DIR"
 
 clean:
 	rm -rf build
