@@ -55,8 +55,9 @@ bool WaitUntil(const std::function<bool()>& done) {
 
 class NvDialogRun : public ::testing::Test {
   protected:
-    // Plays script in the dialog program; environment goes before the command.
-    Outcome Play(const std::string& script, const std::string& environment = "") {
+    // Plays script in the dialog program; environment goes before the command. The
+    // language comes from the locale variables, and LC_ALL wins over the caller's.
+    Outcome Play(const std::string& script, const std::string& environment = "LC_ALL=C.UTF-8") {
         std::ofstream(dir_.File("script.txt")) << script;
         return RunIn(dir_.path, environment + " '" QX_NV_DIALOG_RUNNER "' --script script.txt");
     }
@@ -191,10 +192,10 @@ class NvDialogPictures : public NvDialogRun {
 TEST_F(NvDialogPictures, EnglishAndKorean) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     ASSERT_TRUE(emulator.Start({"--tcp", "127.0.43.3:9100", "--out", dir_.File("out")}));
-    Outcome run = Play("expect-caption \"Dialog\"\n" + Session("", "127.0.43.3"), "LANG=C.UTF-8");
+    Outcome run = Play("expect-caption \"Dialog\"\n" + Session("", "127.0.43.3"));
     EXPECT_EQ(run.exitCode, 0) << run.output;
     run = Play("expect-caption \"이미지 업로드\"\nexpect-text 1017 \"로고 업로드\"\n" + Session("-ko", "127.0.43.3"),
-               "LANG=ko_KR.UTF-8");
+               "LC_ALL=ko_KR.UTF-8");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(emulator.Stop(), 0);
     for (const char* name : {"nv-start", "nv-open", "nv-start-ko", "nv-open-ko"}) ExpectGolden(name);
