@@ -47,7 +47,12 @@ TEST_F(MainDialog, FirstStartWritesTheNewKeyAndDisablesTheEscPosButtons) {
 
 TEST_F(MainDialog, AnEscPosKeyEnablesBothButtonsAndAPresetTakesTheTableSize) {
     qxtest::RegisterDriver(u"COM1:", {{u"Emulation", 0}, {u"PaperSize", 3}, {u"PWidth", 60}, {u"PHeight", 300}});
-    Run("expect-enabled 1002 1\nexpect-enabled 1006 1\nclose\n");
+    // "NV Upload" opens the image manager's dialog, empty for now.
+    Run("expect-enabled 1002 1\nexpect-enabled 1006 1\nclick 1006\nexpect-dialog 144\nexpect-caption \"Dialog\"\n"
+        "close\n"
+        // Leaving ESC/POS disables both; the focus moves on past them.
+        "focus 1003\nclick 1001\nselect 1004 1\nclick 1\nexpect-enabled 1002 0\nexpect-enabled 1006 0\n"
+        "expect-focus 1004\nclose\n");
     const setup::SettingsRecord& r = Dialog().record;
     EXPECT_EQ(r.paperWidth, 80);
     EXPECT_EQ(r.heightMm, 76);
