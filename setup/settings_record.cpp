@@ -115,22 +115,22 @@ void CopyText(WCHAR (&buffer)[kTextUnits], std::u16string_view text) {
     buffer[n] = u'\0';
 }
 
-bool LoadOrCreateSettings(const SetupModel& model, SettingsRecord& record) {
+LONG LoadOrCreateSettings(const SetupModel& model, SettingsRecord& record) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
         LoadSettings(model, key, record);
         RegCloseKey(key);
-        return true;
+        return ERROR_SUCCESS;
     }
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
+    if (LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                     &key, nullptr))
+        return error;
     WriteNewKey(model, key);
     RegCloseKey(key);
     record = SettingsRecord{};
     // The key was just written: the test page shows what it holds.
     CopyText(record.driverName, model.driverFile);
-    return true;
+    return ERROR_SUCCESS;
 }
 
 void WriteSettings(HKEY key, const SettingsRecord& r) {
@@ -145,12 +145,12 @@ void WriteSettings(HKEY key, const SettingsRecord& r) {
     for (auto [name, value] : numbers) SetNumber(key, name, value);
 }
 
-bool SaveSettings(const SetupModel& model, const SettingsRecord& record) {
+LONG SaveSettings(const SetupModel& model, const SettingsRecord& record) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return false;
+    if (LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_WRITE, &key)) return error;
     WriteSettings(key, record);
     RegCloseKey(key);
-    return true;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace setup

@@ -33,14 +33,16 @@ struct SettingsRecord {
 };
 
 // Opens the driver key; when it is missing, creates it and writes a new key's values
-// (the record then holds the defaults). Otherwise loads the record from it. False when
-// the key can be neither opened nor created; the record is left as it was.
-bool LoadOrCreateSettings(const SetupModel& model, SettingsRecord& record);
+// (the record then holds the defaults). Otherwise loads the record from it. The
+// registry's error when the key can be neither opened nor created (a registry file that
+// does not parse); the record is left as it was.
+wce::LONG LoadOrCreateSettings(const SetupModel& model, SettingsRecord& record);
 
 // Writes the thirteen values a save writes, in their order, into an open key.
 void WriteSettings(wce::HKEY key, const SettingsRecord& record);
-// Opens the driver key for writing and writes the record; false when it does not open.
-bool SaveSettings(const SetupModel& model, const SettingsRecord& record);
+// Opens the driver key for writing and writes the record; the registry's error when it
+// does not open.
+wce::LONG SaveSettings(const SetupModel& model, const SettingsRecord& record);
 
 // Registry helpers shared by the dialogs.
 wce::LONG SetText(wce::HKEY key, const wce::WCHAR* name, const wce::WCHAR* text);

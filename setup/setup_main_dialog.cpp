@@ -7,6 +7,7 @@
 
 #include "control_texts.h"
 #include "test_page.h"
+#include "wce/text.h"
 
 using namespace wce;
 using namespace wce::ui;
@@ -49,13 +50,19 @@ const setup::ControlText kKoreanButtons[] = {
     {IDCANCEL, u"종료"},
 };
 
-struct SaveQuestion {
-    const char16_t* text;
+struct SaveTexts {
+    const char16_t* question;
     const char16_t* caption;
+    const char16_t* notSaved;  // %d: the registry's error
+    const char16_t* notRead;
 };
-const SaveQuestion kSaveQuestion[2] = {
-    {u"This utility will terminate\nto save changed settings\nwhen you click\nthe OK Button.", u"Save Driver Settings"},
-    {u"유틸리티는 확인 버튼을\n클릭했을 때 변경된 값을\n저장하기 위해서\n자동으로 종료됩니다.", u"드라이버 설정 저장"},
+const SaveTexts kSaveTexts[2] = {
+    {u"This utility will terminate\nto save changed settings\nwhen you click\nthe OK Button.", u"Save Driver Settings",
+     u"The driver settings could not be saved\n(registry error %d).\nNothing was changed.",
+     u"The driver settings could not be read\n(registry error %d).\nThe defaults are shown."},
+    {u"유틸리티는 확인 버튼을\n클릭했을 때 변경된 값을\n저장하기 위해서\n자동으로 종료됩니다.", u"드라이버 설정 저장",
+     u"드라이버 설정을 저장하지 못했습니다\n(레지스트리 오류 %d).\n바뀐 것은 없습니다.",
+     u"드라이버 설정을 읽지 못했습니다\n(레지스트리 오류 %d).\n기본값을 보여 줍니다."},
 };
 
 }  // namespace
@@ -102,13 +109,18 @@ BOOL SetupMainDialog::OnInitDialog() {
         button->SetIcon(icon, 32, 32);
         button->Set3D(true);
     }
-    setup::LoadOrCreateSettings(model_, record);
+    LONG error = setup::LoadOrCreateSettings(model_, record);
     if (setup::Language(codePage) == 1) {
         SetWindowText(model_.mainCaption[1]);
         group_.SetWindowText(model_.mainGroup[1]);
         setup::SetTexts(*this, kKoreanButtons);
     }
     EnableEscPosButtons();
+    // Defaults shown in place of stored settings must not pass for them.
+    const SaveTexts& t = kSaveTexts[setup::Language(codePage)];
+    if (error)
+        MessageBoxW(Handle(), FormatWideString(t.notRead, int(error)).c_str(),
+                    model_.mainCaption[setup::Language(codePage)], MB_OK | MB_ICONERROR);
     return TRUE;
 }
 
@@ -176,8 +188,12 @@ void SetupMainDialog::OnNvUpload() {
 }
 
 void SetupMainDialog::OnSave() {
-    const SaveQuestion& q = kSaveQuestion[setup::Language(codePage)];
-    if (MessageBoxW(Handle(), q.text, q.caption, MB_OKCANCEL) != IDOK) return;
-    setup::SaveSettings(model_, record);
+    const SaveTexts& t = kSaveTexts[setup::Language(codePage)];
+    if (MessageBoxW(Handle(), t.question, t.caption, MB_OKCANCEL) != IDOK) return;
+    // A save that did not happen keeps the program open, with the changes still there.
+    if (LONG error = setup::SaveSettings(model_, record)) {
+        MessageBoxW(Handle(), FormatWideString(t.notSaved, int(error)).c_str(), t.caption, MB_OK | MB_ICONERROR);
+        return;
+    }
     EndDialog(IDCANCEL);
 }

@@ -84,6 +84,18 @@ TEST_F(MainDialog, SaveAnsweredCancelLeavesTheFileUntouchedAndExitWritesNothing)
     EXPECT_EQ(FileBytes(RegistryFile()), before);
 }
 
+TEST_F(MainDialog, ARegistryFileThatDoesNotParseIsSaidSoAndNeverWritten) {
+    std::ofstream(RegistryFile()) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers\n";
+    const std::string before = FileBytes(RegistryFile());
+    EXPECT_EQ(Run("expect-message \"The driver settings could not be read\\n(registry error 1009).\\n"
+                  "The defaults are shown.\"\nexpect-caption \"ARQUENT QX-470 Driver Setup\"\nanswer OK\n"
+                  "click 1004\nanswer OK\n"
+                  "expect-message \"The driver settings could not be saved\\n(registry error 1009).\\n"
+                  "Nothing was changed.\"\nanswer OK\nexpect-dialog 102\nclose\n"),
+              IDCANCEL);
+    EXPECT_EQ(FileBytes(RegistryFile()), before);
+}
+
 TEST_F(MainDialog, KoreanTextsInEveryDialogWhenTheCodePageIs949) {
     UseLanguage(true);
     Run("expect-caption \"드라이버 설정\"\nexpect-text 1041 \"QX-470 프린터 드라이버 설정\"\n"
