@@ -228,12 +228,16 @@ TEST_F(PortDialog, ListsNewestFirstAddsAsTheNextNumberAndRefusesAKnownName) {
     Run("click 1003\nexpect-dialog 131\nexpect-count 1014 2\nexpect-item 1014 0 \"192.168.1.20\"\n"
         "expect-item 1014 1 \"COM1:\"\ntype 1021 \"COM3: 115200\"\nclick 1020\nexpect-count 1014 3\n"
         "expect-item 1014 2 \"COM3: 115200\"\ntype 1021 com1:\nclick 1020\n"
-        "expect-message \"This name already exists!\"\nanswer OK\nexpect-count 1014 3\nclick 1\nclose\n");
+        "expect-message \"This name already exists!\"\nanswer OK\nexpect-count 1014 3\n"
+        // A quick double tap adds twice: the second is refused.
+        "type 1021 LPT2:\ndouble-click 1020\nexpect-message \"This name already exists!\"\nanswer OK\n"
+        "expect-count 1014 4\nclick 1\nclose\n");
     auto values = Values(kPorts);
-    ASSERT_EQ(values.size(), 3u);
+    ASSERT_EQ(values.size(), 4u);
     EXPECT_EQ(values[2].name, u"Port3");
     EXPECT_EQ(values[2].Text(), u"COM3: 115200");
-    EXPECT_EQ(Dialog().portDialog.portCounter, 3);
+    EXPECT_EQ(values[3].Text(), u"LPT2:");
+    EXPECT_EQ(Dialog().portDialog.portCounter, 4);
 }
 
 TEST_F(PortDialog, AValueNameClashShowsBothMessagesAndAddsNothing) {
