@@ -1,0 +1,156 @@
+// Creating, loading and saving the driver's registry key.
+#include "settings_record.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "wce/base.h"
+#include "wce/text.h"
+
+namespace setup {
+
+using namespace wce;
+
+namespace {
+
+// A value larger than the 4 bytes asked for: read it whole and take its first 4 bytes,
+// or the fallback when even that fails.
+enum class Read { Ok, Missing };
+
+Read ReadNumber(HKEY key, const WCHAR* name, int fallback, int& value) {
+    int data = 0;
+    DWORD size = sizeof data;
+    LONG result = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
+    if (result == ERROR_SUCCESS) {
+        value = data;
+        return Read::Ok;
+    }
+    if (result != ERROR_MORE_DATA) return Read::Missing;
+    std::vector<BYTE> buffer(size_t(size) * 4);
+    DWORD bigSize = DWORD(buffer.size());
+    if (RegQueryValueExW(key, name, nullptr, nullptr, buffer.data(), &bigSize) == ERROR_SUCCESS && bigSize >= 4)
+        std::memcpy(&value, buffer.data(), 4);
+    else
+        value = fallback;
+    return Read::Ok;
+}
+
+// A REG_SZ value into a record text; anything else leaves the text as it was.
+void ReadText(HKEY key, const WCHAR* name, WCHAR (&text)[kTextUnits]) {
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ) return;
+    std::vector<WCHAR> buffer(std::max<size_t>(size_t(size) / 2 + 1, 6), u'\0');
+    DWORD got = DWORD(buffer.size() * 2);
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &got) != ERROR_SUCCESS)
+        return;
+    buffer.back() = u'\0';
+    CopyText(text, std::u16string_view(buffer.data()));
+}
+
+void LoadSettings(const SetupModel& model, HKEY key, SettingsRecord& r) {
+    ReadText(key, u"StartDocText", r.startDocText);
+    ReadText(key, u"EndDocText", r.endDocText);
+    ReadText(key, u"Driver", r.driverName);
+    ReadText(key, u"Port", r.portName);
+    // Like the driver, the first missing number ends the reading.
+    if (ReadNumber(key, u"Copies", 1, r.copies) != Read::Ok) return;
+    if (ReadNumber(key, u"PaperSize", 2, r.paperSize) != Read::Ok) return;
+    int height = r.HeightTenths();
+    if (r.paperSize > 0 && size_t(r.paperSize) < model.papers.size()) {
+        r.paperWidth = model.papers[size_t(r.paperSize)].width;
+        height = model.papers[size_t(r.paperSize)].height;
+    } else {
+        if (ReadNumber(key, u"PWidth", 80, r.paperWidth) != Read::Ok) return;
+        if (ReadNumber(key, u"PHeight", 508, height) != Read::Ok) return;
+    }
+    r.heightMm = height / 10;
+    r.heightTenths = height % 10;
+    struct Number {
+        const WCHAR* name;
+        int fallback;
+        int SettingsRecord::*field;
+    };
+    static const Number numbers[] = {
+        {u"StartLogo", 0, &SettingsRecord::startLogo},   {u"EndLogo", 0, &SettingsRecord::endLogo},
+        {u"PrintingLength", 1, &SettingsRecord::printingLength}, {u"UserPaper", 1, &SettingsRecord::userPaper},
+        {u"Emulation", 1, &SettingsRecord::emulation},   {u"BackFeed", 1, &SettingsRecord::backFeed},
+        {u"Rotation", 0, &SettingsRecord::rotation},
+    };
+    for (const Number& n : numbers) {
+        if (ReadNumber(key, n.name, n.fallback, r.*n.field) != Read::Ok) break;
+        if (n.field == &SettingsRecord::emulation) r.loadedEmulation = r.emulation;
+    }
+}
+
+void WriteNewKey(const SetupModel& model, HKEY key) {
+    SetText(key, u"Driver", model.driverFile);
+    SetText(key, u"Color", u"Monochrome");
+    SetText(key, u"Draft Quality", u"75");
+    SetText(key, u"High Quality", u"300");
+    for (const WCHAR* name : {u"Port", u"StartDocText", u"EndDocText"}) SetText(key, name, u"");
+    static const std::pair<const WCHAR*, int> numbers[] = {
+        {u"PHeight", 508}, {u"PWidth", 80},        {u"PaperSize", 2},      {u"Copies", 1},
+        {u"StartLogo", 0}, {u"EndLogo", 0},        {u"PrintingLength", 1}, {u"UserPaper", 1},
+        {u"Emulation", 1}, {u"BackFeed", 0},       {u"Rotation", 0},
+    };
+    for (auto [name, value] : numbers) SetNumber(key, name, value);
+}
+
+}  // namespace
+
+LONG SetText(HKEY key, const WCHAR* name, const WCHAR* text) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          DWORD((WideLength(text) + 1) * 2));
+}
+
+LONG SetNumber(HKEY key, const WCHAR* name, int value) {
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+void CopyText(WCHAR (&buffer)[kTextUnits], std::u16string_view text) {
+    size_t n = std::min(text.size(), size_t(kTextUnits - 1));
+    std::copy_n(text.data(), n, buffer);
+    buffer[n] = u'\0';
+}
+
+LONG LoadOrCreateSettings(const SetupModel& model, SettingsRecord& record) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        LoadSettings(model, key, record);
+        RegCloseKey(key);
+        return ERROR_SUCCESS;
+    }
+    if (LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                     &key, nullptr))
+        return error;
+    WriteNewKey(model, key);
+    RegCloseKey(key);
+    record = SettingsRecord{};
+    // The key was just written: the test page shows what it holds.
+    CopyText(record.driverName, model.driverFile);
+    return ERROR_SUCCESS;
+}
+
+void WriteSettings(HKEY key, const SettingsRecord& r) {
+    SetText(key, u"StartDocText", r.startDocText);
+    SetText(key, u"EndDocText", r.endDocText);
+    const std::pair<const WCHAR*, int> numbers[] = {
+        {u"PHeight", r.HeightTenths()},      {u"PWidth", r.paperWidth},   {u"PaperSize", r.paperSize},
+        {u"Copies", r.copies},               {u"StartLogo", r.startLogo}, {u"EndLogo", r.endLogo},
+        {u"PrintingLength", r.printingLength}, {u"UserPaper", r.userPaper}, {u"Emulation", r.emulation},
+        {u"BackFeed", r.backFeed},           {u"Rotation", r.rotation},
+    };
+    for (auto [name, value] : numbers) SetNumber(key, name, value);
+}
+
+LONG SaveSettings(const SetupModel& model, const SettingsRecord& record) {
+    HKEY key = nullptr;
+    if (LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_WRITE, &key)) return error;
+    WriteSettings(key, record);
+    RegCloseKey(key);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace setup

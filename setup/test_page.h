@@ -1,0 +1,31 @@
+// The test page, printed through the default printer's driver.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "model.h"
+#include "settings_record.h"
+
+namespace setup {
+
+struct LocalTime {
+    int year, month, day, hour, minute, second;
+};
+
+// The clock the page reads; tests put a fixed one in. Returns the previous one.
+using Clock = std::function<LocalTime()>;
+Clock SetTestPageClock(Clock clock);
+LocalTime ReadClock();
+
+// The time line's text in 12-hour form: 00:30 is 12:30 AM, 12:30 is 12:30 PM.
+std::u16string TimeText(const TestPageLayout& layout, const LocalTime& time);
+
+// Bottom of the drawing rectangle: the paper height in whole inches, in dots.
+int PageBottom(int heightTenths);
+
+// Writes the record to the driver key, then prints the page on the default printer.
+// A printer that gives no device context gets the layout's message box.
+void RunTestPage(const SetupModel& model, const SettingsRecord& record, wce::UINT codePage);
+
+}  // namespace setup

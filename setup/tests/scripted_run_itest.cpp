@@ -1,0 +1,103 @@
+// Scripted runs of the real QX470SETUP program on a registry file of its own: editing and
+// saving the paper settings, and pictures of every dialog in English and Korean.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QImage>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "../../platform/ui/testing/golden.h"
+#include "setup_test_support.h"
+
+namespace {
+
+using namespace setuptest;
+
+struct Outcome {
+    int exitCode = -1;
+    std::string output;
+};
+
+class SetupProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        qxtest::RegisterDriver(u"COM1:", {{u"PaperSize", 2}});
+        qxtest::SetText(u"Port1", u"COM1:", u"Printers\\Ports");
+        qxtest::SetText(u"Port2", u"192.168.1.20", u"Printers\\Ports");
+    }
+
+    Outcome Start(const std::string& script, bool korean) {
+        std::ofstream(world_.dir() + "/script.txt") << script;
+        std::string language = korean ? "LANG=ko_KR.UTF-8" : "LANG=C";
+        std::string command = "cd '" + world_.dir() + "' && env -u LC_ALL -u LC_CTYPE " + language + " '" QX470SETUP_BIN
+                              "' --script script.txt 2>&1";
+        Outcome run;
+        FILE* out = ::popen(command.c_str(), "r");
+        if (!out) return run;
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) run.output.append(buffer, n);
+        int status = ::pclose(out);
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return run;
+    }
+    void ExpectGolden(const std::string& file, const std::string& name) {
+        QImage picture(QString::fromStdString(world_.dir() + "/" + file));
+        ASSERT_FALSE(picture.isNull()) << file;
+        EXPECT_EQ(wce::ui::testing::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name),
+                  "");
+    }
+    void ExpectPictures(const std::string& suffix) {
+        for (const char* name : {"main", "paper", "commands", "port", "save"})
+            ExpectGolden(std::string(name) + ".png", std::string("setup-") + name + suffix);
+    }
+
+    qxtest::TempWorld world_{"qxsetup-run"};
+};
+
+// Every dialog in front once, with pictures; the paper edited; then the given end.
+std::string Session(const std::string& end) {
+    return "expect-caption \"" + std::string(end == "save" ? "ARQUENT QX-470 Driver Setup" : "드라이버 설정") +
+           "\"\n"
+           "screenshot main.png\n"
+           "click 1001\nexpect-dialog 129\nscreenshot paper.png\n"
+           "select 1003 0\ntype 1006 62.5\ntype 1007 3\nselect 1004 2\ncheck 1023 1\nclick 1\n"
+           "expect-enabled 1002 0\n"
+           "click 1003\nexpect-dialog 131\nscreenshot port.png\nclick 1\n"
+           "click 1004\nscreenshot save.png\n" +
+           (end == "save" ? "answer OK\n" : "answer Cancel\nclose\n");
+}
+
+TEST_F(SetupProgram, EditsThePaperSettingsAndSavesThem) {
+    Outcome run = Start("click 1002\nexpect-dialog 130\nscreenshot commands.png\nclick 2\n" + Session("save"), false);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(Number(u"PHeight"), 625);
+    EXPECT_EQ(Number(u"PaperSize"), 0);
+    EXPECT_EQ(Number(u"Copies"), 3);
+    EXPECT_EQ(Number(u"Emulation"), 2);
+    EXPECT_EQ(Number(u"BackFeed"), 1);
+    EXPECT_EQ(Number(u"PrintingLength"), 1);  // as it was: the box stood for back-feed
+    EXPECT_EQ(Text(u"Port"), u"COM1:");
+    ExpectPictures("");
+}
+
+TEST_F(SetupProgram, KoreanDialogsAndLeavingWithoutSaving) {
+    const std::string before = FileBytes(world_.dir() + "/registry.reg");
+    Outcome run = Start("click 1002\nexpect-caption \"이미지 저장\"\nscreenshot commands.png\nclick 2\n" +
+                            Session("cancel"),
+                        true);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(FileBytes(world_.dir() + "/registry.reg"), before);
+    ExpectPictures("-ko");
+}
+
+TEST_F(SetupProgram, ALineThatCannotBeAppliedFailsTheRun) {
+    Outcome run = Start("click 1001\ntype 1005 90\nclick 1\n", false);  // a preset: the width is disabled
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.output.find("script.txt:2: control 1005 is disabled"), std::string::npos) << run.output;
+}
+
+}  // namespace
