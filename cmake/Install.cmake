@@ -75,7 +75,8 @@ install(FILES ${QX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT
 
 # The package test installs this build into a scratch root and prints with what it
 # installed; building it builds everything that is installed.
-qx_add_test(package_install_itest LABEL integration SOURCES packaging/tests/install_itest.cpp LIBS qx_emulator)
+qx_add_test(package_install_itest LABEL integration SOURCES packaging/tests/install_itest.cpp
+            LIBS qx_emulator qx_platform)
 if(TARGET package_install_itest)
   foreach(t qx_platform qx_gdi qx_ui qx_ui_qt QX470 qx-print PrintDemo QX470SETUP QX250SETUP qx-printer-app
             qx-emulator qx_man_pages)

@@ -43,13 +43,16 @@ BOOL PrintDemoDialog::OnInitDialog() {
 }
 
 bool PrintDemoDialog::ChooseImage(std::u16string& path) {
-    FileDialog chooser(TRUE, nullptr, u"", OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, kImageFilter, nullptr);
+    FileDialog chooser(TRUE, nullptr, u"", OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, kImageFilter,
+                       nullptr);
     if (chooser.DoModal() != IDOK) return false;
     path = chooser.GetPathName();
     return true;
 }
 
-void PrintDemoDialog::OnPrintLabel() { PrintLabel(); }
+void PrintDemoDialog::OnPrintLabel() {
+    PrintLabel();
+}
 
 void PrintDemoDialog::OnPrintBitmap() {
     std::u16string path;
@@ -61,6 +64,8 @@ void PrintDemoDialog::OnPrintSampleLabel() {
     if (ChooseImage(path)) PrintSampleLabel(path);
 }
 
-void PrintDemoDialog::OnExit() { EndDialog(IDOK); }
+void PrintDemoDialog::OnExit() {
+    EndDialog(IDOK);
+}
 
 }  // namespace printdemo

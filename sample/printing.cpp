@@ -14,7 +14,8 @@ constexpr int kHeadingStep = 54;
 constexpr int kLineStep = 27;
 
 const char* const kLabelHeading = "Print Driver Sample Print";
-const char* const kLabelLines[] = {"TEST Line 1", "TEST Line 2", "TEST Line 3", "TEST Line 4", "TEST Line 5"};
+const char* const kLabelLines[] = {"TEST Line 1", "TEST Line 2", "TEST Line 3", "TEST Line 4",
+                                   "TEST Line 5"};
 const char* const kBitmapHeading = "Print Bitmap";
 
 // The default printer's device context, or null when none could be made.
@@ -26,7 +27,9 @@ HDC GetPrinterDC() {
     return pd.hdc;
 }
 
-void ShowNoPrinter() { MessageBoxW(nullptr, u"Failed to Creating DC", u"ERROR", MB_OK); }
+void ShowNoPrinter() {
+    MessageBoxW(nullptr, u"Failed to Creating DC", u"ERROR", MB_OK);
+}
 
 // One document of one page on a printer device context, which it owns from the start.
 class PrinterPage {
@@ -83,7 +86,8 @@ class PrinterPage {
         HGDIOBJ old = SelectObject(memory, bitmap);
         BITMAP bm{};
         GetObjectW(bitmap, sizeof bm, &bm);
-        StretchBlt(dc_, 0, rect_.top, bm.bmWidth, bm.bmHeight, memory, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
+        StretchBlt(dc_, 0, rect_.top, bm.bmWidth, bm.bmHeight, memory, 0, 0, bm.bmWidth,
+                   bm.bmHeight, SRCCOPY);
         EndPage(dc_);
         SelectObject(memory, old);
         DeleteDC(memory);

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "../../tests/support/driver_key.h"
 #include "../../tests/support/emulator_process.h"
 #include "golden.h"
 #include "png_io.h"
@@ -55,8 +56,9 @@ class Installed : public ::testing::Test {
         char pattern[] = "/tmp/qx-install.XXXXXX";
         dir_ = ::mkdtemp(pattern);
         root_ = dir_ / "root";
-        installLog_ = new Outcome(Shell("DESTDIR='" + root_.string() + "' '" QX_CMAKE "' --install '" QX_BUILD_DIR
-                                        "' --prefix /usr"));
+        installLog_ =
+            new Outcome(Shell("DESTDIR='" + root_.string() +
+                              "' '" QX_CMAKE "' --install '" QX_BUILD_DIR "' --prefix /usr"));
     }
     static void TearDownTestSuite() {
         if (!::getenv("QX_KEEP")) fs::remove_all(dir_);
@@ -68,26 +70,17 @@ class Installed : public ::testing::Test {
 
     // Runs an installed program with a registry of its own whose printer is the
     // emulator at address; returns the pages printed.
-    std::vector<std::string> PrintWith(const std::string& address, int printingLength, const std::string& command,
-                                       Outcome& run) {
-        fs::path out = dir_ / address;
-        fs::create_directories(out);
-        std::string registry = (out / "registry.reg").string();
-        std::ofstream(registry) << "Windows Registry Editor Version 5.00\n\n"
-                                   "[HKEY_LOCAL_MACHINE\\Printers\\QX-470 Driver]\n"
-                                   "\"Driver\"=\"QX470.dll\"\n\"Port\"=\"" << address << "\"\n"
-                                << "\"PHeight\"=dword:000001fc\n\"PWidth\"=dword:00000050\n"
-                                   "\"PaperSize\"=dword:00000000\n\"Copies\"=dword:00000001\n"
-                                   "\"StartLogo\"=dword:00000000\n\"EndLogo\"=dword:00000000\n"
-                                   "\"PrintingLength\"=dword:0000000" << printingLength << "\n\"UserPaper\"=dword:00000001\n"
-                                   "\"Emulation\"=dword:00000000\n\"BackFeed\"=dword:00000000\n"
-                                   "\"Rotation\"=dword:00000000\n";
+    std::vector<std::string> PrintWith(const std::string& address, int printingLength,
+                                       const std::string& command, Outcome& run) {
+        qxtest::RegisterDriver(std::u16string(address.begin(), address.end()),
+                               {{u"PrintingLength", printingLength}});
+        std::string pages = world_.dir() + "/pages";
         qxtest::EmulatorProcess emulator(Usr("bin/qx-emulator").string());
-        EXPECT_TRUE(emulator.Start({"--tcp", address + ":9100", "--out", (out / "pages").string(), "--idle-ms", "0"}));
-        run = Shell("cd '" + out.string() + "' && env -u QX_DRIVER_PATH -u LD_LIBRARY_PATH QX_REGISTRY='" + registry +
-                    "' QX_DEBUG_LOG='" + (out / "debug.log").string() + "' " + command);
+        EXPECT_TRUE(emulator.Start({"--tcp", address + ":9100", "--out", pages, "--idle-ms", "0"}));
+        run = Shell("cd '" + world_.dir() + "' && env -u QX_DRIVER_PATH -u LD_LIBRARY_PATH " +
+                    command);
         emulator.Stop();
-        return qxtest::PngFiles((out / "pages").string());
+        return qxtest::PngFiles(pages);
     }
 
     void ExpectGolden(const std::string& png, const std::string& golden) {
@@ -99,17 +92,20 @@ class Installed : public ::testing::Test {
         EXPECT_TRUE(outcome.matched) << golden << ": " << outcome.message;
     }
 
+    qxtest::TempWorld world_{"qx-installed"};  // QX_REGISTRY and QX_DEBUG_LOG of each test
     static inline fs::path dir_, root_;
     static inline Outcome* installLog_ = nullptr;
 };
 
 TEST_F(Installed, ProgramsDriverManPagesAndDesktopEntriesAreInTheirPlaces) {
-    for (const char* file : {"bin/qx-print", "bin/qx-emulator", "bin/PrintDemo", QX_PKGDIR "/QX470.dll",
-                             QX_PKGDIR "/qx-print", "share/man/man1/qx-print.1.gz", "share/man/man1/qx-emulator.1.gz",
-                             "share/doc/qx-printing/icons/COPYRIGHT", "share/doc/qx-printing/icons/LGPL-3"})
+    for (const char* file :
+         {"bin/qx-print", "bin/qx-emulator", "bin/PrintDemo", QX_PKGDIR "/QX470.dll",
+          QX_PKGDIR "/qx-print", "share/man/man1/qx-print.1.gz", "share/man/man1/qx-emulator.1.gz",
+          "share/doc/qx-printing/icons/COPYRIGHT", "share/doc/qx-printing/icons/LGPL-3"})
         EXPECT_TRUE(fs::exists(Usr(file))) << file;
     EXPECT_TRUE(fs::is_symlink(Usr("bin/qx-print")));
-    EXPECT_EQ(Shell("zcat '" + Usr("share/man/man1/qx-print.1.gz").string() + "' | head -1").output.substr(0, 12),
+    EXPECT_EQ(Shell("zcat '" + Usr("share/man/man1/qx-print.1.gz").string() + "' | head -1")
+                  .output.substr(0, 12),
               ".TH QX-PRINT");
 
     // Each desktop entry starts an installed program and shows an installed icon.
@@ -119,7 +115,9 @@ TEST_F(Installed, ProgramsDriverManPagesAndDesktopEntriesAreInTheirPlaces) {
         std::string text = Read(entry.path());
         EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u) << entry.path();
         EXPECT_TRUE(fs::exists(Usr("bin/" + Value(text, "Exec")))) << entry.path();
-        EXPECT_TRUE(fs::exists(Usr("share/icons/hicolor/32x32/apps/" + Value(text, "Icon") + ".png"))) << entry.path();
+        EXPECT_TRUE(
+            fs::exists(Usr("share/icons/hicolor/32x32/apps/" + Value(text, "Icon") + ".png")))
+            << entry.path();
     }
     EXPECT_GE(entries, 1);
 
@@ -127,25 +125,27 @@ TEST_F(Installed, ProgramsDriverManPagesAndDesktopEntriesAreInTheirPlaces) {
     for (const char* folder : {"bin", QX_PKGDIR})
         for (const auto& entry : fs::directory_iterator(Usr(folder))) {
             Outcome dynamic = Shell("readelf -d '" + entry.path().string() + "'");
-            EXPECT_EQ(dynamic.output.find(QX_BUILD_DIR), std::string::npos) << entry.path() << dynamic.output;
+            EXPECT_EQ(dynamic.output.find(QX_BUILD_DIR), std::string::npos)
+                << entry.path() << dynamic.output;
         }
 }
 
 TEST_F(Installed, TheInstalledQxPrintPrintsThroughTheInstalledDriver) {
     Outcome run;
-    auto pages = PrintWith("127.0.55.1", 0, "'" + Usr("bin/qx-print").string() + "' -q '" QX_SOURCE_DIR "/tools/demo/logo.png'",
-                           run);
+    auto pages = PrintWith(
+        "127.0.55.1", 0,
+        "'" + Usr("bin/qx-print").string() + "' -q '" QX_SOURCE_DIR "/tools/demo/logo.png'", run);
     EXPECT_EQ(run.status, 0) << run.output;
     ASSERT_EQ(pages.size(), 1u);
     ExpectGolden(pages[0], "tests/golden/qx-print-image.png");
 }
 
 TEST_F(Installed, TheInstalledPrintDemoPrintsItsLabel) {
-    Outcome run;
     std::string script = (dir_ / "script.txt").string();
     std::ofstream(script) << "click 1000\nclick 1003\n";
-    auto pages = PrintWith("127.0.55.2", 1, "'" + Usr("bin/PrintDemo").string() + "' --ui headless --script '" + script + "'",
-                           run);
+    Outcome run;
+    auto pages = PrintWith(
+        "127.0.55.2", 1, "'" + Usr("bin/PrintDemo").string() + "' --script '" + script + "'", run);
     EXPECT_EQ(run.status, 0) << run.output;
     ASSERT_EQ(pages.size(), 1u);
     ExpectGolden(pages[0], "sample/tests/golden/printdemo-label.png");

@@ -31,7 +31,8 @@ Session Play(const std::string& script) {
     }
     // From the first document on: the dialog's own font comes before.
     std::vector<GdiJournalEntry> all = TakeGdiJournal();
-    auto first = std::find_if(all.begin(), all.end(), [](auto& e) { return e.call == "StartDocW"; });
+    auto first =
+        std::find_if(all.begin(), all.end(), [](auto& e) { return e.call == "StartDocW"; });
     run.journal.assign(std::make_move_iterator(first), std::make_move_iterator(all.end()));
     EnableGdiJournal(false);
     return run;
@@ -51,13 +52,17 @@ std::vector<LONG> TextTops(const Session& run) {
 }
 
 const GdiJournalEntry* Find(const Session& run, const std::string& call) {
-    auto it = std::find_if(run.journal.begin(), run.journal.end(), [&](auto& e) { return e.call == call; });
+    auto it = std::find_if(run.journal.begin(), run.journal.end(),
+                           [&](auto& e) { return e.call == call; });
     return it == run.journal.end() ? nullptr : &*it;
 }
 
-const std::vector<std::string> kLabelCalls{"StartDocW", "StartPage", "CreateFontIndirectW", "DrawTextW",
-                                           "DrawTextW", "DrawTextW", "DrawTextW", "DrawTextW",
-                                           "DrawTextW", "EndPage", "EndDoc"};
+// clang-format off
+const std::vector<std::string> kLabelCalls{"StartDocW", "StartPage", "CreateFontIndirectW",
+                                           "DrawTextW", "DrawTextW", "DrawTextW",
+                                           "DrawTextW", "DrawTextW", "DrawTextW",
+                                           "EndPage", "EndDoc"};
+// clang-format on
 
 TEST(PrintDemo, TheLabelHasItsHeadingAtTheTopAndFiveLinesBelowTwiceInARow) {
     PrinterWorld world("127.0.54.1");
@@ -67,7 +72,8 @@ TEST(PrintDemo, TheLabelHasItsHeadingAtTheTopAndFiveLinesBelowTwiceInARow) {
     std::vector<std::string> twice = kLabelCalls;
     twice.insert(twice.end(), kLabelCalls.begin(), kLabelCalls.end());
     EXPECT_EQ(Calls(run), twice);
-    EXPECT_EQ(TextTops(run), (std::vector<LONG>{0, 54, 81, 108, 135, 162, 0, 54, 81, 108, 135, 162}));
+    EXPECT_EQ(TextTops(run),
+              (std::vector<LONG>{0, 54, 81, 108, 135, 162, 0, 54, 81, 108, 135, 162}));
     const GdiJournalEntry& heading = run.journal[3];
     EXPECT_EQ(heading.text, u"Print Driver Sample Print");
     EXPECT_EQ(heading.rect.right, 576);
@@ -88,8 +94,9 @@ TEST(PrintDemo, ABitmapIsCopiedAtItsOwnSizeBelowItsHeading) {
     PrinterWorld world("127.0.54.2");
     Session run = Play("click 1001\nfile " + world.TestPicture() + "\n");
     EXPECT_EQ(run.error, "");
-    EXPECT_EQ(Calls(run), (std::vector<std::string>{"StartDocW", "StartPage", "CreateFontIndirectW", "DrawTextW",
-                                                    "StretchBlt", "EndPage", "EndDoc"}));
+    EXPECT_EQ(Calls(run),
+              (std::vector<std::string>{"StartDocW", "StartPage", "CreateFontIndirectW",
+                                        "DrawTextW", "StretchBlt", "EndPage", "EndDoc"}));
     EXPECT_EQ(run.journal[3].text, u"Print Bitmap");
     EXPECT_EQ(run.journal[3].rect.top, 0);
     const GdiJournalEntry& copy = run.journal[4];
@@ -130,7 +137,8 @@ TEST(PrintDemo, AnImageTheLoaderCannotReadLeavesTheTextsAndEndsTheDocument) {
     EXPECT_EQ(Find(run, "StretchBlt"), nullptr);
     std::vector<std::string> sample(kLabelCalls.begin(), kLabelCalls.end() - 2);
     sample.push_back("EndDoc");
-    for (const char* call : {"StartDocW", "StartPage", "CreateFontIndirectW", "DrawTextW", "EndDoc"})
+    for (const char* call :
+         {"StartDocW", "StartPage", "CreateFontIndirectW", "DrawTextW", "EndDoc"})
         sample.push_back(call);
     EXPECT_EQ(Calls(run), sample);
 

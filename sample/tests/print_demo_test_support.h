@@ -25,7 +25,8 @@ class PrinterWorld {
         if (address.empty()) return;
         qxtest::RegisterDriver(std::u16string(address.begin(), address.end()));
         emulator_ = std::make_unique<qxtest::EmulatorProcess>(QX_EMULATOR_BIN);
-        EXPECT_TRUE(emulator_->Start({"--tcp", address + ":9100", "--out", Out(), "--idle-ms", "0"}));
+        EXPECT_TRUE(
+            emulator_->Start({"--tcp", address + ":9100", "--out", Out(), "--idle-ms", "0"}));
     }
     const std::string& Dir() const { return world_.dir(); }
     std::string Out() const { return world_.dir() + "/out"; }
@@ -64,7 +65,8 @@ inline void ExpectGoldenPage(const std::string& png, const std::string& name) {
     qxemu::Bitmap page;
     std::string error;
     ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
-    auto outcome = qxemu::CheckGolden(page, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name + "-diff.png");
+    auto outcome = qxemu::CheckGolden(page, std::string(QX_GOLDEN_DIR) + "/" + name + ".png",
+                                      name + "-diff.png");
     EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
 }
 
