@@ -7,8 +7,10 @@
 
 #include <QImage>
 #include <QPainter>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../../tests/support/driver_key.h"
@@ -31,6 +33,14 @@ class PrinterWorld {
     const std::string& Dir() const { return world_.dir(); }
     std::string Out() const { return world_.dir() + "/out"; }
     std::string Registry() const { return world_.dir() + "/registry.reg"; }
+
+    // The pages the emulator has finished while it still runs: a page is finished when
+    // the printer's connection closes, which it does once the device context is gone.
+    std::vector<std::string> FinishedPages(size_t expected) const {
+        for (int i = 0; i < 100 && qxtest::PngFiles(Out()).size() < expected; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return qxtest::PngFiles(Out());
+    }
 
     // Stops the emulator, which finishes what it holds, and returns its pages.
     std::vector<std::string> Pages() {
