@@ -15,15 +15,10 @@ IconButton::~IconButton() {
 
 void IconButton::SetIcon(UINT resourceId, int width, int height) {
     if (icon_) DestroyIcon(icon_);
-    icon_ = static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(resourceId), IMAGE_ICON, width, height, 0));
+    // Loaded at its own size; the size given places it.
+    icon_ = static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(resourceId), IMAGE_ICON, 0, 0, 0));
     iconWidth_ = width;
     iconHeight_ = height;
-    if (icon_ && (width == 0 || height == 0)) {
-        SIZE size{};
-        GetIconSize(icon_, &size);
-        iconWidth_ = size.cx;
-        iconHeight_ = size.cy;
-    }
     Invalidate();
 }
 
@@ -141,7 +136,7 @@ void IconButton::DrawItem(const DRAWITEMSTRUCT& item) {
         if (caption.empty()) x = item.rcItem.left + ((item.rcItem.right - item.rcItem.left) - iconWidth_) / 2;
         else captionArea.left = item.rcItem.left + iconWidth_ + 3;
         if (pressed_) ++x, ++y;
-        DrawIconEx(dc, x, y, icon_, iconWidth_, iconHeight_, 0, nullptr, DI_NORMAL);
+        DrawIconEx(dc, x, y, icon_, 0, 0, 0, nullptr, DI_NORMAL);  // at its own size
     }
     if (!caption.empty()) {
         if (pressed_) OffsetRect(&captionArea, 1, 1);

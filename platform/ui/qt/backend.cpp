@@ -155,6 +155,7 @@ class QtBackend : public Backend {
 
     void Shown(HWND dialog) override {
         if (QWidget* widget = Peer(dialog)) {
+            if (dialog->modal) widget->setWindowModality(Qt::ApplicationModal);
             widget->show();
             ShowFocus(dialog, widget);
         }
@@ -163,7 +164,6 @@ class QtBackend : public Backend {
     bool RunModalLoop(HWND dialog) override {
         QWidget* widget = Peer(dialog);
         if (!widget) return false;
-        widget->setWindowModality(Qt::ApplicationModal);
         widget->show();
         QEventLoop loop;
         loops_.push_back({dialog, &loop});
@@ -218,6 +218,9 @@ class QtBackend : public Backend {
 
     void Settle() override {
         for (int i = 0; i < 3; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // Outside any dialog's own loop (a scripted run), the widgets of closed dialogs
+        // would wait for a loop that never comes.
+        if (loops_.empty()) QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     std::string Screenshot(HWND dialog, BoxRequest* box, const std::string& path) override {
@@ -340,7 +343,7 @@ class QtBackend : public Backend {
 
     QWidget* MakeButton(HWND control, QWidget* dialog) {
         DWORD type = control->style & BS_TYPEMASK;
-        if (type == BS_GROUPBOX) return new QGroupBox(dialog);
+        if (type == BS_GROUPBOX) return new GroupWidget(control, dialog);
         if (IsCheckType(type)) {
             auto* box = new CheckWidget(control, dialog);
             box->setTristate(type == BS_3STATE || type == BS_AUTO3STATE);
@@ -358,7 +361,6 @@ class QtBackend : public Backend {
         else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
             if (edit->text() != text) edit->setText(text);
         } else if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(Caption(window->text));
-        else if (auto* group = qobject_cast<QGroupBox*>(widget)) group->setTitle(Caption(window->text));
         else if (auto* box = qobject_cast<QCheckBox*>(widget)) box->setText(Caption(window->text));
         else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
             if (combo->isEditable() && combo->lineEdit()->text() != text) combo->lineEdit()->setText(text);

@@ -106,6 +106,35 @@ void ButtonWidget::keyPressEvent(QKeyEvent* event) {
     else QWidget::keyPressEvent(event);
 }
 
+GroupWidget::GroupWidget(HWND group, QWidget* parent) : QWidget(parent) {
+    Bind(this, group);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void GroupWidget::paintEvent(QPaintEvent*) {
+    HWND group = WindowOf(this);
+    if (!group) return;
+    QPainter painter(this);
+    QFontMetrics fm(font());
+    int top = fm.height() / 2;
+    int w = width(), h = height();
+    painter.setPen(palette().color(QPalette::Dark));
+    painter.drawRect(0, top, w - 2, h - top - 2);
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawRect(1, top + 1, w - 2, h - top - 2);
+    QString title;
+    for (size_t i = 0; i < group->text.size(); ++i) {
+        if (group->text[i] == u'&' && i + 1 < group->text.size()) ++i;
+        title += QChar(group->text[i]);
+    }
+    if (title.isEmpty()) return;
+    int x = fm.averageCharWidth();
+    QRect text(x, 0, std::min(fm.horizontalAdvance(title) + 2, w - x - 2), fm.height());
+    painter.fillRect(text, palette().window());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(text.adjusted(1, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop, title);
+}
+
 CheckWidget::CheckWidget(HWND button, QWidget* parent) : QCheckBox(parent) { Bind(this, button); }
 
 }  // namespace wce::ui::qt

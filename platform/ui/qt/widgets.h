@@ -4,7 +4,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -41,6 +40,16 @@ class ButtonWidget : public QWidget {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+};
+
+// A group box as Windows draws it: an etched frame with its title on the top line,
+// decoration only.
+class GroupWidget : public QWidget {
+  public:
+    explicit GroupWidget(HWND group, QWidget* parent);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A check box that leaves its state to the framework's automatic check box.

@@ -28,7 +28,8 @@ class ScriptedRun : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    Outcome Start(const std::string& script, const std::string& environment = "") {
+    // The language comes from the locale variables; LC_ALL wins over whatever the caller has.
+    Outcome Start(const std::string& script, const std::string& environment = "LC_ALL=C.UTF-8") {
         std::ofstream(dir_ / "script.txt") << script;
         std::string command = "cd '" + dir_.string() + "' && " + environment + " '" QX_DIALOG_TEST "' --script script.txt 2>&1";
         Outcome run;
@@ -80,7 +81,7 @@ TEST_F(ScriptedRun, ASessionOfTheProgramAndItsPicture) {
 TEST_F(ScriptedRun, KoreanTextsWhenTheCodePageIs949) {
     Outcome run = Start("expect-caption \"대화 상자 시험\"\nclick 1003\nexpect-message \"이름을 입력하세요.\"\n"
                     "screenshot message-ko.png\nanswer OK\nscreenshot main-ko.png\nclick 2\n",
-                    "LANG=ko_KR.UTF-8");
+                    "LC_ALL=ko_KR.UTF-8");
     EXPECT_EQ(run.exitCode, 1) << run.output;  // cancelled
     ExpectGolden("main-ko");
     ExpectGolden("message-ko");
@@ -105,12 +106,12 @@ TEST_F(ScriptedRun, ALineThatCannotBeAppliedFailsTheRunNamingIt) {
 }
 
 TEST_F(ScriptedRun, HeadlessRunsNeedNoWidgetsButTakeNoPictures) {
-    Outcome run = Start("type 1002 x\nclick 1003\nscreenshot x.png\n", "QX_UI=headless");
+    Outcome run = Start("type 1002 x\nclick 1003\nscreenshot x.png\n", "LC_ALL=C.UTF-8 QX_UI=headless");
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.output.find("script.txt:3: screenshots need the Qt backend (--ui qt): screenshot x.png"),
               std::string::npos)
         << run.output;
-    run = Start("click 1\n", "QX_UI=headless");
+    run = Start("click 1\n", "LC_ALL=C.UTF-8 QX_UI=headless");
     EXPECT_EQ(run.exitCode, 0) << run.output;
 }
 

@@ -1,6 +1,8 @@
 // The framework's semantics with a small dialog of the tests' own, on the headless backend.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+
 #include "wce/commdlg.h"
 #include "wce/dialog.h"
 #include "wce/dialogapp.h"
@@ -403,6 +405,107 @@ TEST(FileDialog, BufferTooSmallAndTheDefaultExtension) {
     SetFileDialogHandler(nullptr);
     FileDialog chooser(TRUE);
     EXPECT_EQ(chooser.DoModal(), IDCANCEL);  // nobody to answer: cancelled
+}
+
+TEST(Edit, TypingKeepsToTheLimitAndTextIsCutToTheCallersBuffer) {
+    Open d;
+    HWND name = d(kName);
+    SendMessageW(name, EM_LIMITTEXT, 4, 0);
+    EXPECT_EQ(SendMessageW(name, EM_GETLIMITTEXT, 0, 0), 4);
+    EXPECT_EQ(user::Type(name, u"COM10:"), "");
+    WCHAR text[8];
+    EXPECT_EQ(GetWindowTextW(name, text, 8), 4);
+    EXPECT_EQ(std::u16string(text), u"COM1");
+    SetWindowTextW(name, u"a longer text than the limit");  // the program is not limited
+    EXPECT_EQ(GetWindowTextLengthW(name), 28);
+    EXPECT_EQ(GetWindowTextW(name, text, 3), 2);
+    EXPECT_EQ(std::u16string(text), u"a ");
+    EXPECT_EQ(GetWindowTextW(name, nullptr, 3), 0);
+    WCHAR buffer[6] = u"xxxxx";
+    DataExchange dx(d.dialog, true);
+    dx.Text(kName, buffer, 6);
+    EXPECT_EQ(std::u16string(buffer), u"a lon");
+    EXPECT_EQ(user::Type(d(kLabel), u"x"), "control 1010 takes no typing");
+    EXPECT_EQ(user::Click(d(kGroup)), "control 1011 is a group box");
+    EXPECT_EQ(user::Click(nullptr), "no such control");
+}
+
+TEST(Icons, ComeFromTheProgramsResourcesAndDrawWithTheirTransparency) {
+    // A 2 x 1 PNG: one opaque red pixel, one transparent.
+    QImage png(2, 1, QImage::Format_ARGB32);
+    png.setPixel(0, 0, qRgba(255, 0, 0, 255));
+    png.setPixel(1, 0, qRgba(0, 0, 255, 0));
+    QByteArray bytes;
+    QBuffer out(&bytes);
+    out.open(QIODevice::WriteOnly);
+    png.save(&out, "PNG");
+    ASSERT_TRUE(RegisterIconResource(nullptr, 7, reinterpret_cast<const BYTE*>(bytes.constData()), size_t(bytes.size())));
+    const BYTE junk[] = {1, 2, 3};
+    ASSERT_TRUE(RegisterIconResource(nullptr, 8, junk, 3));
+
+    EXPECT_EQ(LoadImageW(nullptr, MAKEINTRESOURCEW(9), IMAGE_ICON, 32, 32, 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+    EXPECT_EQ(LoadImageW(nullptr, MAKEINTRESOURCEW(8), IMAGE_ICON, 32, 32, 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(LoadImageW(nullptr, u"/no/such.png", IMAGE_ICON, 0, 0, LR_LOADFROMFILE), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    auto icon = static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(7), IMAGE_ICON, 0, 0, 0));
+    ASSERT_NE(icon, nullptr);
+    SIZE size{};
+    EXPECT_TRUE(GetIconSize(icon, &size));
+    EXPECT_EQ(size.cx, 2);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, 4, 4);
+    SelectObject(dc, bitmap);
+    RECT all{0, 0, 4, 4};
+    FillRect(dc, &all, GetStockObject(WHITE_BRUSH));
+    EXPECT_TRUE(DrawIconEx(dc, 1, 1, icon, 0, 0, 0, nullptr, DI_NORMAL));
+    BITMAP bm{};
+    GetObjectW(bitmap, sizeof bm, &bm);
+    auto pixel = [&](int x, int y) { return static_cast<const uint32_t*>(bm.bmBits)[y * bm.bmWidthBytes / 4 + x] & 0xFFFFFF; };
+    EXPECT_EQ(pixel(1, 1), 0xFF0000u);
+    EXPECT_EQ(pixel(2, 1), 0xFFFFFFu);  // the transparent pixel left the white
+    // The focus rectangle inverts; drawn twice it is gone.
+    RECT focus{0, 0, 4, 4};
+    DrawFocusRect(dc, &focus);
+    EXPECT_EQ(pixel(0, 0), 0u);
+    EXPECT_EQ(pixel(1, 0), 0xFFFFFFu);
+    DrawFocusRect(dc, &focus);
+    EXPECT_EQ(pixel(0, 0), 0xFFFFFFu);
+    EXPECT_TRUE(DestroyIcon(icon));
+    EXPECT_FALSE(DestroyIcon(icon));
+    EXPECT_FALSE(DrawIconEx(dc, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL));
+    DeleteDC(dc);
+    DeleteObject(bitmap);
+    UnregisterIconResources(nullptr);
+    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), RGB(192, 192, 192));
+    EXPECT_EQ(GetSysColor(99), 0u);
+    EXPECT_EQ(GetSysColorBrush(99), nullptr);
+}
+
+TEST(Scripts, MalformedLinesAreRefusedWithTheirReason) {
+    struct Case {
+        const char* line;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"type 1001 \"open", "a quoted text is not closed"},
+        {"click x12", "not a control id: x12"},
+        {"click 4242", "dialog 200 has no control 4242"},
+        {"check 1006 7", "no such check state 7"},
+        {"select 1005 \"Delta\"", "control 1005 has no item \"Delta\""},
+        {"expect-count 1003", "expect-count takes a control id and a number"},
+        {"answer OK", "no message box or file dialog is in front (dialog 200 is)"},
+        {"key F1", "no such key F1"},
+        {"screenshot out.png", "screenshots need the Qt backend (--ui qt)"},
+    };
+    for (const Case& c : cases) {
+        ScriptRun run(std::string(c.line) + "\n", "s");
+        TestDialog dialog;
+        EXPECT_EQ(dialog.DoModal(), -1) << c.line;
+        EXPECT_EQ(run.Error(), std::string("s:1: ") + c.error + ": " + c.line);
+    }
 }
 
 }  // namespace

@@ -156,5 +156,24 @@ TEST_F(QtBackendTest, ModalDialogsAndMessageBoxesAreRealWindows) {
     EXPECT_EQ(MessageBoxW(nullptr, u"Sure?", u"Save", MB_OKCANCEL), IDCANCEL);
 }
 
+TEST_F(QtBackendTest, FocusFollowsTheFrameworkWhenAFocusedControlIsDisabled) {
+    QtDialog d;
+    ASSERT_TRUE(d.Create());
+    QWidget* window = DialogWidget(d);
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    HWND edit = GetDlgItem(d.Handle(), kEdit);
+    EXPECT_EQ(GetFocus(), edit);
+    // Qt would hand the focus to its next focusable widget; the tab order decides here.
+    EnableWindow(edit, FALSE);
+    EXPECT_EQ(GetFocus(), GetDlgItem(d.Handle(), kCheck));
+    SetFocus(GetDlgItem(d.Handle(), kPush));
+    EnableWindow(GetDlgItem(d.Handle(), kPush), FALSE);
+    EXPECT_EQ(GetFocus(), GetDlgItem(d.Handle(), kDrawn));
+    // Tab in the window moves along the framework's tab stops.
+    QTest::keyClick(window, Qt::Key_Tab);
+    EXPECT_EQ(GetFocus(), GetDlgItem(d.Handle(), IDOK));
+}
+
 }  // namespace
 }  // namespace wce::ui
