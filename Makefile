@@ -7,7 +7,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps demo test build-test bench fuzz clean
+.PHONY: deps demo test build-test bench fuzz package clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -49,6 +49,21 @@ fuzz: deps
 	cmake --build build/fuzz -j $(JOBS) --target hive_fuzz emulator_decoder_fuzz mono_image_fuzz
 	@echo "run: build/fuzz/bin/hive_fuzz CORPUS_DIR, build/fuzz/bin/emulator_decoder_fuzz CORPUS_DIR,"
 	@echo "     build/fuzz/bin/mono_image_fuzz CORPUS_DIR"
+
+# The Debian package of a release build, left in this folder: qx-printing_<version>_<arch>.deb.
+# dpkg-shlibdeps (dpkg-dev) and file find the libraries it depends on.
+package: deps
+	@for p in dpkg-dev file; do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || \
+	  { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$p; }; \
+	done
+	cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr
+	cmake --build build/package -j $(JOBS)
+	rm -f build/package/qx-printing_*.deb
+	cd build/package && cpack -G DEB
+	cp build/package/qx-printing_*.deb .
+	@deb=$$(ls build/package/qx-printing_*.deb); echo "$$deb: Depends: $$(dpkg-deb --field $$deb Depends)"; \
+	dpkg-deb --field $$deb Depends | grep -q libqt6widgets6 || { echo "$$deb: no Qt dependency found" >&2; exit 1; }
 
 clean:
 	rm -rf build

@@ -90,6 +90,9 @@ class Window {
     BOOL EnableWindow(BOOL enable = TRUE);
     BOOL IsWindowEnabled() const;
     BOOL ShowWindow(int command);
+    // A dialog: centred over alternateOwner, else over its owner, else on the desktop,
+    // and kept on the desktop.
+    BOOL CenterWindow(HWND alternateOwner = nullptr);
     HWND SetFocus();
     void SetFont(HFONT font, BOOL redraw = TRUE);
     HFONT GetFont() const;

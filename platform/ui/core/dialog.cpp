@@ -97,6 +97,19 @@ std::u16string Window::GetWindowText() const {
 BOOL Window::EnableWindow(BOOL enable) { return wce::EnableWindow(hwnd_, enable); }
 BOOL Window::IsWindowEnabled() const { return wce::IsWindowEnabled(hwnd_); }
 BOOL Window::ShowWindow(int command) { return wce::ShowWindow(hwnd_, command); }
+BOOL Window::CenterWindow(HWND alternateOwner) {
+    if (!IsLive(hwnd_) || !hwnd_->isDialog) return FALSE;
+    HWND over = IsLive(alternateOwner) ? alternateOwner : hwnd_->parent;
+    RECT desktop = CurrentBackend().Desktop();
+    RECT area = IsLive(over) ? over->rect : desktop;
+    LONG cx = hwnd_->rect.right - hwnd_->rect.left, cy = hwnd_->rect.bottom - hwnd_->rect.top;
+    LONG x = area.left + (area.right - area.left - cx) / 2, y = area.top + (area.bottom - area.top - cy) / 2;
+    x = std::max(desktop.left, std::min(x, desktop.right - cx));
+    y = std::max(desktop.top, std::min(y, desktop.bottom - cy));
+    hwnd_->rect = RECT{x, y, x + cx, y + cy};
+    Changed(hwnd_, Change::Position);
+    return TRUE;
+}
 HWND Window::SetFocus() { return wce::SetFocus(hwnd_); }
 void Window::SetFont(HFONT font, BOOL redraw) { SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw); }
 HFONT Window::GetFont() const { return reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)); }

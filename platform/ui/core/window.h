@@ -47,7 +47,7 @@ struct HWND__ {
 namespace ui {
 
 // What changed in a window, for the backend to show.
-enum class Change { Text, Enabled, Visible, Check, Pushed, Items, Selection, Focus, Style, Font, Icon, Redraw };
+enum class Change { Text, Enabled, Visible, Check, Pushed, Items, Selection, Focus, Style, Font, Icon, Redraw, Position };
 
 // A message box, or a file-open dialog, in front while a script or the user answers it.
 struct BoxRequest {
@@ -68,6 +68,8 @@ class Backend {
   public:
     virtual ~Backend() = default;
     virtual const char* Name() const = 0;
+    // The desktop's work area in pixels; headless, the handheld's 240 x 320 screen.
+    virtual RECT Desktop() const { return RECT{0, 0, 240, 320}; }
     virtual void Created(HWND /*window*/) {}
     virtual void Destroyed(HWND /*window*/) {}
     virtual void Changed(HWND /*window*/, Change /*what*/) {}

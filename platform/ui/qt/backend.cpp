@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QStyleFactory>
 
@@ -91,6 +92,12 @@ class FocusFilter : public QObject {
 class QtBackend : public Backend {
   public:
     const char* Name() const override { return "qt"; }
+    RECT Desktop() const override {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        if (!screen) return Backend::Desktop();
+        QRect r = screen->availableGeometry();
+        return RECT{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+    }
 
     void Created(HWND window) override {
         QWidget* widget = window->isDialog ? MakeDialog(window) : MakeControl(window);
@@ -140,6 +147,9 @@ class QtBackend : public Backend {
             case Change::Style:
             case Change::Pushed:
             case Change::Redraw: widget->update(); break;
+            case Change::Position:
+                if (window->isDialog) widget->move(window->rect.left, window->rect.top);
+                break;
         }
     }
 
