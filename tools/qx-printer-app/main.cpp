@@ -60,6 +60,10 @@ std::string stateFile;
 
 bool SaveState(pappl_system_t* system, void*) { return papplSystemSaveState(system, stateFile.c_str()); }
 
+// The server's loop notices a shutdown only when it wakes; without a timer that can be
+// half a minute after the request.
+bool KeepAwake(pappl_system_t*, void*) { return true; }
+
 pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     std::string dir = Option(count, options, "spool-directory", DefaultStateDir());
     if (!MakeDirs(dir)) {
@@ -99,6 +103,7 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     stateFile = dir + "/qx-printer-app.state";
     papplSystemLoadState(system, stateFile.c_str());
     papplSystemSetSaveCallback(system, SaveState, nullptr);
+    papplSystemAddTimerCallback(system, 0, 1, KeepAwake, nullptr);
     // The engine's Qt parts belong to the main thread; make them here, before any job.
     wce::HDC screen = wce::GetDC(nullptr);
     wce::SIZE size{};
