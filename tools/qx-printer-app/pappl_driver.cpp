@@ -1,6 +1,7 @@
 #include "pappl_driver.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -16,7 +17,10 @@ std::string workDir = "/tmp";
 
 // What a job carries between PAPPL's callbacks.
 struct RasterJob {
-    std::unique_ptr<EngineJob> engine;
+    const DriverInfo* driver = nullptr;
+    int copies = 1;
+    std::string rotation, port, name;
+    std::unique_ptr<EngineJob> engine;  // made with the first page
     std::vector<std::uint8_t> page;  // 8-bit grey, 0 black
     int width = 0, height = 0;
     unsigned bitsPerPixel = 8;
@@ -47,16 +51,29 @@ std::string PortOf(pappl_job_t* job, pappl_device_t* device) {
 
 bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
     pappl_printer_t* printer = papplJobGetPrinter(job);
-    const DriverInfo* driver = FindDriver(papplPrinterGetDriverName(printer));
-    if (!driver) return Fail(job, "the printer's driver is not one of this application's", false);
+    auto data = std::make_unique<RasterJob>();
+    data->driver = FindDriver(papplPrinterGetDriverName(printer));
+    if (!data->driver) return Fail(job, "the printer's driver is not one of this application's", false);
     const char* rotation = cupsGetOption("qx-rotation", options->num_vendor, options->vendor);
-    SettingsResult s = SettingsFor(*driver, options->media.size_length, options->copies, rotation ? rotation : "");
+    data->rotation = rotation ? rotation : "";
+    data->copies = options->copies;
+    SettingsResult s = SettingsFor(*data->driver, options->media.size_length, data->copies, data->rotation);
+    if (!s.error.empty()) return Fail(job, s.error, false);
+    data->port = PortOf(job, device);
+    data->name = papplJobGetName(job) ? papplJobGetName(job) : "";
+    papplJobSetData(job, data.release());
+    return true;
+}
+
+// The driver's page length comes from the first page itself: a PWG raster document
+// carries its own page size, whatever media the job named.
+bool StartEngine(pappl_job_t* job, RasterJob& data, const cups_page_header2_t& h) {
+    int length = int(std::lround(h.cupsHeight * 2540.0 / kDpi));
+    SettingsResult s = SettingsFor(*data.driver, length, data.copies, data.rotation);
     if (!s.error.empty()) return Fail(job, s.error, false);
     std::string reason;
-    auto data = std::make_unique<RasterJob>();
-    data->engine = EngineJob::Start(PortOf(job, device), s.settings, papplJobGetName(job), workDir, &reason);
-    if (!data->engine) return Fail(job, reason, true);
-    papplJobSetData(job, data.release());
+    data.engine = EngineJob::Start(data.port, s.settings, data.name, workDir, &reason);
+    if (!data.engine) return Fail(job, reason, true);
     return true;
 }
 
@@ -83,7 +100,7 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     if (!data) return false;
     if (papplJobIsCanceled(job)) {
         std::string ignored;
-        data->engine->Finish(true, &ignored);
+        if (data->engine) data->engine->Finish(true, &ignored);
         delete data;
         papplJobSetData(job, nullptr);
         return false;
@@ -95,6 +112,7 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     data->lastPage = page;
     const cups_page_header2_t& h = options->header;
     if (std::string bad = CheckHeader(h); !bad.empty()) return Fail(job, bad, false);
+    if (!data->engine && !StartEngine(job, *data, h)) return false;
     data->width = int(h.cupsWidth);
     data->height = int(h.cupsHeight);
     data->bitsPerPixel = h.cupsBitsPerPixel;
@@ -141,7 +159,7 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     if (!data) return false;
     std::string reason;
     bool cancelled = papplJobIsCanceled(job);
-    if (!data->engine->Finish(cancelled, &reason)) return Fail(job, reason, true);
+    if (data->engine && !data->engine->Finish(cancelled, &reason)) return Fail(job, reason, true);
     delete data;
     papplJobSetData(job, nullptr);
     if (!cancelled)

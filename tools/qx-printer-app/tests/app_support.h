@@ -142,13 +142,13 @@ public:
                     "log-level=debug", static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        return WaitFor([&] { return CanConnect("127.0.0.1", port_); }, 20);
+        return WaitFor([&] { return CanConnect("127.0.0.1", port_); }, 60);
     }
     // Shutdown, then the server's exit status (-1 when it had to be killed).
     int Shutdown() {
         App("shutdown");
         int status = -1;
-        bool exited = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 20);
+        bool exited = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 60);
         if (!exited) return -1;
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -191,7 +191,7 @@ public:
         }
         return s;
     }
-    JobState WaitJob(const std::string& printer, int id, int seconds = 30) {
+    JobState WaitJob(const std::string& printer, int id, int seconds = 90) {
         JobState s;
         WaitFor([&] { return (s = Job(printer, id)).Final(); }, seconds);
         return s;
@@ -232,7 +232,7 @@ public:
     ~ByteSink() { ::close(fd_); }
     bool ok() const { return ok_; }
     // Takes one connection and reads it to its end (at most `seconds` long).
-    std::string TakeConnection(int seconds = 30) {
+    std::string TakeConnection(int seconds = 90) {
         std::string bytes;
         timeval limit{seconds, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);

@@ -70,14 +70,17 @@ TEST_F(PrinterAppTest, PngAndRasterJobsPrintAsTheGoldenImages) {
     std::string raster = Raster("page.pwg", 1);
     for (auto [printer, args] : {std::pair{"receipt", "'" + Logo() + "'"}, {"label", "'" + Logo() + "'"},
                                  {"receipt", "-o copies=2 '" + raster + "'"},
-                                 {"label", "-o copies=2 '" + raster + "'"}}) {
+                                 {"label", "-o copies=2 '" + raster + "'"},
+                                 {"label", "'" + Raster("long.pwg", 1, 10160) + "'"}}) {
         JobState job = Print(printer, args);
         EXPECT_EQ(job.state, "completed") << printer << " " << args << ": " << job.message;
     }
     emulator.Stop();
     std::string log = ReadFile(out + "/emulator.log");
     auto pngs = qxtest::PngFiles(out);
-    ASSERT_EQ(pngs.size(), 4u) << log;
+    ASSERT_EQ(pngs.size(), 5u) << log;
+    // A raster page keeps its own length, whatever media the job named.
+    EXPECT_NE(log.find("label 812 rows, quantity 1"), std::string::npos) << log;
     // A label's copies are the driver's quantity, a receipt's copies the page sent twice.
     EXPECT_NE(log.find("label 406 rows, quantity 2"), std::string::npos) << log;
     EXPECT_NE(log.find("label 406 rows, quantity 1"), std::string::npos) << log;
@@ -172,7 +175,7 @@ TEST_F(PrinterAppTest, ACancelledJobStopsBetweenPages) {
     // enough to cancel it part way.
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     std::string out = dir_ + "/out";
-    ASSERT_TRUE(emulator.Start({"--pty", "--out", out, "--idle-ms", "0", "--fault", "slow=40000"}));
+    ASSERT_TRUE(emulator.Start({"--pty", "--out", out, "--idle-ms", "0", "--fault", "slow=20000"}));
     std::string tty = emulator.firstLine.substr(emulator.firstLine.find(' ') + 1);
     std::ofstream(dir_ + "/state/registry.reg") << "Windows Registry Editor Version 5.00\n\n"
                                                    "[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n"
@@ -181,7 +184,7 @@ TEST_F(PrinterAppTest, ACancelledJobStopsBetweenPages) {
     std::string raster = Raster("twenty.pwg", 20);
     std::thread submit([&] { server_->Submit("receipt", "'" + raster + "'"); });
     const int id = 1;  // the server's first job
-    bool printing = WaitFor([&] { return server_->Job("receipt", id).impressions >= 2; }, 30);
+    bool printing = WaitFor([&] { return server_->Job("receipt", id).impressions >= 2; }, 90);
     CommandRun r = server_->App("cancel -d receipt -j " + std::to_string(id));
     EXPECT_EQ(r.status, 0) << r.err;
     JobState job = server_->WaitJob("receipt", id);
