@@ -70,15 +70,16 @@ for _ in $(seq 100); do
   (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
   sleep 0.1
 done
-"${app[@]}" add -o server-port=$port -d demo-label -v "qx:$address" -m qx470-cpcl-gap
-"${app[@]}" submit -o server-port=$port -d demo-label -o copies=1 "$top/tools/demo/logo.png"
+system="ipp://localhost:$port/ipp/system" printer="ipp://localhost:$port/ipp/print/demo-label"
+"${app[@]}" add -u "$system" -d demo-label -v "qx:$address" -m qx470-cpcl-gap
+"${app[@]}" submit -u "$printer" -o copies=1 "$top/tools/demo/logo.png"
 for _ in $(seq 300); do  # the job's end, as any IPP client sees it
-  state=$("${app[@]}" jobs -o server-port=$port -d demo-label | awk '{print $2}')
+  state=$("${app[@]}" jobs -u "$printer" | awk '{print $2}')
   case "$state" in completed|aborted|canceled) break ;; esac
   sleep 0.1
 done
 echo "  job 1: $state"
-"${app[@]}" shutdown -o server-port=$port
+ipptool -t "$system" "$top/tools/qx-printer-app/shutdown.test" > /dev/null
 wait $server || true
 
 sleep 1

@@ -128,7 +128,8 @@ void Usage(void*) {
         "  status, jobs, cancel   the server's state, a printer's jobs, cancel one (-j ID)\n"
         "  drivers, printers      list the drivers, the printers\n"
         "  modify, options        change or list a printer's settings\n"
-        "  shutdown               stop the server\n"
+        "  shutdown               stop the server on the user's local socket (a server\n"
+        "                         on a given port: ipptool with shutdown.test)\n"
         "\n"
         "Options:\n"
         "  -d NAME                the printer\n"
@@ -142,7 +143,10 @@ void Usage(void*) {
         "                         the driver's own registry file), log-file=FILE,\n"
         "                         log-level=debug|info|warn|error; for jobs copies=N,\n"
         "                         media=NAME and qx-rotation=none|half-turn (CPCL)\n"
-        "  -u URI                 the server to talk to (default: this machine's)\n"
+        "  -u URI                 the server: ipp://localhost:PORT/ipp/system, or a\n"
+        "                         printer's ipp://localhost:PORT/ipp/print/NAME for submit,\n"
+        "                         jobs and cancel (default: the server on the user's local\n"
+        "                         socket, started when there is none)\n"
         "  --help, --version      this text, the version");
 }
 

@@ -144,18 +144,25 @@ public:
         }
         return WaitFor([&] { return CanConnect("127.0.0.1", port_); }, 60);
     }
-    // Shutdown, then the server's exit status (-1 when it had to be killed).
+    // Shutdown, then the server's exit status (-1 when it had to be killed). The
+    // shutdown sub-command goes to the server on the user's local socket, which may be
+    // another test's, so the request goes to this server's system URI instead.
     int Shutdown() {
-        App("shutdown");
+        Shell("ipptool -t ipp://localhost:" + std::to_string(port_) + "/ipp/system '" + QX_APP_TEST_DIR +
+                  "/../shutdown.test'",
+              dir_);
         int status = -1;
         bool exited = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 60);
         if (!exited) return -1;
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    CommandRun App(const std::string& args) {
-        return Shell(std::string("'") + QX_PRINTER_APP_BIN + "' " + args + " -o server-port=" + std::to_string(port_),
-                     dir_);
+    // A client sub-command, sent to this server's system or to one of its printers (a
+    // client without -u would take whichever server owns the user's local socket; the
+    // shutdown sub-command always does).
+    CommandRun App(const std::string& args, const std::string& printer = "") {
+        std::string uri = printer.empty() ? "ipp://localhost:" + std::to_string(port_) + "/ipp/system" : Uri(printer);
+        return Shell(std::string("'") + QX_PRINTER_APP_BIN + "' " + args + " -u " + uri, dir_);
     }
     std::string Uri(const std::string& printer) const {
         return "ipp://localhost:" + std::to_string(port_) + "/ipp/print/" + printer;
@@ -163,10 +170,13 @@ public:
     // Submits files with the app's own client, which returns when the job has ended; the
     // job's id, or 0 with the reason in err.
     int Submit(const std::string& printer, const std::string& args, std::string* err = nullptr) {
-        CommandRun r = App("submit -d " + printer + " " + args);
+        CommandRun r = App("submit " + args, printer);
         if (err) *err = r.err;
-        size_t dash = r.out.rfind('-');
-        return r.status == 0 && dash != std::string::npos ? std::atoi(r.out.c_str() + dash + 1) : 0;
+        // "NAME-ID" or, for a printer's URI, just the id.
+        size_t end = r.out.find_last_of("0123456789");
+        if (r.status != 0 || end == std::string::npos) return 0;
+        size_t start = r.out.find_last_not_of("0123456789", end);
+        return std::atoi(r.out.c_str() + (start == std::string::npos ? 0 : start + 1));
     }
     JobState Job(const std::string& printer, int id) {
         std::string test = dir_ + "/job.test";

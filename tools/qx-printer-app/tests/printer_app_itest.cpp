@@ -29,6 +29,9 @@ protected:
     }
     void TearDown() override {
         EXPECT_EQ(server_->Shutdown(), 0) << ReadFile(dir_ + "/server.err");
+        std::string err = ReadFile(dir_ + "/server.err");
+        EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
+        EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
         if (!::getenv("QX_KEEP") && !HasFailure()) std::filesystem::remove_all(dir_);
     }
     void Add(const std::string& name, const std::string& port, const std::string& driver) {
@@ -185,7 +188,7 @@ TEST_F(PrinterAppTest, ACancelledJobStopsBetweenPages) {
     std::thread submit([&] { server_->Submit("receipt", "'" + raster + "'"); });
     const int id = 1;  // the server's first job
     bool printing = WaitFor([&] { return server_->Job("receipt", id).impressions >= 2; }, 90);
-    CommandRun r = server_->App("cancel -d receipt -j " + std::to_string(id));
+    CommandRun r = server_->App("cancel -j " + std::to_string(id), "receipt");
     EXPECT_EQ(r.status, 0) << r.err;
     JobState job = server_->WaitJob("receipt", id);
     submit.join();
