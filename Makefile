@@ -3,7 +3,8 @@
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
             libbenchmark-dev qt6-base-dev libpng-dev fonts-liberation fonts-nanum \
-            imagemagick
+            imagemagick \
+            libpappl-dev cups-ipp-utils pkg-config
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -18,10 +19,11 @@ deps:
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
 
-# Prints a sample receipt and a sample label through the driver into the emulator.
+# Prints a sample receipt and a sample label through the driver into the emulator, and
+# one label over IPP through the printer application.
 demo: deps
 	cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_TESTS=OFF
-	cmake --build build/demo -j $(JOBS) --target qx-print qx-emulator QX470
+	cmake --build build/demo -j $(JOBS) --target qx-print qx-emulator qx-printer-app QX470
 	tools/demo/demo.sh
 
 build/test/build.ninja: CMakeLists.txt

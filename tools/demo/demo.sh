@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo: print a sample receipt in ESC/POS and a sample label in CPCL with qx-print,
-# through the graphics engine and QX470.dll, into qx-emulator listening on loopback.
+# through the graphics engine and QX470.dll, into qx-emulator listening on loopback;
+# then one label over IPP through qx-printer-app.
 # Everything it writes stays in out/demo/, with a registry file of its own.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -57,6 +58,30 @@ echo "printing a label (CPCL) ..."
 write_registry 1 1 508 ""
 "$bin/qx-print" "$top/tools/demo/label.txt"
 
+echo "printing a label over IPP (qx-printer-app) ..."
+port=8470  # the first free port from here on
+while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
+app=("$bin/qx-printer-app")
+"${app[@]}" server -o server-port=$port -o listen-hostname=localhost \
+  -o spool-directory="$out/ipp-state" -o log-file="$out/qx-printer-app.log" &
+server=$!
+trap 'kill $emulator $server 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  sleep 0.1
+done
+system="ipp://localhost:$port/ipp/system" printer="ipp://localhost:$port/ipp/print/demo-label"
+"${app[@]}" add -u "$system" -d demo-label -v "qx:$address" -m qx470-cpcl-gap
+"${app[@]}" submit -u "$printer" -o copies=1 "$top/tools/demo/logo.png"
+for _ in $(seq 300); do  # the job's end, as any IPP client sees it
+  state=$("${app[@]}" jobs -u "$printer" | awk '{print $2}')
+  case "$state" in completed|aborted|canceled) break ;; esac
+  sleep 0.1
+done
+echo "  job 1: $state"
+ipptool -t "$system" "$top/tools/qx-printer-app/shutdown.test" > /dev/null
+wait $server || true
+
 sleep 1
 kill -TERM $emulator
 wait $emulator || true
@@ -66,3 +91,4 @@ echo
 echo "The printer's output, as the emulator rendered it:"
 ls -1 "$out"/*.png | sed 's/^/  /'
 echo "The decoded commands: $out/emulator.log"
+echo "The printer application's log: $out/qx-printer-app.log"

@@ -1,0 +1,252 @@
+#include "engine_job.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "wce/base.h"
+#include "wce/gdi.h"
+#include "wce/registry.h"
+#include "wce/text.h"
+#include "wce/ui.h"
+
+namespace qxapp {
+
+using namespace wce;
+
+namespace {
+
+constexpr char16_t kPrinterKey[] = u"QX-470 Driver";
+constexpr char16_t kDriverKey[] = u"Printers\\QX-470 Driver";
+
+// The driver's state is static: one device context at a time in the whole process.
+std::mutex engineLock;
+
+// The driver tells of a port that does not open in a message box; with nobody to
+// answer, the text becomes part of the job's reason and the cautious answer is given.
+std::mutex boxLock;
+std::string lastBox;
+
+void CatchMessageBoxes() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        SetMessageBoxHandler([](HWND, LPCWSTR text, LPCWSTR, UINT type) {
+            std::lock_guard g(boxLock);
+            lastBox = WideToUtf8(text);
+            return CautiousAnswer(type);
+        });
+    });
+}
+
+std::string TakeMessageBox() {
+    std::lock_guard g(boxLock);
+    return std::exchange(lastBox, {});
+}
+
+bool SetNumber(HKEY key, LPCWSTR name, DWORD value) {
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
+           ERROR_SUCCESS;
+}
+
+bool SetText(HKEY key, LPCWSTR name, const std::u16string& text) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          DWORD((text.size() + 1) * 2)) == ERROR_SUCCESS;
+}
+
+bool Missing(HKEY key, LPCWSTR name) {
+    return RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS;
+}
+
+// The values a job decides are written every time; the others (texts, logos, back-feed)
+// are made with the utility's defaults only where they are missing, so whoever keeps
+// the application's registry may set them. False when the registry file cannot be
+// written (one that does not parse fails every call).
+bool WriteSettings(const std::string& port, const JobSettings& s) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDriverKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    bool ok = SetText(key, u"Driver", u"QX470.dll") && SetText(key, u"Port", Utf8ToWide(port));
+    for (LPCWSTR text : {u"StartDocText", u"EndDocText"})
+        if (Missing(key, text)) ok = ok && SetText(key, text, u"");
+    for (LPCWSTR number : {u"StartLogo", u"EndLogo", u"BackFeed"})
+        if (Missing(key, number)) ok = ok && SetNumber(key, number, 0);
+    ok = ok && SetNumber(key, u"PHeight", DWORD(s.lengthTenthsMm)) && SetNumber(key, u"PWidth", DWORD(s.widthMm)) &&
+         SetNumber(key, u"PaperSize", DWORD(s.paperSize)) && SetNumber(key, u"Copies", DWORD(s.copies)) &&
+         SetNumber(key, u"PrintingLength", DWORD(s.printingLength)) && SetNumber(key, u"UserPaper", 1) &&
+         SetNumber(key, u"Emulation", DWORD(s.emulation)) && SetNumber(key, u"Rotation", DWORD(s.rotation));
+    RegCloseKey(key);
+    return ok;
+}
+
+HDC Dc(void* dc) { return static_cast<HDC>(dc); }
+
+void Put16(std::vector<std::uint8_t>& b, size_t at, std::uint32_t v) {
+    b[at] = std::uint8_t(v);
+    b[at + 1] = std::uint8_t(v >> 8);
+}
+void Put32(std::vector<std::uint8_t>& b, size_t at, std::uint32_t v) {
+    Put16(b, at, v & 0xFFFF);
+    Put16(b, at + 2, v >> 16);
+}
+
+}  // namespace
+
+void UseRegistryIn(const std::string& stateDir) {
+    ::setenv("QX_REGISTRY", (stateDir + "/registry.reg").c_str(), 1);
+}
+
+bool WriteGreyBmp(const std::string& path, const std::vector<std::uint8_t>& grey, int width, int height) {
+    if (width <= 0 || height <= 0 || grey.size() < size_t(width) * size_t(height)) return false;
+    const size_t stride = (size_t(width) + 3) & ~size_t(3);
+    const size_t headers = 14 + 40 + 256 * 4;
+    std::vector<std::uint8_t> file(headers + stride * size_t(height), 0);
+    file[0] = 'B';
+    file[1] = 'M';
+    Put32(file, 2, std::uint32_t(file.size()));
+    Put32(file, 10, std::uint32_t(headers));
+    Put32(file, 14, 40);
+    Put32(file, 18, std::uint32_t(width));
+    Put32(file, 22, std::uint32_t(height));  // bottom-up rows
+    Put16(file, 26, 1);
+    Put16(file, 28, 8);
+    Put32(file, 46, 256);
+    for (int i = 0; i < 256; ++i) {
+        std::uint8_t* entry = &file[54 + size_t(i) * 4];
+        entry[0] = entry[1] = entry[2] = std::uint8_t(i);
+    }
+    for (int y = 0; y < height; ++y)
+        std::memcpy(&file[headers + size_t(height - 1 - y) * stride], &grey[size_t(y) * size_t(width)],
+                    size_t(width));
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return false;
+    bool ok = std::fwrite(file.data(), 1, file.size(), out) == file.size();
+    return std::fclose(out) == 0 && ok;
+}
+
+std::unique_ptr<EngineJob> EngineJob::Start(const std::string& port, const JobSettings& settings,
+                                            const std::string& documentName, const std::string& workDir,
+                                            std::string* reason) {
+    CatchMessageBoxes();
+    std::unique_ptr<EngineJob> job(new EngineJob);
+    job->hold_ = std::unique_lock(engineLock);
+    job->port_ = port;
+    job->workDir_ = workDir;
+    if (!WriteSettings(port, settings)) {
+        *reason = "the driver's settings cannot be written to the registry file " + RegistryFilePath();
+        return nullptr;
+    }
+    DEVMODEW dm{};
+    dm.dmSize = sizeof dm;
+    dm.dmSpecVersion = 0x0400;
+    dm.dmOrientation = DMORIENT_PORTRAIT;
+    dm.dmPaperSize = DMPAPER_LETTER;
+    dm.dmCopies = 1;
+    dm.dmColor = DMCOLOR_MONOCHROME;
+    // The driver's dots draw on the thread's random sequence; each job starts it afresh,
+    // as a program started for the job would, so a page prints the same every time.
+    wce::srand(1);
+    TakeMessageBox();
+    SetLastError(0);
+    std::u16string wport = Utf8ToWide(port);
+    HDC dc = CreateDCW(nullptr, kPrinterKey, wport.c_str(), &dm);
+    if (!dc) {
+        DWORD why = GetLastError();
+        std::string box = TakeMessageBox();
+        char code[32];
+        std::snprintf(code, sizeof code, " (error %u)", unsigned(why));
+        *reason = "the printer's port " + port + " does not open" + (box.empty() ? "" : ": " + box) + code;
+        return nullptr;
+    }
+    job->dc_ = dc;
+    job->width_ = GetDeviceCaps(dc, HORZRES);
+    job->height_ = GetDeviceCaps(dc, VERTRES);
+    std::u16string name = Utf8ToWide(documentName);
+    DOCINFOW doc{int(sizeof(DOCINFOW)), name.c_str(), nullptr, nullptr, 0};
+    if (StartDocW(dc, &doc) <= 0) {
+        *reason = job->Failure("the start of the document");
+        return nullptr;
+    }
+    job->inDoc_ = true;
+    return job;
+}
+
+EngineJob::~EngineJob() {
+    if (dc_) {
+        if (inDoc_) AbortDoc(Dc(dc_));
+        DeleteDC(Dc(dc_));
+    }
+}
+
+std::string EngineJob::Failure(const std::string& what) {
+    std::string box = TakeMessageBox();
+    char code[32];
+    std::snprintf(code, sizeof code, " (error %u)", unsigned(GetLastError()));
+    return "sending " + what + " to the printer on " + port_ + " failed" + (box.empty() ? "" : ": " + box) + code;
+}
+
+bool EngineJob::StartPage(std::string* reason) {
+    // The driver sends a page when the next one starts, so this is where the previous
+    // page's send can fail.
+    SetLastError(0);
+    if (wce::StartPage(Dc(dc_)) > 0) {
+        ++pages_;
+        return true;
+    }
+    *reason = Failure(pages_ ? "page " + std::to_string(pages_) : std::string("the first page"));
+    return false;
+}
+
+bool EngineJob::EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left,
+                        std::string* reason) {
+    char path[4096];
+    std::snprintf(path, sizeof path, "%s/qx-page-XXXXXX.bmp", workDir_.c_str());
+    int fd = ::mkstemps(path, 4);
+    if (fd < 0) {
+        *reason = "no room for the page in " + workDir_ + ": " + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    bool written = WriteGreyBmp(path, grey, width, height);
+    HBITMAP bitmap = written ? SHLoadDIBitmap(Utf8ToWide(path).c_str()) : nullptr;
+    ::unlink(path);
+    if (!bitmap) {
+        *reason = "page " + std::to_string(pages_) + " cannot be made into a bitmap in " + workDir_;
+        return false;
+    }
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    int drawWidth = std::min(width_, width - left);
+    int drawHeight = std::min(height_, height);
+    bool drawn = drawWidth <= 0 || BitBlt(Dc(dc_), 0, 0, drawWidth, drawHeight, memory, left, 0, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(bitmap);
+    if (!drawn) {
+        *reason = "page " + std::to_string(pages_) + " cannot be drawn";
+        return false;
+    }
+    SetLastError(0);
+    if (wce::EndPage(Dc(dc_)) <= 0) {
+        *reason = Failure("page " + std::to_string(pages_));
+        return false;
+    }
+    return true;
+}
+
+bool EngineJob::Finish(bool cancelled, std::string* reason) {
+    inDoc_ = false;
+    if (cancelled) return AbortDoc(Dc(dc_)) > 0;
+    SetLastError(0);
+    if (EndDoc(Dc(dc_)) > 0) return true;
+    *reason = Failure(pages_ > 1 ? "the last page" : std::string("the page"));
+    return false;
+}
+
+}  // namespace qxapp

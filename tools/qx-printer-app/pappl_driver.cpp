@@ -1,0 +1,273 @@
+#include "pappl_driver.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine_job.h"
+#include "qx_models.h"
+
+namespace qxapp {
+
+namespace {
+
+std::string workDir = "/tmp";
+
+// What a job carries between PAPPL's callbacks.
+struct RasterJob {
+    const DriverInfo* driver = nullptr;
+    int copies = 1;
+    std::string rotation, port, name;
+    std::unique_ptr<EngineJob> engine;  // made with the first page
+    std::vector<std::uint8_t> page;  // 8-bit grey, 0 black
+    int width = 0, height = 0;
+    unsigned bitsPerPixel = 8;
+    bool inverted = false;  // device black: 0 is white
+    unsigned lastPage = 0;
+    bool replica = false;
+};
+
+RasterJob* Data(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
+
+// Ends a job that cannot go on: its reason for the client, the device context closed
+// (the next job must not wait for it), the printer marked offline when its port failed.
+bool Fail(pappl_job_t* job, std::string reason, bool portTrouble) {
+    if (!reason.empty()) reason[0] = char(std::toupper(static_cast<unsigned char>(reason[0])));
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", reason.c_str());
+    papplJobSetMessage(job, "%s", reason.c_str());
+    if (portTrouble) papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+    delete Data(job);
+    papplJobSetData(job, nullptr);
+    return false;
+}
+
+std::string PortOf(pappl_job_t* job, pappl_device_t* device) {
+    if (device)
+        if (auto* port = static_cast<std::string*>(papplDeviceGetData(device))) return *port;
+    return PortFromDeviceUri(papplPrinterGetDeviceURI(papplJobGetPrinter(job))).name;
+}
+
+bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    auto data = std::make_unique<RasterJob>();
+    data->driver = FindDriver(papplPrinterGetDriverName(printer));
+    if (!data->driver) return Fail(job, "the printer's driver is not one of this application's", false);
+    const char* rotation = cupsGetOption("qx-rotation", options->num_vendor, options->vendor);
+    data->rotation = rotation ? rotation : "";
+    data->copies = options->copies;
+    SettingsResult s = SettingsFor(*data->driver, options->media.size_length, data->copies, data->rotation);
+    if (!s.error.empty()) return Fail(job, s.error, false);
+    data->port = PortOf(job, device);
+    data->name = papplJobGetName(job) ? papplJobGetName(job) : "";
+    papplJobSetData(job, data.release());
+    return true;
+}
+
+// The driver's page length comes from the first page itself: a PWG raster document
+// carries its own page size, whatever media the job named.
+bool StartEngine(pappl_job_t* job, RasterJob& data, const cups_page_header2_t& h) {
+    int length = int(std::lround(h.cupsHeight * 2540.0 / kDpi));
+    SettingsResult s = SettingsFor(*data.driver, length, data.copies, data.rotation);
+    if (!s.error.empty()) return Fail(job, s.error, false);
+    std::string reason;
+    data.engine = EngineJob::Start(data.port, s.settings, data.name, workDir, &reason);
+    if (!data.engine) return Fail(job, reason, true);
+    return true;
+}
+
+// The page's raster as PAPPL delivers it; anything but 8-bit or 1-bit grey at 203 dpi
+// is refused rather than printed wrongly.
+std::string CheckHeader(const cups_page_header2_t& h) {
+    if (h.HWResolution[0] != kDpi || h.HWResolution[1] != kDpi)
+        return "the page is at " + std::to_string(h.HWResolution[0]) + "x" + std::to_string(h.HWResolution[1]) +
+               " dpi; this printer prints at 203 dpi";
+    bool grey = h.cupsColorSpace == CUPS_CSPACE_SW || h.cupsColorSpace == CUPS_CSPACE_W ||
+                h.cupsColorSpace == CUPS_CSPACE_K;
+    if (!grey || (h.cupsBitsPerPixel != 8 && h.cupsBitsPerPixel != 1))
+        return "the page is in colour space " + std::to_string(int(h.cupsColorSpace)) + " at " +
+               std::to_string(h.cupsBitsPerPixel) + " bits a dot; this printer takes grey pages";
+    if (h.cupsWidth == 0 || h.cupsHeight == 0 || h.cupsWidth > 4096 ||
+        h.cupsHeight > unsigned(kMaxLengthMm * kDpi / 25.4) + 1)
+        return "the page of " + std::to_string(h.cupsWidth) + "x" + std::to_string(h.cupsHeight) +
+               " dots is not one this printer's media holds";
+    return {};
+}
+
+bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
+    RasterJob* data = Data(job);
+    if (!data) return false;
+    if (papplJobIsCanceled(job)) {
+        std::string ignored;
+        if (data->engine) data->engine->Finish(true, &ignored);
+        delete data;
+        papplJobSetData(job, nullptr);
+        return false;
+    }
+    // PAPPL hands an image over once per copy, under the same page number; the driver
+    // makes the copies itself, so a page seen before is not drawn again.
+    data->replica = page <= data->lastPage;
+    if (data->replica) return true;
+    data->lastPage = page;
+    const cups_page_header2_t& h = options->header;
+    if (std::string bad = CheckHeader(h); !bad.empty()) return Fail(job, bad, false);
+    if (!data->engine && !StartEngine(job, *data, h)) return false;
+    data->width = int(h.cupsWidth);
+    data->height = int(h.cupsHeight);
+    data->bitsPerPixel = h.cupsBitsPerPixel;
+    data->inverted = h.cupsColorSpace == CUPS_CSPACE_K;
+    data->page.assign(size_t(data->width) * size_t(data->height), 255);
+    std::string reason;
+    if (!data->engine->StartPage(&reason)) return Fail(job, reason, true);
+    return true;
+}
+
+bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y, const unsigned char* line) {
+    RasterJob* data = Data(job);
+    if (!data) return false;
+    if (data->replica || y >= unsigned(data->height)) return true;
+    std::uint8_t* row = &data->page[size_t(y) * size_t(data->width)];
+    if (data->bitsPerPixel == 8) {
+        if (data->inverted)
+            for (int x = 0; x < data->width; ++x) row[x] = std::uint8_t(255 - line[x]);
+        else
+            std::memcpy(row, line, size_t(data->width));
+        return true;
+    }
+    for (int x = 0; x < data->width; ++x) {
+        bool set = line[x / 8] & (0x80 >> (x % 8));
+        row[x] = (set == data->inverted) ? 0 : 255;
+    }
+    return true;
+}
+
+bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
+    RasterJob* data = Data(job);
+    if (!data) return false;
+    if (data->replica) return true;
+    // The paper's margins are outside the 576 dots the printer prints.
+    int left = std::max(0, (data->width - kPrintedDots) / 2);
+    std::string reason;
+    if (!data->engine->EndPage(data->page, data->width, data->height, left, &reason))
+        return Fail(job, reason, true);
+    return true;
+}
+
+bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+    RasterJob* data = Data(job);
+    if (!data) return false;
+    std::string reason;
+    bool cancelled = papplJobIsCanceled(job);
+    if (data->engine && !data->engine->Finish(cancelled, &reason)) return Fail(job, reason, true);
+    delete data;
+    papplJobSetData(job, nullptr);
+    if (!cancelled)
+        papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
+    return true;
+}
+
+// ---- the "qx:" devices: the driver opens the port itself when the job's device
+// context is made, so the device only carries the port's name ----
+
+bool DeviceOpen(pappl_device_t* device, const char* uri, const char*) {
+    PortName port = PortFromDeviceUri(uri);
+    if (!port.error.empty()) {
+        papplDeviceError(device, "%s", port.error.c_str());
+        return false;
+    }
+    papplDeviceSetData(device, new std::string(port.name));
+    return true;
+}
+
+void DeviceClose(pappl_device_t* device) { delete static_cast<std::string*>(papplDeviceGetData(device)); }
+
+ssize_t DeviceRead(pappl_device_t*, void*, size_t) { return 0; }
+ssize_t DeviceWrite(pappl_device_t*, const void*, size_t bytes) { return ssize_t(bytes); }
+pappl_preason_t DeviceStatus(pappl_device_t*) { return PAPPL_PREASON_NONE; }
+
+void FillMedia(const DriverInfo& driver, pappl_pr_driver_data_t* d) {
+    for (const PaperPreset& p : PaperPresets()) d->media[d->num_media++] = p.media;
+    static const char* const kLabelRange[] = {"custom_min_80x10mm", "custom_max_80x1000mm"};
+    static const char* const kRollRange[] = {"roll_min_80x10mm", "roll_max_80x1000mm"};
+    for (const char* range : driver.label ? kLabelRange : kRollRange) d->media[d->num_media++] = range;
+
+    pappl_media_col_t& m = d->media_default;
+    std::snprintf(m.size_name, sizeof m.size_name, "%s", PaperPresets()[1].media);
+    m.size_width = kPaperWidthMm * 100;
+    m.size_length = PaperPresets()[1].lengthTenthsMm * 10;
+    m.left_margin = m.right_margin = kMarginHundredthsMm;
+    m.top_margin = m.bottom_margin = 0;
+    std::snprintf(m.source, sizeof m.source, "main-roll");
+    std::snprintf(m.type, sizeof m.type, driver.label ? "labels" : "continuous");
+    m.tracking = driver.emulation == 1   ? PAPPL_MEDIA_TRACKING_GAP
+                 : driver.emulation == 2 ? PAPPL_MEDIA_TRACKING_MARK
+                                         : PAPPL_MEDIA_TRACKING_CONTINUOUS;
+    d->media_ready[0] = m;
+    d->num_source = 1;
+    d->source[0] = "main-roll";
+    d->num_type = 1;
+    d->type[0] = driver.label ? "labels" : "continuous";
+    d->tracking_supported = m.tracking;
+}
+
+}  // namespace
+
+void SetWorkDir(const std::string& dir) { workDir = dir; }
+
+void AddDeviceScheme() {
+    papplDeviceAddScheme("qx", PAPPL_DEVTYPE_CUSTOM_LOCAL, nullptr, DeviceOpen, DeviceClose, DeviceRead,
+                         DeviceWrite, DeviceStatus, nullptr);
+}
+
+bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char*,
+                    pappl_pr_driver_data_t* d, ipp_t** attrs, void*) {
+    const DriverInfo* driver = FindDriver(driverName ? driverName : "");
+    if (!driver) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "No driver \"%s\" in this application.", driverName);
+        return false;
+    }
+    if (deviceUri) {
+        PortName port = PortFromDeviceUri(deviceUri);
+        if (!port.error.empty()) {
+            papplLog(system, PAPPL_LOGLEVEL_ERROR, "Device \"%s\": %s.", deviceUri, port.error.c_str());
+            return false;
+        }
+    }
+    d->rstartjob_cb = StartJob;
+    d->rstartpage_cb = StartPage;
+    d->rwriteline_cb = WriteLine;
+    d->rendpage_cb = EndPage;
+    d->rendjob_cb = EndJob;
+    std::snprintf(d->make_and_model, sizeof d->make_and_model, "%s", driver->description);
+    d->ppm = 10;
+    d->kind = driver->label ? PAPPL_KIND_LABEL : PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL;
+    // Grey lines, so that the driver's own tone conversion makes the dots.
+    d->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
+    d->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+    d->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+    d->force_raster_type = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+    d->num_resolution = 1;
+    d->x_resolution[0] = d->y_resolution[0] = kDpi;
+    d->x_default = d->y_default = kDpi;
+    d->left_right = kMarginHundredthsMm;
+    d->bottom_top = 0;
+    d->sides_supported = PAPPL_SIDES_ONE_SIDED;
+    d->sides_default = PAPPL_SIDES_ONE_SIDED;
+    d->orient_default = IPP_ORIENT_NONE;
+    d->quality_default = IPP_QUALITY_NORMAL;
+    d->scaling_default = PAPPL_SCALING_AUTO;
+    FillMedia(*driver, d);
+    if (driver->emulation != 0) {
+        // The driver turns CPCL labels half a turn itself.
+        d->num_vendor = 1;
+        d->vendor[0] = "qx-rotation";
+        if (!*attrs) *attrs = ippNew();
+        static const char* const kRotations[] = {"none", "half-turn"};
+        ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-supported", 2, nullptr, kRotations);
+        ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-default", nullptr, "none");
+    }
+    return true;
+}
+
+}  // namespace qxapp

@@ -1,0 +1,20 @@
+// The application's side of PAPPL: the drivers it offers, the "qx:" devices and the
+// raster callbacks that hand every page to the graphics engine.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <string>
+
+namespace qxapp {
+
+// The folder pages pass through on their way to the engine.
+void SetWorkDir(const std::string& dir);
+
+// Registers the "qx:" device scheme: its URIs name a port of our driver.
+void AddDeviceScheme();
+
+bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
+                    pappl_pr_driver_data_t* data, ipp_t** attrs, void* context);
+
+}  // namespace qxapp

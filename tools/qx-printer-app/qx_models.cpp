@@ -1,0 +1,175 @@
+#include "qx_models.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+namespace qxapp {
+
+namespace {
+
+constexpr std::string_view kScheme = "qx:";
+
+// The rates the driver knows; any other text after a serial port's name would quietly
+// mean 19200 bit/s.
+constexpr const char* kRates[] = {"110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",  "14400",
+                                  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
+
+bool StartsNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    return true;
+}
+
+bool IsDottedAddress(std::string_view text) {
+    int parts = 0;
+    size_t i = 0;
+    while (i <= text.size()) {
+        size_t end = text.find('.', i);
+        if (end == text.npos) end = text.size();
+        std::string_view part = text.substr(i, end - i);
+        if (part.empty() || part.size() > 3 || !std::all_of(part.begin(), part.end(), ::isdigit) ||
+            std::stoi(std::string(part)) > 255)
+            return false;
+        ++parts;
+        i = end + 1;
+    }
+    return parts == 4;
+}
+
+// Why the driver could not open a port of this name, or empty when it can.
+std::string CheckPort(const std::string& port) {
+    if (port.empty()) return "the device names no port";
+    if (port.size() > 255) return "the port name is longer than 255 characters";
+    if (StartsNoCase(port, "IRDA")) return {};
+    bool serial = StartsNoCase(port, "COM");
+    if (serial || StartsNoCase(port, "LPT")) {
+        const char* kind = serial ? "COM" : "LPT";
+        if (port.size() < 4 || port[3] < '1' || port[3] > '9' || (port.size() > 4 && port[4] != ':'))
+            return "\"" + port + "\" is no port: write " + kind + "1: to " + kind + "9: (one digit)";
+        if (!serial) {
+            if (port.size() > 5) return "\"" + port + "\": nothing may follow LPTn:";
+            return {};
+        }
+        if (port.size() <= 5) return {};
+        if (port.size() == 6 || port[5] != ' ')
+            return "\"" + port + "\": the bit rate follows COMn: after one space, as in \"COM1: 115200\"";
+        std::string rate = port.substr(6);
+        for (const char* known : kRates)
+            if (rate == known) return {};
+        return "\"" + port + "\": the bit rate is not one of 110, 300, 600, 1200, 2400, 4800, 9600, 14400, "
+               "19200, 38400, 56000, 57600, 115200, 128000, 256000";
+    }
+    if (IsDottedAddress(port)) return {};
+    return "\"" + port + "\" is none of COMn:, LPTn:, IRDA or a printer's IPv4 address in dotted form "
+           "(host names are not looked up)";
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+const std::vector<DriverInfo>& Drivers() {
+    static const std::vector<DriverInfo> drivers = {
+        {"qx470-escpos", "QX-470 ESC/POS receipt", 0, false},
+        {"qx470-cpcl-gap", "QX-470 CPCL gap label", 1, true},
+        {"qx470-cpcl-mark", "QX-470 CPCL mark label", 2, true},
+        {"qx470-cpcl-journal", "QX-470 CPCL journal", 3, false},
+    };
+    return drivers;
+}
+
+const DriverInfo* FindDriver(std::string_view name) {
+    for (const DriverInfo& d : Drivers())
+        if (name == d.name) return &d;
+    return nullptr;
+}
+
+const std::vector<PaperPreset>& PaperPresets() {
+    static const std::vector<PaperPreset> presets = {
+        {1, 254, "om_qx-80x25_80x25.4mm"},
+        {2, 508, "om_qx-80x51_80x50.8mm"},
+        {3, 762, "om_qx-80x76_80x76.2mm"},
+        {4, 1016, "om_qx-80x102_80x101.6mm"},
+    };
+    return presets;
+}
+
+PortName PortFromDeviceUri(std::string_view uri) {
+    PortName result;
+    if (!StartsNoCase(uri, "QX:")) {
+        result.error = "the device URI does not start with qx:";
+        return result;
+    }
+    std::string_view rest = uri.substr(kScheme.size());
+    while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] != '%') {
+            result.name += rest[i];
+            continue;
+        }
+        int hi = i + 2 < rest.size() ? HexDigit(rest[i + 1]) : -1;
+        int lo = i + 2 < rest.size() ? HexDigit(rest[i + 2]) : -1;
+        if (hi < 0 || lo < 0 || (hi == 0 && lo == 0)) {
+            result.error = "the device URI has a broken %-escape";
+            return result;
+        }
+        result.name += char(hi * 16 + lo);
+        i += 2;
+    }
+    result.error = CheckPort(result.name);
+    return result;
+}
+
+std::string DeviceUriForPort(std::string_view port) {
+    std::string uri(kScheme);
+    for (unsigned char c : port) {
+        if (std::isalnum(c) || c == '.' || c == ':' || c == '-' || c == '_') {
+            uri += char(c);
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", c);
+            uri += escape;
+        }
+    }
+    return uri;
+}
+
+SettingsResult SettingsFor(const DriverInfo& driver, int lengthHundredthsMm, int copies,
+                           std::string_view rotation) {
+    SettingsResult r;
+    JobSettings& s = r.settings;
+    s.emulation = driver.emulation;
+    if (copies < 1 || copies > 999) {
+        r.error = "copies must be 1 to 999";
+        return r;
+    }
+    s.copies = copies;
+    if (rotation == "half-turn") {
+        s.rotation = 1;
+    } else if (!rotation.empty() && rotation != "none") {
+        r.error = "qx-rotation is none or half-turn";
+        return r;
+    }
+    int tenths = int(std::lround(lengthHundredthsMm / 10.0));
+    if (tenths < kMinLengthMm * 10 || tenths > kMaxLengthMm * 10) {
+        char text[96];
+        std::snprintf(text, sizeof text, "the media is %.1f mm long; this printer takes %d to %d mm",
+                      lengthHundredthsMm / 100.0, kMinLengthMm, kMaxLengthMm);
+        r.error = text;
+        return r;
+    }
+    s.lengthTenthsMm = tenths;
+    for (const PaperPreset& p : PaperPresets())
+        if (p.lengthTenthsMm == tenths) s.paperSize = p.paperSize;
+    return r;
+}
+
+}  // namespace qxapp

@@ -1,0 +1,299 @@
+// The printer application as its users meet it: the server started on a free loopback
+// port with a state folder of its own, its sub-commands and ipptool as clients, a
+// listener that keeps every byte a printer would get, and PWG raster files to print.
+#pragma once
+
+#include <arpa/inet.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qxapptest {
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// Leaks the IPP libraries keep on purpose are listed beside the tests.
+inline std::string LsanOptions() { return std::string("suppressions=") + QX_APP_TEST_DIR + "/lsan.supp"; }
+inline std::string SanitizerEnv() { return "LSAN_OPTIONS='" + LsanOptions() + "' "; }
+
+struct CommandRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs a shell command line; standard output and error are kept apart.
+// Each run its own output files, so runs may overlap.
+inline CommandRun Shell(const std::string& command, const std::string& dir) {
+    static std::atomic<int> runs{0};
+    std::string n = std::to_string(++runs);
+    std::string out = dir + "/cmd" + n + ".out", err = dir + "/cmd" + n + ".err";
+    int raw = std::system((SanitizerEnv() + command + " >'" + out + "' 2>'" + err + "'").c_str());
+    CommandRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+}
+
+inline int FreePort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+inline bool CanConnect(const std::string& address, int port) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+inline bool WaitFor(const std::function<bool()>& done, int seconds) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < until) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+// One job's state as a client sees it.
+struct JobState {
+    std::string state, reasons, message;
+    int impressions = 0;
+    bool Final() const { return state == "completed" || state == "aborted" || state == "canceled"; }
+};
+
+// Splits one line of ipptool's CSV output.
+inline std::vector<std::string> CsvFields(const std::string& line) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '"') {
+            if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+                fields.back() += '"';
+                ++i;
+            } else {
+                quoted = !quoted;
+            }
+        } else if (c == ',' && !quoted) {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+// The server as a child process: started, found listening, stopped with the app's own
+// shutdown sub-command; its exit status tells whether it stopped cleanly (the
+// sanitizers' reports make it fail).
+class AppServer {
+public:
+    AppServer(std::string dir) : dir_(std::move(dir)), port_(FreePort()) {}
+    ~AppServer() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Start() {
+        std::string state = dir_ + "/state";
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setenv("LSAN_OPTIONS", LsanOptions().c_str(), 1);
+            ::freopen((dir_ + "/server.err").c_str(), "w", stderr);
+            std::string portOpt = "server-port=" + std::to_string(port_);
+            std::string stateOpt = "spool-directory=" + state;
+            std::string logOpt = "log-file=" + dir_ + "/app.log";
+            ::execl(QX_PRINTER_APP_BIN, QX_PRINTER_APP_BIN, "server", "-o", portOpt.c_str(), "-o",
+                    "listen-hostname=localhost", "-o", stateOpt.c_str(), "-o", logOpt.c_str(), "-o",
+                    "log-level=debug", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return WaitFor([&] { return CanConnect("127.0.0.1", port_); }, 60);
+    }
+    // Shutdown, then the server's exit status (-1 when it had to be killed). The
+    // shutdown sub-command goes to the server on the user's local socket, which may be
+    // another test's, so the request goes to this server's system URI instead.
+    int Shutdown() {
+        Shell("ipptool -t ipp://localhost:" + std::to_string(port_) + "/ipp/system '" + QX_APP_TEST_DIR +
+                  "/../shutdown.test'",
+              dir_);
+        int status = -1;
+        bool exited = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 60);
+        if (!exited) return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // A client sub-command, sent to this server's system or to one of its printers (a
+    // client without -u would take whichever server owns the user's local socket; the
+    // shutdown sub-command always does).
+    CommandRun App(const std::string& args, const std::string& printer = "") {
+        std::string uri = printer.empty() ? "ipp://localhost:" + std::to_string(port_) + "/ipp/system" : Uri(printer);
+        return Shell(std::string("'") + QX_PRINTER_APP_BIN + "' " + args + " -u " + uri, dir_);
+    }
+    std::string Uri(const std::string& printer) const {
+        return "ipp://localhost:" + std::to_string(port_) + "/ipp/print/" + printer;
+    }
+    // Submits files with the app's own client, which returns when the job has ended; the
+    // job's id, or 0 with the reason in err.
+    int Submit(const std::string& printer, const std::string& args, std::string* err = nullptr) {
+        CommandRun r = App("submit " + args, printer);
+        if (err) *err = r.err;
+        // "NAME-ID" or, for a printer's URI, just the id.
+        size_t end = r.out.find_last_of("0123456789");
+        if (r.status != 0 || end == std::string::npos) return 0;
+        size_t start = r.out.find_last_not_of("0123456789", end);
+        return std::atoi(r.out.c_str() + (start == std::string::npos ? 0 : start + 1));
+    }
+    JobState Job(const std::string& printer, int id) {
+        std::string test = dir_ + "/job.test";
+        std::ofstream(test) << "{ OPERATION Get-Job-Attributes\n GROUP operation-attributes-tag\n"
+                               " ATTR charset attributes-charset utf-8\n"
+                               " ATTR language attributes-natural-language en\n"
+                               " ATTR uri printer-uri $uri\n ATTR integer job-id $jobid\n"
+                               " DISPLAY job-state\n DISPLAY job-state-reasons\n DISPLAY job-state-message\n"
+                               " DISPLAY job-impressions-completed\n}\n";
+        CommandRun r = Shell("ipptool -c -d jobid=" + std::to_string(id) + " " + Uri(printer) + " '" + test + "'", dir_);
+        JobState s;
+        std::istringstream lines(r.out);
+        std::string header, values;
+        std::getline(lines, header);
+        std::getline(lines, values);
+        auto names = CsvFields(header), fields = CsvFields(values);
+        for (size_t i = 0; i < names.size() && i < fields.size(); ++i) {
+            if (names[i] == "job-state") s.state = fields[i];
+            if (names[i] == "job-state-reasons") s.reasons = fields[i];
+            if (names[i] == "job-state-message") s.message = fields[i];
+            if (names[i] == "job-impressions-completed") s.impressions = std::atoi(fields[i].c_str());
+        }
+        return s;
+    }
+    JobState WaitJob(const std::string& printer, int id, int seconds = 90) {
+        JobState s;
+        WaitFor([&] { return (s = Job(printer, id)).Final(); }, seconds);
+        return s;
+    }
+    std::string PrinterReasons(const std::string& printer) {
+        std::string test = dir_ + "/printer.test";
+        std::ofstream(test) << "{ OPERATION Get-Printer-Attributes\n GROUP operation-attributes-tag\n"
+                               " ATTR charset attributes-charset utf-8\n"
+                               " ATTR language attributes-natural-language en\n"
+                               " ATTR uri printer-uri $uri\n DISPLAY printer-state-reasons\n}\n";
+        CommandRun r = Shell("ipptool -c " + Uri(printer) + " '" + test + "'", dir_);
+        size_t line = r.out.find('\n');
+        return line == std::string::npos ? "" : r.out.substr(line + 1);
+    }
+    int port() const { return port_; }
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_;
+    int port_;
+    pid_t pid_ = -1;
+};
+
+// A printer that keeps every byte it gets: one TCP connection at a time on
+// address:9100, each connection's bytes in order.
+class ByteSink {
+public:
+    explicit ByteSink(const std::string& address) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(9100);
+        ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+        ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0;
+    }
+    ~ByteSink() { ::close(fd_); }
+    bool ok() const { return ok_; }
+    // Takes one connection and reads it to its end (at most `seconds` long).
+    std::string TakeConnection(int seconds = 90) {
+        std::string bytes;
+        timeval limit{seconds, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        int c = ::accept(fd_, nullptr, nullptr);
+        if (c < 0) return bytes;
+        ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char buffer[65536];
+        ssize_t n;
+        while ((n = ::read(c, buffer, sizeof buffer)) > 0) bytes.append(buffer, size_t(n));
+        ::close(c);
+        return bytes;
+    }
+
+private:
+    int fd_ = -1;
+    bool ok_ = false;
+};
+
+// A page the size of the media (80 mm wide, 203 dpi): grey steps, a checker and a
+// frame inside the printed 576 dots; white in the margins.
+inline std::vector<unsigned char> TestPage(int width, int height, int seed) {
+    std::vector<unsigned char> page(size_t(width) * size_t(height), 255);
+    int left = (width - 576) / 2;
+    for (int y = 0; y < height; ++y)
+        for (int x = left; x < left + 576; ++x) {
+            int u = x - left;
+            unsigned char& p = page[size_t(y) * size_t(width) + size_t(x)];
+            if (u < 4 || u >= 572 || y < 4 || y >= height - 4) p = 0;
+            else if (y < height / 2) p = (u / 36 + seed) % 2 ? 255 : (unsigned char)(u * 255 / 576);
+            else p = ((u / 24) + (y / 24) + seed) % 2 ? 230 : 40;
+        }
+    return page;
+}
+
+// Writes pages as sgray_8 PWG raster at 203 dpi for the media of that size.
+inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int lengthHundredthsMm, int pages) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    cups_raster_t* r = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+    cups_page_header2_t h;
+    pwg_media_t* m = pwgMediaForSize(widthHundredthsMm, lengthHundredthsMm);
+    bool ok = r && m && cupsRasterInitPWGHeader(&h, m, "sgray_8", 203, 203, "one-sided", nullptr);
+    for (int p = 0; ok && p < pages; ++p) {
+        h.cupsInteger[0] = unsigned(pages);
+        auto page = TestPage(int(h.cupsWidth), int(h.cupsHeight), p);
+        ok = cupsRasterWriteHeader2(r, &h) &&
+             cupsRasterWritePixels(r, page.data(), unsigned(page.size())) == page.size();
+    }
+    if (r) cupsRasterClose(r);
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace qxapptest

@@ -1,0 +1,70 @@
+// Device URIs to the driver's port names, and job options to the driver's settings.
+#include <gtest/gtest.h>
+
+#include "qx_models.h"
+
+namespace {
+
+using namespace qxapp;
+
+TEST(PortNames, EveryFormTheDriverOpensIsTaken) {
+    for (auto [uri, port] : {std::pair{"qx:192.168.1.20", "192.168.1.20"}, {"qx://127.0.0.1", "127.0.0.1"},
+                             {"qx:COM1:", "COM1:"}, {"qx:com2:", "com2:"}, {"qx:COM1:%20115200", "COM1: 115200"},
+                             {"QX:LPT1:", "LPT1:"}, {"qx:LPT1", "LPT1"}, {"qx:IRDA", "IRDA"},
+                             {"qx:IrDA%20printer", "IrDA printer"}}) {
+        PortName p = PortFromDeviceUri(uri);
+        EXPECT_EQ(p.error, "") << uri;
+        EXPECT_EQ(p.name, port) << uri;
+        EXPECT_EQ(PortFromDeviceUri(DeviceUriForPort(port)).name, port);
+    }
+    EXPECT_EQ(DeviceUriForPort("COM1: 115200"), "qx:COM1:%20115200");
+}
+
+// Names the driver would quietly take for something else are refused with the reason.
+TEST(PortNames, NamesTheDriverWouldMisreadAreRefused) {
+    for (auto [uri, why] : {std::pair{"qx:COM1:9600", "after one space"},   // would be 600 bit/s
+                            {"qx:COM1:%2031250", "not one of 110"},        // would be 19200
+                            {"qx:COM12:", "one digit"},                   // would be COM1:
+                            {"qx:LPT1:x", "nothing may follow"}, {"qx:COM0:", "one digit"},
+                            {"qx:printer.local", "host names are not looked up"},
+                            {"qx:256.1.1.1", "IPv4"}, {"qx:10.0.0", "IPv4"}, {"qx:10..0.1", "IPv4"},
+                            {"qx:", "names no port"}, {"qx:%41%4", "broken %-escape"},
+                            {"qx:%00COM1:", "broken %-escape"}, {"socket://10.0.0.1", "does not start with qx:"}}) {
+        PortName p = PortFromDeviceUri(uri);
+        EXPECT_NE(p.error.find(why), std::string::npos) << uri << ": " << p.error;
+    }
+    EXPECT_NE(PortFromDeviceUri("qx:" + std::string(300, '1')).error.find("255"), std::string::npos);
+}
+
+TEST(JobSettings, MediaCopiesAndRotationBecomeTheDriverSettings) {
+    const DriverInfo& gap = *FindDriver("qx470-cpcl-gap");
+    SettingsResult r = SettingsFor(gap, 5080, 2, "half-turn");
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.settings.emulation, 1);
+    EXPECT_EQ(r.settings.paperSize, 2);  // a length of the driver's paper table
+    EXPECT_EQ(r.settings.lengthTenthsMm, 508);
+    EXPECT_EQ(r.settings.copies, 2);
+    EXPECT_EQ(r.settings.rotation, 1);
+
+    r = SettingsFor(*FindDriver("qx470-escpos"), 12345, 1, "");
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.settings.emulation, 0);
+    EXPECT_EQ(r.settings.paperSize, 0);  // custom
+    EXPECT_EQ(r.settings.lengthTenthsMm, 1235);
+    EXPECT_EQ(r.settings.rotation, 0);
+    EXPECT_EQ(FindDriver("qx470-cpcl-journal")->emulation, 3);
+    EXPECT_EQ(FindDriver("qx250-escpos"), nullptr);
+}
+
+TEST(JobSettings, WhatTheDriverCannotPrintIsRefused) {
+    const DriverInfo& receipt = *FindDriver("qx470-escpos");
+    EXPECT_EQ(SettingsFor(receipt, 1000, 1, "").error, "");
+    EXPECT_EQ(SettingsFor(receipt, 100000, 1, "").error, "");
+    EXPECT_NE(SettingsFor(receipt, 994, 1, "").error.find("9.9 mm long"), std::string::npos);
+    EXPECT_NE(SettingsFor(receipt, 100100, 1, "").error.find("10 to 1000 mm"), std::string::npos);
+    EXPECT_NE(SettingsFor(receipt, 5080, 0, "").error.find("copies"), std::string::npos);
+    EXPECT_NE(SettingsFor(receipt, 5080, 1000, "").error.find("copies"), std::string::npos);
+    EXPECT_NE(SettingsFor(receipt, 5080, 1, "sideways").error.find("qx-rotation"), std::string::npos);
+}
+
+}  // namespace
