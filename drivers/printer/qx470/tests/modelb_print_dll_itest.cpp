@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "../../../../tests/support/driver_key.h"
@@ -265,6 +267,31 @@ TEST_F(ModelBDriverTest, ReceiptBytesAreEscPosBandsOf48BytesAtMost) {
     EXPECT_EQ(qxemu::CountDifferences(d.page, golden), 0u)
         << d.page.Width() << "x" << d.page.Height() << " " << d.page.CountDots() << " dots; golden "
         << golden.Width() << "x" << golden.Height() << " " << golden.CountDots();
+}
+
+TEST_F(ModelBDriverTest, QxPrintLaysTextOutOnTheLengthModelBPrints) {
+    // 40 mm labels, shorter than the paper is wide: each page is drawn 639 rows long and
+    // only its first 319 rows are printed, so qx-print must break the text there. Model A's
+    // key beside it names a long label, which is not model B's.
+    qxtest::RegisterDriver(u"127.0.25.3", {{u"PHeight", 2540}});
+    RegisterModelB(u"127.0.25.3");
+    Number(u"PaperSize", 0);
+    Number(u"PHeight", 40);
+    std::string text;
+    for (int line = 1; line <= 20; ++line) text += "Line " + std::to_string(line) + "\n";
+    std::string file = world_.dir() + "/lines.txt", err = world_.dir() + "/stderr.txt";
+    std::ofstream(file) << text;
+    qx470::testing::TcpPrinter printer("127.0.25.3", qx470::testing::TcpPrinter::Mode::kReadAll);
+    ASSERT_TRUE(printer.ok());
+    std::string cmd = "'" + std::string(QX_PRINT_BIN) + "' -P 'QX-250 Driver' '" + file + "' 2>'" + err + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    std::stringstream said;
+    said << std::ifstream(err).rdbuf();
+    EXPECT_NE(said.str().find("qx-print: page 2\n"), std::string::npos) << said.str();
+    EXPECT_EQ(said.str().find("qx-print: page 3\n"), std::string::npos) << said.str();
+    Decoded d = DecodeEscPos(printer.inbox().Wait());
+    EXPECT_EQ(d.error, "");
+    EXPECT_EQ(d.rows, 2 * 319);
 }
 
 }  // namespace
