@@ -121,13 +121,39 @@ HFONT TextFont() {
     return CreateFontIndirectW(&lf);
 }
 
-// The driver's settings key, read by the driver whichever printer name led to it.
-constexpr WCHAR kDriverKey[] = u"Printers\\QX-470 Driver";
+// The settings key of each driver, read by the driver whichever printer name led to it,
+// with the units of its "PHeight" and the label lengths of its preset papers ("PaperSize"
+// 1 on). Model B's driver keeps whole millimetres under a key of its own.
+struct DriverKey {
+    LPCWSTR key;
+    LONG unitsPerMm;
+    const LONG* presets;
+    LONG presetCount;
+};
+constexpr LONG kPresetLengths[] = {254, 508, 762, 1016};
+constexpr LONG kModelBPresetLengths[] = {60, 80, 100, 120, 140, 160, 180, 200, 297, 2970, 3276};
+constexpr DriverKey kModelAKey{u"Printers\\QX-470 Driver", 10, kPresetLengths, 4};
+constexpr DriverKey kModelBKey{u"Printers\\QX-250 Driver", 1, kModelBPresetLengths, 11};
 // A label no longer than the paper is wide gets a page of this length from the driver,
 // which prints only the label's own length of it.
 constexpr int kShortLabelPageMm = 80;
-// Label lengths of the preset papers ("PaperSize" 1 to 4), in tenths of a millimetre.
-constexpr LONG kPresetLengths[] = {254, 508, 762, 1016};
+
+std::u16string RegistryText(const std::u16string& keyName, LPCWSTR name);
+
+std::u16string PrinterName(const Options& o) {
+    if (!o.printer.empty()) return o.printer;
+    WCHAR name[256];
+    DWORD size = 256;
+    return GetDefaultPrinterW(name, &size) ? std::u16string(name) : std::u16string();
+}
+
+// The key of the printer's driver: model B's for "QX250.dll", else model A's.
+const DriverKey& KeyOfDriver(const Options& o) {
+    std::u16string file = RegistryText(u"Printers\\" + PrinterName(o), u"Driver");
+    for (char16_t& c : file)
+        if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
+    return file == u"QX250.DLL" ? kModelBKey : kModelAKey;
+}
 
 bool ReadNumber(HKEY key, LPCWSTR name, LONG& value) {
     DWORD v = 0, size = sizeof v;
@@ -136,26 +162,27 @@ bool ReadNumber(HKEY key, LPCWSTR name, LONG& value) {
     return true;
 }
 
-// The label length the driver takes from its settings: the preset paper's when
-// "PaperSize" names one, else the stored "PHeight". False when it cannot be read.
-bool LabelLengthTenths(LONG& tenths) {
+// The label length in whole millimetres the driver takes from its settings: the preset
+// paper's when "PaperSize" names one, else the stored "PHeight". False when it cannot be read.
+bool LabelLengthMm(const DriverKey& driver, LONG& mm) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriverKey, 0, KEY_READ, &key) != 0) return false;
-    LONG paperSize = 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, driver.key, 0, KEY_READ, &key) != 0) return false;
+    LONG paperSize = 0, length = 0;
     bool ok = ReadNumber(key, u"PaperSize", paperSize);
-    if (ok && paperSize >= 1 && paperSize <= 4) tenths = kPresetLengths[paperSize - 1];
-    else if (ok) ok = ReadNumber(key, u"PHeight", tenths);
+    if (ok && paperSize >= 1 && paperSize <= driver.presetCount) length = driver.presets[paperSize - 1];
+    else if (ok) ok = ReadNumber(key, u"PHeight", length);
     RegCloseKey(key);
+    mm = length / driver.unitsPerMm;
     return ok;
 }
 
 // The rows of each page the driver prints, out of the pageRows the engine draws. The
 // device context tells the paper, except that a short label is drawn on an 80 mm page
 // of which only the label's length is printed.
-int PrintedRows(HDC dc, int pageRows) {
-    LONG tenths = 0;
-    if (GetDeviceCaps(dc, VERTSIZE) != kShortLabelPageMm || !LabelLengthTenths(tenths)) return pageRows;
-    double dots = (tenths / 10) * 0.03937007874015748 * 203.0;
+int PrintedRows(HDC dc, const DriverKey& driver, int pageRows) {
+    LONG mm = 0;
+    if (GetDeviceCaps(dc, VERTSIZE) != kShortLabelPageMm || !LabelLengthMm(driver, mm)) return pageRows;
+    double dots = mm * 0.03937007874015748 * 203.0;
     return dots >= 1 ? std::min(pageRows, int(dots)) : pageRows;
 }
 
@@ -165,8 +192,9 @@ public:
         // A landscape page turns the printed rows into its width.
         width_ = GetDeviceCaps(dc, HORZRES);
         height_ = GetDeviceCaps(dc, VERTRES);
-        if (o.landscape) width_ = PrintedRows(dc, width_);
-        else height_ = PrintedRows(dc, height_);
+        const DriverKey& driver = KeyOfDriver(o);
+        if (o.landscape) width_ = PrintedRows(dc, driver, width_);
+        else height_ = PrintedRows(dc, driver, height_);
     }
     int width() const { return width_; }
     int height() const { return height_; }
@@ -218,11 +246,7 @@ std::u16string RegistryText(const std::u16string& keyName, LPCWSTR name) {
 // else the default port, as the driver chooses it.
 std::string PortOf(const Options& o) {
     if (!o.port.empty()) return WideToUtf8(o.port);
-    std::u16string printer = o.printer;
-    WCHAR name[256];
-    DWORD size = 256;
-    if (printer.empty() && GetDefaultPrinterW(name, &size)) printer = name;
-    std::u16string port = RegistryText(u"Printers\\" + printer, u"Port");
+    std::u16string port = RegistryText(u"Printers\\" + PrinterName(o), u"Port");
     if (port.empty()) port = RegistryText(u"Printers\\Ports", u"DefaultPrintPort");
     return port.empty() ? "LPT1:" : WideToUtf8(port);
 }

@@ -1,4 +1,5 @@
-// The shared library's own start and end: QX470.dll exports DrvEnableDriver only.
+// The shared library's own start and end: QX470.dll and QX250.dll export DrvEnableDriver
+// only.
 #include <dlfcn.h>
 
 #include "driver_entry.h"

@@ -18,7 +18,8 @@ namespace {
 
 constexpr double kInchesPerMm = 0.03937007874015748;
 constexpr double kDotsPerInch = 203.0;
-constexpr LONG kPaperDots = 576;
+constexpr LONG kPaperDots = kModel.headDots;
+constexpr ULONG kPaperMm = ULONG(kModel.headMm);
 constexpr ULONG kSurfaceFormat = BMF_24BPP;
 constexpr int kSurfaceFormatWord = 11;
 
@@ -34,9 +35,9 @@ LONG MmToDots(LONG mm) {
 }
 
 void CustomGeometry(GDIINFO& gi, PrinterJob& job, const DriverSettings& s) {
-    LONG lengthMm = s.paperHeight / 10;
+    LONG lengthMm = s.paperHeight / kModel.heightUnitsPerMm;
     gi.szlPhysSize.cx = kPaperDots;
-    gi.ulHorzSize = 72;
+    gi.ulHorzSize = kPaperMm;
     if (lengthMm > s.paperWidth) {
         LONG dots = MmToDots(lengthMm);
         gi.ulVertSize = ULONG(lengthMm);
@@ -66,7 +67,7 @@ void FixedGeometry(GDIINFO& gi, PrinterJob& job, const DEVMODEW& dm) {
     for (const Paper& p : kPapers)
         if (dm.dmPaperSize == p.code) mm = p.mm, dots = p.dots;
     gi.szlPhysSize.cx = kPaperDots;
-    gi.ulHorzSize = 72;
+    gi.ulHorzSize = kPaperMm;
     gi.ulVertSize = mm;
     gi.szlPhysSize.cy = dots;
     job.allocatedRows = job.printedLength = dots;

@@ -2,14 +2,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace qx470 {
 
 using namespace wce;
-
-const PaperPreset kPaperPresets[kPaperPresetCount] = {
-    {80, 508}, {80, 254}, {80, 508}, {80, 762}, {80, 1016}};
 
 DriverSettings& TheSettings() {
     static DriverSettings settings;
@@ -69,12 +67,13 @@ int ReadDriverSettings(HKEY key, DriverSettings& s) {
     if (ReadNumber(key, u"Copies", 1, s.copies) != NumberRead::Ok) return 2;
     if (ReadNumber(key, u"PaperSize", 2, s.paperSize) != NumberRead::Ok) return 2;
     // A size the preset table does not hold is read as custom rather than past the table.
-    if (s.paperSize > 0 && s.paperSize < kPaperPresetCount) {
-        s.paperWidth = kPaperPresets[s.paperSize].widthMm;
-        s.paperHeight = kPaperPresets[s.paperSize].heightTenths;
+    if (s.paperSize > 0 && s.paperSize < kModel.presetCount) {
+        s.paperWidth = kModel.presets[s.paperSize].widthMm;
+        s.paperHeight = kModel.presets[s.paperSize].height;
     } else {
-        if (ReadNumber(key, u"PWidth", 80, s.paperWidth) != NumberRead::Ok) return 2;
-        if (ReadNumber(key, u"PHeight", 508, s.paperHeight) != NumberRead::Ok) return 2;
+        const PaperPreset& fallback = kModel.fallbackPaper;
+        if (ReadNumber(key, u"PWidth", fallback.widthMm, s.paperWidth) != NumberRead::Ok) return 2;
+        if (ReadNumber(key, u"PHeight", fallback.height, s.paperHeight) != NumberRead::Ok) return 2;
     }
     struct Field {
         LPCWSTR name;
@@ -90,8 +89,12 @@ int ReadDriverSettings(HKEY key, DriverSettings& s) {
         {u"BackFeed", 1, &DriverSettings::backFeed},
         {u"Rotation", 0, &DriverSettings::rotation},
     };
-    for (const Field& f : kRest)
-        if (ReadNumber(key, f.name, f.fallback, s.*f.member) != NumberRead::Ok) return 2;
+    // The last three are CPCL's; a model without CPCL leaves them at 0 whatever the key holds.
+    constexpr int kCpclFields = 3;
+    const int count = int(std::size(kRest)) - (kModel.readsCpcl ? 0 : kCpclFields);
+    for (int i = 0; i < count; ++i)
+        if (ReadNumber(key, kRest[i].name, kRest[i].fallback, s.*kRest[i].member) != NumberRead::Ok)
+            return 2;
     return 0;
 }
 

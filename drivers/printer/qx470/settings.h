@@ -1,6 +1,7 @@
 // The driver's copy of its registry settings, read at every device-context creation.
 #pragma once
 
+#include "model.h"
 #include "wce/registry.h"
 #include "wce/types.h"
 
@@ -15,24 +16,17 @@ struct DriverSettings {
     int copies = 0;
     int paperSize = 0;     // 0 custom, 1 to 4 a preset
     int paperWidth = 0;    // "PWidth", millimetres
-    int paperHeight = 0;   // "PHeight", tenths of a millimetre
+    int paperHeight = 0;   // "PHeight", in the model's units (kModel)
     int startLogo = 0;
     int endLogo = 0;
     int printingLength = 0;
     int userPaper = 0;
-    int emulation = 0;
+    int emulation = 0;  // model B reads none of these three: it prints ESC/POS only
     int backFeed = 0;
     int rotation = 0;
 };
 
-struct PaperPreset {
-    int widthMm;
-    int heightTenths;
-};
-constexpr int kPaperPresetCount = 5;
-extern const PaperPreset kPaperPresets[kPaperPresetCount];
-
-constexpr wce::WCHAR kDriverSettingsKey[] = u"Printers\\QX-470 Driver";
+constexpr const wce::WCHAR* kDriverSettingsKey = kModel.settingsKey;
 
 // The driver's one settings record.
 DriverSettings& TheSettings();
