@@ -59,6 +59,8 @@ bool IsLiveObject(HGDIOBJ object);
 void Record(const char* call, std::u16string text, RECT rect, std::vector<long> args = {});
 // A QGuiApplication must exist before fonts can be used; programs without one get an
 // offscreen one.
+// Without a display Qt draws offscreen, with a runtime folder of its own.
+void PrepareQtEnvironment();
 void EnsureGuiApplication();
 
 // Printer DCs (printer_dc.cpp).

@@ -97,8 +97,7 @@ void Record(const char* call, std::u16string text, RECT rect, std::vector<long> 
     if (journalOn) journal.push_back({call, std::move(text), rect, std::move(args)});
 }
 
-void EnsureGuiApplication() {
-    if (QGuiApplication::instance()) return;
+void PrepareQtEnvironment() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -108,6 +107,11 @@ void EnsureGuiApplication() {
         ::mkdir(dir.constData(), 0700);
         qputenv("XDG_RUNTIME_DIR", dir);
     }
+}
+
+void EnsureGuiApplication() {
+    if (QGuiApplication::instance()) return;
+    PrepareQtEnvironment();
     static int argc = 1;
     static char name[] = "qx";
     static char* argv[] = {name, nullptr};

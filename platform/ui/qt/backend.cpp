@@ -513,14 +513,7 @@ bool UseQtBackend(std::string* error) {
             if (error) *error = "the Qt backend must start before anything is drawn";
             return false;
         }
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-            QByteArray dir = "/tmp/qx-runtime-" + QByteArray::number(uint(::getuid()));
-            ::mkdir(dir.constData(), 0700);
-            qputenv("XDG_RUNTIME_DIR", dir);
-        }
+        gdi::PrepareQtEnvironment();
         static int argc = 1;
         static char name[] = "qx";
         static char* argv[] = {name, nullptr};
