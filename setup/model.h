@@ -7,9 +7,13 @@
 
 #include "wce/types.h"
 
+namespace wce::ui {
+struct DialogTemplate;
+}
+
 namespace setup {
 
-// A preset paper: list text, width in mm, height in tenths of a mm.
+// A preset paper: list text, width in mm, height in the model's "PHeight" units.
 struct PaperPreset {
     const char16_t* text;
     int width;
@@ -36,16 +40,30 @@ struct TestPageLayout {
 };
 
 struct SetupModel {
-    const char16_t* driverKey;   // below HKEY_LOCAL_MACHINE
-    const char16_t* driverFile;  // "Driver" of a new key
+    const char16_t* programName;  // caption of the utility's own message boxes
+    const char16_t* driverKey;    // below HKEY_LOCAL_MACHINE
+    const char16_t* driverFile;   // "Driver" of a new key
     const char16_t* mainCaption[2];  // [0] English, [1] code page 949
     const char16_t* mainGroup[2];
+    // Units of "PHeight" in a millimetre: 10 (tenths) or 1 (whole millimetres, as
+    // "PWidth" always is).
+    int heightUnitsPerMm;
+    int newKeyHeight;  // "PHeight" and "PWidth" of a new key, and the record's defaults
+    int newKeyWidth;
+    // "Emulation", "BackFeed" and "Rotation" are the model's settings, with their
+    // controls in the paper dialog; without them the utility never reads or writes them.
+    bool hasEmulation;
+    // A network printer must answer an ICMP echo before the image manager connects.
+    bool echoBeforeConnect;
+    const wce::ui::DialogTemplate* paperTemplate;
     std::span<const PaperPreset> papers;  // index 0 is "Custom Size"
     int pageRight;                        // test page width in dots
+    int (*pageBottom)(int storedHeight);  // test page bottom in dots, from "PHeight"
     TestPageLayout testPage[2];
 };
 
-const SetupModel& ModelA();
+const SetupModel& ModelA();  // the 3-inch label printer
+const SetupModel& ModelB();  // the 2-inch receipt printer
 
 // 949 selects the Korean texts.
 constexpr wce::UINT kKoreanCodePage = 949;

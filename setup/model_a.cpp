@@ -1,9 +1,38 @@
 // Model A: the 3-inch label printer.
 #include "model.h"
+#include "paper_settings_dialog.h"
+#include "test_page.h"
+#include "wce/dialog.h"
 
 namespace setup {
 
 namespace {
+
+using namespace wce;
+using namespace wce::ui;
+using namespace paper;
+
+const DialogTemplate kPaperTemplate{
+    129, 136, 154, u"Paper Settings", WS_POPUP | WS_CAPTION | DS_MODALFRAME, 0, u"System", 8,
+    {
+        rc::GroupBox(kPageGroup, u"Page Settings", 3, 6, 129, 81),
+        rc::AutoCheckBox(kCustomPaper, u"Used Custom Paper", 36, 14, 90, 10, WS_TABSTOP),
+        rc::RText(kNameLabel, u"Paper Name : ", 8, 28, 44, 8),
+        rc::ComboBox(kPaperList, 55, 27, 71, 60, CBS_DROPDOWN | WS_VSCROLL),
+        rc::RText(kSizeLabel, u"Paper Size : ", 9, 43, 44, 8),
+        rc::EditText(kWidth, 55, 42, 25, 12, ES_AUTOHSCROLL),
+        rc::CText(IDC_STATIC, u"x", 81, 45, 10, 8),
+        rc::EditText(kHeight, 91, 42, 25, 12, ES_AUTOHSCROLL),
+        rc::RText(kCopyLabel, u"Copy : ", 21, 57, 31, 9),
+        rc::EditText(kCopies, 55, 56, 23, 12, ES_AUTOHSCROLL),
+        rc::AutoCheckBox(kRotate, u"180 Rotate", 80, 57, 50, 9, WS_TABSTOP),
+        rc::RText(kEmulationLabel, u"Emulation : ", 11, 71, 41, 9),
+        rc::ComboBox(kEmulationList, 55, 71, 71, 68, CBS_DROPDOWN | WS_VSCROLL),
+        rc::GroupBox(kAreaGroup, u"Printing Area[Length]", 3, 89, 129, 26),
+        rc::AutoCheckBox(kOption, u"According to Page Size", 14, 99, 106, 10, WS_TABSTOP),
+        rc::DefPushButton(IDOK, u"OK", 10, 119, 50, 22),
+        rc::PushButton(IDCANCEL, u"Cancel", 77, 119, 50, 22),
+    }};
 
 const PaperPreset kPapers[] = {
     {u"Custom Size", 0, 0},       {u"80mm x 25.4mm", 80, 254}, {u"80mm x 50.8mm", 80, 508},
@@ -44,18 +73,21 @@ const TestPageLine kKoreanPage[] = {
 };
 
 const SetupModel kModelA{
-    u"Printers\\QX-470 Driver",
-    u"QX470.dll",
-    {u"ARQUENT QX-470 Driver Setup", u"드라이버 설정"},
-    {u"QX-470 Printer Driver's Settings", u"QX-470 프린터 드라이버 설정"},
-    kPapers,
-    576,
-    {
-        {u"Arial", kEnglishPage, u"%02d:%02d:%02d AM %02d/%02d/%04d", u"%02d:%02d:%02d PM %02d/%02d/%04d", false,
-         u"Error Creating DC", u"Error"},
-        {u"굴림", kKoreanPage, u"오전 %02d:%02d:%02d %04d-%02d-%02d", u"오후 %02d:%02d:%02d %04d-%02d-%02d", true,
-         u"프린터 DC 생성 에러", u"에러"},
-    },
+    .programName = u"QX470SETUP",
+    .driverKey = u"Printers\\QX-470 Driver",
+    .driverFile = u"QX470.dll",
+    .mainCaption = {u"ARQUENT QX-470 Driver Setup", u"드라이버 설정"},
+    .mainGroup = {u"QX-470 Printer Driver's Settings", u"QX-470 프린터 드라이버 설정"},
+    .heightUnitsPerMm = 10,
+    .newKeyHeight = 508,
+    .newKeyWidth = 80,
+    .hasEmulation = true,
+    .echoBeforeConnect = false,
+    .paperTemplate = &kPaperTemplate,
+    .papers = kPapers,
+    .pageRight = 576,
+    .pageBottom = PageBottom,
+    .testPage = {EnglishTestPage(kEnglishPage), KoreanTestPage(kKoreanPage)},
 };
 
 }  // namespace

@@ -9,36 +9,9 @@
 
 using namespace wce;
 using namespace wce::ui;
+using namespace paper;
 
 namespace {
-
-enum : int {
-    kPaperList = 1003, kEmulationList = 1004, kWidth = 1005, kHeight = 1006, kCopies = 1007,
-    kOption = 1023, kPageGroup = 1024, kAreaGroup = 1025, kNameLabel = 1030, kSizeLabel = 1031,
-    kCopyLabel = 1033, kEmulationLabel = 1034, kCustomPaper = 1042, kRotate = 1043,
-};
-
-const DialogTemplate kPaperTemplate{
-    129, 136, 154, u"Paper Settings", WS_POPUP | WS_CAPTION | DS_MODALFRAME, 0, u"System", 8,
-    {
-        rc::GroupBox(kPageGroup, u"Page Settings", 3, 6, 129, 81),
-        rc::AutoCheckBox(kCustomPaper, u"Used Custom Paper", 36, 14, 90, 10, WS_TABSTOP),
-        rc::RText(kNameLabel, u"Paper Name : ", 8, 28, 44, 8),
-        rc::ComboBox(kPaperList, 55, 27, 71, 60, CBS_DROPDOWN | WS_VSCROLL),
-        rc::RText(kSizeLabel, u"Paper Size : ", 9, 43, 44, 8),
-        rc::EditText(kWidth, 55, 42, 25, 12, ES_AUTOHSCROLL),
-        rc::CText(IDC_STATIC, u"x", 81, 45, 10, 8),
-        rc::EditText(kHeight, 91, 42, 25, 12, ES_AUTOHSCROLL),
-        rc::RText(kCopyLabel, u"Copy : ", 21, 57, 31, 9),
-        rc::EditText(kCopies, 55, 56, 23, 12, ES_AUTOHSCROLL),
-        rc::AutoCheckBox(kRotate, u"180 Rotate", 80, 57, 50, 9, WS_TABSTOP),
-        rc::RText(kEmulationLabel, u"Emulation : ", 11, 71, 41, 9),
-        rc::ComboBox(kEmulationList, 55, 71, 71, 68, CBS_DROPDOWN | WS_VSCROLL),
-        rc::GroupBox(kAreaGroup, u"Printing Area[Length]", 3, 89, 129, 26),
-        rc::AutoCheckBox(kOption, u"According to Page Size", 14, 99, 106, 10, WS_TABSTOP),
-        rc::DefPushButton(IDOK, u"OK", 10, 119, 50, 22),
-        rc::PushButton(IDCANCEL, u"Cancel", 77, 119, 50, 22),
-    }};
 
 const char16_t* const kEmulations[] = {u"ESC/POS", u"CPCL With Gap", u"CPCL With Mark", u"CPCL Continuous"};
 
@@ -58,6 +31,7 @@ struct PaperSettingsDialog::Texts {
     const char16_t* customPaper;
     const char16_t* ok;
     const char16_t* cancel;
+    const char16_t* sizeCaption;  // "Width x Height" of a model without emulation
 };
 
 namespace {
@@ -66,7 +40,7 @@ const PaperSettingsDialog::Texts* PaperTexts(int language);
 
 }  // namespace
 
-PaperSettingsDialog::PaperSettingsDialog(const setup::SetupModel& model) : Dialog(kPaperTemplate), model_(model) {
+PaperSettingsDialog::PaperSettingsDialog(const setup::SetupModel& model) : Dialog(*model.paperTemplate), model_(model) {
     static const MessageEntry<PaperSettingsDialog> table[] = {
         {kPaperList, CBN_SELCHANGE, &PaperSettingsDialog::OnPaperChange},
         {kEmulationList, CBN_SELCHANGE, &PaperSettingsDialog::OnEmulationChange},
@@ -84,19 +58,23 @@ const PaperSettingsDialog::Texts& PaperSettingsDialog::Language() const {
 
 void PaperSettingsDialog::DoDataExchange(DataExchange& dx) {
     dx.Control(kPaperList, paperList_);
-    dx.Control(kEmulationList, emulationList_);
     dx.Control(kWidth, widthEdit_);
     dx.Control(kHeight, heightEdit_);
     dx.Control(kCopies, copiesEdit_);
     dx.Control(kCustomPaper, customPaper_);
-    dx.Control(kRotate, rotate_);
     dx.Control(kOption, option_);
     dx.Control(kPageGroup, pageGroup_);
     dx.Control(kAreaGroup, areaGroup_);
     dx.Control(kNameLabel, nameLabel_);
     dx.Control(kSizeLabel, sizeLabel_);
     dx.Control(kCopyLabel, copyLabel_);
-    dx.Control(kEmulationLabel, emulationLabel_);
+    if (model_.hasEmulation) {
+        dx.Control(kEmulationList, emulationList_);
+        dx.Control(kRotate, rotate_);
+        dx.Control(kEmulationLabel, emulationLabel_);
+    } else {
+        dx.Control(kSizeCaption, sizeCaption_);
+    }
     dx.Control(IDOK, ok_);
     dx.Control(IDCANCEL, cancel_);
     dx.Text(kCopies, copiesText_);
@@ -120,6 +98,25 @@ BOOL PaperSettingsDialog::OnInitDialog() {
     SetDlgItemInt(Handle(), kCopies, UINT(copies), TRUE);
     if (userPaper) customPaper_.SetCheck(BST_CHECKED);
     paperList_.EnableWindow(userPaper ? TRUE : FALSE);
+    const Texts& t = Language();
+    if (!model_.hasEmulation) {
+        option_.SetCheck(printingLength ? BST_CHECKED : BST_UNCHECKED);
+        // The template's English captions stay, its caption "Paper Settings" with them.
+        if (setup::Language(codePage) == 1) {
+            SetWindowText(t.page);
+            pageGroup_.SetWindowText(t.page);
+            nameLabel_.SetWindowText(t.paperName);
+            sizeLabel_.SetWindowText(t.paperSize);
+            copyLabel_.SetWindowText(t.copy);
+            sizeCaption_.SetWindowText(t.sizeCaption);
+            areaGroup_.SetWindowText(t.areaEscPos);
+            option_.SetWindowText(t.lengthEscPos);
+            customPaper_.SetWindowText(t.customPaper);
+            ok_.SetWindowText(t.ok);
+            cancel_.SetWindowText(t.cancel);
+        }
+        return TRUE;
+    }
     for (const char16_t* name : kEmulations) emulationList_.AddString(name);
     emulationList_.SetCurSel(emulation);
     if (emulation == 0) {
@@ -130,7 +127,6 @@ BOOL PaperSettingsDialog::OnInitDialog() {
         rotate_.EnableWindow(TRUE);
         rotate_.SetCheck(rotation ? BST_CHECKED : BST_UNCHECKED);
     }
-    const Texts& t = Language();
     SetWindowText(t.page);
     pageGroup_.SetWindowText(t.page);
     nameLabel_.SetWindowText(t.paperName);
@@ -149,11 +145,12 @@ void PaperSettingsDialog::ShowSize(int index) {
     if (preset) {
         const setup::PaperPreset& paper = model_.papers[size_t(index)];
         paperWidth = paper.width;
-        heightMm = paper.height / 10;
-        heightTenths = paper.height % 10;
+        heightMm = paper.height / model_.heightUnitsPerMm;
+        heightTenths = paper.height % model_.heightUnitsPerMm;
     }
     widthEdit_.SetWindowText(FormatWideString(u"%d", paperWidth));
-    heightEdit_.SetWindowText(FormatWideString(u"%d.%d", heightMm, heightTenths));
+    heightEdit_.SetWindowText(model_.heightUnitsPerMm == 10 ? FormatWideString(u"%d.%d", heightMm, heightTenths)
+                                                            : FormatWideString(u"%d", heightMm));
     widthEdit_.EnableWindow(preset ? FALSE : TRUE);
     heightEdit_.EnableWindow(preset ? FALSE : TRUE);
 }
@@ -195,7 +192,7 @@ void PaperSettingsDialog::OnCustomPaper() {
 }
 
 void PaperSettingsDialog::OnOption() {
-    if (emulationList_.GetCurSel() != 0) {
+    if (model_.hasEmulation && emulationList_.GetCurSel() != 0) {
         backFeed = option_.GetCheck() == BST_CHECKED ? 1 : 0;
         rotation = rotate_.GetCheck() == BST_CHECKED ? 1 : 0;
     } else {
@@ -209,14 +206,20 @@ void PaperSettingsDialog::OnOk() {
     UpdateData(TRUE);
     copies = setup::LeadingInt(copiesText_);
     if (paperSize == 0) {
-        // Tenths are cut, not rounded: 45.57 is 45.5. A height that is not a number
-        // (or is negative, or too large to store) keeps the one before.
+        // Tenths are cut, not rounded: 45.57 is 45.5; in whole millimetres 99.9 is 99.
+        // A height that is not a number (or is negative, or too large to store) keeps
+        // the one before.
         if (auto tenths = setup::TruncatedTenths(heightText_)) {
             heightMm = *tenths / 10;
-            heightTenths = *tenths % 10;
+            heightTenths = model_.heightUnitsPerMm == 10 ? *tenths % 10 : 0;
         }
         // The field is open for typing here, so a typed width is taken as well.
         if (auto tenths = setup::TruncatedTenths(widthText_)) paperWidth = *tenths / 10;
+    }
+    if (!model_.hasEmulation) {
+        printingLength = option_.GetCheck() == BST_CHECKED ? 1 : 0;
+        EndDialog(IDOK);
+        return;
     }
     int n = emulationList_.GetCurSel();
     if (n != 0) {
@@ -234,10 +237,10 @@ namespace {
 const PaperSettingsDialog::Texts kTexts[2] = {
     {u"Page Settings", u"Paper Name : ", u"Paper Size : ", u"Copy : ", u"Emulation : ", u"Printing Area[Length]",
      u"According to Page Size", u"Adjust Printing Position", u"Print after Back-Feed", u"180 Rotate",
-     u"Used Custom Paper", u"OK", u"Cancel"},
+     u"Used Custom Paper", u"OK", u"Cancel", u"Width x Height"},
     {u"페이지 설정", u"용지 이름 : ", u"용지 크기 : ", u"인쇄 매수 : ", u"에뮬레이션 : ", u"인쇄 영역[길이]",
      u"용지 크기에 맞게 인쇄", u"인쇄 위치 조정", u"백피드 후 인쇄", u"180°회전", u"사용자 용지 사용", u"확인",
-     u"취소"},
+     u"취소", u"가로 x 세로"},
 };
 
 const PaperSettingsDialog::Texts* PaperTexts(int language) { return &kTexts[language]; }

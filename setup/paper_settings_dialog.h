@@ -1,5 +1,6 @@
 // The paper settings dialog: paper, copies, emulation, and the options whose meaning
-// follows the emulation.
+// follows the emulation. A model without emulation has no emulation list and no
+// "180 Rotate" box, and its check box 1023 always stands for printingLength.
 #pragma once
 
 #include <span>
@@ -8,6 +9,15 @@
 #include "icon_button.h"
 #include "model.h"
 #include "wce/dialog.h"
+
+namespace paper {
+// The dialog's controls; each model's template (in its table) places them.
+enum : int {
+    kPaperList = 1003, kEmulationList = 1004, kWidth = 1005, kHeight = 1006, kCopies = 1007,
+    kOption = 1023, kPageGroup = 1024, kAreaGroup = 1025, kNameLabel = 1030, kSizeLabel = 1031,
+    kSizeCaption = 1032, kCopyLabel = 1033, kEmulationLabel = 1034, kCustomPaper = 1042, kRotate = 1043,
+};
+}  // namespace paper
 
 class PaperSettingsDialog : public wce::ui::Dialog {
   public:
@@ -47,7 +57,7 @@ class PaperSettingsDialog : public wce::ui::Dialog {
     wce::ui::Edit widthEdit_, heightEdit_, copiesEdit_;
     wce::ui::Button customPaper_, rotate_, option_;
     wce::ui::GroupBox pageGroup_, areaGroup_;
-    wce::ui::Static nameLabel_, sizeLabel_, copyLabel_, emulationLabel_;
+    wce::ui::Static nameLabel_, sizeLabel_, copyLabel_, emulationLabel_, sizeCaption_;
     IconButton ok_, cancel_;
     std::u16string copiesText_, heightText_, widthText_;
 };

@@ -57,16 +57,17 @@ void LoadSettings(const SetupModel& model, HKEY key, SettingsRecord& r) {
     // Like the driver, the first missing number ends the reading.
     if (ReadNumber(key, u"Copies", 1, r.copies) != Read::Ok) return;
     if (ReadNumber(key, u"PaperSize", 2, r.paperSize) != Read::Ok) return;
-    int height = r.HeightTenths();
+    const int units = model.heightUnitsPerMm;
+    int height = StoredHeight(model, r);
     if (r.paperSize > 0 && size_t(r.paperSize) < model.papers.size()) {
         r.paperWidth = model.papers[size_t(r.paperSize)].width;
         height = model.papers[size_t(r.paperSize)].height;
     } else {
-        if (ReadNumber(key, u"PWidth", 80, r.paperWidth) != Read::Ok) return;
-        if (ReadNumber(key, u"PHeight", 508, height) != Read::Ok) return;
+        if (ReadNumber(key, u"PWidth", model.newKeyWidth, r.paperWidth) != Read::Ok) return;
+        if (ReadNumber(key, u"PHeight", model.newKeyHeight, height) != Read::Ok) return;
     }
-    r.heightMm = height / 10;
-    r.heightTenths = height % 10;
+    r.heightMm = height / units;
+    r.heightTenths = height % units;
     struct Number {
         const WCHAR* name;
         int fallback;
@@ -78,10 +79,26 @@ void LoadSettings(const SetupModel& model, HKEY key, SettingsRecord& r) {
         {u"Emulation", 1, &SettingsRecord::emulation},   {u"BackFeed", 1, &SettingsRecord::backFeed},
         {u"Rotation", 0, &SettingsRecord::rotation},
     };
-    for (const Number& n : numbers) {
+    // Without emulation the last three are not the model's and are never read.
+    const size_t count = model.hasEmulation ? std::size(numbers) : 4;
+    for (size_t i = 0; i < count; ++i) {
+        const Number& n = numbers[i];
         if (ReadNumber(key, n.name, n.fallback, r.*n.field) != Read::Ok) break;
         if (n.field == &SettingsRecord::emulation) r.loadedEmulation = r.emulation;
     }
+}
+
+// The numbers of a key in the order they are written; the model's own only.
+std::vector<std::pair<const WCHAR*, int>> KeyNumbers(const SetupModel& model, const SettingsRecord& r) {
+    std::vector<std::pair<const WCHAR*, int>> numbers = {
+        {u"PHeight", StoredHeight(model, r)}, {u"PWidth", r.paperWidth},     {u"PaperSize", r.paperSize},
+        {u"Copies", r.copies},                {u"StartLogo", r.startLogo},   {u"EndLogo", r.endLogo},
+        {u"PrintingLength", r.printingLength}, {u"UserPaper", r.userPaper},
+    };
+    if (model.hasEmulation) {
+        numbers.insert(numbers.end(), {{u"Emulation", r.emulation}, {u"BackFeed", r.backFeed}, {u"Rotation", r.rotation}});
+    }
+    return numbers;
 }
 
 void WriteNewKey(const SetupModel& model, HKEY key) {
@@ -90,12 +107,10 @@ void WriteNewKey(const SetupModel& model, HKEY key) {
     SetText(key, u"Draft Quality", u"75");
     SetText(key, u"High Quality", u"300");
     for (const WCHAR* name : {u"Port", u"StartDocText", u"EndDocText"}) SetText(key, name, u"");
-    static const std::pair<const WCHAR*, int> numbers[] = {
-        {u"PHeight", 508}, {u"PWidth", 80},        {u"PaperSize", 2},      {u"Copies", 1},
-        {u"StartLogo", 0}, {u"EndLogo", 0},        {u"PrintingLength", 1}, {u"UserPaper", 1},
-        {u"Emulation", 1}, {u"BackFeed", 0},       {u"Rotation", 0},
-    };
-    for (auto [name, value] : numbers) SetNumber(key, name, value);
+    // The record's defaults, except that a new key prints to the page's length.
+    SettingsRecord fresh = NewRecord(model);
+    fresh.printingLength = 1;
+    for (auto [name, value] : KeyNumbers(model, fresh)) SetNumber(key, name, value);
 }
 
 }  // namespace
@@ -127,28 +142,35 @@ LONG LoadOrCreateSettings(const SetupModel& model, SettingsRecord& record) {
         return error;
     WriteNewKey(model, key);
     RegCloseKey(key);
-    record = SettingsRecord{};
+    record = NewRecord(model);
     // The key was just written: the test page shows what it holds.
     CopyText(record.driverName, model.driverFile);
     return ERROR_SUCCESS;
 }
 
-void WriteSettings(HKEY key, const SettingsRecord& r) {
+void WriteSettings(const SetupModel& model, HKEY key, const SettingsRecord& r) {
     SetText(key, u"StartDocText", r.startDocText);
     SetText(key, u"EndDocText", r.endDocText);
-    const std::pair<const WCHAR*, int> numbers[] = {
-        {u"PHeight", r.HeightTenths()},      {u"PWidth", r.paperWidth},   {u"PaperSize", r.paperSize},
-        {u"Copies", r.copies},               {u"StartLogo", r.startLogo}, {u"EndLogo", r.endLogo},
-        {u"PrintingLength", r.printingLength}, {u"UserPaper", r.userPaper}, {u"Emulation", r.emulation},
-        {u"BackFeed", r.backFeed},           {u"Rotation", r.rotation},
-    };
-    for (auto [name, value] : numbers) SetNumber(key, name, value);
+    for (auto [name, value] : KeyNumbers(model, r)) SetNumber(key, name, value);
+}
+
+SettingsRecord NewRecord(const SetupModel& model) {
+    SettingsRecord r;
+    r.paperWidth = model.newKeyWidth;
+    r.heightMm = model.newKeyHeight / model.heightUnitsPerMm;
+    r.heightTenths = model.newKeyHeight % model.heightUnitsPerMm;
+    if (!model.hasEmulation) r.emulation = r.loadedEmulation = 0;
+    return r;
+}
+
+int StoredHeight(const SetupModel& model, const SettingsRecord& r) {
+    return model.heightUnitsPerMm == 10 ? r.HeightTenths() : r.heightMm;
 }
 
 LONG SaveSettings(const SetupModel& model, const SettingsRecord& record) {
     HKEY key = nullptr;
     if (LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_WRITE, &key)) return error;
-    WriteSettings(key, record);
+    WriteSettings(model, key, record);
     RegCloseKey(key);
     return ERROR_SUCCESS;
 }

@@ -9,6 +9,8 @@ namespace setup {
 
 constexpr int kTextUnits = 256;  // each text: 255 characters and the terminator
 
+// Model B has no emulation, back-feed or rotation and keeps heightTenths 0: its heights
+// are whole millimetres.
 struct SettingsRecord {
     int paperSize = 2;
     int copies = 1;
@@ -28,9 +30,14 @@ struct SettingsRecord {
     wce::WCHAR driverName[kTextUnits] = {};
     wce::WCHAR portName[kTextUnits] = {};
 
-    // "PHeight": tenths of a millimetre.
+    // "PHeight" of model A: tenths of a millimetre.
     int HeightTenths() const { return heightMm * 10 + heightTenths; }
 };
+
+// A record holding what a new key holds: the model's paper, copies 1, no logos.
+SettingsRecord NewRecord(const SetupModel& model);
+// The record's height in the model's "PHeight" units.
+int StoredHeight(const SetupModel& model, const SettingsRecord& record);
 
 // Opens the driver key; when it is missing, creates it and writes a new key's values
 // (the record then holds the defaults). Otherwise loads the record from it. The
@@ -38,8 +45,9 @@ struct SettingsRecord {
 // does not parse); the record is left as it was.
 wce::LONG LoadOrCreateSettings(const SetupModel& model, SettingsRecord& record);
 
-// Writes the thirteen values a save writes, in their order, into an open key.
-void WriteSettings(wce::HKEY key, const SettingsRecord& record);
+// Writes the values a save writes (thirteen for model A, ten without emulation), in
+// their order, into an open key.
+void WriteSettings(const SetupModel& model, wce::HKEY key, const SettingsRecord& record);
 // Opens the driver key for writing and writes the record; the registry's error when it
 // does not open.
 wce::LONG SaveSettings(const SetupModel& model, const SettingsRecord& record);

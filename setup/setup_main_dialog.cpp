@@ -78,6 +78,7 @@ SetupMainDialog::SetupMainDialog(const setup::SetupModel& model)
         {kSave, BN_CLICKED, &SetupMainDialog::OnSave},
     };
     SetMessageTable(table);
+    record = setup::NewRecord(model);
     appIcon_ = static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(128), IMAGE_ICON, 32, 32, 0));
 }
 
@@ -124,9 +125,10 @@ BOOL SetupMainDialog::OnInitDialog() {
     return TRUE;
 }
 
-// Printer commands and stored images are ESC/POS matters.
+// Printer commands and stored images are ESC/POS matters: always, for a model that
+// has no other emulation.
 void SetupMainDialog::EnableEscPosButtons() {
-    BOOL escPos = record.emulation == 0 ? TRUE : FALSE;
+    BOOL escPos = !model_.hasEmulation || record.emulation == 0 ? TRUE : FALSE;
     commands_.EnableWindow(escPos);
     nvUpload_.EnableWindow(escPos);
 }

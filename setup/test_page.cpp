@@ -1,6 +1,9 @@
 // The test page: a greeting, the time, and what the driver is set up with.
 #include "test_page.h"
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
 #include <ctime>
 
 #include "wce/gdi.h"
@@ -49,7 +52,7 @@ void DrawPage(HDC dc, const SetupModel& model, const TestPageLayout& layout, con
     WideCopy(lf.lfFaceName, sizeof lf.lfFaceName / sizeof lf.lfFaceName[0], layout.faceName);
     HFONT font = CreateFontIndirectW(&lf);
     HGDIOBJ previous = SelectObject(dc, font);
-    RECT area{0, 0, model.pageRight, PageBottom(record.HeightTenths())};
+    RECT area{0, 0, model.pageRight, model.pageBottom(StoredHeight(model, record))};
     std::u16string time = TimeText(layout, ReadClock());
     for (const TestPageLine& line : layout.lines) {
         std::u16string text = line.field == PageField::None
@@ -81,6 +84,13 @@ std::u16string TimeText(const TestPageLayout& layout, const LocalTime& t) {
 }
 
 int PageBottom(int heightTenths) { return heightTenths / kTenthsPerInch * kDotsPerInch; }
+
+int PageBottomFromMillimetres(int heightMm) {
+    constexpr double kInchesPerMm = 0.03937007874015748;
+    double dots = std::trunc(heightMm * kInchesPerMm * kDotsPerInch);
+    // Any stored number gives a rectangle, even one no paper has.
+    return int(std::clamp(dots, double(INT_MIN), double(INT_MAX)));
+}
 
 void RunTestPage(const SetupModel& model, const SettingsRecord& record, UINT codePage) {
     const TestPageLayout& layout = model.testPage[Language(codePage)];

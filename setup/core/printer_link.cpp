@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "echo.h"
 #include "wce/base.h"
 #include "wce/io.h"
 #include "wce/ui.h"
@@ -106,6 +107,12 @@ bool NetworkLink::Connect(LPCWSTR address, u_short port) {
     tcpSocket = WSASocketW(AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_OVERLAPPED);
     if (tcpSocket == INVALID_SOCKET) {
         ShowAppMessage(u"Create Socket Error");
+        return false;
+    }
+    // The echo has told the user why it failed, when there was something to tell.
+    if (checkEcho && !PingAddress(addressText)) {
+        closesocket(tcpSocket);
+        tcpSocket = INVALID_SOCKET;
         return false;
     }
 

@@ -31,6 +31,8 @@ class NetworkLink {
     int Send(const wce::BYTE* bytes, int count);
     void Close();
 
+    // Model B's printers must answer an ICMP echo before the link connects to them.
+    bool checkEcho = false;
     int state = 0;  // 0 closed, 1 connected
     wce::SOCKET tcpSocket = wce::INVALID_SOCKET;
     wce::u_short tcpPort = 0;

@@ -1,5 +1,6 @@
-// Scripted runs of the real QX470SETUP program on a registry file of its own: editing and
-// saving the paper settings, and pictures of every dialog in English and Korean.
+// Scripted runs of the real QX470SETUP and QX250SETUP programs on a registry file of
+// their own: editing and saving the paper settings, pictures of the dialogs in English
+// and Korean, and model B's image manager opening its link after the echo.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "../../platform/ui/testing/golden.h"
+#include "../../tests/support/emulator_process.h"
 #include "setup_test_support.h"
 
 namespace {
@@ -30,10 +32,10 @@ class SetupProgram : public ::testing::Test {
         qxtest::SetText(u"Port2", u"192.168.1.20", u"Printers\\Ports");
     }
 
-    Outcome Start(const std::string& script, bool korean) {
+    Outcome Start(const std::string& script, bool korean, const char* program = QX470SETUP_BIN) {
         std::ofstream(world_.dir() + "/script.txt") << script;
         std::string language = korean ? "LANG=ko_KR.UTF-8" : "LANG=C";
-        std::string command = "cd '" + world_.dir() + "' && env -u LC_ALL -u LC_CTYPE " + language + " '" QX470SETUP_BIN
+        std::string command = "cd '" + world_.dir() + "' && env -u LC_ALL -u LC_CTYPE " + language + " '" + program +
                               "' --script script.txt 2>&1";
         Outcome run;
         FILE* out = ::popen(command.c_str(), "r");
@@ -98,6 +100,54 @@ TEST_F(SetupProgram, ALineThatCannotBeAppliedFailsTheRun) {
     Outcome run = Start("click 1001\ntype 1005 90\nclick 1\n", false);  // a preset: the width is disabled
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.output.find("script.txt:2: control 1005 is disabled"), std::string::npos) << run.output;
+}
+
+// Model B's utility: its own key, no emulation, whole millimetres.
+class ModelBProgram : public SetupProgram {
+  protected:
+    void SetUp() override {
+        qxtest::RegisterModelBDriver(u"COM1:");
+        qxtest::SetText(u"Port1", u"COM1:", u"Printers\\Ports");
+    }
+    Outcome StartB(const std::string& script, bool korean) { return Start(script, korean, QX250SETUP_BIN); }
+};
+
+TEST_F(ModelBProgram, EditsACustomSizeInWholeMillimetresAndSavesIt) {
+    Outcome run = StartB("expect-caption \"ARQUENT QX-250 Driver Setup\"\nscreenshot main.png\n"
+                         "click 1001\nexpect-dialog 129\nscreenshot paper.png\n"
+                         "select 1003 0\ntype 1006 99.9\ntype 1005 57.5\nclick 1\n"
+                         "click 1004\nanswer OK\n",
+                         false);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(Number(u"PHeight", qxtest::kModelBDriverKey), 99);
+    EXPECT_EQ(Number(u"PWidth", qxtest::kModelBDriverKey), 57);
+    EXPECT_EQ(Number(u"PaperSize", qxtest::kModelBDriverKey), 0);
+    for (const char* value : {"Emulation", "BackFeed", "Rotation"})
+        EXPECT_EQ(Number(std::u16string(value, value + std::strlen(value)).c_str(), qxtest::kModelBDriverKey), -999);
+    ExpectGolden("main.png", "setup-b-main");
+    ExpectGolden("paper.png", "setup-b-paper");
+}
+
+TEST_F(ModelBProgram, KoreanDialogs) {
+    Outcome run = StartB("screenshot main.png\nclick 1001\nscreenshot paper.png\nclick 2\nclose\n", true);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    ExpectGolden("main.png", "setup-b-main-ko");
+    ExpectGolden("paper.png", "setup-b-paper-ko");
+}
+
+TEST_F(ModelBProgram, TheImageManagerConnectsAfterTheEchoAndAnUnknownNameFailsToOpen) {
+    qxtest::EmulatorProcess printer(QX_EMULATOR_BIN);
+    ASSERT_TRUE(printer.Start({"--model", "b", "--tcp", "127.0.44.1:9100", "--out", world_.dir() + "/out"}))
+        << printer.firstLine;
+    Outcome run = StartB("click 1006\nexpect-dialog 144\nselect 1003 10\ntype 1005 127.0.44.1\nclick 1013\n"
+                         "expect-enabled 1014 1\nexpect-enabled 1013 0\nclick 1014\n"
+                         "type 1005 no-such-printer.invalid\nclick 1013\n"
+                         "expect-message \"Invaliad Address.\"\nexpect-caption \"ERROR\"\nanswer OK\n"
+                         "expect-message \"Open Failed\"\nanswer OK\nexpect-enabled 1013 1\nexpect-enabled 1014 0\n"
+                         "close\nclose\n",
+                         false);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(printer.Stop(), 0);
 }
 
 }  // namespace

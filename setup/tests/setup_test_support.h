@@ -91,9 +91,9 @@ class SetupTest : public ::testing::Test {
 
     // Runs a main dialog with the script's lines as the user; the dialog is kept for
     // looking at its record and sub-dialogs afterwards.
-    int Run(const std::string& script) {
+    int Run(const std::string& script, const setup::SetupModel& model = setup::ModelA()) {
         ui::ScriptRun run(script, "script");
-        dialog_ = std::make_unique<SetupMainDialog>();
+        dialog_ = std::make_unique<SetupMainDialog>(model);
         int result = dialog_->DoModal();
         bool finished = run.Finish();
         EXPECT_TRUE(finished) << run.Error();

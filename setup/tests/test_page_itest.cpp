@@ -1,5 +1,6 @@
 // The test page pressed in the main dialog, printed through the engine and QX470.dll
-// into the emulator, against golden pictures; and the message when no printer answers.
+// (model B's through QX250.dll into a model-B emulator) against golden pictures; and the
+// message when no printer answers.
 #include <QImage>
 #include <algorithm>
 
@@ -29,14 +30,21 @@ class TestPage : public SetupTest {
             << emulator_.firstLine;
         qxtest::RegisterDriver(std::u16string(address.begin(), address.end()));
     }
+    void StartModelBPrinter(const std::string& address, std::initializer_list<std::pair<const char16_t*, int>> numbers) {
+        model_ = &setup::ModelB();
+        ASSERT_TRUE(emulator_.Start({"--model", "b", "--tcp", address + ":9100", "--out", world_.dir() + "/out",
+                                     "--idle-ms", "0"}))
+            << emulator_.firstLine;
+        qxtest::RegisterModelBDriver(std::u16string(address.begin(), address.end()), numbers);
+    }
 
     // The lines the page drew: text and top, in order.
     std::vector<std::pair<std::u16string, long>> PrintAndJournal(const std::string& script) {
         EnableGdiJournal(true);
-        Run(script);
+        Run(script, *model_);
         std::vector<std::pair<std::u16string, long>> lines;
         for (const GdiJournalEntry& e : TakeGdiJournal())
-            if (e.call == "DrawTextW" && e.rect.right == 576) {
+            if (e.call == "DrawTextW" && e.rect.right == model_->pageRight) {
                 lines.emplace_back(e.text, e.rect.top);
                 bottom_ = e.rect.bottom;
             }
@@ -57,6 +65,7 @@ class TestPage : public SetupTest {
     }
 
     qxtest::EmulatorProcess emulator_{QX_EMULATOR_BIN};
+    const setup::SetupModel* model_ = &setup::ModelA();
     long bottom_ = -1;
 };
 
@@ -107,6 +116,45 @@ TEST_F(TestPage, TheEmulationLineTellsWhatWasLoadedWhileTheDriverPrintsTheNewOne
     EXPECT_EQ(lines[5].first, u"Emulation : ESC/POS");
     EXPECT_EQ(Number(u"Emulation"), 1);
     ExpectGolden("setup-testpage-cpcl-508-ko");
+}
+
+TEST_F(TestPage, ModelBOnEightyMillimetresIs384DotsWideWithoutAnEmulationLine) {
+    StartModelBPrinter("127.0.16.5", {});
+    auto lines = PrintAndJournal("click 1005\nclose\n");
+    ASSERT_EQ(lines.size(), 13u);
+    EXPECT_EQ(bottom_, 639);  // trunc(80 / 25.4 * 203), not whole inches
+    EXPECT_EQ(lines[1].first,
+              u"If you can read this information, you have correctly installed your ARQUENT QX-250 on Windows CE.");
+    EXPECT_EQ(lines[5].first, u"Printer model : ARQUENT QX-250");
+    EXPECT_EQ(lines[6].first, u"Color support : No");
+    EXPECT_EQ(lines[7].first, u"Port name(s) : 127.0.16.5");
+    EXPECT_EQ(lines[9].first, u"Driver name : QX250.dll");
+    EXPECT_EQ(lines[12].first, u"This is the end of the printer test page.");
+    ExpectGolden("setup-testpage-modelb-80-en");
+    // What the page wrote first is model B's key, in whole millimetres and nothing more.
+    EXPECT_EQ(Number(u"PHeight", qxtest::kModelBDriverKey), 80);
+    EXPECT_EQ(Number(u"Emulation", qxtest::kModelBDriverKey), -999);
+}
+
+TEST_F(TestPage, ModelBOnSixtyMillimetresDrawsTheLastLineBelowTheRectangle) {
+    StartModelBPrinter("127.0.16.6", {{u"PaperSize", 1}});
+    auto lines = PrintAndJournal("click 1005\nclose\n");
+    ASSERT_EQ(lines.size(), 13u);
+    EXPECT_EQ(bottom_, 479);
+    const long tops[] = {0, 54, 162, 243, 270, 297, 324, 351, 378, 405, 432, 459, 540};
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].second, tops[i]) << i;
+}
+
+TEST_F(TestPage, ModelBInKorean) {
+    UseLanguage(true);
+    StartModelBPrinter("127.0.16.7", {{u"PaperSize", 0}, {u"PHeight", 100}});
+    auto lines = PrintAndJournal("click 1005\nclose\n");
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(bottom_, 799);
+    EXPECT_EQ(lines[0].first, u"이 정보를 읽을 수 있으면, ARQUENT 2-인치 모바일 영수증 프린터를 제대로 설치한 것입니다.");
+    EXPECT_EQ(lines[4].first, u"프린터 모델 : ARQUENT QX-250");
+    EXPECT_EQ(lines[11].second, 108 + 81 + 27 * 8 + 44);
+    ExpectGolden("setup-testpage-modelb-100-ko");
 }
 
 TEST_F(TestPage, NoDeviceContextWhenThePortDoesNotOpen) {

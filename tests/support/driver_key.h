@@ -68,4 +68,21 @@ inline void RegisterDriver(const std::u16string& port,
     for (auto [name, value] : numbers) SetNumber(name, value);
 }
 
+inline constexpr char16_t kModelBDriverKey[] = u"Printers\\QX-250 Driver";
+
+// Model B's key as its utility creates it (58 x 80 mm receipts, whole millimetres, no
+// emulation), printing to port; then the given numbers over them.
+inline void RegisterModelBDriver(const std::u16string& port,
+                                 std::initializer_list<std::pair<const char16_t*, int>> numbers = {}) {
+    SetText(u"Driver", u"QX250.dll", kModelBDriverKey);
+    SetText(u"Port", port, kModelBDriverKey);
+    SetText(u"StartDocText", u"", kModelBDriverKey);
+    SetText(u"EndDocText", u"", kModelBDriverKey);
+    for (auto [name, value] : {std::pair{u"PHeight", 80}, {u"PWidth", 58}, {u"PaperSize", 2},
+                               {u"Copies", 1}, {u"StartLogo", 0}, {u"EndLogo", 0},
+                               {u"PrintingLength", 1}, {u"UserPaper", 1}})
+        SetNumber(name, value, kModelBDriverKey);
+    for (auto [name, value] : numbers) SetNumber(name, value, kModelBDriverKey);
+}
+
 }  // namespace qxtest

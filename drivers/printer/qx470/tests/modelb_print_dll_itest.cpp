@@ -25,7 +25,7 @@ using namespace wce;
 namespace {
 
 constexpr char16_t kPrinter[] = u"QX-250 Driver";  // a key under Printers
-constexpr char16_t kModelBKey[] = u"Printers\\QX-250 Driver";
+constexpr const char16_t* kModelBKey = qxtest::kModelBDriverKey;
 constexpr int kRowBytes = 48;  // 384 dots
 
 void Text(const char16_t* name, const std::u16string& text) { qxtest::SetText(name, text, kModelBKey); }
@@ -35,15 +35,7 @@ void Number(const char16_t* name, int value) { qxtest::SetNumber(name, value, kM
 // three model-A values a user may have copied over are there too, set so that model A's
 // driver would print a turned CPCL label with back-feed: model B must not read them.
 void RegisterModelB(const std::u16string& port) {
-    Text(u"Driver", u"QX250.dll");
-    Text(u"Port", port);
-    Text(u"StartDocText", u"");
-    Text(u"EndDocText", u"");
-    for (auto [name, value] : {std::pair{u"PHeight", 80}, {u"PWidth", 58}, {u"PaperSize", 2},
-                               {u"Copies", 1}, {u"StartLogo", 0}, {u"EndLogo", 0},
-                               {u"PrintingLength", 1}, {u"UserPaper", 1}, {u"Emulation", 1},
-                               {u"BackFeed", 1}, {u"Rotation", 1}})
-        Number(name, value);
+    qxtest::RegisterModelBDriver(port, {{u"Emulation", 1}, {u"BackFeed", 1}, {u"Rotation", 1}});
 }
 
 DEVMODEW Portrait() {

@@ -1,0 +1,99 @@
+// Model B: the 2-inch receipt printer on 58 mm paper. What differs from model A: its
+// key and driver, its texts, whole millimetres, twelve papers, no emulation (so a paper
+// dialog of 15 controls and a test page without the emulation line), 384 dots across,
+// and an ICMP echo before the image manager connects over the network.
+#include "model.h"
+#include "paper_settings_dialog.h"
+#include "test_page.h"
+#include "wce/dialog.h"
+
+namespace setup {
+
+namespace {
+
+using namespace wce;
+using namespace wce::ui;
+using namespace paper;
+
+const DialogTemplate kPaperTemplate{
+    129, 136, 154, u"Paper Settings", WS_POPUP | WS_CAPTION | DS_MODALFRAME, 0, u"System", 8,
+    {
+        rc::GroupBox(kPageGroup, u"Page Settings", 3, 5, 129, 81),
+        rc::AutoCheckBox(kCustomPaper, u"Used Custom Paper", 47, 15, 79, 10, WS_TABSTOP),
+        rc::RText(kNameLabel, u"Paper Name : ", 9, 28, 45, 8),
+        rc::ComboBox(kPaperList, 57, 27, 71, 60, CBS_DROPDOWN | WS_VSCROLL),
+        rc::CText(kSizeCaption, u"Width x Height", 60, 41, 58, 8),
+        rc::RText(kSizeLabel, u"Paper Size : ", 8, 53, 47, 8),
+        rc::EditText(kWidth, 57, 52, 25, 12, ES_AUTOHSCROLL),
+        rc::CText(IDC_STATIC, u"x", 83, 55, 10, 8),
+        rc::EditText(kHeight, 93, 52, 25, 12, ES_AUTOHSCROLL),
+        rc::RText(kCopyLabel, u"Copy : ", 11, 69, 43, 9),
+        rc::EditText(kCopies, 57, 68, 23, 12, ES_AUTOHSCROLL),
+        rc::GroupBox(kAreaGroup, u"Printing Area[Length]", 3, 87, 129, 28),
+        rc::AutoCheckBox(kOption, u"According to Page Size", 14, 99, 106, 10, WS_TABSTOP),
+        rc::DefPushButton(IDOK, u"OK", 10, 119, 50, 22),
+        rc::PushButton(IDCANCEL, u"Cancel", 77, 119, 50, 22),
+    }};
+
+// Widths and heights in whole millimetres.
+const PaperPreset kPapers[] = {
+    {u"Custom Size", 0, 0},       {u"58mm x 60mm", 58, 60},     {u"58mm x 80mm", 58, 80},
+    {u"58mm x 100mm", 58, 100},   {u"58mm x 120mm", 58, 120},   {u"58mm x 140mm", 58, 140},
+    {u"58mm x 160mm", 58, 160},   {u"58mm x 180mm", 58, 180},   {u"58mm x 200mm", 58, 200},
+    {u"58mm x 297mm", 58, 297},   {u"58mm x 2970mm", 58, 2970}, {u"58mm x 3276mm", 58, 3276},
+};
+
+const TestPageLine kEnglishPage[] = {
+    {u"Congratulations!", 54},
+    {u"If you can read this information, you have correctly installed your ARQUENT QX-250 on Windows CE.", 108},
+    {u"The information below describes your printer driver and port settings.", 81},
+    {u"Submitted Time :", 27},
+    {u"    %s", 27, PageField::Time},
+    {u"Printer model : ARQUENT QX-250", 27},
+    {u"Color support : No", 27},
+    {u"Port name(s) : %s", 27, PageField::Port},
+    {u"Data format : RAW", 27},
+    {u"Driver name : %s", 27, PageField::Driver},
+    {u"Driver version : 1.00", 27},
+    {u"Environment : Windows CE 5.x over", 81},
+    {u"This is the end of the printer test page.", 0},
+};
+
+const TestPageLine kKoreanPage[] = {
+    {u"이 정보를 읽을 수 있으면, ARQUENT 2-인치 모바일 영수증 프린터를 제대로 설치한 것입니다.", 108},
+    {u"아래 정보는 프린터 드라이버와 포트 설정에 대해 설명합니다.", 81},
+    {u"제출한 시간 :", 27},
+    {u"    %s", 27, PageField::Time},
+    {u"프린터 모델 : ARQUENT QX-250", 27},
+    {u"컬러인쇄 : 불가능", 27},
+    {u"포트 이름 : %s", 27, PageField::Port},
+    {u"데이터 형식 : RAW", 27},
+    {u"드라이버 이름 : %s", 27, PageField::Driver},
+    {u"드라이버 버전 : 1.00", 27},
+    {u"환경 : Windows CE 5.x 이상", 44},
+    {u"프린터 테스트 페이지의 끝입니다.", 0},
+};
+
+const SetupModel kModelB{
+    .programName = u"QX250SETUP",
+    .driverKey = u"Printers\\QX-250 Driver",
+    .driverFile = u"QX250.dll",
+    .mainCaption = {u"ARQUENT QX-250 Driver Setup", u"드라이버 설정"},
+    .mainGroup = {u"QX-250 Printer Driver's Settings", u"QX-250 프린터 드라이버 설정"},
+    .heightUnitsPerMm = 1,
+    .newKeyHeight = 80,
+    .newKeyWidth = 58,
+    .hasEmulation = false,
+    .echoBeforeConnect = true,
+    .paperTemplate = &kPaperTemplate,
+    .papers = kPapers,
+    .pageRight = 384,
+    .pageBottom = PageBottomFromMillimetres,
+    .testPage = {EnglishTestPage(kEnglishPage), KoreanTestPage(kKoreanPage)},
+};
+
+}  // namespace
+
+const SetupModel& ModelB() { return kModelB; }
+
+}  // namespace setup
