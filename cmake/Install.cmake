@@ -13,7 +13,7 @@ set(QX_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/qx-printing)
 set(QX_INSTALL_PKGDIR lib/qx CACHE STRING "Folder below the prefix for the programs, the driver and their libraries")
 file(RELATIVE_PATH QX_BIN_TO_PKGDIR /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${QX_INSTALL_PKGDIR})
 
-foreach(lib qx_platform qx_gdi qx_ui qx_ui_qt QX470)
+foreach(lib qx_platform qx_gdi qx_ui qx_ui_qt QX470 QX250)
   if(TARGET ${lib})
     set_target_properties(${lib} PROPERTIES INSTALL_RPATH "$ORIGIN")
     install(TARGETS ${lib} LIBRARY DESTINATION ${QX_INSTALL_PKGDIR} COMPONENT runtime)
@@ -78,7 +78,7 @@ install(FILES ${QX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT
 qx_add_test(package_install_itest LABEL integration SOURCES packaging/tests/install_itest.cpp
             LIBS qx_emulator qx_platform)
 if(TARGET package_install_itest)
-  foreach(t qx_platform qx_gdi qx_ui qx_ui_qt QX470 qx-print PrintDemo QX470SETUP QX250SETUP qx-printer-app
+  foreach(t qx_platform qx_gdi qx_ui qx_ui_qt QX470 QX250 qx-print PrintDemo QX470SETUP QX250SETUP qx-printer-app
             qx-emulator qx_man_pages)
     if(TARGET ${t})
       add_dependencies(package_install_itest ${t})

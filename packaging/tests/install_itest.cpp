@@ -100,7 +100,7 @@ class Installed : public ::testing::Test {
 TEST_F(Installed, ProgramsDriverManPagesAndDesktopEntriesAreInTheirPlaces) {
     for (const char* file :
          {"bin/qx-print", "bin/qx-emulator", "bin/PrintDemo", QX_PKGDIR "/QX470.dll",
-          QX_PKGDIR "/qx-print", "share/man/man1/qx-print.1.gz", "share/man/man1/qx-emulator.1.gz",
+          QX_PKGDIR "/QX250.dll", QX_PKGDIR "/qx-print", "share/man/man1/qx-print.1.gz", "share/man/man1/qx-emulator.1.gz",
           "share/doc/qx-printing/icons/COPYRIGHT", "share/doc/qx-printing/icons/LGPL-3"})
         EXPECT_TRUE(fs::exists(Usr(file))) << file;
     EXPECT_TRUE(fs::is_symlink(Usr("bin/qx-print")));

@@ -20,9 +20,6 @@ using namespace wce;
 
 namespace {
 
-constexpr char16_t kPrinterKey[] = u"QX-470 Driver";
-constexpr char16_t kDriverKey[] = u"Printers\\QX-470 Driver";
-
 // The driver's state is static: one device context at a time in the whole process.
 std::mutex engineLock;
 
@@ -63,22 +60,27 @@ bool Missing(HKEY key, LPCWSTR name) {
 
 // The values a job decides are written every time; the others (texts, logos, back-feed)
 // are made with the utility's defaults only where they are missing, so whoever keeps
-// the application's registry may set them. False when the registry file cannot be
+// the application's registry may set them. A model without CPCL gets none of CPCL's
+// values, as its own utility writes none. False when the registry file cannot be
 // written (one that does not parse fails every call).
 bool WriteSettings(const std::string& port, const JobSettings& s) {
+    const PrinterModel& m = *s.model;
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDriverKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
+    std::u16string path = u"Printers\\" + Utf8ToWide(m.printerKey);
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
         return false;
-    bool ok = SetText(key, u"Driver", u"QX470.dll") && SetText(key, u"Port", Utf8ToWide(port));
+    bool ok = SetText(key, u"Driver", Utf8ToWide(m.driverFile)) && SetText(key, u"Port", Utf8ToWide(port));
     for (LPCWSTR text : {u"StartDocText", u"EndDocText"})
         if (Missing(key, text)) ok = ok && SetText(key, text, u"");
-    for (LPCWSTR number : {u"StartLogo", u"EndLogo", u"BackFeed"})
+    for (LPCWSTR number : {u"StartLogo", u"EndLogo"})
         if (Missing(key, number)) ok = ok && SetNumber(key, number, 0);
-    ok = ok && SetNumber(key, u"PHeight", DWORD(s.lengthTenthsMm)) && SetNumber(key, u"PWidth", DWORD(s.widthMm)) &&
+    if (m.cpcl && Missing(key, u"BackFeed")) ok = ok && SetNumber(key, u"BackFeed", 0);
+    ok = ok && SetNumber(key, u"PHeight", DWORD(s.paperHeight)) && SetNumber(key, u"PWidth", DWORD(s.widthMm)) &&
          SetNumber(key, u"PaperSize", DWORD(s.paperSize)) && SetNumber(key, u"Copies", DWORD(s.copies)) &&
-         SetNumber(key, u"PrintingLength", DWORD(s.printingLength)) && SetNumber(key, u"UserPaper", 1) &&
-         SetNumber(key, u"Emulation", DWORD(s.emulation)) && SetNumber(key, u"Rotation", DWORD(s.rotation));
+         SetNumber(key, u"PrintingLength", DWORD(s.printingLength)) && SetNumber(key, u"UserPaper", 1);
+    if (m.cpcl)
+        ok = ok && SetNumber(key, u"Emulation", DWORD(s.emulation)) && SetNumber(key, u"Rotation", DWORD(s.rotation));
     RegCloseKey(key);
     return ok;
 }
@@ -153,7 +155,8 @@ std::unique_ptr<EngineJob> EngineJob::Start(const std::string& port, const JobSe
     TakeMessageBox();
     SetLastError(0);
     std::u16string wport = Utf8ToWide(port);
-    HDC dc = CreateDCW(nullptr, kPrinterKey, wport.c_str(), &dm);
+    std::u16string printer = Utf8ToWide(settings.model->printerKey);
+    HDC dc = CreateDCW(nullptr, printer.c_str(), wport.c_str(), &dm);
     if (!dc) {
         DWORD why = GetLastError();
         std::string box = TakeMessageBox();

@@ -1,5 +1,6 @@
 // qx-printer-app: an IPP printer application for the QX printers. Any IPP client or
-// CUPS queue prints to it; every page goes through the graphics engine and QX470.dll.
+// CUPS queue prints to it; every page goes through the graphics engine and the printer's
+// driver, QX470.dll for model A and QX250.dll for model B.
 #include <pappl/pappl.h>
 #include <sys/stat.h>
 
@@ -94,7 +95,8 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     qxapp::AddDeviceScheme();
     papplSystemSetPrinterDrivers(system, int(DriverList().size()), DriverList().data(), nullptr, nullptr,
                                  qxapp::DriverCallback, nullptr);
-    papplSystemSetFooterHTML(system, "QX printing system: model A receipts and labels through QX470.dll.");
+    papplSystemSetFooterHTML(system, "QX printing system: model A receipts and labels through QX470.dll, "
+                                     "model B receipts through QX250.dll.");
     pappl_version_t version{};
     std::snprintf(version.name, sizeof version.name, "qx-printer-app");
     std::snprintf(version.sversion, sizeof version.sversion, "%s", kVersion);
@@ -134,7 +136,8 @@ void Usage(void*) {
         "Options:\n"
         "  -d NAME                the printer\n"
         "  -m DRIVER              qx470-escpos, qx470-cpcl-gap, qx470-cpcl-mark or\n"
-        "                         qx470-cpcl-journal (model A)\n"
+        "                         qx470-cpcl-journal (model A, 80 mm paper), qx250-escpos\n"
+        "                         (model B, 58 mm paper)\n"
         "  -v DEVICE-URI          qx: and the port the driver opens, %-escaped:\n"
         "                         qx:192.168.1.20 (TCP port 9100), qx:COM1:,\n"
         "                         qx:COM1:%20115200, qx:LPT1:, qx:IRDA\n"

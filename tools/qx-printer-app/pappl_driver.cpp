@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "engine_job.h"
@@ -77,9 +79,9 @@ bool StartEngine(pappl_job_t* job, RasterJob& data, const cups_page_header2_t& h
     return true;
 }
 
-// The page's raster as PAPPL delivers it; anything but 8-bit or 1-bit grey at 203 dpi
-// is refused rather than printed wrongly.
-std::string CheckHeader(const cups_page_header2_t& h) {
+// The page's raster as PAPPL delivers it; anything but 8-bit or 1-bit grey at 203 dpi,
+// or longer than the model's longest paper, is refused rather than printed wrongly.
+std::string CheckHeader(const cups_page_header2_t& h, const PrinterModel& model) {
     if (h.HWResolution[0] != kDpi || h.HWResolution[1] != kDpi)
         return "the page is at " + std::to_string(h.HWResolution[0]) + "x" + std::to_string(h.HWResolution[1]) +
                " dpi; this printer prints at 203 dpi";
@@ -89,7 +91,7 @@ std::string CheckHeader(const cups_page_header2_t& h) {
         return "the page is in colour space " + std::to_string(int(h.cupsColorSpace)) + " at " +
                std::to_string(h.cupsBitsPerPixel) + " bits a dot; this printer takes grey pages";
     if (h.cupsWidth == 0 || h.cupsHeight == 0 || h.cupsWidth > 4096 ||
-        h.cupsHeight > unsigned(kMaxLengthMm * kDpi / 25.4) + 1)
+        h.cupsHeight > unsigned(model.maxLengthMm * kDpi / 25.4) + 1)
         return "the page of " + std::to_string(h.cupsWidth) + "x" + std::to_string(h.cupsHeight) +
                " dots is not one this printer's media holds";
     return {};
@@ -111,7 +113,7 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     if (data->replica) return true;
     data->lastPage = page;
     const cups_page_header2_t& h = options->header;
-    if (std::string bad = CheckHeader(h); !bad.empty()) return Fail(job, bad, false);
+    if (std::string bad = CheckHeader(h, *data->driver->model); !bad.empty()) return Fail(job, bad, false);
     if (!data->engine && !StartEngine(job, *data, h)) return false;
     data->width = int(h.cupsWidth);
     data->height = int(h.cupsHeight);
@@ -146,8 +148,8 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
     RasterJob* data = Data(job);
     if (!data) return false;
     if (data->replica) return true;
-    // The paper's margins are outside the 576 dots the printer prints.
-    int left = std::max(0, (data->width - kPrintedDots) / 2);
+    // The paper's margins are outside the dots the printer prints (576 or 384).
+    int left = std::max(0, (data->width - data->driver->model->printedDots) / 2);
     std::string reason;
     if (!data->engine->EndPage(data->page, data->width, data->height, left, &reason))
         return Fail(job, reason, true);
@@ -186,17 +188,30 @@ ssize_t DeviceRead(pappl_device_t*, void*, size_t) { return 0; }
 ssize_t DeviceWrite(pappl_device_t*, const void*, size_t bytes) { return ssize_t(bytes); }
 pappl_preason_t DeviceStatus(pappl_device_t*) { return PAPPL_PREASON_NONE; }
 
-void FillMedia(const DriverInfo& driver, pappl_pr_driver_data_t* d) {
-    for (const PaperPreset& p : PaperPresets()) d->media[d->num_media++] = p.media;
-    static const char* const kLabelRange[] = {"custom_min_80x10mm", "custom_max_80x1000mm"};
-    static const char* const kRollRange[] = {"roll_min_80x10mm", "roll_max_80x1000mm"};
-    for (const char* range : driver.label ? kLabelRange : kRollRange) d->media[d->num_media++] = range;
+// The media size names of a range: custom_min_80x10mm and custom_max_80x1000mm for
+// labels, roll_... for a roll. PAPPL keeps the pointers, so the texts live on.
+const char* RangeName(const PrinterModel& model, bool label, bool max) {
+    static std::mutex lock;
+    static std::set<std::string> names;
+    char name[64];
+    std::snprintf(name, sizeof name, "%s_%s_%dx%dmm", label ? "custom" : "roll", max ? "max" : "min",
+                  model.paperWidthMm, max ? model.maxLengthMm : model.minLengthMm);
+    std::lock_guard g(lock);
+    return names.insert(name).first->c_str();
+}
 
+void FillMedia(const DriverInfo& driver, pappl_pr_driver_data_t* d) {
+    const PrinterModel& model = *driver.model;
+    for (const PaperPreset& p : model.presets) d->media[d->num_media++] = p.media;
+    d->media[d->num_media++] = RangeName(model, driver.label, false);
+    d->media[d->num_media++] = RangeName(model, driver.label, true);
+
+    const PaperPreset& preset = model.presets[size_t(model.defaultPreset)];
     pappl_media_col_t& m = d->media_default;
-    std::snprintf(m.size_name, sizeof m.size_name, "%s", PaperPresets()[1].media);
-    m.size_width = kPaperWidthMm * 100;
-    m.size_length = PaperPresets()[1].lengthTenthsMm * 10;
-    m.left_margin = m.right_margin = kMarginHundredthsMm;
+    std::snprintf(m.size_name, sizeof m.size_name, "%s", preset.media);
+    m.size_width = model.paperWidthMm * 100;
+    m.size_length = preset.height * 100 / model.heightUnitsPerMm;
+    m.left_margin = m.right_margin = model.marginHundredthsMm;
     m.top_margin = m.bottom_margin = 0;
     std::snprintf(m.source, sizeof m.source, "main-roll");
     std::snprintf(m.type, sizeof m.type, driver.label ? "labels" : "continuous");
@@ -250,15 +265,15 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
     d->num_resolution = 1;
     d->x_resolution[0] = d->y_resolution[0] = kDpi;
     d->x_default = d->y_default = kDpi;
-    d->left_right = kMarginHundredthsMm;
+    d->left_right = driver->model->marginHundredthsMm;
     d->bottom_top = 0;
     d->sides_supported = PAPPL_SIDES_ONE_SIDED;
     d->sides_default = PAPPL_SIDES_ONE_SIDED;
-    d->orient_default = IPP_ORIENT_NONE;
+    d->orient_default = driver->model->portraitByDefault ? IPP_ORIENT_PORTRAIT : IPP_ORIENT_NONE;
     d->quality_default = IPP_QUALITY_NORMAL;
     d->scaling_default = PAPPL_SCALING_AUTO;
     FillMedia(*driver, d);
-    if (driver->emulation != 0) {
+    if (driver->model->cpcl && driver->emulation != 0) {
         // The driver turns CPCL labels half a turn itself.
         d->num_vendor = 1;
         d->vendor[0] = "qx-rotation";

@@ -76,12 +76,42 @@ int HexDigit(char c) {
 
 }  // namespace
 
+const PrinterModel& ModelA() {
+    static const PrinterModel model{"QX-470 Driver", "QX470.dll", 80, 400, 576, 10, 10, 1000, true, false,
+                                    {{1, 254, "om_qx-80x25_80x25.4mm"},
+                                     {2, 508, "om_qx-80x51_80x50.8mm"},
+                                     {3, 762, "om_qx-80x76_80x76.2mm"},
+                                     {4, 1016, "om_qx-80x102_80x101.6mm"}},
+                                    1};
+    return model;
+}
+
+// 58 mm paper, 48 mm (384 dots) printed; its papers are those of model B's settings
+// utility, and no receipt is longer than the longest of them.
+const PrinterModel& ModelB() {
+    static const PrinterModel model{"QX-250 Driver", "QX250.dll", 58, 500, 384, 1, 10, 3276, false, true,
+                                    {{1, 60, "om_qx-58x60_58x60mm"},
+                                     {2, 80, "om_qx-58x80_58x80mm"},
+                                     {3, 100, "om_qx-58x100_58x100mm"},
+                                     {4, 120, "om_qx-58x120_58x120mm"},
+                                     {5, 140, "om_qx-58x140_58x140mm"},
+                                     {6, 160, "om_qx-58x160_58x160mm"},
+                                     {7, 180, "om_qx-58x180_58x180mm"},
+                                     {8, 200, "om_qx-58x200_58x200mm"},
+                                     {9, 297, "om_qx-58x297_58x297mm"},
+                                     {10, 2970, "om_qx-58x2970_58x2970mm"},
+                                     {11, 3276, "om_qx-58x3276_58x3276mm"}},
+                                    1};
+    return model;
+}
+
 const std::vector<DriverInfo>& Drivers() {
     static const std::vector<DriverInfo> drivers = {
-        {"qx470-escpos", "QX-470 ESC/POS receipt", 0, false},
-        {"qx470-cpcl-gap", "QX-470 CPCL gap label", 1, true},
-        {"qx470-cpcl-mark", "QX-470 CPCL mark label", 2, true},
-        {"qx470-cpcl-journal", "QX-470 CPCL journal", 3, false},
+        {"qx470-escpos", "QX-470 ESC/POS receipt", &ModelA(), 0, false},
+        {"qx470-cpcl-gap", "QX-470 CPCL gap label", &ModelA(), 1, true},
+        {"qx470-cpcl-mark", "QX-470 CPCL mark label", &ModelA(), 2, true},
+        {"qx470-cpcl-journal", "QX-470 CPCL journal", &ModelA(), 3, false},
+        {"qx250-escpos", "QX-250 ESC/POS receipt", &ModelB(), 0, false},
     };
     return drivers;
 }
@@ -90,16 +120,6 @@ const DriverInfo* FindDriver(std::string_view name) {
     for (const DriverInfo& d : Drivers())
         if (name == d.name) return &d;
     return nullptr;
-}
-
-const std::vector<PaperPreset>& PaperPresets() {
-    static const std::vector<PaperPreset> presets = {
-        {1, 254, "om_qx-80x25_80x25.4mm"},
-        {2, 508, "om_qx-80x51_80x50.8mm"},
-        {3, 762, "om_qx-80x76_80x76.2mm"},
-        {4, 1016, "om_qx-80x102_80x101.6mm"},
-    };
-    return presets;
 }
 
 PortName PortFromDeviceUri(std::string_view uri) {
@@ -158,17 +178,21 @@ SettingsResult SettingsFor(const DriverInfo& driver, int lengthHundredthsMm, int
         r.error = "qx-rotation is none or half-turn";
         return r;
     }
-    int tenths = int(std::lround(lengthHundredthsMm / 10.0));
-    if (tenths < kMinLengthMm * 10 || tenths > kMaxLengthMm * 10) {
+    const PrinterModel& m = *driver.model;
+    s.model = &m;
+    s.widthMm = m.paperWidthMm;
+    // The driver takes the length in its own units; model B's whole millimetres round.
+    int height = int(std::lround(lengthHundredthsMm * m.heightUnitsPerMm / 100.0));
+    if (height < m.minLengthMm * m.heightUnitsPerMm || height > m.maxLengthMm * m.heightUnitsPerMm) {
         char text[96];
         std::snprintf(text, sizeof text, "the media is %.1f mm long; this printer takes %d to %d mm",
-                      lengthHundredthsMm / 100.0, kMinLengthMm, kMaxLengthMm);
+                      lengthHundredthsMm / 100.0, m.minLengthMm, m.maxLengthMm);
         r.error = text;
         return r;
     }
-    s.lengthTenthsMm = tenths;
-    for (const PaperPreset& p : PaperPresets())
-        if (p.lengthTenthsMm == tenths) s.paperSize = p.paperSize;
+    s.paperHeight = height;
+    for (const PaperPreset& p : m.presets)
+        if (p.height == height) s.paperSize = p.paperSize;
     return r;
 }
 

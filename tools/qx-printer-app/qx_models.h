@@ -10,30 +10,45 @@
 namespace qxapp {
 
 constexpr int kDpi = 203;
-constexpr int kPaperWidthMm = 80;
-constexpr int kMarginHundredthsMm = 400;  // 80 mm paper, 72 mm (576 dots) printed
-constexpr int kPrintedDots = 576;
-constexpr int kMinLengthMm = 10;
-constexpr int kMaxLengthMm = 1000;
+
+// A preset of a driver's paper table: its "PaperSize" number, its length in the model's
+// "PHeight" units and the media name clients choose it by.
+struct PaperPreset {
+    int paperSize;
+    int height;
+    const char* media;
+};
+
+// What sets one printer model apart for the application: its driver, where that driver
+// reads its settings, the paper and what of it is printed.
+struct PrinterModel {
+    const char* printerKey;  // the printer's key under Printers, which is also its settings key
+    const char* driverFile;  // the printer's "Driver"
+    int paperWidthMm;
+    int marginHundredthsMm;  // each side, outside the printed dots
+    int printedDots;
+    int heightUnitsPerMm;  // "PHeight" in tenths of a mm (10) or whole mm (1)
+    int minLengthMm, maxLengthMm;
+    bool cpcl;  // the driver reads "Emulation", "BackFeed" and "Rotation"
+    // Pages upright unless the job asks otherwise: a receipt roll narrower than its
+    // papers are long would otherwise get a wide picture turned sideways.
+    bool portraitByDefault;
+    std::vector<PaperPreset> presets;
+    int defaultPreset;  // index into presets
+};
+const PrinterModel& ModelA();  // the 3-inch label printer, QX470.dll
+const PrinterModel& ModelB();  // the 2-inch receipt printer, QX250.dll
 
 // One driver of the application: a model and the emulation the driver is set to.
 struct DriverInfo {
     const char* name;         // the application's driver name
     const char* description;  // shown by clients and the web interface
-    int emulation;            // the driver's "Emulation": 0 ESC/POS, 1 gap, 2 mark, 3 journal
-    bool label;               // labels of a fixed length, or a roll
+    const PrinterModel* model;
+    int emulation;  // model A's "Emulation": 0 ESC/POS, 1 gap, 2 mark, 3 journal
+    bool label;     // labels of a fixed length, or a roll
 };
 const std::vector<DriverInfo>& Drivers();
 const DriverInfo* FindDriver(std::string_view name);
-
-// A preset of the driver's paper table: its number, its length in tenths of a mm and
-// the media name clients choose it by.
-struct PaperPreset {
-    int paperSize;
-    int lengthTenthsMm;
-    const char* media;
-};
-const std::vector<PaperPreset>& PaperPresets();
 
 // The port name a device URI names ("qx:COM1:%20115200" is "COM1: 115200"), or an
 // error that says what is wrong with it.
@@ -46,11 +61,12 @@ std::string DeviceUriForPort(std::string_view port);
 
 // The driver's settings for one job.
 struct JobSettings {
+    const PrinterModel* model = nullptr;
     int copies = 1;
     int emulation = 0;
-    int paperSize = 0;  // 0 custom, else a preset of the table
-    int widthMm = kPaperWidthMm;
-    int lengthTenthsMm = 508;
+    int paperSize = 0;     // 0 custom, else a preset of the table
+    int widthMm = 80;
+    int paperHeight = 0;   // "PHeight", in the model's units
     int rotation = 0;        // CPCL: 1 turns the label half a turn
     int printingLength = 0;  // ESC/POS: trailing blank rows are dropped
 };

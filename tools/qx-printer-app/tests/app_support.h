@@ -261,21 +261,24 @@ private:
     bool ok_ = false;
 };
 
-// A page the size of the media (80 mm wide, 203 dpi): grey steps, a checker and a
-// frame inside the printed 576 dots; white in the margins.
-inline std::vector<unsigned char> TestPage(int width, int height, int seed) {
+// A page the size of the media (203 dpi): grey steps, a checker and a frame inside the
+// printed dots (576 of 80 mm paper, 384 of 58 mm); white in the margins.
+inline std::vector<unsigned char> TestPage(int width, int height, int seed, int printed = 576) {
     std::vector<unsigned char> page(size_t(width) * size_t(height), 255);
-    int left = (width - 576) / 2;
+    int left = (width - printed) / 2;
     for (int y = 0; y < height; ++y)
-        for (int x = left; x < left + 576; ++x) {
+        for (int x = left; x < left + printed; ++x) {
             int u = x - left;
             unsigned char& p = page[size_t(y) * size_t(width) + size_t(x)];
-            if (u < 4 || u >= 572 || y < 4 || y >= height - 4) p = 0;
-            else if (y < height / 2) p = (u / 36 + seed) % 2 ? 255 : (unsigned char)(u * 255 / 576);
+            if (u < 4 || u >= printed - 4 || y < 4 || y >= height - 4) p = 0;
+            else if (y < height / 2) p = (u / 36 + seed) % 2 ? 255 : (unsigned char)(u * 255 / printed);
             else p = ((u / 24) + (y / 24) + seed) % 2 ? 230 : 40;
         }
     return page;
 }
+
+// The dots a printer prints across paper of that width: 384 of model B's 58 mm, else 576.
+inline int PrintedDots(int widthHundredthsMm) { return widthHundredthsMm == 5800 ? 384 : 576; }
 
 // Writes pages as sgray_8 PWG raster at 203 dpi for the media of that size.
 inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int lengthHundredthsMm, int pages) {
@@ -287,7 +290,7 @@ inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int leng
     bool ok = r && m && cupsRasterInitPWGHeader(&h, m, "sgray_8", 203, 203, "one-sided", nullptr);
     for (int p = 0; ok && p < pages; ++p) {
         h.cupsInteger[0] = unsigned(pages);
-        auto page = TestPage(int(h.cupsWidth), int(h.cupsHeight), p);
+        auto page = TestPage(int(h.cupsWidth), int(h.cupsHeight), p, PrintedDots(widthHundredthsMm));
         ok = cupsRasterWriteHeader2(r, &h) &&
              cupsRasterWritePixels(r, page.data(), unsigned(page.size())) == page.size();
     }

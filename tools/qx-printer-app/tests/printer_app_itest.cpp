@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <iostream>
+#include <sstream>
 #include <thread>
 
 #include "../../../tests/support/emulator_process.h"
@@ -46,9 +48,9 @@ protected:
         EXPECT_GT(id, 0) << err;
         return server_->WaitJob(printer, id);
     }
-    std::string Raster(const std::string& name, int pages, int lengthHundredthsMm = 5080) {
+    std::string Raster(const std::string& name, int pages, int lengthHundredthsMm = 5080, int widthHundredthsMm = 8000) {
         std::string path = dir_ + "/" + name;
-        EXPECT_TRUE(WriteRaster(path, 8000, lengthHundredthsMm, pages));
+        EXPECT_TRUE(WriteRaster(path, widthHundredthsMm, lengthHundredthsMm, pages));
         return path;
     }
     void ExpectGolden(const std::string& png, const std::string& name) {
@@ -94,15 +96,27 @@ TEST_F(PrinterAppTest, PngAndRasterJobsPrintAsTheGoldenImages) {
     ExpectGolden(out + "/receipt-0002.png", "app-receipt-raster-two-copies");
 }
 
-// The page the app was handed, as a file qx-print prints: the 576 dots inside the margins.
-std::string PrintedPart(const std::string& path, int width, int height) {
-    auto page = TestPage(width, height, 0);
-    int left = (width - 576) / 2;
-    std::vector<std::uint8_t> part(size_t(576) * size_t(height));
+// The page the app was handed, as a file qx-print prints: the dots inside the margins.
+std::string PrintedPart(const std::string& path, int width, int height, int printed = 576) {
+    auto page = TestPage(width, height, 0, printed);
+    int left = (width - printed) / 2;
+    std::vector<std::uint8_t> part(size_t(printed) * size_t(height));
     for (int y = 0; y < height; ++y)
-        std::copy_n(&page[size_t(y) * size_t(width) + size_t(left)], 576, &part[size_t(y) * 576]);
-    EXPECT_TRUE(qxapp::WriteGreyBmp(path, part, 576, height));
+        std::copy_n(&page[size_t(y) * size_t(width) + size_t(left)], printed, &part[size_t(y) * size_t(printed)]);
+    EXPECT_TRUE(qxapp::WriteGreyBmp(path, part, printed, height));
     return path;
+}
+
+// The values of one key in a registry file's text, "name"=value lines as written.
+std::vector<std::string> KeyLines(const std::string& registry, const std::string& key) {
+    std::vector<std::string> lines;
+    std::istringstream in(registry);
+    bool inside = false;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line[0] == '[') inside = line == "[HKEY_LOCAL_MACHINE\\" + key + "]";
+        else if (inside && !line.empty()) lines.push_back(line);
+    }
+    return lines;
 }
 
 TEST_F(PrinterAppTest, ARasterPageIsSentWithTheBytesQxPrintSends) {
@@ -137,6 +151,105 @@ TEST_F(PrinterAppTest, ARasterPageIsSentWithTheBytesQxPrintSends) {
         EXPECT_TRUE(fromApp == fromQxPrint) << fromApp.size() << " bytes from the app, " << fromQxPrint.size()
                                             << " from qx-print";
     }
+}
+
+TEST_F(PrinterAppTest, ModelBPngAndRasterJobsPrintAsTheGoldenImages) {
+    qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
+    std::string out = dir_ + "/out";
+    ASSERT_TRUE(emulator.Start({"--model", "b", "--tcp", "127.0.71.5:9100", "--out", out, "--idle-ms", "0"}))
+        << emulator.firstLine;
+    Add("receipt", "127.0.71.5", "qx250-escpos");
+    // An 80 mm receipt (paper 2 of the driver's table), and one of 40 mm, shorter than
+    // the paper is wide, which the driver draws on an 80 mm page and prints 40 mm of.
+    for (const std::string& args : {"'" + Logo() + "'", "'" + Raster("page.pwg", 1, 8000, 5800) + "'",
+                                    "'" + Raster("short.pwg", 1, 4000, 5800) + "'"}) {
+        JobState job = Print("receipt", args);
+        EXPECT_EQ(job.state, "completed") << args << ": " << job.message;
+    }
+    emulator.Stop();
+    auto pngs = qxtest::PngFiles(out);
+    ASSERT_EQ(pngs.size(), 3u) << ReadFile(out + "/emulator.log");
+    const char* goldens[] = {"app-modelb-png", "app-modelb-raster", "app-modelb-raster-40mm"};
+    const int rows[] = {0, 639, 319};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(goldens[i]);
+        qxemu::Bitmap page;
+        std::string error;
+        ASSERT_TRUE(qxemu::ReadPng(pngs[size_t(i)], &page, &error)) << error;
+        EXPECT_EQ(page.Width(), 384);
+        if (rows[i]) EXPECT_GE(page.Height(), rows[i]);
+        ExpectGolden(pngs[size_t(i)], goldens[i]);
+    }
+}
+
+// One server prints through both drivers, one after the other, each with its own
+// settings key; model B's page is exactly what qx-print sends through QX250.dll.
+TEST_F(PrinterAppTest, AModelBRasterPageIsSentWithTheBytesQxPrintSendsThroughQX250) {
+    ByteSink printer("127.0.71.6");
+    ASSERT_TRUE(printer.ok());
+    Add("labels", "127.0.71.6", "qx470-cpcl-gap");
+    Add("receipt", "127.0.71.6", "qx250-escpos");
+    struct Job {
+        const char* printer;
+        const char* key;
+        std::string raster, page;
+    };
+    const Job jobs[] = {
+        {"labels", "QX-470 Driver", Raster("label.pwg", 1), PrintedPart(dir_ + "/label.bmp", 639, 406)},
+        {"receipt", "QX-250 Driver", Raster("receipt.pwg", 1, 8000, 5800),
+         PrintedPart(dir_ + "/receipt.bmp", 463, 639, 384)},
+    };
+    for (const Job& job : jobs) {
+        SCOPED_TRACE(job.printer);
+        auto taken = std::async(std::launch::async, [&] { return printer.TakeConnection(); });
+        int id = server_->Submit(job.printer, "-o copies=2 '" + job.raster + "'");
+        ASSERT_GT(id, 0);
+        std::string fromApp = taken.get();
+        EXPECT_EQ(server_->WaitJob(job.printer, id).state, "completed");
+
+        std::string registry = dir_ + "/qx-print.reg";
+        std::filesystem::copy_file(dir_ + "/state/registry.reg", registry,
+                                   std::filesystem::copy_options::overwrite_existing);
+        CommandRun run;
+        std::thread qxPrint([&] {
+            run = Shell("QX_REGISTRY='" + registry + "' '" + QX_PRINT_BIN + "' -q -P '" + job.key + "' '" +
+                            job.page + "'",
+                        dir_);
+        });
+        std::string fromQxPrint = printer.TakeConnection();
+        qxPrint.join();
+        EXPECT_EQ(run.status, 0) << run.err;
+        ASSERT_GT(fromApp.size(), 1000u);
+        EXPECT_TRUE(fromApp == fromQxPrint) << fromApp.size() << " bytes from the app, " << fromQxPrint.size()
+                                            << " from qx-print";
+    }
+    // Model B's key as its utility writes it: its driver, whole millimetres, the table's
+    // paper 2 (58 x 80 mm), and none of model A's CPCL values.
+    std::vector<std::string> b = KeyLines(ReadFile(dir_ + "/state/registry.reg"), "Printers\\QX-250 Driver");
+    for (const char* line : {"\"Driver\"=\"QX250.dll\"", "\"Port\"=\"127.0.71.6\"", "\"PWidth\"=dword:0000003a",
+                             "\"PHeight\"=dword:00000050", "\"PaperSize\"=dword:00000002",
+                             "\"Copies\"=dword:00000002", "\"UserPaper\"=dword:00000001"})
+        EXPECT_NE(std::find(b.begin(), b.end(), line), b.end()) << line;
+    for (const std::string& line : b)
+        for (const char* cpcl : {"\"Emulation\"", "\"Rotation\"", "\"BackFeed\""})
+            EXPECT_NE(line.rfind(cpcl, 0), 0u) << line;
+    std::vector<std::string> a = KeyLines(ReadFile(dir_ + "/state/registry.reg"), "Printers\\QX-470 Driver");
+    EXPECT_NE(std::find(a.begin(), a.end(), "\"Driver\"=\"QX470.dll\""), a.end());
+    EXPECT_NE(std::find(a.begin(), a.end(), "\"PHeight\"=dword:000001fc"), a.end());  // 50.8 mm in tenths
+}
+
+TEST_F(PrinterAppTest, TheModelBDriverIsListedAndItsAttributesSayWhatItPrints) {
+    CommandRun list = server_->App("drivers");
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("qx250-escpos"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("QX-250 ESC/POS receipt"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("qx470-escpos"), std::string::npos) << list.out;
+    Add("receipt", "COM1:%20115200", "qx250-escpos");
+    CommandRun r = Shell("ipptool -tv " + server_->Uri("receipt") + " '" + QX_APP_TEST_DIR + "/modelb-attributes.test'",
+                         dir_);
+    std::cout << r.out;
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("[FAIL]"), std::string::npos);
 }
 
 TEST_F(PrinterAppTest, IpptoolBasicOperationsPass) {

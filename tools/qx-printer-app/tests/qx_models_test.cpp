@@ -1,6 +1,9 @@
 // Device URIs to the driver's port names, and job options to the driver's settings.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+
 #include "qx_models.h"
 
 namespace {
@@ -42,7 +45,7 @@ TEST(JobSettings, MediaCopiesAndRotationBecomeTheDriverSettings) {
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.settings.emulation, 1);
     EXPECT_EQ(r.settings.paperSize, 2);  // a length of the driver's paper table
-    EXPECT_EQ(r.settings.lengthTenthsMm, 508);
+    EXPECT_EQ(r.settings.paperHeight, 508);  // tenths of a mm
     EXPECT_EQ(r.settings.copies, 2);
     EXPECT_EQ(r.settings.rotation, 1);
 
@@ -50,10 +53,56 @@ TEST(JobSettings, MediaCopiesAndRotationBecomeTheDriverSettings) {
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.settings.emulation, 0);
     EXPECT_EQ(r.settings.paperSize, 0);  // custom
-    EXPECT_EQ(r.settings.lengthTenthsMm, 1235);
+    EXPECT_EQ(r.settings.paperHeight, 1235);
     EXPECT_EQ(r.settings.rotation, 0);
     EXPECT_EQ(FindDriver("qx470-cpcl-journal")->emulation, 3);
-    EXPECT_EQ(FindDriver("qx250-escpos"), nullptr);
+    EXPECT_EQ(FindDriver("qx470-cpcl-gap")->model, &ModelA());
+}
+
+// Model B's driver reads whole millimetres and numbers its twelve papers its own way; a
+// length in tenths, or model A's table, would print a receipt ten times too long or on
+// the wrong paper.
+TEST(JobSettings, ModelBTakesWholeMillimetresAndItsOwnPapers) {
+    const DriverInfo& b = *FindDriver("qx250-escpos");
+    ASSERT_EQ(b.model, &ModelB());
+    EXPECT_STREQ(b.model->driverFile, "QX250.dll");
+    EXPECT_STREQ(b.model->printerKey, "QX-250 Driver");
+    EXPECT_FALSE(b.model->cpcl);
+    struct Case {
+        int hundredths, height, paperSize;
+    };
+    for (Case c : {Case{6000, 60, 1}, {7995, 80, 2}, {8000, 80, 2}, {29700, 297, 9}, {297000, 2970, 10},
+                   {327600, 3276, 11}, {5080, 51, 0}, {1000, 10, 0}, {12345, 123, 0}}) {
+        SettingsResult r = SettingsFor(b, c.hundredths, 1, "");
+        ASSERT_EQ(r.error, "") << c.hundredths;
+        EXPECT_EQ(r.settings.model, &ModelB());
+        EXPECT_EQ(r.settings.widthMm, 58);
+        EXPECT_EQ(r.settings.paperHeight, c.height) << c.hundredths;
+        EXPECT_EQ(r.settings.paperSize, c.paperSize) << c.hundredths;
+    }
+    EXPECT_NE(SettingsFor(b, 327700, 1, "").error.find("10 to 3276 mm"), std::string::npos);
+    EXPECT_NE(SettingsFor(b, 940, 1, "").error.find("9.4 mm long"), std::string::npos);
+    // Model A's longest labels are no limit for model B, nor model B's for model A.
+    EXPECT_EQ(SettingsFor(b, 200000, 1, "").error, "");
+    EXPECT_NE(SettingsFor(*FindDriver("qx470-escpos"), 200000, 1, "").error, "");
+}
+
+TEST(JobSettings, EachModelsMediaNamesItsOwnPaper) {
+    for (const PrinterModel* m : {&ModelA(), &ModelB()}) {
+        ASSERT_LT(size_t(m->defaultPreset), m->presets.size());
+        for (const PaperPreset& p : m->presets) {
+            std::string prefix = "om_qx-" + std::to_string(m->paperWidthMm) + "x";
+            EXPECT_EQ(std::string(p.media).rfind(prefix, 0), 0u) << p.media;
+            // The name's size is the length the driver is given.
+            std::string size = std::string(p.media).substr(std::string(p.media).rfind('x') + 1);
+            double mm = std::stod(size);
+            EXPECT_EQ(int(std::lround(mm * m->heightUnitsPerMm)), p.height) << p.media;
+            EXPECT_EQ(SettingsFor(*FindDriver(m == &ModelA() ? "qx470-escpos" : "qx250-escpos"),
+                                  int(std::lround(mm * 100)), 1, "").settings.paperSize,
+                      p.paperSize) << p.media;
+        }
+    }
+    EXPECT_EQ(ModelB().presets.size(), 11u);
 }
 
 TEST(JobSettings, WhatTheDriverCannotPrintIsRefused) {
