@@ -67,22 +67,33 @@ int Width(const QFontMetrics& fm, std::u16string_view s) {
 }
 
 // Breaks one paragraph into lines no wider than width: between words where it can,
-// inside a word that alone is wider than the line.
+// inside a word that alone is wider than the line. The paragraph's leading blanks stay
+// on its first line, as Windows keeps them; a wrapped line starts at its next word.
 void BreakParagraph(const QFontMetrics& fm, std::u16string_view para, int width,
                     std::vector<std::u16string>& lines) {
-    std::u16string line;
-    size_t i = 0;
+    size_t i = std::min(para.find_first_not_of(u' '), para.size());
+    std::u16string line(para.substr(0, i));
+    bool hasWord = false;  // the line holds a word, so the next one needs a blank before it
     while (i < para.size()) {
         size_t wordEnd = para.find(u' ', i);
         if (wordEnd == para.npos) wordEnd = para.size();
         std::u16string_view word = para.substr(i, wordEnd - i);
-        std::u16string candidate = line.empty() ? std::u16string(word) : line + u' ' + std::u16string(word);
-        if (Width(fm, candidate) <= width || (line.empty() && word.empty())) {
+        if (line.empty() && word.empty()) {  // blanks where a wrapped line would start
+            i = wordEnd + 1;
+            continue;
+        }
+        std::u16string candidate = hasWord ? line + u' ' + std::u16string(word) : line + std::u16string(word);
+        if (Width(fm, candidate) <= width) {
             line = std::move(candidate);
-        } else if (!line.empty()) {
+            hasWord = true;
+        } else if (hasWord) {
             lines.push_back(std::move(line));
             line.clear();
+            hasWord = false;
             continue;  // the word starts the next line
+        } else if (!line.empty()) {
+            line.clear();  // an indent with no room for its first word gives way to the word
+            continue;
         } else {
             size_t fit = 1;
             while (fit < word.size() && Width(fm, word.substr(0, fit + 1)) <= width) ++fit;

@@ -1,5 +1,6 @@
 // The utility's dialogs played by the user in process, on a real registry file: the
 // first start, the paper, printer commands and port dialogs, saving and leaving.
+#include "../../platform/ui/core/window.h"
 #include "setup_test_support.h"
 
 using namespace wce;
@@ -108,6 +109,47 @@ TEST_F(MainDialog, KoreanTextsInEveryDialogWhenTheCodePageIs949) {
         "expect-message \"유틸리티는 확인 버튼을\\n클릭했을 때 변경된 값을\\n저장하기 위해서\\n자동으로 종료됩니다.\"\n"
         "answer Cancel\nclose\n");
     EXPECT_EQ(Dialog().codePage, 949u);
+}
+
+// Why a label, check box or group title of the dialog does not show whole: "" if all do.
+// Texts are laid out as the dialog draws them, in the control's own font.
+std::string TextsThatDoNotFit(HWND dialog) {
+    std::string faults;
+    HDC dc = CreateCompatibleDC(nullptr);
+    for (HWND c : dialog->children) {
+        if (c->text.empty()) continue;
+        DWORD type = c->style & BS_TYPEMASK;
+        bool label = c->kind == ui::ControlClass::Static;
+        bool check = c->kind == ui::ControlClass::Button && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX);
+        bool group = c->kind == ui::ControlClass::Button && type == BS_GROUPBOX;
+        if (!label && !check && !group) continue;
+        SelectObject(dc, c->font);
+        LONG width = c->rect.right - c->rect.left - (check ? 16 : group ? 12 : 0);
+        RECT r{0, 0, width, 0};
+        int height = DrawTextW(dc, c->text.c_str(), -1, &r, DT_CALCRECT | (label ? DT_WORDBREAK : DT_SINGLELINE));
+        if (r.right > width || (!group && height > c->rect.bottom - c->rect.top))
+            faults += " " + std::to_string(c->id) + " \"" + WideToUtf8(c->text) + "\" needs " +
+                      std::to_string(r.right) + "x" + std::to_string(height) + " in " + std::to_string(width) + "x" +
+                      std::to_string(c->rect.bottom - c->rect.top) + ";";
+    }
+    SelectObject(dc, GetStockObject(SYSTEM_FONT));
+    DeleteDC(dc);
+    return faults;
+}
+
+TEST_F(MainDialog, KoreanLabelsFitTheirControls) {
+    UseLanguage(true);
+    std::map<int, std::string> seen;
+    ui::SetModalHook([&](HWND dialog) {
+        seen[dialog->id] = TextsThatDoNotFit(dialog);
+        if (dialog->id != 102) return;  // sub-dialogs are cancelled when the hook returns
+        for (int button : {1001, 1003}) EXPECT_EQ(ui::user::Click(GetDlgItem(dialog, button)), "");
+    });
+    dialog_ = std::make_unique<SetupMainDialog>();
+    dialog_->DoModal();
+    ui::SetModalHook({});
+    ASSERT_EQ(seen.size(), 3u);
+    for (const auto& [id, faults] : seen) EXPECT_EQ(faults, "") << "dialog " << id;
 }
 
 using PaperDialog = SetupTest;

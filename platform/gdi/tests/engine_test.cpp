@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../gdi_internal.h"
 #include "wce/gdi.h"
 #include "wce/registry.h"
 
@@ -276,6 +277,59 @@ TEST_F(EngineTest, DrawTextWrapsWordsAndMeasures) {
     DeleteDC(mem);
     EXPECT_TRUE(DeleteObject(bmp));
     ReleaseDC(nullptr, screen);
+}
+
+// The leftmost inked column of rows [top, bottom) of a bitmap, or -1 for none.
+int FirstInkedColumn(HBITMAP bitmap, int top, int bottom) {
+    const QImage& image = bitmap->image;
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = top; y < bottom && y < image.height(); ++y)
+            if (qGray(image.pixel(x, y)) < 128) return x;
+    return -1;
+}
+
+TEST_F(EngineTest, WordBreakingKeepsAParagraphsLeadingBlanksOnItsFirstLineOnly) {
+    HDC mem = CreateCompatibleDC(nullptr);
+    HBITMAP bmp = CreateCompatibleBitmap(mem, 300, 200);
+    SelectObject(mem, bmp);
+    LOGFONTW lf{};
+    lf.lfHeight = -20;
+    std::char_traits<char16_t>::copy(lf.lfFaceName, u"Arial", 6);
+    HFONT font = CreateFontIndirectW(&lf);
+    SelectObject(mem, font);
+    RECT all{0, 0, 300, 200};
+    auto inkOf = [&](const char16_t* text, UINT format, int width, int top, int bottom) {
+        FillRect(mem, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        RECT r{0, 0, width, 200};
+        DrawTextW(mem, text, -1, &r, format);
+        return FirstInkedColumn(bmp, top, bottom);
+    };
+    RECT one{0, 0, 300, 200};
+    int line = DrawTextW(mem, u"Hi", -1, &one, DT_CALCRECT);
+    int plain = inkOf(u"Hi", DT_WORDBREAK, 300, 0, line);
+    int indented = inkOf(u"    Hi", 0, 300, 0, line);
+    ASSERT_GE(plain, 0);
+    ASSERT_GT(indented, plain);
+    // Word breaking keeps the indent of "    %s", as printed without it.
+    EXPECT_EQ(inkOf(u"    Hi", DT_WORDBREAK, 300, 0, line), indented);
+    EXPECT_EQ(inkOf(u"one\r\n    Hi", DT_WORDBREAK, 300, line, 2 * line), indented);
+    // A wrapped line starts at its word, whatever blanks stood before it.
+    RECT narrow{0, 0, 120, 200};
+    int lines = DrawTextW(mem, u"    Hi there    Hi", -1, &narrow, DT_WORDBREAK | DT_CALCRECT) / line;
+    ASSERT_GE(lines, 2);
+    EXPECT_EQ(inkOf(u"    Hi there    Hi", DT_WORDBREAK, 120, 0, line), indented);
+    EXPECT_EQ(inkOf(u"    Hi there    Hi", DT_WORDBREAK, 120, (lines - 1) * line, lines * line), plain);
+    // An indent leaving no room for its first word gives way to the word.
+    RECT tight{0, 0, 1000, 200};
+    DrawTextW(mem, u"Wide", -1, &tight, DT_CALCRECT);
+    int wideWidth = tight.right + 2;
+    EXPECT_EQ(inkOf(u"    Wide", DT_WORDBREAK, wideWidth, 0, line), inkOf(u"Wide", DT_WORDBREAK, wideWidth, 0, line));
+    RECT calc{0, 0, wideWidth, 200};
+    EXPECT_EQ(DrawTextW(mem, u"    Wide", -1, &calc, DT_WORDBREAK | DT_CALCRECT), line);
+    SelectObject(mem, GetStockObject(SYSTEM_FONT));
+    DeleteObject(font);
+    DeleteDC(mem);
+    DeleteObject(bmp);
 }
 
 TEST_F(EngineTest, BitmapFilesLoadAndBlitAtTheirSize) {

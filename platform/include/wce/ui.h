@@ -54,6 +54,10 @@ constexpr int IDIGNORE = 5;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
+// A button's caption as Windows shows it for the code page: "OK", "Cancel"... and for
+// 949 (Korean) 확인, 취소... Null for an answer no button gives.
+LPCWSTR MessageBoxButtonText(int answer, UINT codePage);
+
 // A null caption becomes "Error", as on Windows, before the handler sees it.
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 

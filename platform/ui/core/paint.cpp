@@ -36,12 +36,17 @@ std::map<HINSTANCE, std::map<UINT, QByteArray>>& IconResources() {
 
 }  // namespace
 
-HFONT MakeDialogFont(LPCWSTR face, WORD points) {
+LPCWSTR DialogFace(LPCWSTR face) {
+    if (!face || WideEqualsNoCase(face, u"System")) return GetACP() == 949 ? kKoreanDialogFace : u"System";
+    return face;
+}
+
+HFONT MakeDialogFont(LPCWSTR face, WORD points, LONG weight) {
     LOGFONTW lf{};
     lf.lfHeight = -MulDiv(points ? points : 8, 96, 72);
-    lf.lfWeight = FW_NORMAL;
+    lf.lfWeight = weight;
     lf.lfCharSet = DEFAULT_CHARSET;
-    WideCopy(lf.lfFaceName, LF_FACESIZE, face ? face : u"System");
+    WideCopy(lf.lfFaceName, LF_FACESIZE, DialogFace(face));
     return CreateFontIndirectW(&lf);
 }
 

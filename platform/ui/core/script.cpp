@@ -113,9 +113,14 @@ std::string ApplyToBox(const Words& w, BoxRequest& box) {
     bool file = box.kind == BoxRequest::Kind::File;
     std::string what = file ? "the file dialog" : "the message box " + Quote(box.caption);
     if (verb == "answer") {
-        if (w.words.size() != 2) return "answer takes one word (OK, Cancel, Yes, No, Retry, Abort, Ignore)";
+        if (w.words.size() != 2) return "answer takes one button (OK, Cancel, Yes, No, Retry, Abort, Ignore, its Korean caption or its id)";
+        // A button by its English name, its Korean caption or its id.
+        std::u16string given = Utf8ToWide(w.words[1]);
+        int id = 0;
+        bool byId = ParseInt(w.words[1], id);
         for (const AnswerName& a : kAnswers) {
-            if (Lower(w.words[1]) != a.name) continue;
+            if (Lower(w.words[1]) != a.name && given != MessageBoxButtonText(a.answer, 949) && !(byId && id == a.answer))
+                continue;
             if (file ? a.answer != IDCANCEL : !BoxOffers(box.type, a.answer))
                 return what + " has no " + w.words[1] + " button";
             box.answer = a.answer;

@@ -113,7 +113,11 @@ bool IsOwnerDrawn(HWND control);
 // Dialog units to pixels with the dialog font's base units.
 RECT DialogUnitsToPixels(HFONT font, RECT units);
 SIZE BaseUnits(HFONT font);
-HFONT MakeDialogFont(LPCWSTR face, WORD points);
+// Korean dialogs draw "System" in a Hangul font, so that their base units, and with
+// them every label and button, are measured in the font their texts are shown in.
+inline constexpr const char16_t* kKoreanDialogFace = u"NanumSquareRound";
+LPCWSTR DialogFace(LPCWSTR face);
+HFONT MakeDialogFont(LPCWSTR face, WORD points, LONG weight = FW_NORMAL);
 
 // Modal runs and what is in front (modal.cpp).
 void PushFront(HWND dialog);

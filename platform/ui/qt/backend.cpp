@@ -8,6 +8,7 @@
 #include <QFontDatabase>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -21,6 +22,31 @@
 namespace wce::ui::qt {
 
 namespace {
+
+constexpr int kCaptionFontPixels = 11;
+// Windows CE's combo boxes have a narrow drop button; Fusion's would take the room of
+// the last character of a port name.
+constexpr int kComboArrowWidth = 13;
+
+// Fusion everywhere, with the handheld's combo box button.
+class HandheldStyle : public QProxyStyle {
+  public:
+    HandheldStyle() : QProxyStyle(QStyleFactory::create("Fusion")) {}
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override {
+        QRect r = QProxyStyle::subControlRect(control, option, part, widget);
+        if (control != CC_ComboBox || !option) return r;
+        const QRect& all = option->rect;
+        if (part == SC_ComboBoxArrow)
+            return visualRect(option->direction, all, QRect(all.right() - kComboArrowWidth, all.top(), kComboArrowWidth + 1, all.height()));
+        if (part == SC_ComboBoxEditField) {
+            QRect field = visualRect(option->direction, all, r);
+            field.setRight(all.right() - kComboArrowWidth - 1);
+            return visualRect(option->direction, all, field);
+        }
+        return r;
+    }
+};
 
 QColor Colour(int index) {
     COLORREF c = GetSysColor(index);
@@ -246,10 +272,11 @@ class QtBackend : public Backend {
         out.fill(Colour(COLOR_WINDOWFRAME));
         QPainter p(&out);
         p.fillRect(1, 1, client.width(), bar, Colour(COLOR_ACTIVECAPTION));
+        // The handheld's caption is bold and a little smaller than the dialog's text.
         LOGFONTW lf{};
-        lf.lfHeight = -12;
+        lf.lfHeight = -kCaptionFontPixels;
         lf.lfWeight = FW_BOLD;
-        WideCopy(lf.lfFaceName, LF_FACESIZE, u"System");
+        WideCopy(lf.lfFaceName, LF_FACESIZE, DialogFace(u"System"));
         HFONT font = CreateFontIndirectW(&lf);
         p.setFont(gdi::RealizeFont(font));
         p.setPen(Colour(COLOR_CAPTIONTEXT));
@@ -443,6 +470,10 @@ class QtBackend : public Backend {
         message.setWindowTitle(Text(box.caption));
         message.setText(Text(box.text));
         message.setPalette(HandheldPalette());
+        // A box speaks in the dialogs' font, Hangul in the Korean one.
+        HFONT font = MakeDialogFont(u"System", 8);
+        message.setFont(gdi::RealizeFont(font));
+        DeleteObject(font);
         switch (box.type & MB_ICONMASK) {
             case MB_ICONHAND: message.setIcon(QMessageBox::Critical); break;
             case MB_ICONQUESTION: message.setIcon(QMessageBox::Question); break;
@@ -469,6 +500,7 @@ class QtBackend : public Backend {
                 if (c.answer != answers[i]) continue;
                 QPushButton* b = message.addButton(c.button);
                 b->setProperty("qxAnswer", c.answer);
+                b->setText(QString::fromUtf16(MessageBoxButtonText(c.answer, GetACP())));
                 if (i == defIndex) message.setDefaultButton(b);
             }
         }
@@ -520,7 +552,7 @@ bool UseQtBackend(std::string* error) {
         new QApplication(argc, argv);  // lives for the process
     }
     // One look everywhere, so pictures of a dialog are the same on every machine.
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QApplication::setStyle(new qt::HandheldStyle);
     QApplication::setPalette(qt::HandheldPalette());
     qt::installed = new qt::QtBackend;
     SetBackend(qt::installed);

@@ -6,6 +6,7 @@
 #include "wce/commdlg.h"
 #include "wce/dialog.h"
 #include "wce/dialogapp.h"
+#include "../../../gdi/gdi_internal.h"
 #include "../window.h"
 
 namespace wce::ui {
@@ -318,6 +319,79 @@ TEST(DialogUnits, ScaleWithTheDialogFontsAverageCharacterWidthAndHeight) {
     GetClientRect(d.dialog.Handle(), &window);
     EXPECT_EQ(window.right, (140 * units.right + 2) / 4);
     EXPECT_EQ(window.bottom, (120 * units.bottom + 4) / 8);
+}
+
+// The code page is the locale's; a test sets it for its own run and puts it back.
+class CodePage949 {
+  public:
+    CodePage949() {
+        if (const char* v = std::getenv("LC_ALL")) saved_ = v, had_ = true;
+        ::setenv("LC_ALL", "ko_KR.UTF-8", 1);
+    }
+    ~CodePage949() {
+        if (had_) ::setenv("LC_ALL", saved_.c_str(), 1);
+        else ::unsetenv("LC_ALL");
+    }
+
+  private:
+    std::string saved_;
+    bool had_ = false;
+};
+
+TEST(DialogUnits, KoreanDialogsAreMeasuredInTheHangulFontTheyAreDrawnIn) {
+    SIZE english{}, korean{};
+    std::u16string englishFace, koreanFace;
+    {
+        Open d;
+        english = BaseUnits(d.dialog.Handle()->font);
+        englishFace = d.dialog.Handle()->font->font.lfFaceName;
+    }
+    {
+        CodePage949 cp;
+        ASSERT_EQ(GetACP(), 949u);
+        Open d;
+        HFONT font = d.dialog.Handle()->font;
+        koreanFace = font->font.lfFaceName;
+        korean = BaseUnits(font);
+        // A template's own face is kept; only "System" takes the Hangul font.
+        HFONT named = MakeDialogFont(u"Tahoma", 8);
+        EXPECT_EQ(std::u16string(named->font.lfFaceName), u"Tahoma");
+        DeleteObject(named);
+        // A Korean label is measured in that font: its pixels follow the base units.
+        RECT units{0, 0, 4, 8};
+        MapDialogRect(d.dialog.Handle(), &units);
+        EXPECT_EQ(units.right, korean.cx);
+        EXPECT_EQ(units.bottom, korean.cy);
+    }
+    EXPECT_EQ(englishFace, u"System");
+    EXPECT_EQ(koreanFace, kKoreanDialogFace);
+    EXPECT_NE(english.cx, korean.cx);
+}
+
+TEST(Scripts, MessageBoxButtonsAreAnsweredByNameKoreanCaptionOrId) {
+    EXPECT_EQ(std::u16string(MessageBoxButtonText(IDRETRY, 1252)), u"Retry");
+    EXPECT_EQ(std::u16string(MessageBoxButtonText(IDNO, 949)), u"아니요");
+    EXPECT_EQ(MessageBoxButtonText(0, 949), nullptr);
+    EXPECT_EQ(MessageBoxButtonText(8, 1252), nullptr);
+    {
+        ScriptRun run("click 1007\nanswer 취소\nanswer \"다시 시도\"\nanswer 6\nanswer No\nclick 2\n", "t");
+        TestDialog dialog;
+        dialog.OnAddDoes([&] {
+            EXPECT_EQ(MessageBoxW(dialog.Handle(), u"Sure?", u"Q", MB_OKCANCEL), IDCANCEL);
+            EXPECT_EQ(MessageBoxW(dialog.Handle(), u"Stuck", u"Q", MB_RETRYCANCEL), IDRETRY);
+            EXPECT_EQ(MessageBoxW(dialog.Handle(), u"Go?", u"Q", MB_YESNOCANCEL), IDYES);
+            EXPECT_EQ(MessageBoxW(dialog.Handle(), u"Go?", u"Q", MB_YESNO), IDNO);
+        });
+        EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+        EXPECT_TRUE(run.Finish()) << run.Error();
+    }
+    {
+        ScriptRun run("click 1007\nanswer 예\n", "ko.txt");
+        TestDialog dialog;
+        dialog.OnAddDoes([&] { MessageBoxW(dialog.Handle(), u"Note", u"Info", MB_OK); });
+        EXPECT_EQ(dialog.DoModal(), -1);
+        EXPECT_EQ(run.Error(), "ko.txt:2: the message box \"Info\" has no 예 button: answer 예");
+    }
 }
 
 TEST(Scripts, AnswerMessageBoxesAndFileDialogsAndFailNamingTheLine) {

@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
 
@@ -154,6 +155,52 @@ TEST_F(QtBackendTest, ModalDialogsAndMessageBoxesAreRealWindows) {
         QTest::keyClick(box, Qt::Key_Escape);
     });
     EXPECT_EQ(MessageBoxW(nullptr, u"Sure?", u"Save", MB_OKCANCEL), IDCANCEL);
+}
+
+TEST_F(QtBackendTest, KoreanMessageBoxesShowKoreanButtonsAndAnswerAsBefore) {
+    ::setenv("LC_ALL", "ko_KR.UTF-8", 1);
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        for (QAbstractButton* b : box->buttons()) shown << b->text();
+        box->button(QMessageBox::Retry)->click();
+    });
+    EXPECT_EQ(MessageBoxW(nullptr, u"용지 없음", u"프린터", MB_ABORTRETRYIGNORE), IDRETRY);
+    shown.sort();
+    EXPECT_EQ(shown, (QStringList{"다시 시도", "무시", "중단"}));
+    QTimer::singleShot(0, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->button(QMessageBox::No)->text(), QString("아니요"));
+        EXPECT_EQ(box->button(QMessageBox::Yes)->text(), QString("예"));
+        box->button(QMessageBox::No)->click();
+    });
+    EXPECT_EQ(MessageBoxW(nullptr, u"저장할까요?", u"저장", MB_YESNO), IDNO);
+    ::unsetenv("LC_ALL");
+    QTimer::singleShot(0, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->button(QMessageBox::Ok)->text(), QString("OK"));
+        box->button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(MessageBoxW(nullptr, u"Done", u"Save", MB_OK), IDOK);
+}
+
+TEST_F(QtBackendTest, ComboBoxesKeepTheirTextBesideANarrowDropButton) {
+    QtDialog d;
+    ASSERT_TRUE(d.Create());
+    auto* combo = Widget<QComboBox>(d, kCombo);
+    ASSERT_TRUE(combo);
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.rect = combo->rect();
+    QRect arrow = combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, combo);
+    QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo);
+    EXPECT_EQ(arrow.width(), 14);  // the 13-pixel button and the frame's line
+    EXPECT_EQ(arrow.right(), combo->rect().right());
+    EXPECT_LT(field.right(), arrow.left());
+    EXPECT_GE(field.width(), combo->width() - 18);
 }
 
 TEST_F(QtBackendTest, FocusFollowsTheFrameworkWhenAFocusedControlIsDisabled) {
