@@ -98,42 +98,33 @@ BOOL PaperSettingsDialog::OnInitDialog() {
     SetDlgItemInt(Handle(), kCopies, UINT(copies), TRUE);
     if (userPaper) customPaper_.SetCheck(BST_CHECKED);
     paperList_.EnableWindow(userPaper ? TRUE : FALSE);
-    const Texts& t = Language();
-    if (!model_.hasEmulation) {
+    if (model_.hasEmulation) {
+        for (const char16_t* name : kEmulations) emulationList_.AddString(name);
+        emulationList_.SetCurSel(emulation);
+        if (emulation == 0) {
+            option_.SetCheck(printingLength ? BST_CHECKED : BST_UNCHECKED);
+            rotate_.EnableWindow(FALSE);
+        } else {
+            option_.SetCheck(backFeed ? BST_CHECKED : BST_UNCHECKED);
+            rotate_.EnableWindow(TRUE);
+            rotate_.SetCheck(rotation ? BST_CHECKED : BST_UNCHECKED);
+        }
+    } else {
         option_.SetCheck(printingLength ? BST_CHECKED : BST_UNCHECKED);
         // The template's English captions stay, its caption "Paper Settings" with them.
-        if (setup::Language(codePage) == 1) {
-            SetWindowText(t.page);
-            pageGroup_.SetWindowText(t.page);
-            nameLabel_.SetWindowText(t.paperName);
-            sizeLabel_.SetWindowText(t.paperSize);
-            copyLabel_.SetWindowText(t.copy);
-            sizeCaption_.SetWindowText(t.sizeCaption);
-            areaGroup_.SetWindowText(t.areaEscPos);
-            option_.SetWindowText(t.lengthEscPos);
-            customPaper_.SetWindowText(t.customPaper);
-            ok_.SetWindowText(t.ok);
-            cancel_.SetWindowText(t.cancel);
-        }
-        return TRUE;
+        if (setup::Language(codePage) == 0) return TRUE;
     }
-    for (const char16_t* name : kEmulations) emulationList_.AddString(name);
-    emulationList_.SetCurSel(emulation);
-    if (emulation == 0) {
-        option_.SetCheck(printingLength ? BST_CHECKED : BST_UNCHECKED);
-        rotate_.EnableWindow(FALSE);
-    } else {
-        option_.SetCheck(backFeed ? BST_CHECKED : BST_UNCHECKED);
-        rotate_.EnableWindow(TRUE);
-        rotate_.SetCheck(rotation ? BST_CHECKED : BST_UNCHECKED);
-    }
+    const Texts& t = Language();
     SetWindowText(t.page);
     pageGroup_.SetWindowText(t.page);
     nameLabel_.SetWindowText(t.paperName);
     sizeLabel_.SetWindowText(t.paperSize);
     copyLabel_.SetWindowText(t.copy);
-    emulationLabel_.SetWindowText(t.emulation);
-    ShowEmulationTexts(emulation);
+    if (model_.hasEmulation)
+        emulationLabel_.SetWindowText(t.emulation);
+    else
+        sizeCaption_.SetWindowText(t.sizeCaption);
+    ShowEmulationTexts(model_.hasEmulation ? emulation : 0);
     customPaper_.SetWindowText(t.customPaper);
     ok_.SetWindowText(t.ok);
     cancel_.SetWindowText(t.cancel);

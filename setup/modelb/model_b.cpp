@@ -43,35 +43,21 @@ const PaperPreset kPapers[] = {
     {u"58mm x 297mm", 58, 297},   {u"58mm x 2970mm", 58, 2970}, {u"58mm x 3276mm", 58, 3276},
 };
 
+using namespace page_lines;
+
 const TestPageLine kEnglishPage[] = {
-    {u"Congratulations!", 54},
+    kCongratulations,
     {u"If you can read this information, you have correctly installed your ARQUENT QX-250 on Windows CE.", 108},
-    {u"The information below describes your printer driver and port settings.", 81},
-    {u"Submitted Time :", 27},
-    {u"    %s", 27, PageField::Time},
+    kBelow, kSubmitted, kTime,
     {u"Printer model : ARQUENT QX-250", 27},
-    {u"Color support : No", 27},
-    {u"Port name(s) : %s", 27, PageField::Port},
-    {u"Data format : RAW", 27},
-    {u"Driver name : %s", 27, PageField::Driver},
-    {u"Driver version : 1.00", 27},
-    {u"Environment : Windows CE 5.x over", 81},
-    {u"This is the end of the printer test page.", 0},
+    kColour, kPort, kFormat, kDriver, kVersion, kEnvironment, kEnd,
 };
 
 const TestPageLine kKoreanPage[] = {
     {u"이 정보를 읽을 수 있으면, ARQUENT 2-인치 모바일 영수증 프린터를 제대로 설치한 것입니다.", 108},
-    {u"아래 정보는 프린터 드라이버와 포트 설정에 대해 설명합니다.", 81},
-    {u"제출한 시간 :", 27},
-    {u"    %s", 27, PageField::Time},
+    kKoreanBelow, kKoreanSubmitted, kTime,
     {u"프린터 모델 : ARQUENT QX-250", 27},
-    {u"컬러인쇄 : 불가능", 27},
-    {u"포트 이름 : %s", 27, PageField::Port},
-    {u"데이터 형식 : RAW", 27},
-    {u"드라이버 이름 : %s", 27, PageField::Driver},
-    {u"드라이버 버전 : 1.00", 27},
-    {u"환경 : Windows CE 5.x 이상", 44},
-    {u"프린터 테스트 페이지의 끝입니다.", 0},
+    kKoreanColour, kKoreanPort, kKoreanFormat, kKoreanDriver, kKoreanVersion, kKoreanEnvironment, kKoreanEnd,
 };
 
 const SetupModel kModelB{
