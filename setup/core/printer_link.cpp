@@ -136,14 +136,8 @@ bool NetworkLink::Connect(LPCWSTR address, u_short port) {
     // The address is the printer's own; it is never looked up as a host name.
     serverAddress.sin_addr.s_addr = inet_addr(addressText);
 
-    if (connect(tcpSocket, reinterpret_cast<const sockaddr*>(&serverAddress),
-                sizeof serverAddress) == SOCKET_ERROR) {
-        ShowAppMessage(u"Fail to Connection to Printer");
-        closesocket(tcpSocket);
-        tcpSocket = INVALID_SOCKET;
-        return false;
-    }
-
+    // The link never blocks: the socket is non-blocking from here on, so that the
+    // connect, too, is given its own time instead of the system's minutes.
     wce::u_long nonBlocking = 1;
     if (ioctlsocket(tcpSocket, FIONBIO, &nonBlocking) == SOCKET_ERROR) {
         // A link reported as failed keeps no connection to the printer.
@@ -151,8 +145,32 @@ bool NetworkLink::Connect(LPCWSTR address, u_short port) {
         tcpSocket = INVALID_SOCKET;
         return false;
     }
+    if (!ConnectWithin(connectTimeoutMs)) {
+        ShowAppMessage(u"Fail to Connection to Printer");
+        closesocket(tcpSocket);
+        tcpSocket = INVALID_SOCKET;
+        return false;
+    }
     state = 1;
     return true;
+}
+
+bool NetworkLink::ConnectWithin(DWORD ms) {
+    if (connect(tcpSocket, reinterpret_cast<const sockaddr*>(&serverAddress), sizeof serverAddress) !=
+        SOCKET_ERROR)
+        return true;
+    if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
+    wce::fd_set writable, failed;  // the system's select types share these names
+    FD_ZERO(&writable);
+    FD_SET(tcpSocket, &writable);
+    FD_ZERO(&failed);
+    FD_SET(tcpSocket, &failed);
+    wce::timeval limit{LONG(ms / 1000), LONG(ms % 1000 * 1000)};
+    if (wce::select(0, nullptr, &writable, &failed, &limit) <= 0) return false;
+    int error = 0;
+    int size = sizeof error;
+    return getsockopt(tcpSocket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != SOCKET_ERROR &&
+           error == 0;
 }
 
 int NetworkLink::Send(const BYTE* bytes, int count) {

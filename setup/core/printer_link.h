@@ -33,6 +33,8 @@ class NetworkLink {
 
     // Model B's printers must answer an ICMP echo before the link connects to them.
     bool checkEcho = false;
+    // How long a printer has to take the connection.
+    wce::DWORD connectTimeoutMs = 10000;
     int state = 0;  // 0 closed, 1 connected
     wce::SOCKET tcpSocket = wce::INVALID_SOCKET;
     wce::u_short tcpPort = 0;
@@ -43,6 +45,7 @@ class NetworkLink {
 
   private:
     void ReleaseStack();
+    bool ConnectWithin(wce::DWORD ms);
 };
 
 class SerialLink {

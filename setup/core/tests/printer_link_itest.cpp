@@ -52,6 +52,23 @@ TEST(NetworkLink, ARefusedConnectTellsTheUserAndSendsGoNowhere) {
     EXPECT_FALSE(SendToPrinter(nv, &byte, 1));
 }
 
+TEST(NetworkLink, APrinterThatNeverTakesTheConnectionFailsWithinTheLinksTime) {
+    qx470::testing::SilentListener listener("127.0.41.9");
+    ASSERT_TRUE(listener.ok());
+    wce::ScriptedMessageBoxes boxes;
+    NetworkLink link;
+    link.connectTimeoutMs = 1000;
+    auto start = Clock::now();
+    EXPECT_FALSE(link.Connect(u"127.0.41.9", 9100));
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 3.0);  // not the system's two minutes
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, u"Fail to Connection to Printer");
+    EXPECT_EQ(link.tcpSocket, wce::INVALID_SOCKET);
+    EXPECT_EQ(link.state, 0);
+}
+
 TEST(NetworkLink, ASecondConnectClosesTheFirstConnection) {
     TcpPrinter first("127.0.41.2", Mode::kReadAll), second("127.0.41.3", Mode::kReadAll);
     ASSERT_TRUE(first.ok() && second.ok());
