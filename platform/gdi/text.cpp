@@ -10,7 +10,9 @@ namespace gdi {
 
 namespace {
 
-// The faces programs ask for, mapped to fonts Debian installs with the project.
+// The faces programs ask for, mapped to fonts Debian installs with the project. Gulim
+// and Dotum get the one Hangul font with their widths (Hangul twice the average, Latin
+// the average), so a Korean line breaks where it does on the handheld.
 QString FamilyFor(std::u16string_view face) {
     struct Alias {
         const char16_t* face;
@@ -20,8 +22,8 @@ QString FamilyFor(std::u16string_view face) {
         {u"Arial", "Liberation Sans"},      {u"System", "Liberation Sans"},
         {u"Tahoma", "Liberation Sans"},     {u"Helvetica", "Liberation Sans"},
         {u"Courier New", "Liberation Mono"}, {u"Times New Roman", "Liberation Serif"},
-        {u"\uAD74\uB9BC", "NanumGothic"},   {u"Gulim", "NanumGothic"},
-        {u"\uB3CB\uC6C0", "NanumGothic"},   {u"Dotum", "NanumGothic"},
+        {u"\uAD74\uB9BC", "NanumGothicCoding"}, {u"Gulim", "NanumGothicCoding"},
+        {u"\uB3CB\uC6C0", "NanumGothicCoding"}, {u"Dotum", "NanumGothicCoding"},
     };
     for (const Alias& a : kAliases)
         if (WideEqualsNoCase(face, a.face)) return QString::fromUtf8(a.family);
