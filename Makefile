@@ -23,7 +23,7 @@ deps:
 # one label over IPP through the printer application.
 demo: deps
 	cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_TESTS=OFF
-	cmake --build build/demo -j $(JOBS) --target qx-print qx-emulator qx-printer-app QX470
+	cmake --build build/demo -j $(JOBS) --target qx-print qx-emulator qx-printer-app QX470 QX250
 	tools/demo/demo.sh
 
 build/test/build.ninja: CMakeLists.txt
