@@ -96,6 +96,27 @@ TEST_F(SetupProgram, KoreanDialogsAndLeavingWithoutSaving) {
     ExpectPictures("-ko");
 }
 
+TEST_F(SetupProgram, HelpAndArgumentsItDoesNotTake) {
+    auto run = [](const std::string& arguments) {
+        Outcome o;
+        std::string command = "'" QX470SETUP_BIN "' " + arguments + " 2>&1";
+        FILE* out = ::popen(command.c_str(), "r");
+        char buffer[4096];
+        for (size_t n; out && (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) o.output.append(buffer, n);
+        int status = out ? ::pclose(out) : -1;
+        o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return o;
+    };
+    Outcome help = run("--help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.output.find("usage: "), std::string::npos) << help.output;
+    EXPECT_NE(help.output.find("--script FILE"), std::string::npos);
+    // Not a window waiting for a user who asked for something else.
+    Outcome unknown = run("--verbose");
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.output.find("unknown argument \"--verbose\""), std::string::npos) << unknown.output;
+}
+
 TEST_F(SetupProgram, ALineThatCannotBeAppliedFailsTheRun) {
     Outcome run = Start("click 1001\ntype 1005 90\nclick 1\n", false);  // a preset: the width is disabled
     EXPECT_EQ(run.exitCode, 3);

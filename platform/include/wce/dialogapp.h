@@ -15,7 +15,10 @@
 // Options it takes out of the command line (the rest stays for the program):
 //   --script FILE      apply the script's lines to the dialogs and message boxes in front
 //   --ui qt|headless   the backend; qt is the default (offscreen when there is no display)
-// The environment variables QX_UI_SCRIPT and QX_UI do the same.
+//   --help, -h         prints these options and ends with 0
+// The environment variables QX_UI_SCRIPT and QX_UI do the same. When the program takes
+// no arguments of its own (args is null), any other argument ends it with
+// kUsageExitCode and a message, before a window opens.
 #pragma once
 
 #include <functional>

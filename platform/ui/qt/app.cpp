@@ -26,6 +26,17 @@ bool TakeOption(int argc, char** argv, int& i, const char* name, std::string& va
     return true;
 }
 
+void PrintUsage(std::FILE* to, const char* program) {
+    std::fprintf(to,
+                 "usage: %s [--script FILE] [--ui qt|headless]\n"
+                 "  --script FILE     play the user from FILE, one action a line (click, type, select,\n"
+                 "                    answer, screenshot, expect-...); a line that cannot be applied\n"
+                 "                    ends the run with exit code 3\n"
+                 "  --ui qt|headless  real windows (offscreen without a display), or none at all\n"
+                 "QX_UI_SCRIPT and QX_UI do the same. Exit codes: 0 done, 2 usage, 3 script failed.\n",
+                 program);
+}
+
 }  // namespace
 
 int RunDialogApp(int argc, char** argv, const std::function<int()>& body, std::vector<std::string>* args) {
@@ -43,6 +54,16 @@ int RunDialogApp(int argc, char** argv, const std::function<int()>& body, std::v
                 return kUsageExitCode;
             }
             continue;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            PrintUsage(stdout, program);
+            return 0;
+        }
+        // A program that takes no arguments of its own says so rather than ignore one.
+        if (!args) {
+            std::fprintf(stderr, "%s: unknown argument \"%s\"\n", program, argv[i]);
+            PrintUsage(stderr, program);
+            return kUsageExitCode;
         }
         rest.push_back(argv[i]);
     }
