@@ -63,6 +63,23 @@ protected:
     }
     std::string Logo() { return std::string(QX_SOURCE_DIR) + "/tools/demo/logo.png"; }
 
+    // What qx-print sends to printer for the page, with the settings the app gave the
+    // driver (a copy of the app's registry file); options choose the printer.
+    std::string FromQxPrint(ByteSink& printer, const std::string& options, const std::string& page) {
+        std::string registry = dir_ + "/qx-print.reg";
+        std::filesystem::copy_file(dir_ + "/state/registry.reg", registry,
+                                   std::filesystem::copy_options::overwrite_existing);
+        CommandRun run;
+        std::thread qxPrint([&] {
+            run = Shell("QX_REGISTRY='" + registry + "' '" + QX_PRINT_BIN + "' -q " + options + "'" + page + "'",
+                        dir_);
+        });
+        std::string bytes = printer.TakeConnection();
+        qxPrint.join();
+        EXPECT_EQ(run.status, 0) << run.err;
+        return bytes;
+    }
+
     std::string dir_;
     std::unique_ptr<AppServer> server_;
 };
@@ -137,16 +154,7 @@ TEST_F(PrinterAppTest, ARasterPageIsSentWithTheBytesQxPrintSends) {
         EXPECT_EQ(server_->WaitJob(name, id).state, "completed");
 
         // qx-print with the settings the app gave the driver, from the app's registry.
-        std::string registry = dir_ + "/qx-print.reg";
-        std::filesystem::copy_file(dir_ + "/state/registry.reg", registry,
-                                   std::filesystem::copy_options::overwrite_existing);
-        CommandRun run;
-        std::thread qxPrint([&] {
-            run = Shell("QX_REGISTRY='" + registry + "' '" + QX_PRINT_BIN + "' -q '" + page + "'", dir_);
-        });
-        std::string fromQxPrint = printer.TakeConnection();
-        qxPrint.join();
-        EXPECT_EQ(run.status, 0) << run.err;
+        std::string fromQxPrint = FromQxPrint(printer, "", page);
         ASSERT_GT(fromApp.size(), 1000u);
         EXPECT_TRUE(fromApp == fromQxPrint) << fromApp.size() << " bytes from the app, " << fromQxPrint.size()
                                             << " from qx-print";
@@ -177,7 +185,9 @@ TEST_F(PrinterAppTest, ModelBPngAndRasterJobsPrintAsTheGoldenImages) {
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(pngs[size_t(i)], &page, &error)) << error;
         EXPECT_EQ(page.Width(), 384);
-        if (rows[i]) EXPECT_GE(page.Height(), rows[i]);
+        if (rows[i]) {
+            EXPECT_GE(page.Height(), rows[i]);
+        }
         ExpectGolden(pngs[size_t(i)], goldens[i]);
     }
 }
@@ -207,18 +217,7 @@ TEST_F(PrinterAppTest, AModelBRasterPageIsSentWithTheBytesQxPrintSendsThroughQX2
         std::string fromApp = taken.get();
         EXPECT_EQ(server_->WaitJob(job.printer, id).state, "completed");
 
-        std::string registry = dir_ + "/qx-print.reg";
-        std::filesystem::copy_file(dir_ + "/state/registry.reg", registry,
-                                   std::filesystem::copy_options::overwrite_existing);
-        CommandRun run;
-        std::thread qxPrint([&] {
-            run = Shell("QX_REGISTRY='" + registry + "' '" + QX_PRINT_BIN + "' -q -P '" + job.key + "' '" +
-                            job.page + "'",
-                        dir_);
-        });
-        std::string fromQxPrint = printer.TakeConnection();
-        qxPrint.join();
-        EXPECT_EQ(run.status, 0) << run.err;
+        std::string fromQxPrint = FromQxPrint(printer, std::string("-P '") + job.key + "' ", job.page);
         ASSERT_GT(fromApp.size(), 1000u);
         EXPECT_TRUE(fromApp == fromQxPrint) << fromApp.size() << " bytes from the app, " << fromQxPrint.size()
                                             << " from qx-print";
