@@ -1,18 +1,26 @@
 // qx-printer-app: an IPP printer application for the QX printers. Any IPP client or
 // CUPS queue prints to it; every page goes through the graphics engine and the printer's
 // driver, QX470.dll for model A and QX250.dll for model B.
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <pappl/pappl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine_job.h"
 #include "pappl_driver.h"
 #include "qx_models.h"
-#include "wce/gdi.h"
+#include "worker.h"
 
 namespace {
 
@@ -59,7 +67,79 @@ std::vector<pappl_pr_driver_t>& DriverList() {
 
 std::string stateFile;
 
-bool SaveState(pappl_system_t* system, void*) { return papplSystemSaveState(system, stateFile.c_str()); }
+bool SyncPath(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
+// The state is written beside the old one and put in its place, so a server killed at
+// any moment leaves either the old state or the new one, never half of one.
+bool SaveState(pappl_system_t* system, void*) {
+    std::string temporary = stateFile + ".new";
+    bool ok = papplSystemSaveState(system, temporary.c_str()) && SyncPath(temporary, O_RDONLY) &&
+              ::rename(temporary.c_str(), stateFile.c_str()) == 0;
+    if (!ok) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to save the state in \"%s\": %s", stateFile.c_str(),
+                 std::strerror(errno));
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    SyncPath(stateFile.substr(0, stateFile.find_last_of('/') + 1), O_RDONLY | O_DIRECTORY);
+    return true;
+}
+
+// One server a state folder: a second one would overwrite the first one's state.
+bool LockStateDir(const std::string& dir) {
+    std::string path = dir + "/qx-printer-app.lock";
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "qx-printer-app: %s cannot be opened: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        char pid[32] = {};
+        ssize_t n = ::pread(fd, pid, sizeof pid - 1, 0);
+        std::fprintf(stderr, "qx-printer-app: another server (process %s) already uses the state folder %s\n",
+                     n > 0 ? std::string(pid, size_t(n)).c_str() : "?", dir.c_str());
+        ::close(fd);
+        return false;
+    }
+    std::string pid = std::to_string(::getpid());
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
+        // The lock holds all the same; the number is only for the message above.
+    }
+    return true;  // the descriptor stays open, and the lock with it, while the server runs
+}
+
+// PAPPL listens wherever it can among a name's addresses; a port another program holds
+// on one of them must stop the server instead of leaving it half reachable.
+std::string PortTaken(const std::string& hostname, long port) {
+    if (port <= 0 || hostname.empty() || hostname[0] == '/') return {};
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(hostname == "*" ? nullptr : hostname.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return {};
+    std::string taken;
+    for (addrinfo* a = found; a && taken.empty(); a = a->ai_next) {
+        int s = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (s < 0) continue;
+        int on = 1;
+        ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (a->ai_family == AF_INET6) ::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+        if (::bind(s, a->ai_addr, a->ai_addrlen) != 0 && errno == EADDRINUSE) {
+            char host[256] = "?";
+            ::getnameinfo(a->ai_addr, a->ai_addrlen, host, sizeof host, nullptr, 0, NI_NUMERICHOST);
+            taken = host;
+        }
+        ::close(s);
+    }
+    ::freeaddrinfo(found);
+    return taken;
+}
 
 // The server's loop notices a shutdown only when it wakes; without a timer that can be
 // half a minute after the request.
@@ -79,6 +159,12 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
         return nullptr;
     }
     std::string hostname = Option(count, options, "listen-hostname", "localhost");
+    if (!LockStateDir(dir)) return nullptr;
+    if (std::string taken = PortTaken(hostname, port); !taken.empty()) {
+        std::fprintf(stderr, "qx-printer-app: port %ld of %s (%s) is in use by another program\n", port,
+                     hostname.c_str(), taken.c_str());
+        return nullptr;
+    }
     std::string logFile = Option(count, options, "log-file", dir + "/qx-printer-app.log");
     pappl_system_t* system = papplSystemCreate(
         pappl_soptions_t(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG),
@@ -93,6 +179,7 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     qxapp::UseRegistryIn(dir);
     qxapp::SetWorkDir(dir);
     qxapp::AddDeviceScheme();
+    qxapp::AddImageFilters(system);
     papplSystemSetPrinterDrivers(system, int(DriverList().size()), DriverList().data(), nullptr, nullptr,
                                  qxapp::DriverCallback, nullptr);
     papplSystemSetFooterHTML(system, "QX printing system: model A receipts and labels through QX470.dll, "
@@ -103,15 +190,12 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     version.version[0] = 1;
     papplSystemSetVersions(system, 1, &version);
     stateFile = dir + "/qx-printer-app.state";
+    ::unlink((stateFile + ".new").c_str());  // a save cut short by a kill
     papplSystemLoadState(system, stateFile.c_str());
     papplSystemSetSaveCallback(system, SaveState, nullptr);
     papplSystemAddTimerCallback(system, 0, 1, KeepAwake, nullptr);
-    // The engine's Qt parts belong to the main thread; make them here, before any job.
-    wce::HDC screen = wce::GetDC(nullptr);
-    wce::SIZE size{};
-    wce::SelectObject(screen, wce::GetStockObject(wce::SYSTEM_FONT));
-    wce::GetTextExtentPoint32W(screen, u"x", 1, &size);
-    wce::ReleaseDC(nullptr, screen);
+    // The pages are drawn by each job's worker process; the server never starts the
+    // engine, so it stays small.
     return system;
 }
 
@@ -156,6 +240,12 @@ void Usage(void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], qxapp::kWorkerArgument) == 0) {
+        // A job's worker: its exit skips the engine's teardown, which the job no longer needs.
+        int status = qxapp::WorkerMain(3);
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
     return papplMainloop(argc, argv, kVersion, nullptr, int(DriverList().size()), DriverList().data(), nullptr,
                          qxapp::DriverCallback, nullptr, nullptr, SystemCallback, Usage, nullptr);
 }

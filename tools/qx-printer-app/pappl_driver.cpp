@@ -8,8 +8,8 @@
 #include <set>
 #include <vector>
 
-#include "engine_job.h"
 #include "qx_models.h"
+#include "worker.h"
 
 namespace qxapp {
 
@@ -22,20 +22,48 @@ struct RasterJob {
     const DriverInfo* driver = nullptr;
     int copies = 1;
     std::string rotation, port, name;
-    std::unique_ptr<EngineJob> engine;  // made with the first page
+    Worker worker;
+    bool spawned = false, started = false;  // the worker, the document (with the first page)
+    Worker::StopCheck stop;
     std::vector<std::uint8_t> page;  // 8-bit grey, 0 black
     int width = 0, height = 0;
     unsigned bitsPerPixel = 8;
     bool inverted = false;  // device black: 0 is white
     unsigned lastPage = 0;
+    int rows = 0;  // of the page, as they arrive: a page cut short lacks some
     bool replica = false;
 };
 
 RasterJob* Data(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
 
-// Ends a job that cannot go on: its reason for the client, the device context closed
-// (the next job must not wait for it), the printer marked offline when its port failed.
+std::string SharedRegistry() {
+    const char* path = std::getenv("QX_REGISTRY");
+    return path && *path ? path : workDir + "/registry.reg";
+}
+
+// The job's data, with its worker started; made by the image filter or the first
+// raster callback, whichever comes first.
+RasterJob* Prepare(pappl_job_t* job, std::string* reason) {
+    if (RasterJob* data = Data(job)) return data;
+    auto data = std::make_unique<RasterJob>();
+    pappl_system_t* system = papplPrinterGetSystem(papplJobGetPrinter(job));
+    data->stop = [job, system] { return papplJobIsCanceled(job) || !papplSystemIsRunning(system); };
+    std::string own = workDir + "/printer-" + std::to_string(papplPrinterGetID(papplJobGetPrinter(job))) + ".reg";
+    if (!data->worker.Spawn(SharedRegistry(), own, reason)) return nullptr;
+    data->spawned = true;
+    papplJobSetData(job, data.get());
+    return data.release();
+}
+
+// Ends a job that cannot go on: its reason for the client, the worker and its device
+// context gone (the next job must not wait for it), the printer marked offline when its
+// port failed.
 bool Fail(pappl_job_t* job, std::string reason, bool portTrouble) {
+    if (reason == "stopped") {
+        portTrouble = false;
+        reason = papplJobIsCanceled(job) ? "canceled while printing"
+                                         : "the server stopped while the job was printing; it was not finished";
+    }
     if (!reason.empty()) reason[0] = char(std::toupper(static_cast<unsigned char>(reason[0])));
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", reason.c_str());
     papplJobSetMessage(job, "%s", reason.c_str());
@@ -53,7 +81,9 @@ std::string PortOf(pappl_job_t* job, pappl_device_t* device) {
 
 bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
     pappl_printer_t* printer = papplJobGetPrinter(job);
-    auto data = std::make_unique<RasterJob>();
+    std::string reason;
+    RasterJob* data = Prepare(job, &reason);
+    if (!data) return Fail(job, reason, false);
     data->driver = FindDriver(papplPrinterGetDriverName(printer));
     if (!data->driver) return Fail(job, "the printer's driver is not one of this application's", false);
     const char* rotation = cupsGetOption("qx-rotation", options->num_vendor, options->vendor);
@@ -63,7 +93,6 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     if (!s.error.empty()) return Fail(job, s.error, false);
     data->port = PortOf(job, device);
     data->name = papplJobGetName(job) ? papplJobGetName(job) : "";
-    papplJobSetData(job, data.release());
     return true;
 }
 
@@ -74,8 +103,10 @@ bool StartEngine(pappl_job_t* job, RasterJob& data, const cups_page_header2_t& h
     SettingsResult s = SettingsFor(*data.driver, length, data.copies, data.rotation);
     if (!s.error.empty()) return Fail(job, s.error, false);
     std::string reason;
-    data.engine = EngineJob::Start(data.port, s.settings, data.name, workDir, &reason);
-    if (!data.engine) return Fail(job, reason, true);
+    if (!data.worker.StartDocument(data.port, s.settings, data.name, data.stop, &reason)) {
+        return Fail(job, reason, reason.find("registry") == std::string::npos);
+    }
+    data.started = true;
     return true;
 }
 
@@ -100,12 +131,10 @@ std::string CheckHeader(const cups_page_header2_t& h, const PrinterModel& model)
 bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
     RasterJob* data = Data(job);
     if (!data) return false;
-    if (papplJobIsCanceled(job)) {
+    if (data->stop()) {
         std::string ignored;
-        if (data->engine) data->engine->Finish(true, &ignored);
-        delete data;
-        papplJobSetData(job, nullptr);
-        return false;
+        if (data->started) data->worker.Finish(true, data->stop, &ignored);
+        return Fail(job, "stopped", false);
     }
     // PAPPL hands an image over once per copy, under the same page number; the driver
     // makes the copies itself, so a page seen before is not drawn again.
@@ -114,14 +143,15 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     data->lastPage = page;
     const cups_page_header2_t& h = options->header;
     if (std::string bad = CheckHeader(h, *data->driver->model); !bad.empty()) return Fail(job, bad, false);
-    if (!data->engine && !StartEngine(job, *data, h)) return false;
+    if (!data->started && !StartEngine(job, *data, h)) return false;
     data->width = int(h.cupsWidth);
     data->height = int(h.cupsHeight);
     data->bitsPerPixel = h.cupsBitsPerPixel;
     data->inverted = h.cupsColorSpace == CUPS_CSPACE_K;
     data->page.assign(size_t(data->width) * size_t(data->height), 255);
+    data->rows = 0;
     std::string reason;
-    if (!data->engine->StartPage(&reason)) return Fail(job, reason, true);
+    if (!data->worker.StartPage(data->stop, &reason)) return Fail(job, reason, true);
     return true;
 }
 
@@ -129,6 +159,7 @@ bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned 
     RasterJob* data = Data(job);
     if (!data) return false;
     if (data->replica || y >= unsigned(data->height)) return true;
+    ++data->rows;
     std::uint8_t* row = &data->page[size_t(y) * size_t(data->width)];
     if (data->bitsPerPixel == 8) {
         if (data->inverted)
@@ -148,10 +179,15 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
     RasterJob* data = Data(job);
     if (!data) return false;
     if (data->replica) return true;
+    if (data->rows < data->height)
+        return Fail(job,
+                    "page " + std::to_string(data->lastPage) + " was cut short: " + std::to_string(data->rows) +
+                        " of its " + std::to_string(data->height) + " rows arrived",
+                    false);
     // The paper's margins are outside the dots the printer prints (576 or 384).
     int left = std::max(0, (data->width - data->driver->model->printedDots) / 2);
     std::string reason;
-    if (!data->engine->EndPage(data->page, data->width, data->height, left, &reason))
+    if (!data->worker.EndPage(data->page, data->width, data->height, left, data->stop, &reason))
         return Fail(job, reason, true);
     return true;
 }
@@ -161,7 +197,8 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     if (!data) return false;
     std::string reason;
     bool cancelled = papplJobIsCanceled(job);
-    if (data->engine && !data->engine->Finish(cancelled, &reason)) return Fail(job, reason, true);
+    if (!cancelled && data->stop()) return Fail(job, "stopped", false);
+    if (data->started && !data->worker.Finish(cancelled, data->stop, &reason)) return Fail(job, reason, true);
     delete data;
     papplJobSetData(job, nullptr);
     if (!cancelled)
@@ -226,9 +263,45 @@ void FillMedia(const DriverInfo& driver, pappl_pr_driver_data_t* d) {
     d->tracking_supported = m.tracking;
 }
 
+// PAPPL's own readers of PNG and JPEG files, which draw the picture on the media once
+// our loader has taken the file.
+extern "C" bool _papplJobFilterPNG(pappl_job_t* job, pappl_device_t* device, void* data);
+extern "C" bool _papplJobFilterJPEG(pappl_job_t* job, pappl_device_t* device, void* data);
+
+struct ImageFilter {
+    pappl_mime_filter_cb_t draw;
+};
+const ImageFilter kPng{_papplJobFilterPNG};
+const ImageFilter kJpeg{_papplJobFilterJPEG};
+
+// A PNG or JPEG file is first loaded in the job's worker with the engine's loader, which
+// refuses damaged files, pictures larger than it may allocate and decompression bombs
+// at once, so that no such file reaches a reader that might spin on it.
+bool CheckedImage(pappl_job_t* job, pappl_device_t* device, void* filter) {
+    std::string reason;
+    RasterJob* data = Prepare(job, &reason);
+    if (!data) return Fail(job, reason, false);
+    const char* file = papplJobGetFilename(job);
+    if (!file) return Fail(job, "the job's document is gone", false);
+    if (!data->worker.CheckImage(file, data->stop, &reason)) return Fail(job, reason, false);
+    bool ok = static_cast<const ImageFilter*>(filter)->draw(job, device, nullptr);
+    // A reader that gave up before the job started leaves the worker behind.
+    if (RasterJob* left = Data(job)) {
+        delete left;
+        papplJobSetData(job, nullptr);
+    }
+    return ok;
+}
+
 }  // namespace
 
 void SetWorkDir(const std::string& dir) { workDir = dir; }
+
+void AddImageFilters(pappl_system_t* system) {
+    papplSystemAddMIMEFilter(system, "image/png", "image/pwg-raster", CheckedImage, const_cast<ImageFilter*>(&kPng));
+    papplSystemAddMIMEFilter(system, "image/jpeg", "image/pwg-raster", CheckedImage,
+                             const_cast<ImageFilter*>(&kJpeg));
+}
 
 void AddDeviceScheme() {
     papplDeviceAddScheme("qx", PAPPL_DEVTYPE_CUSTOM_LOCAL, nullptr, DeviceOpen, DeviceClose, DeviceRead,

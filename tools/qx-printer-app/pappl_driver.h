@@ -14,6 +14,9 @@ void SetWorkDir(const std::string& dir);
 // Registers the "qx:" device scheme: its URIs name a port of our driver.
 void AddDeviceScheme();
 
+// PNG and JPEG documents are checked with the engine's loader before they are drawn.
+void AddImageFilters(pappl_system_t* system);
+
 bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void* context);
 

@@ -218,6 +218,41 @@ public:
     }
     int port() const { return port_; }
     const std::string& dir() const { return dir_; }
+    pid_t pid() const { return pid_; }
+    // Sends the server a signal and waits at most `seconds` for it to end; its exit
+    // status, or -1 when it did not end (it is then killed).
+    int Signal(int signal, int seconds) {
+        ::kill(pid_, signal);
+        int status = -1;
+        bool exited = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, seconds);
+        if (!exited) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+        return exited ? status : -1;
+    }
+    // Print-Job by ipptool with the document format given, expecting that status: the
+    // job's id (0 for none), or -1 when the status was another (ipptool's words in err).
+    int PrintJob(const std::string& printer, const std::string& file, const std::string& format,
+                 const std::string& status = "successful-ok", std::string* err = nullptr) {
+        // ipptool takes no variable in STATUS: each expectation its own file.
+        std::string test = dir_ + "/print-job-" + status + ".test";
+        std::ofstream(test) << "{ OPERATION Print-Job\n GROUP operation-attributes-tag\n"
+                               " ATTR charset attributes-charset utf-8\n"
+                               " ATTR language attributes-natural-language en\n"
+                               " ATTR uri printer-uri $uri\n ATTR name requesting-user-name test\n"
+                               " ATTR mimeMediaType document-format $format\n FILE $filename\n"
+                               " STATUS "
+                            << status << "\n DISPLAY job-id\n}\n";
+        CommandRun r = Shell("ipptool -T 60 -c -d 'format=" + format + "' -f '" + file + "' " + Uri(printer) + " '" +
+                                 test + "'",
+                             dir_);
+        if (err) *err = r.out + r.err;
+        if (r.status != 0) return -1;
+        size_t line = r.out.find('\n');
+        return line == std::string::npos ? 0 : std::atoi(r.out.c_str() + line + 1);
+    }
 
 private:
     std::string dir_;

@@ -63,11 +63,15 @@ protected:
     }
     std::string Logo() { return std::string(QX_SOURCE_DIR) + "/tools/demo/logo.png"; }
 
+    // The registry file the driver read for the app's printer of that number: the app's
+    // own, with the settings of the printer's last job.
+    std::string PrinterRegistry(int id) { return dir_ + "/state/printer-" + std::to_string(id) + ".reg"; }
+
     // What qx-print sends to printer for the page, with the settings the app gave the
-    // driver (a copy of the app's registry file); options choose the printer.
-    std::string FromQxPrint(ByteSink& printer, const std::string& options, const std::string& page) {
+    // driver for the app's printer of that number; options choose the printer's key.
+    std::string FromQxPrint(ByteSink& printer, int id, const std::string& options, const std::string& page) {
         std::string registry = dir_ + "/qx-print.reg";
-        std::filesystem::copy_file(dir_ + "/state/registry.reg", registry,
+        std::filesystem::copy_file(PrinterRegistry(id), registry,
                                    std::filesystem::copy_options::overwrite_existing);
         CommandRun run;
         std::thread qxPrint([&] {
@@ -145,6 +149,7 @@ TEST_F(PrinterAppTest, ARasterPageIsSentWithTheBytesQxPrintSends) {
     std::string page = PrintedPart(dir_ + "/page.bmp", 639, 406);
     for (const char* name : {"receipt", "label"}) {
         SCOPED_TRACE(name);
+        const int printerId = std::string(name) == "receipt" ? 1 : 2;
         // The printer reads while the job runs: the driver ends a network document only
         // once the printer has read it all and closed.
         auto taken = std::async(std::launch::async, [&] { return printer.TakeConnection(); });
@@ -154,7 +159,7 @@ TEST_F(PrinterAppTest, ARasterPageIsSentWithTheBytesQxPrintSends) {
         EXPECT_EQ(server_->WaitJob(name, id).state, "completed");
 
         // qx-print with the settings the app gave the driver, from the app's registry.
-        std::string fromQxPrint = FromQxPrint(printer, "", page);
+        std::string fromQxPrint = FromQxPrint(printer, printerId, "", page);
         ASSERT_GT(fromApp.size(), 1000u);
         EXPECT_TRUE(fromApp == fromQxPrint) << fromApp.size() << " bytes from the app, " << fromQxPrint.size()
                                             << " from qx-print";
@@ -201,12 +206,13 @@ TEST_F(PrinterAppTest, AModelBRasterPageIsSentWithTheBytesQxPrintSendsThroughQX2
     Add("receipt", "127.0.71.6", "qx250-escpos");
     struct Job {
         const char* printer;
+        int id;
         const char* key;
         std::string raster, page;
     };
     const Job jobs[] = {
-        {"labels", "QX-470 Driver", Raster("label.pwg", 1), PrintedPart(dir_ + "/label.bmp", 639, 406)},
-        {"receipt", "QX-250 Driver", Raster("receipt.pwg", 1, 8000, 5800),
+        {"labels", 1, "QX-470 Driver", Raster("label.pwg", 1), PrintedPart(dir_ + "/label.bmp", 639, 406)},
+        {"receipt", 2, "QX-250 Driver", Raster("receipt.pwg", 1, 8000, 5800),
          PrintedPart(dir_ + "/receipt.bmp", 463, 639, 384)},
     };
     for (const Job& job : jobs) {
@@ -217,14 +223,14 @@ TEST_F(PrinterAppTest, AModelBRasterPageIsSentWithTheBytesQxPrintSendsThroughQX2
         std::string fromApp = taken.get();
         EXPECT_EQ(server_->WaitJob(job.printer, id).state, "completed");
 
-        std::string fromQxPrint = FromQxPrint(printer, std::string("-P '") + job.key + "' ", job.page);
+        std::string fromQxPrint = FromQxPrint(printer, job.id, std::string("-P '") + job.key + "' ", job.page);
         ASSERT_GT(fromApp.size(), 1000u);
         EXPECT_TRUE(fromApp == fromQxPrint) << fromApp.size() << " bytes from the app, " << fromQxPrint.size()
                                             << " from qx-print";
     }
     // Model B's key as its utility writes it: its driver, whole millimetres, the table's
     // paper 2 (58 x 80 mm), and none of model A's CPCL values.
-    std::vector<std::string> b = KeyLines(ReadFile(dir_ + "/state/registry.reg"), "Printers\\QX-250 Driver");
+    std::vector<std::string> b = KeyLines(ReadFile(PrinterRegistry(2)), "Printers\\QX-250 Driver");
     for (const char* line : {"\"Driver\"=\"QX250.dll\"", "\"Port\"=\"127.0.71.6\"", "\"PWidth\"=dword:0000003a",
                              "\"PHeight\"=dword:00000050", "\"PaperSize\"=dword:00000002",
                              "\"Copies\"=dword:00000002", "\"UserPaper\"=dword:00000001"})
@@ -232,7 +238,9 @@ TEST_F(PrinterAppTest, AModelBRasterPageIsSentWithTheBytesQxPrintSendsThroughQX2
     for (const std::string& line : b)
         for (const char* cpcl : {"\"Emulation\"", "\"Rotation\"", "\"BackFeed\""})
             EXPECT_NE(line.rfind(cpcl, 0), 0u) << line;
-    std::vector<std::string> a = KeyLines(ReadFile(dir_ + "/state/registry.reg"), "Printers\\QX-470 Driver");
+    std::vector<std::string> a = KeyLines(ReadFile(PrinterRegistry(1)), "Printers\\QX-470 Driver");
+    // Each printer has its key in its own file: the receipt printer's holds no label key.
+    EXPECT_TRUE(KeyLines(ReadFile(PrinterRegistry(2)), "Printers\\QX-470 Driver").empty());
     EXPECT_NE(std::find(a.begin(), a.end(), "\"Driver\"=\"QX470.dll\""), a.end());
     EXPECT_NE(std::find(a.begin(), a.end(), "\"PHeight\"=dword:000001fc"), a.end());  // 50.8 mm in tenths
 }

@@ -1,0 +1,61 @@
+// Each job prints in a worker process of its own: the driver keeps its state per
+// process, so printers print side by side, a job that hangs in a port or a file that
+// wedges the image reader costs only that process, and a cancel or a stop of the
+// server takes effect at once (the worker is killed). The server sends the worker its
+// settings and pages over a socket pair and waits for each answer, looking at the
+// job's cancel flag and the server's state while it waits.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "qx_models.h"
+
+namespace qxapp {
+
+// The worker's side: serves one job on the descriptor, then returns its exit status.
+// `main` calls it when the program is started as a worker.
+int WorkerMain(int fd);
+constexpr const char* kWorkerArgument = "--qx-job-worker";
+
+class Worker {
+public:
+    // Tells whether the work should stop: the job was cancelled or the server stops.
+    using StopCheck = std::function<bool()>;
+
+    Worker() = default;
+    ~Worker();
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    // Starts the worker process. The driver's registry is `copy`, the printer's own,
+    // made from `registry` for the job, so that printers never share the driver's key.
+    bool Spawn(const std::string& registry, const std::string& copy, std::string* reason);
+
+    // Loads an image file with the engine's loader, as qx-print does: damaged, too
+    // large or unreadable files are refused with a reason.
+    bool CheckImage(const std::string& path, const StopCheck& stop, std::string* reason);
+    bool StartDocument(const std::string& port, const JobSettings& settings, const std::string& name,
+                       const StopCheck& stop, std::string* reason);
+    bool StartPage(const StopCheck& stop, std::string* reason);
+    bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, const StopCheck& stop,
+                 std::string* reason);
+    // Ends the document; a cancelled one is aborted, and a worker that does not answer
+    // within a second is killed.
+    bool Finish(bool cancelled, const StopCheck& stop, std::string* reason);
+    // Kills the worker at once (a cancel or the server's stop).
+    void Kill();
+
+private:
+    bool Call(char op, const std::string& body, const StopCheck& stop, std::string* reason);
+    std::string Ended();
+
+    pid_t pid_ = -1;
+    int fd_ = -1;
+};
+
+}  // namespace qxapp
