@@ -9,7 +9,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps demo test build-test bench fuzz package clean
+.PHONY: deps demo test build-test bench fuzz package check-package clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -53,20 +53,37 @@ fuzz: deps
 	@echo "run: build/fuzz/bin/hive_fuzz CORPUS_DIR, build/fuzz/bin/emulator_decoder_fuzz CORPUS_DIR,"
 	@echo "     build/fuzz/bin/mono_image_fuzz CORPUS_DIR"
 
-# The Debian package of a release build, left in this folder: qx-printing_<version>_<arch>.deb.
+# The Debian package of a release build, left in this folder: qx-printing_<version>_<arch>.deb,
+# built with Debian's hardening flags and refused when lintian finds an error or warning.
 # dpkg-shlibdeps (dpkg-dev) and file find the libraries it depends on.
+PACKAGE_TOOLS := dpkg-dev file lintian desktop-file-utils systemd man-db
+HARDENING := DEB_BUILD_MAINT_OPTIONS=hardening=+all
 package: deps
-	@for p in dpkg-dev file; do \
-	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || \
-	  { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$p; }; \
-	done
-	cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr
+	@missing=""; for p in $(PACKAGE_TOOLS); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+	cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DCMAKE_C_FLAGS="$$($(HARDENING) dpkg-buildflags --get CPPFLAGS) $$($(HARDENING) dpkg-buildflags --get CFLAGS)" \
+	  -DCMAKE_CXX_FLAGS="$$($(HARDENING) dpkg-buildflags --get CPPFLAGS) $$($(HARDENING) dpkg-buildflags --get CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$($(HARDENING) dpkg-buildflags --get LDFLAGS)" \
+	  -DCMAKE_SHARED_LINKER_FLAGS="$$($(HARDENING) dpkg-buildflags --get LDFLAGS)" \
+	  -DCMAKE_MODULE_LINKER_FLAGS="$$($(HARDENING) dpkg-buildflags --get LDFLAGS)"
 	cmake --build build/package -j $(JOBS)
-	rm -f build/package/qx-printing_*.deb
+	rm -f build/package/qx-printing_*.deb qx-printing_*.deb
 	cd build/package && cpack -G DEB
 	cp build/package/qx-printing_*.deb .
 	@deb=$$(ls build/package/qx-printing_*.deb); echo "$$deb: Depends: $$(dpkg-deb --field $$deb Depends)"; \
 	dpkg-deb --field $$deb Depends | grep -q libqt6widgets6 || { echo "$$deb: no Qt dependency found" >&2; exit 1; }
+	lintian --fail-on error,warning qx-printing_*.deb
+
+# Before every release: the package installed into a scratch root and looked over
+# (programs, manual pages, desktop entries, the systemd units).
+check-package: package
+	packaging/tests/check-package.sh qx-printing_*.deb
 
 clean:
 	rm -rf build

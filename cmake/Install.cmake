@@ -58,11 +58,38 @@ if(TARGET PrintDemo)
 endif()
 install(FILES ${QX_ICONS}/COPYRIGHT ${QX_ICONS}/LGPL-3 ${QX_ICONS}/GPL-3
         DESTINATION ${QX_DOCDIR}/icons COMPONENT runtime)
-install(FILES README.md DESTINATION ${QX_DOCDIR} COMPONENT runtime)
+# A user's guide, not the developers' README; the licence terms; the changelog,
+# compressed as Debian wants it.
+install(FILES packaging/user-guide.md DESTINATION ${QX_DOCDIR} COMPONENT runtime)
+install(FILES debian/copyright DESTINATION ${QX_DOCDIR} COMPONENT runtime)
+set(QX_CHANGELOG ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+add_custom_command(OUTPUT ${QX_CHANGELOG}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+  COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/debian/changelog > ${QX_CHANGELOG}
+  DEPENDS ${PROJECT_SOURCE_DIR}/debian/changelog VERBATIM)
+add_custom_target(qx_changelog ALL DEPENDS ${QX_CHANGELOG})
+install(FILES ${QX_CHANGELOG} DESTINATION ${QX_DOCDIR} COMPONENT runtime)
+
+# The printer application as a system service and as a user's own; the PAM service
+# its administrators sign in with.
+if(TARGET qx-printer-app)
+  install(FILES debian/qx-printer-app.service DESTINATION lib/systemd/system COMPONENT runtime)
+  install(FILES debian/qx-printer-app.user.service DESTINATION lib/systemd/user
+          RENAME qx-printer-app.service COMPONENT runtime)
+  # PAM reads /etc/pam.d whatever the prefix.
+  install(FILES debian/qx-printer-app.pam DESTINATION /etc/pam.d
+          RENAME qx-printer-app COMPONENT runtime)
+endif()
 
 # Man pages, compressed as Debian wants them.
 set(QX_MAN_PAGES "")
-foreach(page qx-print qx-emulator)
+set(QX_PAGES qx-print qx-emulator)
+foreach(program PrintDemo QX470SETUP QX250SETUP qx-printer-app)
+  if(TARGET ${program})
+    list(APPEND QX_PAGES ${program})
+  endif()
+endforeach()
+foreach(page ${QX_PAGES})
   set(gz ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
   add_custom_command(OUTPUT ${gz}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
@@ -79,7 +106,7 @@ qx_add_test(package_install_itest LABEL integration SOURCES packaging/tests/inst
             LIBS qx_emulator qx_platform)
 if(TARGET package_install_itest)
   foreach(t qx_platform qx_gdi qx_ui qx_ui_qt QX470 QX250 qx-print PrintDemo QX470SETUP QX250SETUP qx-printer-app
-            qx-emulator qx_man_pages)
+            qx-emulator qx_man_pages qx_changelog)
     if(TARGET ${t})
       add_dependencies(package_install_itest ${t})
     endif()
@@ -93,12 +120,20 @@ endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qx-printing)
 set(CPACK_PACKAGE_VERSION ${QX_VERSION})
-set(CPACK_PACKAGE_CONTACT "QX printing system developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Driver, settings utilities and tools for 203-dpi mobile thermal printers")
-set(CPACK_PACKAGE_DESCRIPTION "The QX-470 printer driver for the 3-inch label printer, its settings
-utilities, the PrintDemo sample program, qx-print to print images and text
-files from a shell, and qx-emulator, which takes a printer's place and renders
-what it would print as PNG files.")
+set(CPACK_PACKAGE_CONTACT "QX Printing Team <qx-printing@example.org>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "QX Printing Team <qx-printing@example.org>")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://qx-printing.example.org/")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "drivers, settings utilities and IPP printing for QX thermal printers")
+set(CPACK_PACKAGE_DESCRIPTION "The QX-470 and QX-250 printer drivers, for the 3-inch label printer
+(model A) and the 2-inch receipt printer (model B), with their settings
+utilities QX470SETUP and QX250SETUP and the sample program PrintDemo.
+.
+qx-printer-app is an IPP printer application: computers, phones and CUPS
+queues print to the printers through their drivers. It runs as a system
+service; changing it needs an administrator.
+.
+qx-print prints images and text files from a shell, and qx-emulator takes
+a printer's place and renders what it would print as PNG files.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -108,5 +143,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # dpkg-shlibdeps runs in the package's staging root.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${QX_INSTALL_PKGDIR})
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, fonts-nanum")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, fonts-nanum, adduser")
+# The libraries in lib/qx are private: no shlibs file and no ldconfig trigger.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The service is enabled and started as other printer applications' packages do it.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/debian/postinst ${PROJECT_SOURCE_DIR}/debian/prerm
+    ${PROJECT_SOURCE_DIR}/debian/postrm ${PROJECT_SOURCE_DIR}/debian/conffiles)
 include(CPack)

@@ -101,9 +101,16 @@ TEST_F(Installed, ProgramsDriverManPagesAndDesktopEntriesAreInTheirPlaces) {
     for (const char* file :
          {"bin/qx-print", "bin/qx-emulator", "bin/PrintDemo", QX_PKGDIR "/QX470.dll",
           QX_PKGDIR "/QX250.dll", QX_PKGDIR "/qx-print", "share/man/man1/qx-print.1.gz", "share/man/man1/qx-emulator.1.gz",
-          "share/doc/qx-printing/icons/COPYRIGHT", "share/doc/qx-printing/icons/LGPL-3"})
+          "share/man/man1/PrintDemo.1.gz", "share/man/man1/QX470SETUP.1.gz", "share/man/man1/QX250SETUP.1.gz",
+          "share/man/man1/qx-printer-app.1.gz", "share/doc/qx-printing/icons/COPYRIGHT",
+          "share/doc/qx-printing/icons/LGPL-3", "share/doc/qx-printing/copyright",
+          "share/doc/qx-printing/changelog.gz", "share/doc/qx-printing/user-guide.md",
+          "lib/systemd/system/qx-printer-app.service", "lib/systemd/user/qx-printer-app.service"})
         EXPECT_TRUE(fs::exists(Usr(file))) << file;
     EXPECT_TRUE(fs::is_symlink(Usr("bin/qx-print")));
+    // The user's guide is installed, not the developers' README.
+    EXPECT_FALSE(fs::exists(Usr("share/doc/qx-printing/README.md")));
+    EXPECT_TRUE(fs::exists(root_ / "etc/pam.d/qx-printer-app"));
     EXPECT_EQ(Shell("zcat '" + Usr("share/man/man1/qx-print.1.gz").string() + "' | head -1")
                   .output.substr(0, 12),
               ".TH QX-PRINT");

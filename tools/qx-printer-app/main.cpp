@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "access.h"
 #include "engine_job.h"
 #include "pappl_driver.h"
 #include "qx_models.h"
@@ -171,6 +172,11 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
         "QX Printer Application", int(port), "_print,_universal", dir.c_str(), logFile.c_str(),
         LogLevel(Option(count, options, "log-level", "info")), nullptr, false);
     if (!system) return nullptr;
+    // Who may change the server: access.h.
+    if (!qxapp::SetUpAccess(system, count, options)) {
+        papplSystemDelete(system);
+        return nullptr;
+    }
     if (!papplSystemAddListeners(system, hostname.c_str())) {
         std::fprintf(stderr, "qx-printer-app: cannot listen on %s:%ld\n", hostname.c_str(), port);
         papplSystemDelete(system);
@@ -228,7 +234,9 @@ void Usage(void*) {
         "  -o NAME=VALUE          server-port=N, listen-hostname=NAME (default localhost),\n"
         "                         spool-directory=DIR (the state folder: printers, jobs and\n"
         "                         the driver's own registry file), log-file=FILE,\n"
-        "                         log-level=debug|info|warn|error; for jobs copies=N,\n"
+        "                         log-level=debug|info|warn|error, admin-group=GROUP,\n"
+        "                         auth-service=PAM-SERVICE, auth-config-dir=DIR (who\n"
+        "                         may change the server); for jobs copies=N,\n"
         "                         media=NAME and qx-rotation=none|half-turn (CPCL)\n"
         "  -u URI                 the server: ipp://localhost:PORT/ipp/system, or a\n"
         "                         printer's ipp://localhost:PORT/ipp/print/NAME for submit,\n"
