@@ -243,6 +243,13 @@ bool EngineJob::EndPage(const std::vector<std::uint8_t>& grey, int width, int he
     return true;
 }
 
+bool EngineJob::EndDrawnPage(std::string* reason) {
+    SetLastError(0);
+    if (wce::EndPage(Dc(dc_)) > 0) return true;
+    *reason = Failure("page " + std::to_string(pages_));
+    return false;
+}
+
 bool EngineJob::Finish(bool cancelled, std::string* reason) {
     inDoc_ = false;
     if (cancelled) return AbortDoc(Dc(dc_)) > 0;

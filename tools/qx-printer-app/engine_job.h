@@ -30,6 +30,10 @@ public:
     int height() const { return height_; }
 
     bool StartPage(std::string* reason);
+    // The printer device context (an HDC) of the page started, for drawing on it directly;
+    // EndDrawnPage ends such a page.
+    void* dc() const { return dc_; }
+    bool EndDrawnPage(std::string* reason);
     // Draws an 8-bit grey page (0 black, 255 white; width bytes a row), its columns from
     // left on, at the top left of the printer's page, and ends the page.
     bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, std::string* reason);

@@ -186,6 +186,7 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     qxapp::SetWorkDir(dir);
     qxapp::AddDeviceScheme();
     qxapp::AddImageFilters(system);
+    qxapp::AddDocumentFilters(system);
     papplSystemSetPrinterDrivers(system, int(DriverList().size()), DriverList().data(), nullptr, nullptr,
                                  qxapp::DriverCallback, nullptr);
     papplSystemSetFooterHTML(system, "QX printing system: model A receipts and labels through QX470.dll, "

@@ -8,6 +8,8 @@
 #include <set>
 #include <vector>
 
+#include "documents.h"
+#include "ipp_attributes.h"
 #include "qx_models.h"
 #include "worker.h"
 
@@ -293,9 +295,47 @@ bool CheckedImage(pappl_job_t* job, pappl_device_t* device, void* filter) {
     return ok;
 }
 
+// A document the worker lays out itself (PDF, text): the job's settings from its
+// options and media, the document started, every page drawn by the worker, ended.
+bool WorkerDocument(pappl_job_t* job, pappl_device_t* device, void* format) {
+    std::string reason;
+    RasterJob* data = Prepare(job, &reason);
+    if (!data) return Fail(job, reason, false);
+    const char* file = papplJobGetFilename(job);
+    if (!file) return Fail(job, "the job's document is gone", false);
+    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, false);
+    bool ok = options && StartJob(job, options, device);
+    data = Data(job);
+    if (ok && data) {
+        SettingsResult s = SettingsFor(*data->driver, options->media.size_length, data->copies, data->rotation);
+        if (!s.error.empty()) {
+            ok = Fail(job, s.error, false);
+        } else if (!data->worker.StartDocument(data->port, s.settings, data->name, data->stop, &reason)) {
+            ok = Fail(job, reason, reason.find("registry") == std::string::npos);
+        } else {
+            data->started = true;
+            if (!data->worker.PrintDocument(file, static_cast<const char*>(format), data->stop, &reason))
+                ok = Fail(job, reason, reason.find("printer") != std::string::npos);
+            else
+                ok = EndJob(job, options, device);
+        }
+    }
+    papplJobDeletePrintOptions(options);
+    if (RasterJob* left = Data(job)) {
+        delete left;
+        papplJobSetData(job, nullptr);
+    }
+    return ok;
+}
+
 }  // namespace
 
 void SetWorkDir(const std::string& dir) { workDir = dir; }
+
+void AddDocumentFilters(pappl_system_t* system) {
+    for (const char* format : DocumentFormats())
+        papplSystemAddMIMEFilter(system, format, "image/pwg-raster", WorkerDocument, const_cast<char*>(format));
+}
 
 void AddImageFilters(pappl_system_t* system) {
     papplSystemAddMIMEFilter(system, "image/png", "image/pwg-raster", CheckedImage, const_cast<ImageFilter*>(&kPng));
@@ -355,6 +395,7 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
         ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-supported", 2, nullptr, kRotations);
         ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-default", nullptr, "none");
     }
+    AddIppAttributes(*driver, d, attrs);
     return true;
 }
 

@@ -17,6 +17,9 @@ void AddDeviceScheme();
 // PNG and JPEG documents are checked with the engine's loader before they are drawn.
 void AddImageFilters(pappl_system_t* system);
 
+// The documents the job's worker lays out itself (documents.h).
+void AddDocumentFilters(pappl_system_t* system);
+
 bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void* context);
 

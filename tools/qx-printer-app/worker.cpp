@@ -18,6 +18,7 @@
 #include <optional>
 #include <sstream>
 
+#include "documents.h"
 #include "engine_job.h"
 #include "wce/base.h"
 #include "wce/gdi.h"
@@ -178,6 +179,12 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
         std::vector<std::uint8_t> grey(data, data + size);
         return w.job->EndPage(grey, width, height, left, reason);
     }
+    case 'F': {
+        Reader r(body);
+        std::string format, path;
+        if (!w.job || !r.Text(&format) || !r.Text(&path)) return *reason = "a garbled document", false;
+        return PrintDocument(*w.job, path, format, reason);
+    }
     case 'E':
     case 'A': {
         if (!w.job) return true;
@@ -318,6 +325,14 @@ bool Worker::StartDocument(const std::string& port, const JobSettings& settings,
 }
 
 bool Worker::StartPage(const StopCheck& stop, std::string* reason) { return Call('P', {}, stop, reason); }
+
+bool Worker::PrintDocument(const std::string& path, const std::string& format, const StopCheck& stop,
+                           std::string* reason) {
+    std::string body;
+    PutText(body, format);
+    PutText(body, path);
+    return Call('F', body, stop, reason);
+}
 
 bool Worker::EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, const StopCheck& stop,
                      std::string* reason) {

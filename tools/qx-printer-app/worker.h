@@ -42,6 +42,9 @@ public:
     bool StartDocument(const std::string& port, const JobSettings& settings, const std::string& name,
                        const StopCheck& stop, std::string* reason);
     bool StartPage(const StopCheck& stop, std::string* reason);
+    // Lays out and prints a whole document file (documents.h) on the started document.
+    bool PrintDocument(const std::string& path, const std::string& format, const StopCheck& stop,
+                       std::string* reason);
     bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, const StopCheck& stop,
                  std::string* reason);
     // Ends the document; a cancelled one is aborted, and a worker that does not answer

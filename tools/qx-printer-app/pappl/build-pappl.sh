@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the PAPPL library qx-printer-app links: Debian's own source package of
-# the PAPPL the machine's apt offers, with our fixes (qx-fixes.patch beside this
-# script), as a static library with its headers, under PREFIX.
+# the PAPPL the machine's apt offers, with our fixes (the *.patch files beside this
+# script, in the order of their names), as a static library with its headers, under
+# PREFIX.
 #
 #   build-pappl.sh PREFIX
 #
@@ -14,9 +15,8 @@ set -eu
 
 prefix=$1
 here=$(cd "$(dirname "$0")" && pwd)
-patch="$here/qx-fixes.patch"
 version=${QX_PAPPL_VERSION:-1.3.1}
-stamp="$version $(sha256sum "$patch" | cut -d' ' -f1)"
+stamp="$version $(cat "$here"/*.patch "$0" | sha256sum | cut -d' ' -f1)"
 
 if [ -f "$prefix/lib/libpappl.a" ] && [ "$(cat "$prefix/.stamp" 2>/dev/null)" = "$stamp" ]; then
     exit 0
@@ -54,12 +54,14 @@ fi
 
 tar -xf "$tarball" -C "$work"
 src="$work/pappl-$version"
-patch -d "$src" -p1 --quiet < "$patch"
+for patch in "$here"/*.patch; do
+    patch -d "$src" -p1 --quiet < "$patch"
+done
 
 # As Debian builds it (GnuTLS, Avahi, PAM, libusb), but static: the app carries
 # its own copy, so no other program on the machine sees our fixes or misses them.
 (cd "$src" && ./configure -q --disable-shared --enable-static --with-tls=gnutls --with-dnssd=avahi \
-    --prefix=/usr --with-papplstatedir=/var --with-papplsockdir=/run CFLAGS="-O2 -g -fPIC" >/dev/null)
+    --prefix=/usr --with-papplstatedir=/var --with-papplsockdir=/run CFLAGS="-O2 -g -fPIC -w" >/dev/null)
 make -C "$src/pappl" -s -j "${JOBS:-2}" libpappl.a >/dev/null
 
 cp "$src/pappl/libpappl.a" "$prefix/lib/"
