@@ -204,21 +204,33 @@ bool EngineJob::StartPage(std::string* reason) {
     return false;
 }
 
+// The page as a bitmap of the engine's, its dots written straight into the bitmap's
+// memory: no file between the job and the engine.
+static HBITMAP GreyBitmap(const std::vector<std::uint8_t>& grey, int width, int height) {
+    HDC screen = GetDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    ReleaseDC(nullptr, screen);
+    BITMAP bm{};
+    if (!bitmap || GetObjectW(bitmap, sizeof bm, &bm) != int(sizeof bm) || !bm.bmBits || bm.bmBitsPixel != 32) {
+        if (bitmap) DeleteObject(bitmap);
+        return nullptr;
+    }
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(bm.bmBits) + size_t(y) * bm.bmWidthBytes);
+        const std::uint8_t* from = &grey[size_t(y) * size_t(width)];
+        for (int x = 0; x < width; ++x) row[x] = 0xFF000000u | std::uint32_t(from[x]) * 0x010101u;
+    }
+    return bitmap;
+}
+
 bool EngineJob::EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left,
                         std::string* reason) {
-    char path[4096];
-    std::snprintf(path, sizeof path, "%s/qx-page-XXXXXX.bmp", workDir_.c_str());
-    int fd = ::mkstemps(path, 4);
-    if (fd < 0) {
-        *reason = "no room for the page in " + workDir_ + ": " + std::strerror(errno);
-        return false;
-    }
-    ::close(fd);
-    bool written = WriteGreyBmp(path, grey, width, height);
-    HBITMAP bitmap = written ? SHLoadDIBitmap(Utf8ToWide(path).c_str()) : nullptr;
-    ::unlink(path);
+    HBITMAP bitmap = width > 0 && height > 0 && grey.size() >= size_t(width) * size_t(height)
+                         ? GreyBitmap(grey, width, height)
+                         : nullptr;
     if (!bitmap) {
-        *reason = "page " + std::to_string(pages_) + " cannot be made into a bitmap in " + workDir_;
+        *reason = "page " + std::to_string(pages_) + " of " + std::to_string(width) + "x" + std::to_string(height) +
+                  " dots cannot be made into a bitmap";
         return false;
     }
     HDC screen = GetDC(nullptr);

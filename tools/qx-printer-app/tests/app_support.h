@@ -283,17 +283,23 @@ public:
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         int c = ::accept(fd_, nullptr, nullptr);
         if (c < 0) return bytes;
+        opened_ = std::chrono::steady_clock::now();
         ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         char buffer[65536];
         ssize_t n;
         while ((n = ::read(c, buffer, sizeof buffer)) > 0) bytes.append(buffer, size_t(n));
+        closed_ = std::chrono::steady_clock::now();
         ::close(c);
         return bytes;
     }
+    // When the last connection taken was accepted and when its sender closed it.
+    std::chrono::steady_clock::time_point opened() const { return opened_; }
+    std::chrono::steady_clock::time_point closed() const { return closed_; }
 
 private:
     int fd_ = -1;
     bool ok_ = false;
+    std::chrono::steady_clock::time_point opened_, closed_;
 };
 
 // A page the size of the media (203 dpi): grey steps, a checker and a frame inside the

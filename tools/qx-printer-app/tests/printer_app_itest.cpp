@@ -166,6 +166,39 @@ TEST_F(PrinterAppTest, ARasterPageIsSentWithTheBytesQxPrintSends) {
     }
 }
 
+// Each job prints in a worker process of its own, so two printers print at the same
+// time, each exactly what qx-print sends for the page.
+TEST_F(PrinterAppTest, TwoPrintersPrintAtOnceEachSendingWhatQxPrintSends) {
+    ByteSink left("127.0.71.7"), right("127.0.71.8");
+    ASSERT_TRUE(left.ok() && right.ok());
+    Add("left", "127.0.71.7", "qx470-escpos");
+    Add("right", "127.0.71.8", "qx470-escpos");
+    std::string raster = Raster("three.pwg", 3);
+    auto leftBytes = std::async(std::launch::async, [&] { return left.TakeConnection(); });
+    auto rightBytes = std::async(std::launch::async, [&] { return right.TakeConnection(); });
+    auto leftJob = std::async(std::launch::async, [&] { return server_->Submit("left", "'" + raster + "'"); });
+    auto rightJob = std::async(std::launch::async, [&] { return server_->Submit("right", "'" + raster + "'"); });
+    std::string fromLeft = leftBytes.get(), fromRight = rightBytes.get();
+    EXPECT_EQ(server_->WaitJob("left", leftJob.get()).state, "completed");
+    EXPECT_EQ(server_->WaitJob("right", rightJob.get()).state, "completed");
+    EXPECT_LT(left.opened(), right.closed());
+    EXPECT_LT(right.opened(), left.closed());
+
+    // qx-print's document of the same three pages, with each printer's settings.
+    std::string pages;
+    for (int p = 0; p < 3; ++p) {
+        auto page = TestPage(639, 406, p);
+        std::vector<std::uint8_t> part(size_t(576) * 406);
+        for (int y = 0; y < 406; ++y) std::copy_n(&page[size_t(y) * 639 + 31], 576, &part[size_t(y) * 576]);
+        std::string path = dir_ + "/page" + std::to_string(p) + ".bmp";
+        ASSERT_TRUE(qxapp::WriteGreyBmp(path, part, 576, 406));
+        pages += (p ? "' '" : "") + path;
+    }
+    ASSERT_GT(fromLeft.size(), 1000u);
+    EXPECT_TRUE(fromLeft == FromQxPrint(left, 1, "", pages)) << "left";
+    EXPECT_TRUE(fromRight == FromQxPrint(right, 2, "", pages)) << "right";
+}
+
 TEST_F(PrinterAppTest, ModelBPngAndRasterJobsPrintAsTheGoldenImages) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     std::string out = dir_ + "/out";
