@@ -54,15 +54,11 @@ bool SetText(HKEY key, LPCWSTR name, const std::u16string& text) {
                           DWORD((text.size() + 1) * 2)) == ERROR_SUCCESS;
 }
 
-bool Missing(HKEY key, LPCWSTR name) {
-    return RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS;
-}
 
-// The values a job decides are written every time; the others (texts, logos, back-feed)
-// are made with the utility's defaults only where they are missing, so whoever keeps
-// the application's registry may set them. A model without CPCL gets none of CPCL's
-// values, as its own utility writes none. False when the registry file cannot be
-// written (one that does not parse fails every call).
+// Every value the driver reads is written for each job, from the job's settings and
+// its printer's commands (texts, logos, back-feed). A model without CPCL gets none of
+// CPCL's values, as its own utility writes none. False when the registry file cannot
+// be written (one that does not parse fails every call).
 bool WriteSettings(const std::string& port, const JobSettings& s) {
     const PrinterModel& m = *s.model;
     HKEY key = nullptr;
@@ -70,12 +66,11 @@ bool WriteSettings(const std::string& port, const JobSettings& s) {
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
         return false;
-    bool ok = SetText(key, u"Driver", Utf8ToWide(m.driverFile)) && SetText(key, u"Port", Utf8ToWide(port));
-    for (LPCWSTR text : {u"StartDocText", u"EndDocText"})
-        if (Missing(key, text)) ok = ok && SetText(key, text, u"");
-    for (LPCWSTR number : {u"StartLogo", u"EndLogo"})
-        if (Missing(key, number)) ok = ok && SetNumber(key, number, 0);
-    if (m.cpcl && Missing(key, u"BackFeed")) ok = ok && SetNumber(key, u"BackFeed", 0);
+    bool ok = SetText(key, u"Driver", Utf8ToWide(m.driverFile)) && SetText(key, u"Port", Utf8ToWide(port)) &&
+              SetText(key, u"StartDocText", Utf8ToWide(s.startText)) &&
+              SetText(key, u"EndDocText", Utf8ToWide(s.endText)) && SetNumber(key, u"StartLogo", DWORD(s.startLogo)) &&
+              SetNumber(key, u"EndLogo", DWORD(s.endLogo));
+    if (m.cpcl) ok = ok && SetNumber(key, u"BackFeed", DWORD(s.backFeed));
     ok = ok && SetNumber(key, u"PHeight", DWORD(s.paperHeight)) && SetNumber(key, u"PWidth", DWORD(s.widthMm)) &&
          SetNumber(key, u"PaperSize", DWORD(s.paperSize)) && SetNumber(key, u"Copies", DWORD(s.copies)) &&
          SetNumber(key, u"PrintingLength", DWORD(s.printingLength)) && SetNumber(key, u"UserPaper", 1);

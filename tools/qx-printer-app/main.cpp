@@ -146,6 +146,29 @@ std::string PortTaken(const std::string& hostname, long port) {
 // half a minute after the request.
 bool KeepAwake(pappl_system_t*, void*) { return true; }
 
+// The names the web pages show for the printers' own options, in English and Korean
+// (the settings utility's words).
+void AddWebStrings(pappl_system_t* system) {
+    papplSystemAddStringsData(system, "/qx-printer-app/en.strings", "en",
+                              "\"qx-start-text\" = \"Start Documents: Text to print\";\n"
+                              "\"qx-end-text\" = \"End Documents: Text to print\";\n"
+                              "\"qx-start-logo\" = \"Start Documents: NV Image [1~255, 0 none]\";\n"
+                              "\"qx-end-logo\" = \"End Documents: NV Image [1~255, 0 none]\";\n"
+                              "\"qx-back-feed\" = \"Print after Back-Feed\";\n"
+                              "\"qx-rotation\" = \"Rotation\";\n"
+                              "\"qx-rotation.none\" = \"None\";\n"
+                              "\"qx-rotation.half-turn\" = \"180 Rotate\";\n");
+    papplSystemAddStringsData(system, "/qx-printer-app/ko.strings", "ko",
+                              "\"qx-start-text\" = \"시작 문서: 인쇄할 텍스트\";\n"
+                              "\"qx-end-text\" = \"끝 문서: 인쇄할 텍스트\";\n"
+                              "\"qx-start-logo\" = \"시작 문서: 적용 로고 [1~255, 0 없음]\";\n"
+                              "\"qx-end-logo\" = \"끝 문서: 적용 로고 [1~255, 0 없음]\";\n"
+                              "\"qx-back-feed\" = \"백피드 후 인쇄\";\n"
+                              "\"qx-rotation\" = \"회전\";\n"
+                              "\"qx-rotation.none\" = \"없음\";\n"
+                              "\"qx-rotation.half-turn\" = \"180°회전\";\n");
+}
+
 pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     std::string dir = Option(count, options, "spool-directory", DefaultStateDir());
     if (!MakeDirs(dir)) {
@@ -187,6 +210,7 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     qxapp::AddDeviceScheme();
     qxapp::AddImageFilters(system);
     qxapp::AddDocumentFilters(system);
+    AddWebStrings(system);
     papplSystemSetPrinterDrivers(system, int(DriverList().size()), DriverList().data(), nullptr, nullptr,
                                  qxapp::DriverCallback, nullptr);
     papplSystemSetFooterHTML(system, "QX printing system: model A receipts and labels through QX470.dll, "

@@ -24,6 +24,7 @@ struct RasterJob {
     const DriverInfo* driver = nullptr;
     int copies = 1;
     std::string rotation, port, name;
+    JobSettings commands;  // the texts, logos and back-feed around the document
     Worker worker;
     bool spawned = false, started = false;  // the worker, the document (with the first page)
     Worker::StopCheck stop;
@@ -37,6 +38,9 @@ struct RasterJob {
 };
 
 RasterJob* Data(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
+
+std::string ReadCommands(pappl_pr_options_t* options, JobSettings* to);
+void TakeCommands(JobSettings& to, const JobSettings& from);
 
 std::string SharedRegistry() {
     const char* path = std::getenv("QX_REGISTRY");
@@ -93,6 +97,7 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     data->copies = options->copies;
     SettingsResult s = SettingsFor(*data->driver, options->media.size_length, data->copies, data->rotation);
     if (!s.error.empty()) return Fail(job, s.error, false);
+    if (std::string bad = ReadCommands(options, &data->commands); !bad.empty()) return Fail(job, bad, false);
     data->port = PortOf(job, device);
     data->name = papplJobGetName(job) ? papplJobGetName(job) : "";
     return true;
@@ -104,6 +109,7 @@ bool StartEngine(pappl_job_t* job, RasterJob& data, const cups_page_header2_t& h
     int length = int(std::lround(h.cupsHeight * 2540.0 / kDpi));
     SettingsResult s = SettingsFor(*data.driver, length, data.copies, data.rotation);
     if (!s.error.empty()) return Fail(job, s.error, false);
+    TakeCommands(s.settings, data.commands);
     std::string reason;
     if (!data.worker.StartDocument(data.port, s.settings, data.name, data.stop, &reason)) {
         return Fail(job, reason, reason.find("registry") == std::string::npos);
@@ -308,6 +314,7 @@ bool WorkerDocument(pappl_job_t* job, pappl_device_t* device, void* format) {
     data = Data(job);
     if (ok && data) {
         SettingsResult s = SettingsFor(*data->driver, options->media.size_length, data->copies, data->rotation);
+        TakeCommands(s.settings, data->commands);
         if (!s.error.empty()) {
             ok = Fail(job, s.error, false);
         } else if (!data->worker.StartDocument(data->port, s.settings, data->name, data->stop, &reason)) {
@@ -326,6 +333,70 @@ bool WorkerDocument(pappl_job_t* job, pappl_device_t* device, void* format) {
         papplJobSetData(job, nullptr);
     }
     return ok;
+}
+
+// The printer's commands around each document, which its settings utility keeps, as
+// options of the printer's (xxx-default, xxx-supported, set with Set-Printer-Attributes
+// or on the printer's web page) and of a job: texts and stored logos for every
+// model; back-feed and rotation for CPCL labels, which the driver turns half a turn itself.
+void AddCommandOptions(const DriverInfo& driver, pappl_pr_driver_data_t* d, ipp_t** attrs) {
+    if (!*attrs) *attrs = ippNew();
+    for (const char* text : {"qx-start-text", "qx-end-text"}) {
+        d->vendor[d->num_vendor++] = text;
+        ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_TEXT, (std::string(text) + "-default").c_str(), nullptr, "");
+    }
+    for (const char* logo : {"qx-start-logo", "qx-end-logo"}) {
+        d->vendor[d->num_vendor++] = logo;
+        ippAddRange(*attrs, IPP_TAG_PRINTER, (std::string(logo) + "-supported").c_str(), 0, 255);
+        ippAddInteger(*attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, (std::string(logo) + "-default").c_str(), 0);
+    }
+    if (driver.model->cpcl && driver.emulation != 0) {
+        d->vendor[d->num_vendor++] = "qx-back-feed";
+        ippAddBoolean(*attrs, IPP_TAG_PRINTER, "qx-back-feed-supported", 1);
+        ippAddBoolean(*attrs, IPP_TAG_PRINTER, "qx-back-feed-default", 0);
+        d->vendor[d->num_vendor++] = "qx-rotation";
+        static const char* const kRotations[] = {"none", "half-turn"};
+        ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-supported", 2, nullptr, kRotations);
+        ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-default", nullptr, "none");
+    }
+}
+
+size_t Utf8Characters(const std::string& text) {
+    size_t n = 0;
+    for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// The job's commands, its own or its printer's: an error text when one is out of the
+// utility's limits (a job may name its own).
+std::string ReadCommands(pappl_pr_options_t* options, JobSettings* to) {
+    auto value = [&](const char* name) {
+        const char* v = cupsGetOption(name, options->num_vendor, options->vendor);
+        return std::string(v ? v : "");
+    };
+    to->startText = value("qx-start-text");
+    to->endText = value("qx-end-text");
+    for (const std::string* text : {&to->startText, &to->endText})
+        if (Utf8Characters(*text) > size_t(kMaxCommandText))
+            return "a start or end text has more than " + std::to_string(kMaxCommandText) + " characters";
+    for (auto [name, logo] : {std::pair{"qx-start-logo", &to->startLogo}, {"qx-end-logo", &to->endLogo}}) {
+        std::string v = value(name);
+        char* end = nullptr;
+        long n = v.empty() ? 0 : std::strtol(v.c_str(), &end, 10);
+        if ((end && *end) || n < 0 || n > 255) return std::string(name) + " is a stored image from 1 to 255, or 0";
+        *logo = int(n);
+    }
+    std::string feed = value("qx-back-feed");
+    to->backFeed = feed == "true" || feed == "on" ? 1 : 0;
+    return {};
+}
+
+void TakeCommands(JobSettings& to, const JobSettings& from) {
+    to.startText = from.startText;
+    to.endText = from.endText;
+    to.startLogo = from.startLogo;
+    to.endLogo = from.endLogo;
+    to.backFeed = from.backFeed;
 }
 
 }  // namespace
@@ -386,15 +457,7 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
     d->quality_default = IPP_QUALITY_NORMAL;
     d->scaling_default = PAPPL_SCALING_AUTO;
     FillMedia(*driver, d);
-    if (driver->model->cpcl && driver->emulation != 0) {
-        // The driver turns CPCL labels half a turn itself.
-        d->num_vendor = 1;
-        d->vendor[0] = "qx-rotation";
-        if (!*attrs) *attrs = ippNew();
-        static const char* const kRotations[] = {"none", "half-turn"};
-        ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-supported", 2, nullptr, kRotations);
-        ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-default", nullptr, "none");
-    }
+    AddCommandOptions(*driver, d, attrs);
     AddIppAttributes(*driver, d, attrs);
     return true;
 }

@@ -69,7 +69,12 @@ struct JobSettings {
     int paperHeight = 0;   // "PHeight", in the model's units
     int rotation = 0;        // CPCL: 1 turns the label half a turn
     int printingLength = 0;  // ESC/POS: trailing blank rows are dropped
+    // The printer's commands around each document, as its settings utility keeps them.
+    std::string startText, endText;  // UTF-8, at most kMaxCommandText characters
+    int startLogo = 0, endLogo = 0;  // a stored image, 1 to 255; 0 none
+    int backFeed = 0;                // CPCL: 1 prints after a back-feed
 };
+constexpr int kMaxCommandText = 255;
 
 // Settings from a job's options: the media length in hundredths of a mm, copies and
 // the rotation keyword. An error text when the media cannot be printed.

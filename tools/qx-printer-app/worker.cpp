@@ -115,22 +115,26 @@ std::string EncodeSettings(const std::string& port, const JobSettings& s, const 
     PutText(body, port);
     PutText(body, name);
     PutInt(body, s.model == &ModelB() ? 1 : 0);
-    for (int v : {s.copies, s.emulation, s.paperSize, s.widthMm, s.paperHeight, s.rotation, s.printingLength})
+    for (int v : {s.copies, s.emulation, s.paperSize, s.widthMm, s.paperHeight, s.rotation, s.printingLength,
+                  s.startLogo, s.endLogo, s.backFeed})
         PutInt(body, v);
+    PutText(body, s.startText);
+    PutText(body, s.endText);
     return body;
 }
 
 bool DecodeSettings(const std::string& body, std::string* port, JobSettings* s, std::string* name) {
     Reader r(body);
     std::int32_t model = 0;
-    std::int32_t v[7];
+    std::int32_t v[10];
     if (!r.Text(port) || !r.Text(name) || !r.Int(&model)) return false;
     for (std::int32_t& x : v)
         if (!r.Int(&x)) return false;
     s->model = model == 1 ? &ModelB() : &ModelA();
     s->copies = v[0], s->emulation = v[1], s->paperSize = v[2], s->widthMm = v[3];
     s->paperHeight = v[4], s->rotation = v[5], s->printingLength = v[6];
-    return true;
+    s->startLogo = v[7], s->endLogo = v[8], s->backFeed = v[9];
+    return r.Text(&s->startText) && r.Text(&s->endText);
 }
 
 // The words qx-print uses for a file its loader refuses.

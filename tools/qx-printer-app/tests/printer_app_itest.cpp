@@ -199,6 +199,120 @@ TEST_F(PrinterAppTest, TwoPrintersPrintAtOnceEachSendingWhatQxPrintSends) {
     EXPECT_TRUE(fromRight == FromQxPrint(right, 2, "", pages)) << "right";
 }
 
+// Set-Printer-Attributes of one printer's option defaults; ipptool's exit status.
+int SetDefaults(AppServer& server, const std::string& printer, const std::string& attrs, const std::string& status,
+                const std::string& dir) {
+    std::string test = dir + "/set-" + printer + ".test";
+    std::ofstream(test) << "{ OPERATION Set-Printer-Attributes\n GROUP operation-attributes-tag\n"
+                           " ATTR charset attributes-charset utf-8\n ATTR language attributes-natural-language en\n"
+                           " ATTR uri printer-uri $uri\n GROUP printer-attributes-tag\n"
+                        << attrs << " STATUS " << status << "\n}\n";
+    return Shell("ipptool -T 20 " + server.Uri(printer) + " '" + test + "'", dir).status;
+}
+
+// Each printer keeps its own commands around a document (texts, stored logos), set by
+// IPP as the web page sets them; two printers of one model never share them.
+TEST_F(PrinterAppTest, EachPrinterPrintsItsOwnStartAndEndCommands) {
+    ByteSink first("127.0.71.9"), second("127.0.71.10");
+    ASSERT_TRUE(first.ok() && second.ok());
+    Add("first", "127.0.71.9", "qx470-cpcl-gap");
+    Add("second", "127.0.71.10", "qx470-cpcl-gap");
+    ASSERT_EQ(SetDefaults(*server_, "first",
+                          " ATTR text qx-start-text-default \"FIRST START\"\n ATTR text qx-end-text-default \"\"\n"
+                          " ATTR integer qx-start-logo-default 7\n ATTR boolean qx-back-feed-default true\n",
+                          "successful-ok", dir_),
+              0);
+    ASSERT_EQ(SetDefaults(*server_, "second",
+                          " ATTR text qx-start-text-default \"시작 SECOND\"\n ATTR integer qx-end-logo-default 255\n"
+                          " ATTR keyword qx-rotation-default half-turn\n",
+                          "successful-ok", dir_),
+              0);
+    // Out of the utility's limits: refused, nothing changed.
+    EXPECT_EQ(SetDefaults(*server_, "first", " ATTR integer qx-start-logo-default 256\n",
+                          "client-error-attributes-or-values-not-supported", dir_),
+              0);
+    EXPECT_EQ(SetDefaults(*server_, "first", " ATTR text qx-end-text-default \"" + std::string(256, 'x') + "\"\n",
+                          "client-error-attributes-or-values-not-supported", dir_),
+              0);
+
+    // The settings outlive the server.
+    EXPECT_EQ(server_->Shutdown(), 0);
+    server_ = std::make_unique<AppServer>(dir_);
+    ASSERT_TRUE(server_->Start()) << ReadFile(dir_ + "/server.err");
+
+    std::string raster = Raster("page.pwg", 1);
+    std::string page = PrintedPart(dir_ + "/page.bmp", 639, 406);
+    for (auto [printer, sink, id] : {std::tuple{"first", &first, 1}, std::tuple{"second", &second, 2}}) {
+        SCOPED_TRACE(printer);
+        auto taken = std::async(std::launch::async, [&, sink = sink] { return sink->TakeConnection(); });
+        int job = server_->Submit(printer, "'" + raster + "'");
+        std::string fromApp = taken.get();
+        EXPECT_EQ(server_->WaitJob(printer, job).state, "completed");
+        EXPECT_TRUE(fromApp == FromQxPrint(*sink, id, "", page)) << printer;
+    }
+    std::vector<std::string> a = KeyLines(ReadFile(PrinterRegistry(1)), "Printers\\QX-470 Driver");
+    for (const char* line : {"\"StartDocText\"=\"FIRST START\"", "\"StartLogo\"=dword:00000007",
+                             "\"EndLogo\"=dword:00000000", "\"BackFeed\"=dword:00000001", "\"Rotation\"=dword:00000000"})
+        EXPECT_NE(std::find(a.begin(), a.end(), line), a.end()) << line;
+    std::vector<std::string> b = KeyLines(ReadFile(PrinterRegistry(2)), "Printers\\QX-470 Driver");
+    for (const char* line : {"\"EndLogo\"=dword:000000ff", "\"BackFeed\"=dword:00000000", "\"Rotation\"=dword:00000001"})
+        EXPECT_NE(std::find(b.begin(), b.end(), line), b.end()) << line;
+}
+
+// The printer's web page of defaults carries the commands, in Korean for a Korean
+// browser; a form is taken only with the page's session value, and a text shows as typed.
+TEST_F(PrinterAppTest, TheWebPageSetsTheCommandsWithItsSessionCheck) {
+    Add("label", "127.0.71.11", "qx470-cpcl-mark");
+    // One address for the page and its form: the session value is made for the address.
+    std::string base = "http://127.0.0.1:" + std::to_string(server_->port()) + "/label/printing";
+    std::string jar = dir_ + "/cookies";
+    CommandRun korean = Shell("curl -s -H 'Accept-Language: ko' " + base, dir_);
+    for (const char* label : {"시작 문서: 인쇄할 텍스트", "끝 문서: 적용 로고", "백피드 후 인쇄", "180°회전"})
+        EXPECT_NE(korean.out.find(label), std::string::npos) << label;
+    auto sessionOf = [](const std::string& html) {
+        const std::string field = "name=\"session\" value=\"";
+        size_t at = html.find(field);
+        if (at == std::string::npos) return std::string();
+        at += field.size();
+        return html.substr(at, html.find('"', at) - at);
+    };
+    CommandRun page = Shell("curl -s -c '" + jar + "' " + base, dir_);
+    std::string session = sessionOf(page.out);
+    ASSERT_FALSE(session.empty()) << page.out;
+    auto post = [&](const std::string& fields) {
+        return Shell("curl -s -b '" + jar + "' " + fields + " --data-urlencode 'qx-end-text=' -d qx-end-logo=0 "
+                     "-d qx-rotation=none " + base, dir_).out;
+    };
+    EXPECT_NE(post("-d session=forged -d qx-start-logo=9 --data-urlencode 'qx-start-text=x'").find("Invalid form"),
+              std::string::npos);
+    // Out of the limits, or a line end that would break the saved state: refused.
+    EXPECT_EQ(post("-d session=" + session + " -d qx-start-logo=300 --data-urlencode 'qx-start-text=x'")
+                  .find("Changes saved"),
+              std::string::npos);
+    EXPECT_EQ(post("-d session=" + session + " -d qx-start-logo=1 --data-urlencode \"qx-start-text=$(printf 'a\\nb')\"")
+                  .find("Changes saved"),
+              std::string::npos);
+    std::string saved = post("-d session=" + session + " -d qx-start-logo=9 -d qx-back-feed=on "
+                             "--data-urlencode 'qx-start-text=Say \"hi\" <b>&'");
+    EXPECT_NE(saved.find("Changes saved"), std::string::npos) << saved;
+    // Shown as typed, escaped for the page, and again after a second save.
+    for (int round = 0; round < 2; ++round) {
+        std::string shown = Shell("curl -s " + base, dir_).out;
+        EXPECT_NE(shown.find("value=\"Say &quot;hi&quot; &lt;b>&amp;\""), std::string::npos) << shown;
+        session = sessionOf(shown);
+        post("-d session=" + session + " -d qx-start-logo=9 -d qx-back-feed=on --data-urlencode 'qx-start-text=Say \"hi\" <b>&'");
+    }
+    std::string test = dir_ + "/get.test";
+    std::ofstream(test) << "{ OPERATION Get-Printer-Attributes\n GROUP operation-attributes-tag\n"
+                           " ATTR charset attributes-charset utf-8\n ATTR language attributes-natural-language en\n"
+                           " ATTR uri printer-uri $uri\n"
+                           " EXPECT qx-start-text-default OF-TYPE text WITH-VALUE \"Say \\\"hi\\\" <b>&\"\n"
+                           " EXPECT qx-start-logo-default OF-TYPE integer WITH-VALUE 9\n"
+                           " EXPECT qx-back-feed-default OF-TYPE boolean WITH-VALUE true\n}\n";
+    CommandRun r = Shell("ipptool -t " + server_->Uri("label") + " '" + test + "'", dir_);
+    EXPECT_EQ(r.status, 0) << r.out;
+}
+
 TEST_F(PrinterAppTest, ModelBPngAndRasterJobsPrintAsTheGoldenImages) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     std::string out = dir_ + "/out";
