@@ -92,6 +92,10 @@ int PageBottomFromMillimetres(int heightMm) {
     return int(std::clamp(dots, double(INT_MIN), double(INT_MAX)));
 }
 
+void DrawTestPage(HDC dc, const SetupModel& model, const SettingsRecord& record, UINT codePage) {
+    DrawPage(dc, model, model.testPage[Language(codePage)], record);
+}
+
 void RunTestPage(const SetupModel& model, const SettingsRecord& record, UINT codePage) {
     const TestPageLayout& layout = model.testPage[Language(codePage)];
     SaveSettings(model, record);  // the page shows what the driver now reads

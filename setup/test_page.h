@@ -6,6 +6,7 @@
 
 #include "model.h"
 #include "settings_record.h"
+#include "wce/gdi.h"
 
 namespace setup {
 
@@ -62,6 +63,10 @@ constexpr TestPageLayout KoreanTestPage(std::span<const TestPageLine> lines) {
     return {u"굴림", lines, u"오전 %02d:%02d:%02d %04d-%02d-%02d", u"오후 %02d:%02d:%02d %04d-%02d-%02d", true,
             u"프린터 DC 생성 에러", u"에러"};
 }
+
+// Draws the page, in the language of the code page, on a printer device context whose
+// page has started (another program's job prints it so).
+void DrawTestPage(wce::HDC dc, const SetupModel& model, const SettingsRecord& record, wce::UINT codePage);
 
 // Writes the record to the driver key, then prints the page on the default printer.
 // A printer that gives no device context gets the layout's message box.

@@ -10,6 +10,7 @@
 
 #include "documents.h"
 #include "ipp_attributes.h"
+#include "test_page_job.h"
 #include "qx_models.h"
 #include "worker.h"
 
@@ -402,10 +403,14 @@ void TakeCommands(JobSettings& to, const JobSettings& from) {
 }  // namespace
 
 void SetWorkDir(const std::string& dir) { workDir = dir; }
+const std::string& WorkDir() { return workDir; }
 
 void AddDocumentFilters(pappl_system_t* system) {
     for (const char* format : DocumentFormats())
         papplSystemAddMIMEFilter(system, format, "image/pwg-raster", WorkerDocument, const_cast<char*>(format));
+    papplSystemAddMIMEFilter(system, kTestPageFormat, "image/pwg-raster", WorkerDocument,
+                             const_cast<char*>(kTestPageFormat));
+    papplSystemSetMIMECallback(system, TestPageType, nullptr);
 }
 
 void AddImageFilters(pappl_system_t* system) {
@@ -438,6 +443,7 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
     d->rwriteline_cb = WriteLine;
     d->rendpage_cb = EndPage;
     d->rendjob_cb = EndJob;
+    d->testpage_cb = TestPageFile;
     std::snprintf(d->make_and_model, sizeof d->make_and_model, "%s", driver->description);
     d->ppm = 10;
     d->kind = driver->label ? PAPPL_KIND_LABEL : PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL;

@@ -8,8 +8,9 @@
 
 namespace qxapp {
 
-// The folder pages pass through on their way to the engine.
+// The state folder, where job files and test pages are made.
 void SetWorkDir(const std::string& dir);
+const std::string& WorkDir();
 
 // Registers the "qx:" device scheme: its URIs name a port of our driver.
 void AddDeviceScheme();

@@ -20,6 +20,7 @@
 
 #include "documents.h"
 #include "engine_job.h"
+#include "test_page_job.h"
 #include "wce/base.h"
 #include "wce/gdi.h"
 #include "wce/text.h"
@@ -148,6 +149,7 @@ std::string ImageFailure(wce::DWORD error) {
 
 struct WorkerState {
     std::unique_ptr<EngineJob> job;
+    JobSettings settings;
     std::string workDir;
 };
 
@@ -166,6 +168,7 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
         std::string port, name;
         JobSettings settings;
         if (!DecodeSettings(body, &port, &settings, &name)) return *reason = "a garbled start of a job", false;
+        w.settings = settings;
         w.job = EngineJob::Start(port, settings, name, w.workDir, reason);
         return w.job != nullptr;
     }
@@ -187,6 +190,7 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
         Reader r(body);
         std::string format, path;
         if (!w.job || !r.Text(&format) || !r.Text(&path)) return *reason = "a garbled document", false;
+        if (format == kTestPageFormat) return PrintTestPage(*w.job, w.settings, reason);
         return PrintDocument(*w.job, path, format, reason);
     }
     case 'E':

@@ -313,6 +313,36 @@ TEST_F(PrinterAppTest, TheWebPageSetsTheCommandsWithItsSessionCheck) {
     EXPECT_EQ(r.status, 0) << r.out;
 }
 
+// "Print Test Page" on the printer's web page prints the settings utility's test page
+// of the printer's model through the driver, as a job of the printer's.
+TEST_F(PrinterAppTest, TheWebPagePrintsTheUtilitysTestPage) {
+    qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
+    std::string out = dir_ + "/out";
+    ASSERT_TRUE(emulator.Start({"--model", "b", "--tcp", "127.0.71.12:9100", "--out", out, "--idle-ms", "0"}));
+    Add("receipt", "127.0.71.12", "qx250-escpos");
+    std::string home = "http://127.0.0.1:" + std::to_string(server_->port()) + "/receipt/";
+    std::string jar = dir_ + "/cookies";
+    std::string page = Shell("curl -s -c '" + jar + "' " + home, dir_).out;
+    const std::string field = "name=\"session\" value=\"";
+    size_t at = page.find(field);
+    ASSERT_NE(at, std::string::npos) << page;
+    std::string session = page.substr(at + field.size(), 64);
+    std::string answer =
+        Shell("curl -s -b '" + jar + "' -d session=" + session + " -d action=print-test-page " + home, dir_).out;
+    EXPECT_NE(answer.find("Test page printed."), std::string::npos) << answer;
+    JobState job = server_->WaitJob("receipt", 1);
+    EXPECT_EQ(job.state, "completed") << job.message;
+    emulator.Stop();
+    auto pngs = qxtest::PngFiles(out);
+    ASSERT_EQ(pngs.size(), 1u) << ReadFile(out + "/emulator.log");
+    qxemu::Bitmap printed;
+    std::string error;
+    ASSERT_TRUE(qxemu::ReadPng(pngs[0], &printed, &error)) << error;
+    // Model B's page: 384 dots across, its text down to the 80 mm paper's last lines.
+    EXPECT_EQ(printed.Width(), 384);
+    EXPECT_GT(printed.Height(), 400);
+}
+
 TEST_F(PrinterAppTest, ModelBPngAndRasterJobsPrintAsTheGoldenImages) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     std::string out = dir_ + "/out";
