@@ -398,6 +398,12 @@ int ioctlsocket(SOCKET socket, LONG command, u_long* argument) {
         *argument = u_long(pending);
         return 0;
     }
+    if (command == FIONUNSENT) {
+        int unsent = 0;
+        if (::ioctl(record.fd, lnx::kSiocOutq, &unsent) != 0) return Fail(net::WsaErrorOf(errno));
+        *argument = u_long(unsent);
+        return 0;
+    }
     return Fail(WSAEINVAL);
 }
 

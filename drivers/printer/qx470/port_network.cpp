@@ -60,6 +60,21 @@ void LimitSendTime(SOCKET socket, DWORD seconds) {
     setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
 }
 
+// How long the next send may wait for room, so that a printer that stopped reading is
+// given "TimeOut" from the last byte it took, not "TimeOut" for each of the tries. The
+// system reads 0 as no limit, so the least is 1 ms.
+void LimitSendUntil(SOCKET socket, DWORD deadline) {
+    DWORD now = GetTickCount();
+    DWORD ms = LONG(deadline - now) > 0 ? deadline - now : 1;
+    setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
+
+// Bytes sent that the printer has not taken yet; -1 when the system cannot tell.
+long long UnsentBytes(SOCKET socket) {
+    wce::u_long unsent = 0;
+    return ioctlsocket(socket, FIONUNSENT, &unsent) == SOCKET_ERROR ? -1 : (long long)unsent;
+}
+
 // Milliseconds left until deadline, as a select time.
 wce::timeval TimeLeft(DWORD deadline) {
     DWORD now = GetTickCount();
@@ -116,19 +131,29 @@ bool Reconnect(PortState& state) {
 
 // Tells the printer that no more data follows and waits for it to read to the end and
 // close its side. What it sends meanwhile (status bytes) is read and dropped. A printer
-// that resets the connection instead has not taken everything.
+// that resets the connection instead has not taken everything. "TimeOut" bounds a
+// stall: a printer that keeps reading a big job at the speed it prints is waited for.
 bool AwaitPeerClose(SOCKET socket, DWORD seconds) {
     if (wce::shutdown(socket, SD_SEND) == SOCKET_ERROR) return false;
-    DWORD deadline = GetTickCount() + seconds * 1000;
+    constexpr DWORD kProgressCheckMs = 200;
+    const DWORD stallMs = seconds * 1000;
+    DWORD deadline = GetTickCount() + stallMs;
+    long long unsent = UnsentBytes(socket);
     char scrap[256];
     for (;;) {
-        wce::timeval limit = TimeLeft(deadline);
+        DWORD now = GetTickCount();
+        DWORD check = now + kProgressCheckMs;
+        wce::timeval limit = TimeLeft(LONG(check - deadline) < 0 ? check : deadline);
         wce::fd_set readable;
         FD_ZERO(&readable);
         FD_SET(socket, &readable);
         int ready = wce::select(0, &readable, nullptr, nullptr, &limit);
         if (ready == SOCKET_ERROR) return false;
         if (ready == 0) {
+            long long left = UnsentBytes(socket);
+            if (left >= 0 && unsent >= 0 && left < unsent) deadline = GetTickCount() + stallMs;
+            unsent = left;
+            if (LONG(GetTickCount() - deadline) < 0) continue;
             WSASetLastError(WSAETIMEDOUT);
             return false;
         }
@@ -196,14 +221,18 @@ int NetworkSend(PortState& state, const BYTE* bytes, DWORD count) {
     const char* position = reinterpret_cast<const char*>(bytes);
     DWORD remaining = count;
     int failures = 0;
+    const DWORD stallMs = state.sendTimeoutSeconds * 1000;
+    DWORD stallDeadline = GetTickCount() + stallMs;
     do {
         int piece = int(std::min<DWORD>(remaining, INT_MAX));
+        LimitSendUntil(state.tcpSocket, stallDeadline);
         int sent = send(state.tcpSocket, position, piece, 0);
         if (sent != SOCKET_ERROR && (sent > 0 || piece == 0)) {
             sent = std::min(sent, piece);
             position += sent;
             remaining -= DWORD(sent);
             failures = 0;
+            stallDeadline = GetTickCount() + stallMs;
             continue;
         }
         if (++failures == kSendAttempts) {
