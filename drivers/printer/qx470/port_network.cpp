@@ -75,6 +75,56 @@ long long UnsentBytes(SOCKET socket) {
     return ioctlsocket(socket, FIONUNSENT, &unsent) == SOCKET_ERROR ? -1 : (long long)unsent;
 }
 
+// The receive window the printer advertised last; -1 when the system cannot tell.
+long long PeerWindow(SOCKET socket) {
+    wce::u_long window = 0;
+    return ioctlsocket(socket, FIONPEERWINDOW, &window) == SOCKET_ERROR ? -1 : (long long)window;
+}
+
+// What the printer is seen to take: the bytes still with us fall as it acknowledges
+// them, and its window grows as it reads what it holds. A printer that does neither for
+// "TimeOut" seconds has stalled.
+struct ReadingWatch {
+    long long unsent = -1;
+    long long window = -1;
+    // True when the printer took something since the last look.
+    bool Moved(SOCKET socket, DWORD& most) {
+        long long nowUnsent = UnsentBytes(socket), nowWindow = PeerWindow(socket);
+        bool moved = (nowUnsent >= 0 && unsent >= 0 && nowUnsent < unsent) ||
+                     (nowWindow >= 0 && window >= 0 && nowWindow > window);
+        unsent = nowUnsent;
+        window = nowWindow;
+        if (window > 0) most = std::max(most, DWORD(window));
+        return moved;
+    }
+};
+
+void NoteWindow(PortState& state) {
+    if (long long window = PeerWindow(state.tcpSocket); window > 0)
+        state.peerWindowMost = std::max(state.peerWindowMost, DWORD(window));
+}
+
+// A new connection: its first window is the printer's whole buffer.
+void StartWindowWatch(PortState& state) {
+    state.peerWindowMost = 0;
+    state.bytesSent = 0;
+    NoteWindow(state);
+}
+
+// The slowest printer still taken to be printing: a byte a millisecond.
+constexpr DWORD kSlowestBytesPerSecond = 1000;
+
+// Once the printer has acknowledged everything, it may still hold up to a buffer's
+// worth it has not read, and a printer reading from a large buffer need not tell us
+// (its window is not announced again until it has read much). It gets the time to read
+// at the slowest pace all it may hold: what was sent, at most its largest window.
+DWORD HeldBytesMs(const ReadingWatch& watch, const PortState& state) {
+    if (watch.unsent != 0) return 0;
+    unsigned long long held = state.bytesSent;
+    if (state.peerWindowMost > 0) held = std::min<unsigned long long>(held, state.peerWindowMost);
+    return DWORD(std::min<unsigned long long>(held * 1000 / kSlowestBytesPerSecond, 0x3FFFFFFF));
+}
+
 // Milliseconds left until deadline, as a select time.
 wce::timeval TimeLeft(DWORD deadline) {
     DWORD now = GetTickCount();
@@ -121,6 +171,7 @@ bool Reconnect(PortState& state) {
     if (state.tcpSocket != INVALID_SOCKET &&
         ConnectWithin(state.tcpSocket, address, state.sendTimeoutSeconds)) {
         LimitSendTime(state.tcpSocket, state.sendTimeoutSeconds);
+        StartWindowWatch(state);
         return true;
     }
     int error = WSAGetLastError();
@@ -133,12 +184,14 @@ bool Reconnect(PortState& state) {
 // close its side. What it sends meanwhile (status bytes) is read and dropped. A printer
 // that resets the connection instead has not taken everything. "TimeOut" bounds a
 // stall: a printer that keeps reading a big job at the speed it prints is waited for.
-bool AwaitPeerClose(SOCKET socket, DWORD seconds) {
+bool AwaitPeerClose(PortState& state, DWORD seconds) {
+    SOCKET socket = state.tcpSocket;
     if (wce::shutdown(socket, SD_SEND) == SOCKET_ERROR) return false;
     constexpr DWORD kProgressCheckMs = 200;
     const DWORD stallMs = seconds * 1000;
-    DWORD deadline = GetTickCount() + stallMs;
-    long long unsent = UnsentBytes(socket);
+    ReadingWatch watch;
+    watch.Moved(socket, state.peerWindowMost);
+    DWORD deadline = GetTickCount() + stallMs + HeldBytesMs(watch, state);
     char scrap[256];
     for (;;) {
         DWORD now = GetTickCount();
@@ -150,9 +203,8 @@ bool AwaitPeerClose(SOCKET socket, DWORD seconds) {
         int ready = wce::select(0, &readable, nullptr, nullptr, &limit);
         if (ready == SOCKET_ERROR) return false;
         if (ready == 0) {
-            long long left = UnsentBytes(socket);
-            if (left >= 0 && unsent >= 0 && left < unsent) deadline = GetTickCount() + stallMs;
-            unsent = left;
+            bool moved = watch.Moved(socket, state.peerWindowMost);
+            if (moved) deadline = GetTickCount() + stallMs + HeldBytesMs(watch, state);
             if (LONG(GetTickCount() - deadline) < 0) continue;
             WSASetLastError(WSAETIMEDOUT);
             return false;
@@ -207,6 +259,7 @@ bool NetworkOpen(PortState& state, DWORD timeoutSeconds) {
         return FailOpen(state, u"Fail to Connection to Printer");
     }
     LimitSendTime(state.tcpSocket, timeoutSeconds);
+    StartWindowWatch(state);
     state.handle = kNetworkHandle;
     return true;
 }
@@ -233,6 +286,8 @@ int NetworkSend(PortState& state, const BYTE* bytes, DWORD count) {
             remaining -= DWORD(sent);
             failures = 0;
             stallDeadline = GetTickCount() + stallMs;
+            state.bytesSent += unsigned(sent);
+            NoteWindow(state);
             continue;
         }
         if (++failures == kSendAttempts) {
@@ -249,7 +304,7 @@ int NetworkSend(PortState& state, const BYTE* bytes, DWORD count) {
 
 int NetworkFinish(PortState& state) {
     if (state.tcpSocket == INVALID_SOCKET) return 1;  // nothing sent since the last end
-    bool taken = AwaitPeerClose(state.tcpSocket, state.sendTimeoutSeconds);
+    bool taken = AwaitPeerClose(state, state.sendTimeoutSeconds);
     int error = WSAGetLastError();
     CloseSocket(state);
     if (taken) return 1;
@@ -261,7 +316,7 @@ int NetworkFinish(PortState& state) {
 // A connection still open here ends as a document does, so the printer gets what was
 // sent; whether it took it can no longer be reported.
 void NetworkClose(PortState& state) {
-    if (state.tcpSocket != INVALID_SOCKET) AwaitPeerClose(state.tcpSocket, state.sendTimeoutSeconds);
+    if (state.tcpSocket != INVALID_SOCKET) AwaitPeerClose(state, state.sendTimeoutSeconds);
     CloseSocket(state);
     ReleaseStack(state);
 }
