@@ -111,18 +111,22 @@ void StartWindowWatch(PortState& state) {
     NoteWindow(state);
 }
 
-// The slowest printer still taken to be printing: a byte a millisecond.
-constexpr DWORD kSlowestBytesPerSecond = 1000;
+// The slowest printer still taken to be printing, and how many times "TimeOut" it is
+// given at most on top of "TimeOut" to read what it holds.
+constexpr DWORD kSlowestBytesPerSecond = 100;
+constexpr DWORD kHoldTimeOuts = 4;
 
-// Once the printer has acknowledged everything, it may still hold up to a buffer's
-// worth it has not read, and a printer reading from a large buffer need not tell us
-// (its window is not announced again until it has read much). It gets the time to read
-// at the slowest pace all it may hold: what was sent, at most its largest window.
-DWORD HeldBytesMs(const ReadingWatch& watch, const PortState& state) {
-    if (watch.unsent != 0) return 0;
+// A printer may read what it holds in its buffer without a sign: its window is not
+// announced again until it has read much, and the system asks a closed window again
+// only at doubling intervals (10 s, then 30 s for a 4 KB buffer read at 200 bytes a
+// second). So a silence counts as a stall only after "TimeOut" and the time to read,
+// at the slowest pace, all it may hold (what was sent, at most its largest window), but
+// no more than four times "TimeOut" on top: a printer that has died is still let go.
+DWORD HeldBytesMs(const PortState& state) {
     unsigned long long held = state.bytesSent;
     if (state.peerWindowMost > 0) held = std::min<unsigned long long>(held, state.peerWindowMost);
-    return DWORD(std::min<unsigned long long>(held * 1000 / kSlowestBytesPerSecond, 0x3FFFFFFF));
+    unsigned long long most = 1000ull * kHoldTimeOuts * state.sendTimeoutSeconds;
+    return DWORD(std::min(held * 1000 / kSlowestBytesPerSecond, most));
 }
 
 // Milliseconds left until deadline, as a select time.
@@ -191,7 +195,7 @@ bool AwaitPeerClose(PortState& state, DWORD seconds) {
     const DWORD stallMs = seconds * 1000;
     ReadingWatch watch;
     watch.Moved(socket, state.peerWindowMost);
-    DWORD deadline = GetTickCount() + stallMs + HeldBytesMs(watch, state);
+    DWORD deadline = GetTickCount() + stallMs + HeldBytesMs(state);
     char scrap[256];
     for (;;) {
         DWORD now = GetTickCount();
@@ -204,7 +208,7 @@ bool AwaitPeerClose(PortState& state, DWORD seconds) {
         if (ready == SOCKET_ERROR) return false;
         if (ready == 0) {
             bool moved = watch.Moved(socket, state.peerWindowMost);
-            if (moved) deadline = GetTickCount() + stallMs + HeldBytesMs(watch, state);
+            if (moved) deadline = GetTickCount() + stallMs + HeldBytesMs(state);
             if (LONG(GetTickCount() - deadline) < 0) continue;
             WSASetLastError(WSAETIMEDOUT);
             return false;
@@ -278,7 +282,7 @@ int NetworkSend(PortState& state, const BYTE* bytes, DWORD count) {
     DWORD stallDeadline = GetTickCount() + stallMs;
     do {
         int piece = int(std::min<DWORD>(remaining, INT_MAX));
-        LimitSendUntil(state.tcpSocket, stallDeadline);
+        LimitSendUntil(state.tcpSocket, stallDeadline + HeldBytesMs(state));
         int sent = send(state.tcpSocket, position, piece, 0);
         if (sent != SOCKET_ERROR && (sent > 0 || piece == 0)) {
             sent = std::min(sent, piece);

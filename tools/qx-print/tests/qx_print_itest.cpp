@@ -370,7 +370,7 @@ INSTANTIATE_TEST_SUITE_P(Presets, QxPrintPaperTest,
 
 // "TimeOut" (2 s here) bounds a stall, not a job: a printer that reads the whole job,
 // only slowly, gets it byte for byte and the job succeeds; one that stops reading fails
-// the job within "TimeOut" and the tries after its last read.
+// the job soon after its last read.
 TEST_F(QxPrintTest, ASlowPrinterGetsTheWholeJobAndOneThatStopsFailsIt) {
     Register("127.0.10.9", 0);
     const std::string receipt = Demo("receipt.txt");
@@ -403,7 +403,8 @@ TEST_F(QxPrintTest, ASlowPrinterGetsTheWholeJobAndOneThatStopsFailsIt) {
         EXPECT_EQ(run.status, 5) << run.err;
         EXPECT_NE(run.err.find("stopped taking data"), std::string::npos) << run.err;
         double afterLastRead = std::chrono::duration<double>(end - stops.lastRead()).count();
-        EXPECT_LT(afterLastRead, 2.0 + 5.0);
+        // "TimeOut" and at most four times that for what it may still hold unread.
+        EXPECT_LT(afterLastRead, 2.0 + 4 * 2.0 + 2.0);
     }
 }
 
