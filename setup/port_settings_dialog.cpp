@@ -87,7 +87,31 @@ bool ValueExists(HKEY key, const WCHAR* name) {
 
 std::u16string PortValueName(int number) { return FormatWideString(u"Port%d", number); }
 
+// The key also holds "DefaultPrintPort": only "Port" and a number name a listed port.
+bool IsPortValueName(std::u16string_view name) {
+    if (name.size() < 5 || !WideEqualsNoCase(name.substr(0, 4), u"Port")) return false;
+    for (char16_t c : name.substr(4))
+        if (c < u'0' || c > u'9') return false;
+    return true;
+}
+
+// The names of the key's port values, in enumeration order.
+std::vector<std::u16string> PortValueNames(HKEY key) {
+    std::vector<std::u16string> names;
+    for (DWORD i = 0, count = ValueCount(key); i < count; ++i) {
+        std::u16string name;
+        if (!ValueAt(key, i, name)) break;
+        if (IsPortValueName(name)) names.push_back(std::move(name));
+    }
+    return names;
+}
+
 void Show(HWND owner, const WCHAR* text) { MessageBoxW(owner, text, nullptr, MB_OK); }
+
+// A change that did not reach the registry must say so, not pass for a refusal.
+void ShowNotSaved(HWND owner, LONG error) {
+    Show(owner, FormatWideString(u"The port list could not be saved\n(registry error %d).", int(error)).c_str());
+}
 
 }  // namespace
 
@@ -143,12 +167,12 @@ void PortSettingsDialog::FillList() {
             RegCloseKey(key);
         return;
     }
-    portCounter = int(ValueCount(key));
+    std::vector<std::u16string> names = PortValueNames(key);
+    portCounter = int(names.size());
     // From the last value to the first: the newest port stands at the top.
-    for (int i = portCounter - 1; i >= 0; --i) {
-        std::u16string name, data;
-        if (!ValueAt(key, DWORD(i), name)) break;
-        if (ReadPortData(key, name.c_str(), data)) AppendEntry(data);
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        std::u16string data;
+        if (ReadPortData(key, name->c_str(), data)) AppendEntry(data);
     }
     RegCloseKey(key);
 }
@@ -197,14 +221,16 @@ PortSettingsDialog::AddResult PortSettingsDialog::AddToRegistry(const std::u16st
         Show(Handle(), u"Value of this name already exists!");
         result = AddResult::Refused;
     }
-    for (int i = int(ValueCount(key)) - 1; result == AddResult::Added && i >= 0; --i) {
-        std::u16string name, data;
-        if (ValueAt(key, DWORD(i), name) && ReadPortData(key, name.c_str(), data) && WideEqualsNoCase(data, portName))
-            result = AddResult::Refused;
+    std::vector<std::u16string> names = PortValueNames(key);
+    for (auto name = names.rbegin(); result == AddResult::Added && name != names.rend(); ++name) {
+        std::u16string data;
+        if (ReadPortData(key, name->c_str(), data) && WideEqualsNoCase(data, portName)) result = AddResult::Refused;
     }
-    if (result == AddResult::Added && setup::SetText(key, valueName.c_str(), portName.c_str()) != ERROR_SUCCESS)
-        result = AddResult::Refused;
-    if (result == AddResult::Refused) --portCounter;
+    if (result == AddResult::Added) {
+        saveError_ = setup::SetText(key, valueName.c_str(), portName.c_str());
+        if (saveError_ != ERROR_SUCCESS) result = AddResult::NotSaved;
+    }
+    if (result != AddResult::Added) --portCounter;
     RegCloseKey(key);
     return result;
 }
@@ -214,6 +240,7 @@ void PortSettingsDialog::OnAddPort() {
     switch (AddToRegistry(portNameText_)) {
         case AddResult::Added: AppendEntry(portNameText_); break;
         case AddResult::Refused: Show(Handle(), u"This name already exists!"); break;
+        case AddResult::NotSaved: ShowNotSaved(Handle(), saveError_); break;
         case AddResult::NotOpened: break;
     }
 }
@@ -222,23 +249,40 @@ void PortSettingsDialog::OnRemovePort() {
     int selected = ports_.GetCurSel();
     if (selected < 0) return;  // nothing chosen, nothing removed
     ports_.DeleteString(UINT(selected));
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
-        for (int n = 1; n <= portCounter; ++n) RegDeleteValueW(key, PortValueName(n).c_str());
-        RegCloseKey(key);
-    }
+    LONG error = RemovePortValues();
     --portCounter;
     MoveSelectionOn();
-    if (ports_.GetCount() == 0) {
-        EnableEntryButtons();
-        return;
-    }
     EnableEntryButtons();
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
-    // The key holds Port1 to Portm in the order of the list.
-    for (int i = 0; i < ports_.GetCount(); ++i)
-        if (setup::SetText(key, PortValueName(i + 1).c_str(), ports_.GetText(i).c_str()) != ERROR_SUCCESS) break;
+    if (error == ERROR_SUCCESS && ports_.GetCount() > 0) error = WritePortValues();
+    if (error == ERROR_SUCCESS) return;
+    // The list shows what the registry holds, not what the user asked for.
+    ShowNotSaved(Handle(), error);
+    ports_.ResetContent();
+    portCounter = 0;
+    FillList();
+    EnableEntryButtons();
+}
+
+// Every port value goes, whatever its number; "DefaultPrintPort" stays.
+LONG PortSettingsDialog::RemovePortValues() {
+    HKEY key = nullptr;
+    LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, kWriteAndRead, &key);
+    if (error != ERROR_SUCCESS) return error;
+    for (const std::u16string& name : PortValueNames(key))
+        if ((error = RegDeleteValueW(key, name.c_str())) != ERROR_SUCCESS) break;
     RegCloseKey(key);
+    return error;
+}
+
+// The key holds Port1 to Portm in the order of the list.
+LONG PortSettingsDialog::WritePortValues() {
+    HKEY key = nullptr;
+    LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_WRITE, &key);
+    if (error != ERROR_SUCCESS) return error;
+    for (int i = 0; i < ports_.GetCount() && error == ERROR_SUCCESS; ++i)
+        error = setup::SetText(key, PortValueName(i + 1).c_str(), ports_.GetText(i).c_str());
+    RegCloseKey(key);
+    return error;
 }
 
 void PortSettingsDialog::OnSelectPort() {

@@ -31,8 +31,10 @@ class PortSettingsDialog : public wce::ui::Dialog {
     void OnAddPort();
     void OnRemovePort();
     void OnSelectPort();
-    enum class AddResult { Added, Refused, NotOpened };
+    enum class AddResult { Added, Refused, NotSaved, NotOpened };
     AddResult AddToRegistry(const std::u16string& portName);
+    wce::LONG RemovePortValues();
+    wce::LONG WritePortValues();
 
     const setup::SetupModel& model_;
     wce::ui::GroupBox addGroup_, infoGroup_;
@@ -41,5 +43,6 @@ class PortSettingsDialog : public wce::ui::Dialog {
     wce::ui::ListBox ports_;
     IconButton add_, remove_, select_, ok_;
     std::u16string portNameText_;
+    wce::LONG saveError_ = 0;  // why the last add was not stored
     wce::WCHAR defaultPortText_[setup::kTextUnits] = {};
 };

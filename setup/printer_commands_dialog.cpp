@@ -55,6 +55,12 @@ const ControlText kKoreanTexts[] = {
 // A number 0 leaves its field empty.
 std::u16string LogoText(int logo) { return logo ? FormatWideString(u"%d", logo) : std::u16string(); }
 
+// An Apply that did not reach the registry must not pass for one that did.
+const char16_t* const kNotApplied[2] = {
+    u"The setting could not be saved\n(registry error %d).",
+    u"설정을 저장하지 못했습니다\n(레지스트리 오류 %d).",
+};
+
 }  // namespace
 
 PrinterCommandsDialog::PrinterCommandsDialog(const setup::SetupModel& model)
@@ -110,10 +116,15 @@ BOOL PrinterCommandsDialog::OnInitDialog() {
 
 void PrinterCommandsDialog::Apply(const WCHAR* textName, const WCHAR* text, const WCHAR* logoName, int logo) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, model_.driverKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
-    setup::SetText(key, textName, text);
-    setup::SetNumber(key, logoName, logo);
-    RegCloseKey(key);
+    LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, model_.driverKey, 0, KEY_WRITE, &key);
+    if (error == ERROR_SUCCESS) {
+        error = setup::SetText(key, textName, text);
+        if (error == ERROR_SUCCESS) error = setup::SetNumber(key, logoName, logo);
+        RegCloseKey(key);
+    }
+    if (error != ERROR_SUCCESS)
+        MessageBoxW(Handle(), FormatWideString(kNotApplied[setup::Language(codePage)], int(error)).c_str(),
+                    model_.programName, MB_OK | MB_ICONERROR);
 }
 
 void PrinterCommandsDialog::OnApplyStart() {

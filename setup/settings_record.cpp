@@ -63,8 +63,15 @@ void LoadSettings(const SetupModel& model, HKEY key, SettingsRecord& r) {
         r.paperWidth = model.papers[size_t(r.paperSize)].width;
         height = model.papers[size_t(r.paperSize)].height;
     } else {
+        // A size the list does not hold is the custom one, as the driver reads it, so a
+        // size is selected and a save stores one the driver knows.
+        r.paperSize = 0;
         if (ReadNumber(key, u"PWidth", model.newKeyWidth, r.paperWidth) != Read::Ok) return;
         if (ReadNumber(key, u"PHeight", model.newKeyHeight, height) != Read::Ok) return;
+        // The driver prints nothing of a negative length; shown as a height it would
+        // read "0.-5".
+        r.paperWidth = std::max(r.paperWidth, 0);
+        height = std::max(height, 0);
     }
     r.heightMm = height / units;
     r.heightTenths = height % units;
@@ -148,10 +155,13 @@ LONG LoadOrCreateSettings(const SetupModel& model, SettingsRecord& record) {
     return ERROR_SUCCESS;
 }
 
-void WriteSettings(const SetupModel& model, HKEY key, const SettingsRecord& r) {
-    SetText(key, u"StartDocText", r.startDocText);
-    SetText(key, u"EndDocText", r.endDocText);
-    for (auto [name, value] : KeyNumbers(model, r)) SetNumber(key, name, value);
+LONG WriteSettings(const SetupModel& model, HKEY key, const SettingsRecord& r) {
+    // The first refusal ends the writing: the rest would fail for the same reason.
+    if (LONG error = SetText(key, u"StartDocText", r.startDocText)) return error;
+    if (LONG error = SetText(key, u"EndDocText", r.endDocText)) return error;
+    for (auto [name, value] : KeyNumbers(model, r))
+        if (LONG error = SetNumber(key, name, value)) return error;
+    return ERROR_SUCCESS;
 }
 
 SettingsRecord NewRecord(const SetupModel& model) {
@@ -170,9 +180,9 @@ int StoredHeight(const SetupModel& model, const SettingsRecord& r) {
 LONG SaveSettings(const SetupModel& model, const SettingsRecord& record) {
     HKEY key = nullptr;
     if (LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_WRITE, &key)) return error;
-    WriteSettings(model, key, record);
+    LONG error = WriteSettings(model, key, record);
     RegCloseKey(key);
-    return ERROR_SUCCESS;
+    return error;
 }
 
 }  // namespace setup

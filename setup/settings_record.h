@@ -46,10 +46,10 @@ int StoredHeight(const SetupModel& model, const SettingsRecord& record);
 wce::LONG LoadOrCreateSettings(const SetupModel& model, SettingsRecord& record);
 
 // Writes the values a save writes (thirteen for model A, ten without emulation), in
-// their order, into an open key.
-void WriteSettings(const SetupModel& model, wce::HKEY key, const SettingsRecord& record);
+// their order, into an open key; the registry's error of the first that fails.
+wce::LONG WriteSettings(const SetupModel& model, wce::HKEY key, const SettingsRecord& record);
 // Opens the driver key for writing and writes the record; the registry's error when it
-// does not open.
+// does not open or a value cannot be written.
 wce::LONG SaveSettings(const SetupModel& model, const SettingsRecord& record);
 
 // Registry helpers shared by the dialogs.

@@ -98,7 +98,17 @@ void DrawTestPage(HDC dc, const SetupModel& model, const SettingsRecord& record,
 
 void RunTestPage(const SetupModel& model, const SettingsRecord& record, UINT codePage) {
     const TestPageLayout& layout = model.testPage[Language(codePage)];
-    SaveSettings(model, record);  // the page shows what the driver now reads
+    // The page shows what the driver now reads: settings that could not be written
+    // would be printed as the user's when they are not.
+    if (LONG error = SaveSettings(model, record)) {
+        static const char16_t* const kNotSaved[2] = {
+            u"The driver settings could not be saved\n(registry error %d).\nThe test page is not printed.",
+            u"드라이버 설정을 저장하지 못했습니다\n(레지스트리 오류 %d).\n테스트 페이지를 인쇄하지 않습니다.",
+        };
+        MessageBoxW(nullptr, FormatWideString(kNotSaved[Language(codePage)], int(error)).c_str(),
+                    layout.errorCaption, MB_OK | MB_ICONERROR);
+        return;
+    }
 
     PRINTDLGW print{};
     print.cbStruct = kPrintDialogSize;

@@ -1,6 +1,7 @@
 // Shapes, bitmaps and bit-block transfers.
 #include <QFile>
 #include <QImageReader>
+#include <algorithm>
 #include <climits>
 #include <QPainter>
 
@@ -118,11 +119,14 @@ gdi::ImageFileCheck CheckFile(const QString& path) {
 }
 
 // The megabytes the reader would allocate for the picture when that is more than it
-// lets one image take (it refuses such a picture before decoding it), else 0.
+// lets one image take (it refuses such a picture before decoding it), else 0. The
+// format it reports is not always the one it decodes into: a 1-bit or a grey PNG is
+// read into 32 bits a dot, so no fewer are counted.
 long long MegabytesOverLimit(QSize size, QImage::Format format) {
     const long long limit = QImageReader::allocationLimit();
     if (limit <= 0 || size.width() <= 0 || size.height() <= 0) return 0;
-    const long long depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+    const long long reported = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+    const long long depth = std::max<long long>(reported, 32);
     const long long bytes = (size.width() * depth + 31) / 32 * 4 * size.height();
     return bytes > (limit << 20) ? (bytes + (1 << 20) - 1) >> 20 : 0;
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "io_internal.h"
@@ -101,10 +102,21 @@ HANDLE OpenDevice(std::u16string_view name, DWORD access) {
         }
     }
     object->path = DevicePath(name);
-    if (object->path.empty()) return Fail(ERROR_FILE_NOT_FOUND);
+    const std::u16string port(name);
+    if (object->path.empty()) {
+        NKDbgPrintfW(u"CreateFile: %s names no Linux device\r\n", port.c_str());
+        return Fail(ERROR_FILE_NOT_FOUND);
+    }
     // Devices are never created, whatever the creation mode says.
     int fd = ::open(object->path.c_str(), AccessFlags(access) | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Fail(io::ErrorFromErrno(errno));
+    if (fd < 0) {
+        // The user sees only that the port failed; the log says which device and why
+        // (a missing device, or one only the dialout or lp group may open).
+        int error = errno;
+        NKDbgPrintfW(u"CreateFile: %s is the Linux device %S, which does not open: %S\r\n", port.c_str(),
+                     object->path.c_str(), std::strerror(error));
+        return Fail(io::ErrorFromErrno(error));
+    }
     object->fd.Reset(fd);
     if (HasPrefixNoCase(name, u"COM")) {
         // A name mapped to something other than a tty (a capture file, say) is written

@@ -9,6 +9,7 @@
 #include <netinet/ip.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -50,6 +51,7 @@ inline constexpr int kMsgDontRoute = MSG_DONTROUTE;
 inline constexpr int kMsgNoSignal = MSG_NOSIGNAL;
 inline constexpr int kMsgDontWait = MSG_DONTWAIT;
 inline constexpr unsigned long kFionRead = FIONREAD;
+inline constexpr unsigned long kSiocOutq = SIOCOUTQ;
 inline constexpr int kShutRd = SHUT_RD;
 inline constexpr int kShutWr = SHUT_WR;
 inline constexpr int kShutRdWr = SHUT_RDWR;

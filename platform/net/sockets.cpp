@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net_internal.h"
+#include "net_window.h"
 #include "wce/base.h"
 
 namespace wce {
@@ -396,6 +397,18 @@ int ioctlsocket(SOCKET socket, LONG command, u_long* argument) {
         int pending = 0;
         if (::ioctl(record.fd, lnx::kFionRead, &pending) != 0) return Fail(net::WsaErrorOf(errno));
         *argument = u_long(pending);
+        return 0;
+    }
+    if (command == FIONPEERWINDOW) {
+        unsigned long window = 0;
+        if (!net::PeerWindow(record.fd, &window)) return Fail(net::WsaErrorOf(errno));
+        *argument = u_long(window);
+        return 0;
+    }
+    if (command == FIONUNSENT) {
+        int unsent = 0;
+        if (::ioctl(record.fd, lnx::kSiocOutq, &unsent) != 0) return Fail(net::WsaErrorOf(errno));
+        *argument = u_long(unsent);
         return 0;
     }
     return Fail(WSAEINVAL);

@@ -222,6 +222,19 @@ LONG Replace(const std::string& path, const std::string& text) {
     return ERROR_SUCCESS;
 }
 
+// The rename would replace a file its owner made read-only, or one the user may not
+// write, as long as the folder is writable: such a file is refused instead. A file
+// without any write bit is read-only on purpose, even to root.
+LONG CheckWritable(const std::string& target) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) != 0) return ERROR_SUCCESS;  // a new file
+    bool writable = (st.st_mode & 0222) != 0 && ::access(target.c_str(), W_OK) == 0;
+    if (writable) return ERROR_SUCCESS;
+    NKDbgPrintfW(u"registry: cannot write %S: the file is read-only for this user\r\n",
+                 target.c_str());
+    return ERROR_ACCESS_DENIED;
+}
+
 // How long a writer waits for another process to let go of the lock. A holder that
 // hangs must not freeze every settings program, while one that keeps writing must not
 // make the others fail: each holder stamps the lock file, and a new stamp starts the
@@ -332,6 +345,7 @@ LONG WriteHive(const std::function<LONG(Hive&, bool&)>& fn) {
                      path.c_str());
         return ERROR_CANTWRITE;
     }
+    if (LONG refused = CheckWritable(target)) return refused;
     FileLock fileLock(target);
     if (fileLock.error() != ERROR_SUCCESS) return fileLock.error();
     RemoveStaleTemporaries(target);

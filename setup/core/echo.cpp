@@ -26,6 +26,9 @@ EchoControl& CurrentControl() {
     return control;
 }
 
+// Socket errors are 10000 to 10999; an echo's own statuses start at 11000.
+bool IsSocketError(DWORD error) { return error >= 10000 && error < 11000; }
+
 void Put16(BYTE* at, unsigned value) {
     at[0] = BYTE(value);
     at[1] = BYTE(value >> 8);
@@ -121,7 +124,14 @@ bool PingAddress(const char* addressText) {
     alignas(4) BYTE reply[kReplyBufferSize];
     DWORD replies = echo.SendEcho(address, kPingData, kPingDataSize, nullptr, nullptr, reply, sizeof reply,
                                   kPingTimeoutMs);
+    DWORD why = GetLastError();
     echo.Close();
+    // A socket error means no echo could be sent at all (no ICMP socket is allowed to
+    // this user), which is not a printer that did not answer.
+    if (replies == 0 && IsSocketError(why)) {
+        MessageBoxW(nullptr, u"Can't intialize Ping.", u"ERROR", MB_OK);
+        return false;
+    }
     if (replies == 0) return false;
     // A reply that says the host or network cannot be reached is no echo reply.
     ICMP_ECHO_REPLY answer;

@@ -33,7 +33,10 @@ inline constexpr std::uint32_t kMaxBitmapFileBytes = 64u << 20;
 bool DecodeMonoImage(const std::uint8_t* data, std::size_t size, MonoImage* image,
                      std::u16string* message);
 
-// Reads and converts the file at path; a failure is shown to the user.
+// Reads and converts the file at path; false with the text for the user when it cannot.
+// Only regular files are read.
+bool ReadMonoImage(wce::LPCWSTR path, MonoImage* image, std::u16string* message);
+// The same, with a failure shown to the user.
 bool LoadMonoImage(wce::LPCWSTR path, MonoImage* image);
 
 // The dot at column x, row y counted from the top; 0 outside the picture.

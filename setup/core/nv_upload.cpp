@@ -109,6 +109,32 @@ int UploadImageFile(NvPrinterLink& link, LPCWSTR path) {
     return 0;
 }
 
+namespace {
+
+// Every listed file converted before anything is sent: the header must count only the
+// blocks that follow it, or the printer takes the next command as image data.
+std::vector<std::vector<std::uint8_t>> ConvertFiles(const std::vector<std::u16string>& paths) {
+    std::vector<std::vector<std::uint8_t>> blocks;
+    for (const std::u16string& path : paths) {
+        MonoImage image;
+        std::u16string message;
+        bool converted = ReadMonoImage(path.c_str(), &image, &message);
+        if (converted) {
+            try {
+                blocks.push_back(BuildNvImageBlock(image));
+            } catch (const std::bad_alloc&) {
+                converted = false;
+                message = u"The image is too large to convert";
+            }
+        }
+        if (!converted)
+            ShowAppMessage(FormatWideString(u"%s is not uploaded:\n%s", path.c_str(), message.c_str()).c_str());
+    }
+    return blocks;
+}
+
+}  // namespace
+
 bool UploadNvImages(NvPrinterLink& link, const std::vector<std::u16string>& paths) {
     if (paths.size() > std::size_t(kMaxNvImages)) {
         // The header counts in one byte: 256 files would announce none at all.
@@ -118,9 +144,15 @@ bool UploadNvImages(NvPrinterLink& link, const std::vector<std::u16string>& path
                            .c_str());
         return false;
     }
+    std::vector<std::vector<std::uint8_t>> blocks = ConvertFiles(paths);
+    if (blocks.empty()) return false;  // nothing to store; the printer keeps its images
     // The blocks follow even when the header send failed.
-    SendDefineHeader(link, int(paths.size()));
-    for (const std::u16string& path : paths) UploadImageFile(link, path.c_str());
+    SendDefineHeader(link, int(blocks.size()));
+    for (const std::vector<std::uint8_t>& block : blocks) {
+        SendToPrinter(link, block.data(), int(qxproto::kImageBlockHeaderSize));
+        SendToPrinter(link, block.data() + qxproto::kImageBlockHeaderSize,
+                      int(block.size() - qxproto::kImageBlockHeaderSize));
+    }
     return true;
 }
 

@@ -44,7 +44,9 @@ bool SendDefineHeader(NvPrinterLink& link, int count);
 // user is told why) and nothing was sent for it.
 int UploadImageFile(NvPrinterLink& link, wce::LPCWSTR path);
 // The whole upload of the listed files, in list order. More files than the printer
-// holds are refused with a message, before anything is sent.
+// holds are refused with a message, before anything is sent. Every file is converted
+// first: each refused one is named in its message, and the header counts only the
+// files that follow it. False when nothing was sent.
 bool UploadNvImages(NvPrinterLink& link, const std::vector<std::u16string>& paths);
 // Asks for every image number, 1 to 255, then feeds and cuts.
 bool PrintAllNvImages(NvPrinterLink& link);

@@ -2,6 +2,7 @@
 // their own: editing and saving the paper settings, pictures of the dialogs in English
 // and Korean, and model B's image manager opening its link after the echo.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,11 +33,13 @@ class SetupProgram : public ::testing::Test {
         qxtest::SetText(u"Port2", u"192.168.1.20", u"Printers\\Ports");
     }
 
-    Outcome Start(const std::string& script, bool korean, const char* program = QX470SETUP_BIN) {
+    // runAs: a command that runs the program as another user, or empty.
+    Outcome Start(const std::string& script, bool korean, const char* program = QX470SETUP_BIN,
+                  const std::string& runAs = "") {
         std::ofstream(world_.dir() + "/script.txt") << script;
         std::string language = korean ? "LANG=ko_KR.UTF-8" : "LANG=C";
-        std::string command = "cd '" + world_.dir() + "' && env -u LC_ALL -u LC_CTYPE " + language + " '" + program +
-                              "' --script script.txt 2>&1";
+        std::string command = "cd '" + world_.dir() + "' && env -u LC_ALL -u LC_CTYPE " + language + " " + runAs +
+                              " '" + program + "' --script script.txt 2>&1";
         Outcome run;
         FILE* out = ::popen(command.c_str(), "r");
         if (!out) return run;
@@ -169,6 +172,57 @@ TEST_F(ModelBProgram, TheImageManagerConnectsAfterTheEchoAndAnUnknownNameFailsTo
                          false);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(printer.Stop(), 0);
+}
+
+// A user who may open no ICMP socket (outside the system's ping group, not root) is told
+// that the echo cannot start, not only that the link failed.
+TEST_F(ModelBProgram, AUserWithoutIcmpSocketsIsToldThePingCannotStart) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as a user outside the ping group";
+    std::ifstream range("/proc/sys/net/ipv4/ping_group_range");
+    long first = 0, last = 0;
+    range >> first >> last;
+    if (first <= 65534 && 65534 <= last) GTEST_SKIP() << "nobody may open ICMP sockets here";
+    ASSERT_EQ(::chmod(world_.dir().c_str(), 0755), 0);
+    Outcome run = Start("click 1006\nexpect-dialog 144\nselect 1003 10\ntype 1005 127.0.44.2\nclick 1013\n"
+                        "expect-message \"Can't intialize Ping.\"\nexpect-caption \"ERROR\"\nanswer OK\n"
+                        "expect-message \"Open Failed\"\nanswer OK\nexpect-enabled 1013 1\nclose\nclose\n",
+                        false, QX250SETUP_BIN, "setpriv --reuid=65534 --regid=65534 --clear-groups");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+}
+
+// Settings the user cannot store: a registry file made read-only, and (run as another
+// user, where the tests run as root) a file and folder that belong to someone else.
+// Both programs say that nothing was saved and stay open with the edits; nothing changes.
+TEST_F(SetupProgram, SettingsThatCannotBeStoredAreSaidSoAndTheProgramStaysOpen) {
+    const std::string registry = world_.dir() + "/registry.reg";
+    const std::string notSaved = "expect-message \"The driver settings could not be saved\\n(registry error %d).\\n"
+                                 "Nothing was changed.\"\nanswer OK\nexpect-dialog 102\n";
+    auto script = [&](int error) {
+        char text[512];
+        std::snprintf(text, sizeof text, notSaved.c_str(), error);
+        return "click 1001\ntype 1007 3\nclick 1\nclick 1004\nanswer OK\n" + std::string(text) +
+               "click 1001\nexpect-text 1007 \"3\"\nclick 2\nclose\n";
+    };
+    qxtest::RegisterModelBDriver(u"COM1:");
+    ASSERT_EQ(::chmod(registry.c_str(), 0444), 0);
+    const std::string before = FileBytes(registry);
+    for (const char* program : {QX470SETUP_BIN, QX250SETUP_BIN}) {
+        SCOPED_TRACE(program);
+        Outcome run = Start(script(5), false, program);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_EQ(FileBytes(registry), before);
+    }
+    if (::geteuid() != 0) return;
+    // Root writes anything that has a write bit: another user meets the folder's and the
+    // file's modes.
+    ASSERT_EQ(::chmod(registry.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(world_.dir().c_str(), 0755), 0);
+    for (const char* program : {QX470SETUP_BIN, QX250SETUP_BIN}) {
+        SCOPED_TRACE(program);
+        Outcome run = Start(script(5), false, program, "setpriv --reuid=65534 --regid=65534 --clear-groups");
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_EQ(FileBytes(registry), before);
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The utility's dialogs played by the user in process, on a real registry file: the
 // first start, the paper, printer commands and port dialogs, saving and leaving.
+#include <sys/stat.h>
+
 #include "../../platform/ui/core/window.h"
 #include "setup_test_support.h"
 
@@ -95,6 +97,46 @@ TEST_F(MainDialog, ARegistryFileThatDoesNotParseIsSaidSoAndNeverWritten) {
                   "Nothing was changed.\"\nanswer OK\nexpect-dialog 102\nclose\n"),
               IDCANCEL);
     EXPECT_EQ(FileBytes(RegistryFile()), before);
+}
+
+// A registry file the user may not write: every write is refused, the edits stay in
+// the program, and no button ends or prints as if they had been stored.
+TEST_F(MainDialog, AReadOnlyRegistryKeepsTheEditsAndSaysSoAtEveryWrite) {
+    qxtest::RegisterDriver(u"COM1:");
+    qxtest::SetText(u"Port1", u"COM1:", u"Printers\\Ports");
+    ASSERT_EQ(::chmod(RegistryFile().c_str(), 0444), 0);
+    const std::string before = FileBytes(RegistryFile());
+    EXPECT_EQ(Run("click 1001\ntype 1007 3\nclick 1\n"
+                  "click 1005\nexpect-message \"The driver settings could not be saved\\n(registry error 5).\\n"
+                  "The test page is not printed.\"\nanswer OK\n"
+                  "click 1002\ntype 1018 4\nclick 1013\n"
+                  "expect-message \"The setting could not be saved\\n(registry error 5).\"\nanswer OK\nclick 1\n"
+                  "click 1003\ntype 1021 LPT2:\nclick 1020\n"
+                  "expect-message \"The port list could not be saved\\n(registry error 5).\"\nanswer OK\n"
+                  "expect-count 1014 1\nselect 1014 0\nclick 1015\n"
+                  "expect-message \"The port list could not be saved\\n(registry error 5).\"\nanswer OK\n"
+                  "expect-count 1014 1\nexpect-item 1014 0 \"COM1:\"\nclick 1\n"
+                  "click 1004\nanswer OK\n"
+                  "expect-message \"The driver settings could not be saved\\n(registry error 5).\\n"
+                  "Nothing was changed.\"\nanswer OK\nexpect-dialog 102\nclose\n"),
+              IDCANCEL);
+    EXPECT_EQ(Dialog().record.copies, 3);
+    EXPECT_EQ(Dialog().record.startLogo, 4);
+    EXPECT_EQ(FileBytes(RegistryFile()), before);
+}
+
+// Values the paper dialog cannot show are read as the driver reads them: an unknown
+// size as the custom one, a negative length as none.
+TEST_F(MainDialog, AnUnknownPaperSizeReadsAsCustomAndANegativeHeightAsZero) {
+    for (int size : {7, -1}) {
+        SCOPED_TRACE(size);
+        qxtest::RegisterDriver(u"", {{u"PaperSize", size}, {u"PHeight", -5}, {u"PWidth", 58}});
+        Run("click 1001\nexpect-selected 1003 0\nexpect-text 1006 \"0.0\"\nexpect-text 1005 \"58\"\n"
+            "type 1006 40.5\nclick 1\nclick 1004\nanswer OK\n");
+        EXPECT_EQ(Number(u"PaperSize"), 0);
+        EXPECT_EQ(Number(u"PHeight"), 405);
+        EXPECT_EQ(Number(u"PWidth"), 58);
+    }
 }
 
 TEST_F(MainDialog, KoreanTextsInEveryDialogWhenTheCodePageIs949) {
@@ -319,6 +361,38 @@ TEST_F(PortDialog, RemovingRenumbersInListOrderAndTheLastRemovalDisablesTheButto
     EXPECT_EQ(values[1].name, u"Port2");
     EXPECT_EQ(values[1].Text(), u"COM1:");
     EXPECT_EQ(Dialog().portDialog.portCounter, 2);
+}
+
+// "DefaultPrintPort" shares the key: it is no entry of the list, is not counted and
+// stays; numbers with gaps are all removed and renumbered.
+TEST_F(PortDialog, OnlyPortValuesAreListedCountedRemovedAndRenumbered) {
+    qxtest::SetText(u"DefaultPrintPort", u"COM1:", kPorts);
+    qxtest::SetText(u"Port1", u"COM1:", kPorts);
+    qxtest::SetText(u"Port4", u"COM4:", kPorts);
+    Run("click 1003\nexpect-count 1014 2\nexpect-item 1014 0 \"COM4:\"\nexpect-item 1014 1 \"COM1:\"\n"
+        "select 1014 1\nclick 1015\nexpect-count 1014 1\ntype 1021 LPT2:\nclick 1020\nexpect-count 1014 2\n"
+        "click 1\nclose\n");
+    auto values = Values(kPorts);
+    ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(values[0].name, u"DefaultPrintPort");
+    EXPECT_EQ(values[0].Text(), u"COM1:");
+    EXPECT_EQ(values[1].name, u"Port1");
+    EXPECT_EQ(values[1].Text(), u"COM4:");
+    EXPECT_EQ(values[2].name, u"Port2");
+    EXPECT_EQ(values[2].Text(), u"LPT2:");
+
+    // A key holding only Port2: removing it leaves no port to come back.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPorts, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    for (const auto& v : values)
+        if (v.name != u"DefaultPrintPort") RegDeleteValueW(key, v.name.c_str());
+    RegCloseKey(key);
+    qxtest::SetText(u"Port2", u"COM2:", kPorts);
+    Run("click 1003\nexpect-count 1014 1\nselect 1014 0\nclick 1015\nexpect-count 1014 0\nclick 1\n"
+        "click 1003\nexpect-count 1014 0\nclick 1\nclose\n");
+    values = Values(kPorts);
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0].name, u"DefaultPrintPort");
 }
 
 TEST_F(PortDialog, SelectPortNeedsThePortValueOfTheDriverKey) {

@@ -35,7 +35,8 @@ const char kUsage[] =
     "Exit status: 0 printed; 1 wrong options; 2 a file cannot be printed (missing,\n"
     "unreadable, a directory, a damaged or too large image, or neither an image nor\n"
     "UTF-8 text); 3 no such printer is registered; 4 the printer's port does not open;\n"
-    "5 printing failed part way.\n";
+    "5 printing failed part way; 6 the driver's settings would print nothing (no\n"
+    "\"Copies\" value, or fewer than 1).\n";
 
 int Usage(const char* why) {
     std::fprintf(stderr, "qx-print: %s\nTry 'qx-print --help'.\n", why);

@@ -176,6 +176,36 @@ bool LabelLengthMm(const DriverKey& driver, LONG& mm) {
     return ok;
 }
 
+// The driver reads "Copies" first of its numbers and prints that many copies; without
+// the value (or its key) a fresh process keeps zero. Such a job would send nothing
+// while every page seemed to print, so it is refused first, naming what is missing.
+bool DriverWouldPrint(const Options& o) {
+    if (RegistryText(u"Printers\\" + PrinterName(o), u"Driver").empty()) return true;  // CreateDC tells
+    const DriverKey& driver = KeyOfDriver(o);
+    std::string where = "HKEY_LOCAL_MACHINE\\" + WideToUtf8(driver.key) + " in " + RegistryFilePath();
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, driver.key, 0, KEY_READ, &key) != 0) {
+        std::fprintf(stderr, "qx-print: the driver's settings key %s is missing, so the driver would print "
+                     "nothing; run the settings utility once, or add the key with its \"Copies\" value\n",
+                     where.c_str());
+        return false;
+    }
+    LONG copies = 0;
+    bool present = ReadNumber(key, u"Copies", copies);
+    RegCloseKey(key);
+    if (!present) {
+        std::fprintf(stderr, "qx-print: the driver's settings (%s) have no \"Copies\" value, so the driver "
+                     "would print nothing; add it, for example \"Copies\"=dword:00000001\n", where.c_str());
+        return false;
+    }
+    if (copies < 1) {
+        std::fprintf(stderr, "qx-print: the driver's settings (%s) ask for %ld copies, so the driver would "
+                     "print nothing\n", where.c_str(), long(copies));
+        return false;
+    }
+    return true;
+}
+
 // The rows of each page the driver prints, out of the pageRows the engine draws. The
 // device context tells the paper, except that a short label is drawn on an 80 mm page
 // of which only the label's length is printed.
@@ -313,6 +343,10 @@ int PrintFiles(const Options& options, const std::vector<std::string>& files) {
     if (!allGood) {
         release();
         return kExitBadFile;
+    }
+    if (!DriverWouldPrint(options)) {
+        release();
+        return kExitNothingToPrint;
     }
     int status = kExitOk;
     HDC dc = OpenPrinter(options, status);

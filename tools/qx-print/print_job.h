@@ -12,6 +12,7 @@ constexpr int kExitBadFile = 2;
 constexpr int kExitNoPrinter = 3;
 constexpr int kExitNoPort = 4;
 constexpr int kExitPrintFailed = 5;
+constexpr int kExitNothingToPrint = 6;
 
 struct Options {
     std::u16string printer;  // empty: the default printer

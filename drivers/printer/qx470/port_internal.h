@@ -25,6 +25,8 @@ struct PortState {
     wce::DWORD sendTimeoutSeconds = 0;       // "TimeOut": the infrared sender's wait, the
                                              // network's connect and end-of-document waits
     bool socketsStarted = false;             // the open port holds a start of the socket stack
+    wce::DWORD peerWindowMost = 0;           // the network printer's largest receive window seen
+    unsigned long long bytesSent = 0;        // taken by the network connection since it opened
     wce::HINSTANCE messageModule = nullptr;  // never set: prompts use the driver's own texts
 };
 

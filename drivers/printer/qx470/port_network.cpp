@@ -60,6 +60,75 @@ void LimitSendTime(SOCKET socket, DWORD seconds) {
     setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
 }
 
+// How long the next send may wait for room, so that a printer that stopped reading is
+// given "TimeOut" from the last byte it took, not "TimeOut" for each of the tries. The
+// system reads 0 as no limit, so the least is 1 ms.
+void LimitSendUntil(SOCKET socket, DWORD deadline) {
+    DWORD now = GetTickCount();
+    DWORD ms = LONG(deadline - now) > 0 ? deadline - now : 1;
+    setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+}
+
+// Bytes sent that the printer has not taken yet; -1 when the system cannot tell.
+long long UnsentBytes(SOCKET socket) {
+    wce::u_long unsent = 0;
+    return ioctlsocket(socket, FIONUNSENT, &unsent) == SOCKET_ERROR ? -1 : (long long)unsent;
+}
+
+// The receive window the printer advertised last; -1 when the system cannot tell.
+long long PeerWindow(SOCKET socket) {
+    wce::u_long window = 0;
+    return ioctlsocket(socket, FIONPEERWINDOW, &window) == SOCKET_ERROR ? -1 : (long long)window;
+}
+
+// What the printer is seen to take: the bytes still with us fall as it acknowledges
+// them, and its window grows as it reads what it holds. A printer that does neither for
+// "TimeOut" seconds has stalled.
+struct ReadingWatch {
+    long long unsent = -1;
+    long long window = -1;
+    // True when the printer took something since the last look.
+    bool Moved(SOCKET socket, DWORD& most) {
+        long long nowUnsent = UnsentBytes(socket), nowWindow = PeerWindow(socket);
+        bool moved = (nowUnsent >= 0 && unsent >= 0 && nowUnsent < unsent) ||
+                     (nowWindow >= 0 && window >= 0 && nowWindow > window);
+        unsent = nowUnsent;
+        window = nowWindow;
+        if (window > 0) most = std::max(most, DWORD(window));
+        return moved;
+    }
+};
+
+void NoteWindow(PortState& state) {
+    if (long long window = PeerWindow(state.tcpSocket); window > 0)
+        state.peerWindowMost = std::max(state.peerWindowMost, DWORD(window));
+}
+
+// A new connection: its first window is the printer's whole buffer.
+void StartWindowWatch(PortState& state) {
+    state.peerWindowMost = 0;
+    state.bytesSent = 0;
+    NoteWindow(state);
+}
+
+// The slowest printer still taken to be printing, and how many times "TimeOut" it is
+// given at most on top of "TimeOut" to read what it holds.
+constexpr DWORD kSlowestBytesPerSecond = 100;
+constexpr DWORD kHoldTimeOuts = 4;
+
+// A printer may read what it holds in its buffer without a sign: its window is not
+// announced again until it has read much, and the system asks a closed window again
+// only at doubling intervals (10 s, then 30 s for a 4 KB buffer read at 200 bytes a
+// second). So a silence counts as a stall only after "TimeOut" and the time to read,
+// at the slowest pace, all it may hold (what was sent, at most its largest window), but
+// no more than four times "TimeOut" on top: a printer that has died is still let go.
+DWORD HeldBytesMs(const PortState& state) {
+    unsigned long long held = state.bytesSent;
+    if (state.peerWindowMost > 0) held = std::min<unsigned long long>(held, state.peerWindowMost);
+    unsigned long long most = 1000ull * kHoldTimeOuts * state.sendTimeoutSeconds;
+    return DWORD(std::min(held * 1000 / kSlowestBytesPerSecond, most));
+}
+
 // Milliseconds left until deadline, as a select time.
 wce::timeval TimeLeft(DWORD deadline) {
     DWORD now = GetTickCount();
@@ -106,6 +175,7 @@ bool Reconnect(PortState& state) {
     if (state.tcpSocket != INVALID_SOCKET &&
         ConnectWithin(state.tcpSocket, address, state.sendTimeoutSeconds)) {
         LimitSendTime(state.tcpSocket, state.sendTimeoutSeconds);
+        StartWindowWatch(state);
         return true;
     }
     int error = WSAGetLastError();
@@ -116,19 +186,30 @@ bool Reconnect(PortState& state) {
 
 // Tells the printer that no more data follows and waits for it to read to the end and
 // close its side. What it sends meanwhile (status bytes) is read and dropped. A printer
-// that resets the connection instead has not taken everything.
-bool AwaitPeerClose(SOCKET socket, DWORD seconds) {
+// that resets the connection instead has not taken everything. "TimeOut" bounds a
+// stall: a printer that keeps reading a big job at the speed it prints is waited for.
+bool AwaitPeerClose(PortState& state, DWORD seconds) {
+    SOCKET socket = state.tcpSocket;
     if (wce::shutdown(socket, SD_SEND) == SOCKET_ERROR) return false;
-    DWORD deadline = GetTickCount() + seconds * 1000;
+    constexpr DWORD kProgressCheckMs = 200;
+    const DWORD stallMs = seconds * 1000;
+    ReadingWatch watch;
+    watch.Moved(socket, state.peerWindowMost);
+    DWORD deadline = GetTickCount() + stallMs + HeldBytesMs(state);
     char scrap[256];
     for (;;) {
-        wce::timeval limit = TimeLeft(deadline);
+        DWORD now = GetTickCount();
+        DWORD check = now + kProgressCheckMs;
+        wce::timeval limit = TimeLeft(LONG(check - deadline) < 0 ? check : deadline);
         wce::fd_set readable;
         FD_ZERO(&readable);
         FD_SET(socket, &readable);
         int ready = wce::select(0, &readable, nullptr, nullptr, &limit);
         if (ready == SOCKET_ERROR) return false;
         if (ready == 0) {
+            bool moved = watch.Moved(socket, state.peerWindowMost);
+            if (moved) deadline = GetTickCount() + stallMs + HeldBytesMs(state);
+            if (LONG(GetTickCount() - deadline) < 0) continue;
             WSASetLastError(WSAETIMEDOUT);
             return false;
         }
@@ -182,6 +263,7 @@ bool NetworkOpen(PortState& state, DWORD timeoutSeconds) {
         return FailOpen(state, u"Fail to Connection to Printer");
     }
     LimitSendTime(state.tcpSocket, timeoutSeconds);
+    StartWindowWatch(state);
     state.handle = kNetworkHandle;
     return true;
 }
@@ -196,14 +278,20 @@ int NetworkSend(PortState& state, const BYTE* bytes, DWORD count) {
     const char* position = reinterpret_cast<const char*>(bytes);
     DWORD remaining = count;
     int failures = 0;
+    const DWORD stallMs = state.sendTimeoutSeconds * 1000;
+    DWORD stallDeadline = GetTickCount() + stallMs;
     do {
         int piece = int(std::min<DWORD>(remaining, INT_MAX));
+        LimitSendUntil(state.tcpSocket, stallDeadline + HeldBytesMs(state));
         int sent = send(state.tcpSocket, position, piece, 0);
         if (sent != SOCKET_ERROR && (sent > 0 || piece == 0)) {
             sent = std::min(sent, piece);
             position += sent;
             remaining -= DWORD(sent);
             failures = 0;
+            stallDeadline = GetTickCount() + stallMs;
+            state.bytesSent += unsigned(sent);
+            NoteWindow(state);
             continue;
         }
         if (++failures == kSendAttempts) {
@@ -220,7 +308,7 @@ int NetworkSend(PortState& state, const BYTE* bytes, DWORD count) {
 
 int NetworkFinish(PortState& state) {
     if (state.tcpSocket == INVALID_SOCKET) return 1;  // nothing sent since the last end
-    bool taken = AwaitPeerClose(state.tcpSocket, state.sendTimeoutSeconds);
+    bool taken = AwaitPeerClose(state, state.sendTimeoutSeconds);
     int error = WSAGetLastError();
     CloseSocket(state);
     if (taken) return 1;
@@ -232,7 +320,7 @@ int NetworkFinish(PortState& state) {
 // A connection still open here ends as a document does, so the printer gets what was
 // sent; whether it took it can no longer be reported.
 void NetworkClose(PortState& state) {
-    if (state.tcpSocket != INVALID_SOCKET) AwaitPeerClose(state.tcpSocket, state.sendTimeoutSeconds);
+    if (state.tcpSocket != INVALID_SOCKET) AwaitPeerClose(state, state.sendTimeoutSeconds);
     CloseSocket(state);
     ReleaseStack(state);
 }

@@ -160,6 +160,13 @@ struct linger {
 // ioctlsocket commands (Windows longs are 32 bits).
 constexpr LONG FIONBIO = static_cast<LONG>(0x8004667Eu);
 constexpr LONG FIONREAD = static_cast<LONG>(0x4004667Fu);
+// Not WinSock's: the bytes of a stream socket that its peer has not taken yet (sent
+// and unacknowledged, or still queued). A peer that reads slowly lowers it; one that
+// stopped reading leaves it as it is.
+constexpr LONG FIONUNSENT = static_cast<LONG>(0x40046678u);
+// Not WinSock's either: the receive window the peer last advertised. It grows when the
+// peer reads what it holds, so a reader whose buffer holds the whole rest can be seen.
+constexpr LONG FIONPEERWINDOW = static_cast<LONG>(0x40046679u);
 
 // Infrared options, level SOL_IRLMP.
 constexpr int SOL_IRLMP = 0xFF;

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -278,6 +279,54 @@ TEST(WinsockTcp, HalfCloseEndsTheStreamAfterTheData) {
 }
 
 // A folder of simulated devices for the infrared tests.
+// What a sender sees of a reader: the bytes it has not taken fall as it reads, and its
+// window grows back once it has read what it held.
+TEST(WinsockTcp, UnsentBytesAndThePeersWindowFollowTheReader) {
+    Stack stack;
+    ASSERT_TRUE(stack.started());
+    int listener = ListenTcp("127.0.9.102", 4096);
+    ASSERT_GE(listener, 0);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(Connect(s, LoopbackAddress("127.0.9.102")), 0);
+    int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    u_long unsent = 1, window = 0;
+    EXPECT_EQ(ioctlsocket(s, FIONUNSENT, &unsent), 0);
+    EXPECT_EQ(unsent, 0u);
+    ASSERT_EQ(ioctlsocket(s, FIONPEERWINDOW, &window), 0);
+    const u_long firstWindow = window;
+    EXPECT_GT(firstWindow, 0u);
+
+    // More than the reader's buffer: the rest stays with the sender.
+    u_long on = 1;
+    ASSERT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
+    std::string bytes(200000, 'x');
+    int sent = send(s, bytes.data(), int(bytes.size()), 0);
+    ASSERT_GT(sent, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(ioctlsocket(s, FIONUNSENT, &unsent), 0);
+    EXPECT_GT(unsent, 0u);
+    EXPECT_EQ(ioctlsocket(s, FIONPEERWINDOW, &window), 0);
+    EXPECT_LT(window, firstWindow);
+    const u_long held = unsent;
+    std::vector<char> sink(65536);
+    for (int taken = 0; taken < sent;) {
+        ssize_t n = ::recv(peer, sink.data(), sink.size(), 0);
+        ASSERT_GT(n, 0);
+        taken += int(n);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(ioctlsocket(s, FIONUNSENT, &unsent), 0);
+    EXPECT_LT(unsent, held);
+    EXPECT_EQ(unsent, 0u);
+    EXPECT_EQ(ioctlsocket(s, FIONPEERWINDOW, &window), 0);
+    EXPECT_GT(window, 0u);
+    EXPECT_EQ(ioctlsocket(s, 0x1234, &window), SOCKET_ERROR);
+    closesocket(s);
+    ::close(peer);
+    ::close(listener);
+}
+
 class InfraredFolder : public ::testing::Test {
   protected:
     void SetUp() override {

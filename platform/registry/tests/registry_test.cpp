@@ -302,3 +302,29 @@ TEST_F(RegistryTest, WriteKeepsModeAndOwnerAndFollowsLinks) {
     EXPECT_NE(DebugText().find(path_ + ": its symbolic links go round in a loop"),
               std::string::npos);
 }
+
+TEST_F(RegistryTest, ReadOnlyFileIsRefusedAndLeftAsItIs) {
+    const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
+                             "\"Old\"=dword:00000001\n";
+    std::ofstream(path_) << text;
+    ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"K", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, u"New", 7), LONG(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(RegDeleteValueW(key, u"Old"), LONG(ERROR_ACCESS_DENIED));
+    DWORD value = 0, size = sizeof value;
+    EXPECT_EQ(RegQueryValueExW(key, u"Old", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), 0);
+    EXPECT_EQ(value, 1u);
+    EXPECT_EQ(RegQueryValueExW(key, u"New", nullptr, nullptr, nullptr, nullptr), LONG(ERROR_FILE_NOT_FOUND));
+    RegCloseKey(key);
+    EXPECT_EQ(ReadFile(path_), text);
+    struct stat after;
+    ASSERT_EQ(::stat(path_.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0444u);
+    EXPECT_NE(DebugText().find(path_ + ": the file is read-only for this user"), std::string::npos);
+    // Made writable again, it takes writes as before.
+    ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
+    key = Create(u"K");
+    EXPECT_EQ(SetDword(key, u"New", 7), 0);
+    RegCloseKey(key);
+}

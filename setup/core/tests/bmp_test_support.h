@@ -80,6 +80,23 @@ inline Bytes MakeBmp(int bpp, int width, const std::vector<Bytes>& rows,
     return b;
 }
 
+// Black below the middle brightness, the weights of the 24-bit rule.
+inline bool Dark(int blue, int green, int red) {
+    return int(blue * 0.114 + green * 0.587 + red * 0.299) < 128;
+}
+
+// A palette index by the colour it names; without a palette (or past it) by the index
+// as a grey level, the lower half black.
+inline bool DarkIndex(const Bytes& file, int bpp, int index) {
+    std::uint32_t used = Get32(file, 46), most = 1u << bpp;
+    std::size_t at = 14 + Get32(file, 14);
+    std::size_t room = (Get32(file, 10) - at) / 4;
+    std::size_t entries = std::min<std::size_t>({used ? used : most, most, room});
+    if (std::size_t(index) >= entries) return index < int(most / 2);
+    return Dark(file[at + 4 * std::size_t(index)], file[at + 4 * std::size_t(index) + 1],
+                file[at + 4 * std::size_t(index) + 2]);
+}
+
 // The dot at column x, row y from the top, by the rule of the file's depth.
 inline bool ReferenceDot(const Bytes& file, int x, int y) {
     const int width = int(Get32(file, 18)), height = int(Get32(file, 22)), bpp = file[28];
@@ -90,14 +107,12 @@ inline bool ReferenceDot(const Bytes& file, int x, int y) {
         case 1:  // the first palette entry black means 0 bits are the black dots
             return (row[x / 8] >> (7 - x % 8) & 1) != (file[14 + Get32(file, 14)] == 0);
         case 4:
-            return (x % 2 ? row[x / 2] & 0x0F : row[x / 2] >> 4) < 8;
+            return DarkIndex(file, 4, x % 2 ? row[x / 2] & 0x0F : row[x / 2] >> 4);
         case 8:
-            return row[x] < 128;
-        case 16: {
-            int b0 = row[2 * x], b1 = row[2 * x + 1];
-            return int((b0 >> 3) * 0.114) + int(((b0 & 7) << 3 | b1 >> 5) * 0.587) +
-                       int((b1 & 31) * 0.229) <
-                   17;
+            return DarkIndex(file, 8, row[x]);
+        case 16: {  // 5-5-5 in a little-endian word, each channel scaled to 0..255
+            int word = row[2 * x] | row[2 * x + 1] << 8;
+            return Dark((word & 31) * 255 / 31, (word >> 5 & 31) * 255 / 31, (word >> 10 & 31) * 255 / 31);
         }
         default:
             return int(row[3 * x] * 0.114 + row[3 * x + 1] * 0.587 + row[3 * x + 2] * 0.299) < 128;

@@ -49,10 +49,9 @@ TEST_F(MonoImageTest, FilesOfEveryDepthMatchTheReference) {
         Bytes block = BlockOf(path);
         EXPECT_EQ(block, ReferenceBlock(file));
         ASSERT_EQ(block.size(), 4u + 5 * 8 * 3);
-        if (bpp == 1 || bpp == 24) {  // by colour; 4 and 8 bits go by palette index
-            EXPECT_EQ(block[4 + 10 * 3] & 0x04, 0x04);   // (10, 5) in the black box
-            EXPECT_EQ(block[4 + 29 * 3 + 1] & 0x20, 0);  // (29, 10) in the white box
-        }
+        // Every depth by colour: the boxes come out as they look.
+        EXPECT_EQ(block[4 + 10 * 3] & 0x04, 0x04);   // (10, 5) in the black box
+        EXPECT_EQ(block[4 + 29 * 3 + 1] & 0x20, 0);  // (29, 10) in the white box
         // The later information headers that convert writes by default give the same.
         ASSERT_TRUE(Convert(picture + type, dir_.File("later.bmp"), "BMP"));
         ASSERT_GT(Get32(ReadBytes(dir_.File("later.bmp")), 14), 40u);
@@ -101,15 +100,80 @@ TEST_F(MonoImageTest, ThresholdOfEachDepth) {
     Bytes eight = BlockOf(MakeBmp(8, 5, {{127, 128, 0, 255, 127}, {128, 0, 200, 1, 128}}));
     EXPECT_EQ(TopRow(eight, 5), (std::vector<int>{1, 0, 1, 0, 1}));
     for (int x = 0; x < 5; ++x) EXPECT_EQ(eight[4 + std::size_t(x)] >> 6 & 1, x % 2) << x;
-    // 16 bits: FF FF white, 00 00 black; 250 141 has level 3 + 11 + 2 = 16 with each
-    // product cut on its own and the weight 0.229 (one cut of the sum, or 0.299, make it
-    // white), 250 142 level 17.
-    EXPECT_EQ(TopRow(BlockOf(MakeBmp(16, 4, {{0xFF, 0xFF, 0, 0, 250, 141, 250, 142}})), 4),
-              (std::vector<int>{0, 1, 1, 0}));
+    // 16 bits, 5-5-5 little-endian words: white, black, grey 15 (123, black), grey 16
+    // (131, white), pure green (white) and pure red (black); read as big-endian words
+    // green and red would swap.
+    EXPECT_EQ(TopRow(BlockOf(MakeBmp(16, 6, {{0xFF, 0x7F, 0, 0, 0xEF, 0x3D, 0x10, 0x42, 0xE0, 0x03, 0x00, 0x7C}})),
+                     6),
+              (std::vector<int>{0, 1, 1, 0, 0, 1}));
     // 24 bits, one cut of the whole sum: white 255, grey 128 sums to 128 (cut products
     // would give 127), grey 127 falls just short of 127.
     EXPECT_EQ(TopRow(BlockOf(MakeBmp(24, 3, {{255, 255, 255, 128, 128, 128, 127, 127, 127}})), 3),
               (std::vector<int>{0, 0, 1}));
+}
+
+// Flat colours on both sides of the threshold: red, green and blue are dark, yellow, cyan
+// and light grey are light, below them a strip of dark greys. Written as 24 bits, it
+// is the image the colours show.
+const char kColourPicture[] =
+    "-size 40x18 xc:white -fill red -draw 'rectangle 0,0 9,8' -fill yellow -draw 'rectangle 10,0 19,8' "
+    "-fill blue -draw 'rectangle 20,0 29,8' -fill cyan -draw 'rectangle 30,0 39,8' "
+    "-fill '#008000' -draw 'rectangle 0,9 19,17' -fill '#C0C0C0' -draw 'rectangle 20,9 29,17' "
+    "-fill black -draw 'rectangle 30,9 39,17' "
+    "\\( -size 4x40 gradient:black-#303030 -rotate 90 \\) -append -compress none ";  // dark greys: more than 16 colours
+
+TEST_F(MonoImageTest, PaletteAndSixteenBitFilesOfOtherWritersPrintTheirColours) {
+    ASSERT_TRUE(Convert(std::string(kColourPicture) + "-type truecolor", dir_.File("24.bmp")));
+    const Bytes expected = BlockOf(dir_.File("24.bmp"));
+    ASSERT_EQ(TopRow(expected, 40)[5], 1);   // red
+    ASSERT_EQ(TopRow(expected, 40)[15], 0);  // yellow
+    const std::pair<const char*, int> writers[] = {
+        {"-type palette", 8}, {"-colors 16 -type palette", 4}, {"-type truecolor -define bmp:subtype=RGB565", 16}};
+    for (auto [options, bpp] : writers) {
+        SCOPED_TRACE(options);
+        std::string path = dir_.File(std::to_string(bpp) + ".bmp");
+        ASSERT_TRUE(Convert(std::string(kColourPicture) + options, path, bpp == 16 ? "BMP" : "BMP3"));
+        Bytes file = ReadBytes(path);
+        ASSERT_EQ(file[28], bpp) << "convert wrote another depth";
+        EXPECT_EQ(BlockOf(path), expected);
+        if (bpp != 16) EXPECT_EQ(BlockOf(path), ReferenceBlock(file));  // 5-6-5 masks: the 24-bit file tells
+    }
+    // Adaptive palettes in any order, as other libraries write them: white first, and
+    // the colours in the order they were found.
+    const std::vector<std::uint32_t> whiteFirst = {0xFFFFFF, 0xFF0000, 0xFFFF00, 0x0000FF,
+                                                   0x00FFFF, 0x008000, 0xC0C0C0, 0x000000};
+    std::vector<Bytes> rows8, rows24;
+    Bytes top = {1, 2, 3, 4, 0, 5, 6, 7};  // red yellow blue cyan white green grey black
+    for (int y = 0; y < 2; ++y) {
+        rows8.push_back(top);
+        rows24.emplace_back();
+        for (std::uint8_t index : top)
+            for (int shift : {0, 8, 16}) rows24.back().push_back(std::uint8_t(whiteFirst[index] >> shift));
+    }
+    const Bytes truecolour = BlockOf(MakeBmp(24, 8, rows24));
+    EXPECT_EQ(TopRow(truecolour, 8), (std::vector<int>{1, 0, 1, 0, 0, 1, 0, 1}));
+    EXPECT_EQ(BlockOf(MakeBmp(8, 8, rows8, whiteFirst)), truecolour);
+    std::vector<Bytes> rows4(2, Bytes{0x12, 0x34, 0x05, 0x67});
+    EXPECT_EQ(BlockOf(MakeBmp(4, 8, rows4, whiteFirst)), truecolour);
+}
+
+// A grey ramp (entry i holds grey i) reads as the index always did, to the byte.
+TEST_F(MonoImageTest, GreyRampPalettesGiveTheBytesOfTheIndexRule) {
+    std::vector<std::uint32_t> ramp8, ramp4;
+    for (std::uint32_t i = 0; i < 256; ++i) ramp8.push_back(i * 0x010101);
+    for (std::uint32_t i = 0; i < 16; ++i) ramp4.push_back(i * 17 * 0x010101);
+    Bytes every8, every4;
+    for (int i = 0; i < 256; ++i) every8.push_back(std::uint8_t(i));
+    for (int i = 0; i < 16; i += 2) every4.push_back(std::uint8_t(i << 4 | (i + 1)));
+    Bytes indexRule8 = BlockOf(MakeBmp(8, 256, {every8, every8}));
+    Bytes indexRule4 = BlockOf(MakeBmp(4, 16, {every4}));
+    std::vector<int> lowerHalf8(256, 0), lowerHalf4(16, 0);
+    for (int i = 0; i < 128; ++i) lowerHalf8[std::size_t(i)] = 1;
+    for (int i = 0; i < 8; ++i) lowerHalf4[std::size_t(i)] = 1;
+    EXPECT_EQ(TopRow(indexRule8, 256), lowerHalf8);
+    EXPECT_EQ(TopRow(indexRule4, 16), lowerHalf4);
+    EXPECT_EQ(BlockOf(MakeBmp(8, 256, {every8, every8}, ramp8)), indexRule8);
+    EXPECT_EQ(BlockOf(MakeBmp(4, 16, {every4}, ramp4)), indexRule4);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // memory over TCP and over a pseudo-terminal at 115200 bit/s.
 #include "../../../drivers/printer/qx470/tests/port_peer_support.h"  // before winsock.h
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -83,14 +85,31 @@ TEST_F(UploadStream, HeaderThenOneBlockPerFileInListOrder) {
     std::string wire = Capture("127.0.41.20", [&](NvPrinterLink& link) {
         EXPECT_TRUE(UploadNvImages(link, Paths({logos.first, jpeg, logos.second})));
     });
-    // The photo is refused and left out; the header still counts it.
-    std::string expected = Command({0x1B, 0x40, 0x1C, 0x71, 3}) +
+    // The photo is refused, named and left out, and the header counts only the two
+    // blocks that follow it: a third would take the next command as image data.
+    std::string expected = Command({0x1B, 0x40, 0x1C, 0x71, 2}) +
                            AsString(ReferenceBlock(ReadBytes(logos.first))) +
                            AsString(ReferenceBlock(ReadBytes(logos.second)));
     EXPECT_TRUE(wire == expected) << wire.size() << " bytes, expected " << expected.size();
     ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_EQ(boxes.shown()[0].text, u"BM fail");
+    EXPECT_EQ(boxes.shown()[0].text, Wide(jpeg) + u" is not uploaded:\nBM fail");
     EXPECT_EQ(boxes.shown()[0].type, wce::MB_OK);
+}
+
+TEST_F(UploadStream, NothingIsSentWhenNoFileConverts) {
+    std::string folder = dir_.File("folder.bmp"), fifo = dir_.File("fifo.bmp");
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    wce::ScriptedMessageBoxes boxes;
+    std::string wire = Capture("127.0.41.24", [&](NvPrinterLink& link) {
+        EXPECT_FALSE(UploadNvImages(link, Paths({folder, fifo})));  // a FIFO nobody writes must not hang
+    });
+    EXPECT_EQ(wire, "");
+    ASSERT_EQ(boxes.shown().size(), 2u);
+    EXPECT_EQ(boxes.shown()[0].text, Wide(folder) + u" is not uploaded:\n" + Wide(folder) +
+                                         u" is a folder, not a bitmap file");
+    EXPECT_EQ(boxes.shown()[1].text, Wide(fifo) + u" is not uploaded:\n" + Wide(fifo) +
+                                         u" is not a regular file (a device, pipe or socket), not a bitmap file");
 }
 
 TEST_F(UploadStream, AtMost255FilesAreUploaded) {
@@ -140,6 +159,10 @@ TEST_F(UploadStream, MalformedFilesAreRefusedAndSendNothing) {
     };
     Bytes truncated(base.begin(), base.end() - 100);
     Bytes noPalette = MakeBmp(1, 8, {{0xFF}});
+    Bytes os2 = with(14, 12);  // as an OS/2 writer lays it out: pixels after 14 + 12 + 6
+    Put(os2, 10, 32);
+    Bytes square65536 = with(18, 65536);
+    Put(square65536, 22, 65536);
     std::string rle = dir_.File("rle.bmp"), gif = dir_.File("logo.gif");
     ASSERT_TRUE(Convert("-size 37x21 gradient:white-black -type palette", rle));
     ASSERT_EQ(ReadBytes(rle)[30], 1) << "convert did not write RLE8";
@@ -166,7 +189,13 @@ TEST_F(UploadStream, MalformedFilesAreRefusedAndSendNothing) {
         {"header longer than the room", with(14, 124), "",
          u"The pixel data offset (54) lies inside the bitmap headers"},
         {"OS/2 header", with(14, 12), "",
-         u"The bitmap has an information header of 12 bytes; only Windows bitmaps can be "
+         u"This is an OS/2 bitmap (12-byte information header), not a Windows bitmap; only "
+         u"Windows bitmaps can be converted"},
+        {"OS/2 header and its palette", os2, "",
+         u"This is an OS/2 bitmap (12-byte information header), not a Windows bitmap; only "
+         u"Windows bitmaps can be converted"},
+        {"header of 16 bytes", with(14, 16), "",
+         u"The bitmap has an information header of 16 bytes; only Windows bitmaps can be "
          u"converted"},
         {"zero width", with(18, 0), "", u"The bitmap width (0) must be at least 1 dot"},
         {"negative width", with(18, std::uint32_t(-37)), "",
@@ -185,6 +214,8 @@ TEST_F(UploadStream, MalformedFilesAreRefusedAndSendNothing) {
          u"The bitmap's pixel data has 2352 bytes; its 22 rows need 2464"},
         {"rows that overflow 32 bits", with(22, 524280), "",
          u"The bitmap's pixel data has 2352 bytes; its 524280 rows need 58719360"},
+        {"65536 x 65536", square65536, "",
+         u"The bitmap's pixel data has 2352 bytes; its 65536 rows need 12884901888"},
         {"1 bit without a palette", noPalette, "", u"The 1-bit bitmap has no palette"},
     };
     TcpPrinter printer("127.0.41.23", Mode::kReadAll);

@@ -1,22 +1,98 @@
 // qx-print as a user runs it: files in, pages out of the emulator over loopback TCP,
 // and a clear message with its own exit status for everything that goes wrong.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QImage>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "../../../tests/support/emulator_process.h"
 #include "golden.h"
 #include "png_io.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A printer that reads at its own pace: `chunk` bytes every `pauseMs`. After `stopAfter`
+// bytes it stops reading but keeps the connection open; a small receive buffer keeps
+// what it has not read with the sender.
+class SlowPrinter {
+public:
+    SlowPrinter(const char* address, size_t chunk, int pauseMs, size_t stopAfter = SIZE_MAX, int receiveBuffer = 0)
+        : chunk_(chunk), pauseMs_(pauseMs), stopAfter_(stopAfter) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (receiveBuffer > 0)
+            ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(9100);
+        ::inet_pton(AF_INET, address, &at.sin_addr);
+        ok_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && ::listen(listener_, 4) == 0;
+        if (ok_) thread_ = std::thread([this] { Serve(); });
+    }
+    ~SlowPrinter() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        ::close(listener_);
+    }
+    bool ok() const { return ok_; }
+    // Waits until the sender closed (or the reading stopped) and returns what came.
+    std::string Received() {
+        if (thread_.joinable()) thread_.join();
+        return received_;
+    }
+    Clock::time_point lastRead() const { return lastRead_; }
+
+private:
+    void Serve() {
+        pollfd p{listener_, POLLIN, 0};
+        if (::poll(&p, 1, 20000) <= 0) return;
+        int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return;
+        std::vector<char> buffer(chunk_);
+        while (!stop_ && received_.size() < stopAfter_) {
+            size_t want = std::min(chunk_, stopAfter_ - received_.size());
+            ssize_t got = ::recv(fd, buffer.data(), want, 0);
+            if (got <= 0) break;
+            received_.append(buffer.data(), size_t(got));
+            lastRead_ = Clock::now();
+            if (pauseMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs_));
+        }
+        // One that stopped reading holds the line until the sender gives up.
+        while (!stop_ && received_.size() >= stopAfter_) {
+            pollfd q{fd, POLLRDHUP, 0};
+            if (::poll(&q, 1, 100) > 0) break;
+        }
+        ::close(fd);
+    }
+
+    int listener_ = -1;
+    size_t chunk_;
+    int pauseMs_;
+    size_t stopAfter_;
+    bool ok_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::string received_;
+    Clock::time_point lastRead_{};
+};
 
 struct Outcome {
     int status = -1;
@@ -187,6 +263,9 @@ TEST_F(QxPrintTest, EachFailureHasItsMessageAndStatus) {
     r = QxPrint("--port LPT7: '" + text + "'");
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("port \"LPT7:\" does not open"), std::string::npos) << r.err;
+    // The debug output names the port and the Linux device behind it.
+    EXPECT_NE(Read(dir_ + "/debug.log").find("CreateFile: LPT7: is the Linux device /dev/"), std::string::npos)
+        << Read(dir_ + "/debug.log");
 }
 
 TEST_F(QxPrintTest, DamagedOrHugeImagesAreRefusedAndNothingIsPrinted) {
@@ -224,6 +303,15 @@ TEST_F(QxPrintTest, DamagedOrHugeImagesAreRefusedAndNothingIsPrinted) {
     Outcome r = QxPrint("'" + huge + "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("huge.gif: the image is too large to load"), std::string::npos) << r.err;
+    // Well-formed PNGs past the loader's limit, of one bit and of sixteen bits a dot.
+    for (const char* type : {"-type bilevel", "-depth 16 -type grayscale"}) {
+        const std::string png = dir_ + "/large.png";
+        ASSERT_EQ(std::system(("convert -size 7000x7000 xc:white -fill black -draw 'rectangle 9,9 99,99' " +
+                               std::string(type) + " 'PNG:" + png + "'").c_str()), 0);
+        r = QxPrint("'" + png + "'");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("large.png: the image is too large to load"), std::string::npos) << type << r.err;
+    }
 }
 
 // A preset paper ("PaperSize" 1 to 4) stored beside a length and width of another
@@ -279,6 +367,70 @@ INSTANTIATE_TEST_SUITE_P(Presets, QxPrintPaperTest,
                          ::testing::Values(Paper{1, 1016, 254, 199}, Paper{2, 1016, 508, 399},
                                            Paper{3, 100, 762, 607}, Paper{4, 100, 1016, 807}),
                          [](const auto& info) { return "PaperSize" + std::to_string(info.param.paperSize); });
+
+// "TimeOut" (2 s here) bounds a stall, not a job: a printer that reads the whole job,
+// only slowly, gets it byte for byte and the job succeeds; one that stops reading fails
+// the job soon after its last read.
+TEST_F(QxPrintTest, ASlowPrinterGetsTheWholeJobAndOneThatStopsFailsIt) {
+    Register("127.0.10.9", 0);
+    const std::string receipt = Demo("receipt.txt");
+    std::string whole;
+    {
+        SlowPrinter fast("127.0.10.9", 65536, 0);
+        ASSERT_TRUE(fast.ok());
+        Outcome run = QxPrint("-q '" + receipt + "'");
+        EXPECT_EQ(run.status, 0) << run.err;
+        whole = fast.Received();
+    }
+    ASSERT_GT(whole.size(), 4000u);
+    {
+        // The whole job fits the printer's buffer at once and takes it about 4 s, twice
+        // "TimeOut", to read: it is seen to hold what it has not read yet.
+        SlowPrinter slow("127.0.10.9", std::max<size_t>(1, whole.size() / 200), 20);
+        ASSERT_TRUE(slow.ok());
+        auto start = Clock::now();
+        Outcome run = QxPrint("-q '" + receipt + "'");
+        double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_GT(seconds, 3.0);
+        EXPECT_TRUE(slow.Received() == whole) << slow.Received().size() << " of " << whole.size() << " bytes";
+    }
+    {
+        SlowPrinter stops("127.0.10.9", 64, 20, 1024, 4096);
+        ASSERT_TRUE(stops.ok());
+        Outcome run = QxPrint("-q '" + receipt + "'");
+        auto end = Clock::now();
+        EXPECT_EQ(run.status, 5) << run.err;
+        EXPECT_NE(run.err.find("stopped taking data"), std::string::npos) << run.err;
+        double afterLastRead = std::chrono::duration<double>(end - stops.lastRead()).count();
+        // "TimeOut" and at most four times that for what it may still hold unread.
+        EXPECT_LT(afterLastRead, 2.0 + 4 * 2.0 + 2.0);
+    }
+}
+
+// A key without "Copies" makes the driver print nothing; qx-print says so instead of
+// reporting pages that never came out.
+TEST_F(QxPrintTest, AKeyWithoutCopiesIsRefusedBeforeAnythingIsSent) {
+    Register("127.0.10.10", 0);
+    std::string reg = Read(registry_);
+    const std::string copies = "\"Copies\"=dword:00000001\n";
+    reg.erase(reg.find(copies), copies.size());
+    std::ofstream(registry_) << reg;
+    const std::string text = Write("note.txt", "hello\n");
+    Outcome run;
+    auto pages = PrintInto("127.0.10.10", "'" + text + "'", run);
+    EXPECT_EQ(run.status, 6);
+    EXPECT_TRUE(pages.empty());
+    EXPECT_NE(run.err.find("have no \"Copies\" value, so the driver would print nothing"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("page 1"), std::string::npos) << run.err;
+
+    reg.insert(reg.find("\"StartLogo\""), "\"Copies\"=dword:00000000\n");
+    std::ofstream(registry_) << reg;
+    run = QxPrint("'" + text + "'");
+    EXPECT_EQ(run.status, 6);
+    EXPECT_NE(run.err.find("ask for 0 copies"), std::string::npos) << run.err;
+}
 
 TEST_F(QxPrintTest, HelpTellsTheOptionsAndExitStatus) {
     Outcome r = QxPrint("--help >'" + dir_ + "/help.txt'");
