@@ -4,6 +4,8 @@
 // a reason the client can read.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <grp.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -111,6 +113,54 @@ std::string Lower(std::string s) {
     return s;
 }
 
+// A CUPS scheduler of the test's own: its folders, socket and loopback port, no other
+// queue; run as nobody when the test runs as root, so it holds no privilege.
+class PrivateCups {
+public:
+    explicit PrivateCups(std::string dir) : dir_(std::move(dir)) {}
+    ~PrivateCups() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            if (!WaitFor([&] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; }, 10)) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+            }
+        }
+    }
+    static bool Installed() { return ::access("/usr/sbin/cupsd", X_OK) == 0 && ::access("/usr/bin/lp", X_OK) == 0; }
+    bool Start(const std::string& address, int port) {
+        for (const char* sub : {"", "/spool", "/cache", "/state", "/tmp"}) ::mkdir((dir_ + sub).c_str(), 0755);
+        std::ofstream(dir_ + "/cupsd.conf") << "Listen " << address << ":" << port << "\nListen " << Socket()
+                                            << "\nLogLevel debug\nBrowsing Off\nWebInterface No\n"
+                                               "<Location />\n Order allow,deny\n Allow all\n</Location>\n";
+        std::ofstream(dir_ + "/cups-files.conf")
+            << "ServerRoot " << dir_ << "\nRequestRoot " << dir_ << "/spool\nCacheDir " << dir_ << "/cache\nStateDir "
+            << dir_ << "/state\nTempDir " << dir_ << "/tmp\nAccessLog " << dir_ << "/access_log\nErrorLog " << dir_
+            << "/error_log\nPageLog " << dir_ << "/page_log\nServerBin /usr/lib/cups\nDataDir /usr/share/cups\n";
+        const bool root = ::getuid() == 0;
+        // nobody must reach its folder through the test's own.
+        if (root) Shell("chown -R 65534:65534 '" + dir_ + "' && chmod 711 '" + dir_ + "/..'", dir_ + "/..");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::freopen((dir_ + "/cupsd.out").c_str(), "w", stderr);
+            if (root && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+            std::string conf = dir_ + "/cupsd.conf", files = dir_ + "/cups-files.conf";
+            ::execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        return WaitFor([&] { return Lp("lpstat -r").out.find("is running") != std::string::npos; }, 30);
+    }
+    // A CUPS client command, sent to this scheduler.
+    CommandRun Lp(const std::string& command) { return Shell("CUPS_SERVER='" + Socket() + "' " + command, dir_ + "/.."); }
+    std::string Socket() const { return dir_ + "/cups.sock"; }
+    std::string Log() const { return ReadFile(dir_ + "/error_log"); }
+
+private:
+    std::string dir_;
+    pid_t pid_ = -1;
+};
+
 class DocumentsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -190,11 +240,11 @@ TEST_F(DocumentsTest, PdfAndUtf8TextPrintAsTheGoldenImages) {
     EXPECT_EQ(CountOf(logA, "LF               line feed"), 3u * 4) << logA;
     EXPECT_EQ(CountOf(logB, "LF               line feed"), 3u * 3) << logB;
     EXPECT_NE(logA.find("label 406 rows, quantity 1"), std::string::npos) << logA;
-    ExpectGolden(pngsA[0], "doc-receipt-pdf");
-    ExpectGolden(pngsA[1], "doc-receipt-text-ko");
-    ExpectGolden(pngsA[2], "doc-label-a4-pdf");
-    ExpectGolden(pngsB[0], "doc-modelb-pdf");
-    ExpectGolden(pngsB[1], "doc-modelb-text-ko");
+    ExpectGolden(outA + "/receipt-0001.png", "doc-receipt-pdf");
+    ExpectGolden(outA + "/receipt-0002.png", "doc-receipt-text-ko");
+    ExpectGolden(outA + "/label-0001.png", "doc-label-a4-pdf");
+    ExpectGolden(outB + "/receipt-0001.png", "doc-modelb-pdf");
+    ExpectGolden(outB + "/receipt-0002.png", "doc-modelb-text-ko");
 }
 
 TEST_F(DocumentsTest, BadDocumentsAreRefusedWithTheirReasonsAndTheNextPrints) {
@@ -236,6 +286,35 @@ TEST_F(DocumentsTest, BadDocumentsAreRefusedWithTheirReasonsAndTheNextPrints) {
     EXPECT_EQ(last.state, "completed") << last.message;
     emulator.Stop();
     EXPECT_EQ(qxtest::PngFiles(out).size(), 1u) << ReadFile(out + "/emulator.log");
+}
+
+// A CUPS queue of the app's printer: the scheduler hands PDF and text on as they are,
+// and the pages come out as over IPP.
+TEST_F(DocumentsTest, PdfAndTextPrintThroughACupsQueueAsOverIpp) {
+    if (!PrivateCups::Installed()) GTEST_SKIP() << "CUPS's scheduler and lp are not installed (make deps)";
+    qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
+    std::string out = dir_ + "/out";
+    ASSERT_TRUE(emulator.Start({"--tcp", "127.0.85.4:9100", "--out", out, "--idle-ms", "0"}));
+    Add("receipt", "127.0.85.4", "qx470-escpos");
+    PrivateCups cups(dir_ + "/cups");
+    ASSERT_TRUE(cups.Start("127.0.85.5", FreePort())) << ReadFile(dir_ + "/cups/cupsd.out") << cups.Log();
+    CommandRun r = cups.Lp("lpadmin -p qx-receipt -E -v " + server_->Uri("receipt"));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::string pdf = Write("two-pages.pdf", TwoPagePdf()), text = Write("receipt.txt", KoreanText());
+    // One after the other, so the pictures come in the order of the goldens.
+    size_t printed = 0;
+    for (const std::string& file : {pdf, text}) {
+        r = cups.Lp("lp -d qx-receipt '" + file + "'");
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        ++printed;
+        EXPECT_TRUE(WaitFor([&] { return qxtest::PngFiles(out).size() == printed; }, 90)) << cups.Log();
+    }
+    EXPECT_TRUE(WaitFor([&] { return cups.Lp("lpstat -o qx-receipt").out.empty(); }, 30)) << cups.Log();
+    emulator.Stop();
+    auto pngs = qxtest::PngFiles(out);
+    ASSERT_EQ(pngs.size(), 2u) << ReadFile(out + "/emulator.log") << cups.Log();
+    ExpectGolden(pngs[0], "doc-receipt-pdf");
+    ExpectGolden(pngs[1], "doc-receipt-text-ko");
 }
 
 }  // namespace
