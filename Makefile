@@ -5,7 +5,8 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
             libbenchmark-dev qt6-base-dev libpng-dev fonts-liberation fonts-nanum \
             imagemagick \
             cups-ipp-utils pkg-config patch libcups2-dev libavahi-client-dev libgnutls28-dev \
-            libjpeg-dev libpam0g-dev libusb-1.0-0-dev zlib1g-dev
+            libjpeg-dev libpam0g-dev libusb-1.0-0-dev zlib1g-dev libpoppler-cpp-dev \
+            cups-daemon cups-client
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -1,13 +1,253 @@
 #include "documents.h"
 
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-image.h>
+#include <poppler-page-renderer.h>
+#include <poppler-page.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include "qx_models.h"
+#include "wce/gdi.h"
+#include "wce/registry.h"
+#include "wce/text.h"
+#include "wrap.h"
+
 namespace qxapp {
 
+using namespace wce;
+
+namespace {
+
+constexpr const char* kPdf = "application/pdf";
+constexpr const char* kText = "text/plain";
+
+// More text than this is no receipt: a few kilometres of paper.
+constexpr size_t kMaxText = 16u << 20;
+
+// The font qx-print lays text out with: 24 printer dots high, 8 lines to the inch.
+constexpr LONG kFontHeight = 24;
+constexpr LONG kFontWidth = 12;
+
+// A label no longer than the paper is wide gets a page of this length from the driver,
+// which prints only the label's own length of it.
+constexpr int kShortLabelPageMm = 80;
+
+bool ReadNumber(HKEY key, LPCWSTR name, LONG& value) {
+    DWORD v = 0, size = sizeof v;
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) != 0) return false;
+    value = LONG(v);
+    return true;
+}
+
+// The rows of the job's page the driver prints: all of them, except on a short label,
+// where only the label's length of the page is printed. The length is the one the job
+// wrote to its model's key; model B is the one whose page is 384 dots wide.
+int PrintedRows(const EngineJob& job) {
+    HDC dc = static_cast<HDC>(job.dc());
+    if (GetDeviceCaps(dc, VERTSIZE) != kShortLabelPageMm) return job.height();
+    const PrinterModel& m = job.width() == ModelB().printedDots ? ModelB() : ModelA();
+    HKEY key = nullptr;
+    std::u16string path = u"Printers\\" + Utf8ToWide(m.printerKey);
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != 0) return job.height();
+    LONG paperSize = 0, length = 0;
+    bool ok = ReadNumber(key, u"PaperSize", paperSize);
+    bool preset = false;
+    for (const PaperPreset& p : m.presets)
+        if (ok && p.paperSize == paperSize) length = p.height, preset = true;
+    if (ok && !preset) ok = ReadNumber(key, u"PHeight", length);
+    RegCloseKey(key);
+    int rows = int(double(length) / m.heightUnitsPerMm / 25.4 * kDpi);
+    return ok && rows >= 1 ? std::min(job.height(), rows) : job.height();
+}
+
+bool ReadBytes(const std::string& path, size_t limit, std::string* bytes, std::string* reason) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return *reason = "the document cannot be read from the spool", false;
+    in.seekg(0, std::ios::end);
+    std::streamoff size = in.tellg();
+    if (size < 0) return *reason = "the document cannot be read from the spool", false;
+    if (size_t(size) > limit) return *reason = "the text is longer than 16 MB", false;
+    in.seekg(0);
+    bytes->resize(size_t(size));
+    in.read(bytes->data(), size);
+    if (!in) return *reason = "the document cannot be read from the spool", false;
+    return true;
+}
+
+// ---- PDF ----
+
+// Poppler tells what it found wrong on standard error; the first word of it goes into
+// the job's reason instead.
+void KeepPopplerError(const std::string& message, void* closure) {
+    auto* first = static_cast<std::string*>(closure);
+    if (first->empty()) *first = message;
+}
+
+// Draws the picture on a white page of width by rows dots, centred, as the server
+// centres a PNG it scales to fit.
+std::vector<std::uint8_t> Centred(const poppler::image& picture, int width, int rows) {
+    std::vector<std::uint8_t> page(size_t(width) * size_t(rows), 255);
+    int w = std::min(picture.width(), width), h = std::min(picture.height(), rows);
+    int left = (width - w) / 2, top = (rows - h) / 2;
+    const char* data = picture.const_data();
+    for (int y = 0; y < h; ++y)
+        std::memcpy(&page[size_t(top + y) * size_t(width) + size_t(left)],
+                    data + size_t(y) * size_t(picture.bytes_per_row()), size_t(w));
+    return page;
+}
+
+bool PrintPdfPage(EngineJob& job, const poppler::document& doc, int index, std::string* reason) {
+    std::string which = "page " + std::to_string(index + 1) + " of the PDF";
+    std::unique_ptr<poppler::page> page(doc.create_page(index));
+    if (!page) return *reason = which + " cannot be read", false;
+    poppler::rectf box = page->page_rect(poppler::crop_box);
+    double w = box.width(), h = box.height();
+    // The page's own turn is drawn by the renderer.
+    if (page->orientation() == poppler::page::landscape || page->orientation() == poppler::page::seascape)
+        std::swap(w, h);
+    if (!(w >= 1 && h >= 1)) return *reason = which + " has no size", false;
+    // Scaled to the printed width, or less where the page would be longer than the paper.
+    int rows = PrintedRows(job);
+    double scale = std::min(job.width() / w, rows / h);
+    poppler::page_renderer renderer;
+    renderer.set_image_format(poppler::image::format_gray8);
+    renderer.set_render_hint(poppler::page_renderer::antialiasing);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing);
+    poppler::image picture = renderer.render_page(page.get(), 72.0 * scale, 72.0 * scale);
+    if (!picture.is_valid() || picture.format() != poppler::image::format_gray8)
+        return *reason = which + " cannot be rendered", false;
+    if (!job.StartPage(reason)) return false;
+    return job.EndPage(Centred(picture, job.width(), rows), job.width(), rows, 0, reason);
+}
+
+bool PrintPdf(EngineJob& job, const std::string& path, std::string* reason) {
+    std::ifstream probe(path, std::ios::binary | std::ios::ate);
+    if (!probe) return *reason = "the document cannot be read from the spool", false;
+    if (probe.tellg() <= 0) return *reason = "the PDF file is empty", false;
+    probe.close();
+    std::string popplerSays;
+    poppler::set_debug_error_function(KeepPopplerError, &popplerSays);
+    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(path));
+    bool ok = false;
+    if (!doc) {
+        *reason = "the PDF is damaged and cannot be read" + (popplerSays.empty() ? "" : " (" + popplerSays + ")");
+    } else if (doc->is_locked()) {
+        *reason = "the PDF is encrypted with a password; print it unprotected";
+    } else if (doc->is_encrypted() && !doc->has_permission(poppler::perm_print)) {
+        *reason = "the PDF is encrypted and its author does not allow it to be printed";
+    } else if (doc->pages() < 1) {
+        *reason = "the PDF has no pages";
+    } else {
+        ok = true;
+        for (int i = 0; ok && i < doc->pages(); ++i) ok = PrintPdfPage(job, *doc, i, reason);
+    }
+    doc.reset();
+    poppler::set_debug_error_function(nullptr, nullptr);
+    return ok;
+}
+
+// ---- text ----
+
+// Where the bytes stop being UTF-8 (or hold a NUL, which no text has), or npos. Strict:
+// no overlong forms, no surrogates, nothing past U+10FFFF.
+size_t FirstNonUtf8(const std::string& s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    size_t i = 0, n = s.size();
+    while (i < n) {
+        unsigned c = p[i];
+        if (c == 0) return i;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (len == 0 || i + len > n) return i;
+        unsigned lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+        if (p[i + 1] < lo || p[i + 1] > hi) return i;
+        for (size_t k = 2; k < len; ++k)
+            if ((p[i + k] & 0xC0) != 0x80) return i;
+        i += len;
+    }
+    return std::string::npos;
+}
+
+std::string NotUtf8(const std::string& bytes, size_t at) {
+    size_t line = size_t(std::count(bytes.begin(), bytes.begin() + std::ptrdiff_t(at), '\n')) + 1;
+    std::string what = bytes[at] == '\0' ? "a NUL byte" : "a byte that is not UTF-8";
+    return "the text is not UTF-8: " + what + " at byte " + std::to_string(at + 1) + " (line " +
+           std::to_string(line) + ")";
+}
+
+HFONT TextFont() {
+    LOGFONTW lf{};
+    lf.lfHeight = kFontHeight;
+    lf.lfWidth = kFontWidth;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    std::char_traits<char16_t>::copy(lf.lfFaceName, u"Arial", 6);
+    return CreateFontIndirectW(&lf);
+}
+
+// Lines down each page as qx-print lays them: broken to the printed width, a new page
+// when the next line would not fit; a text of blank lines prints one blank page.
+bool DrawLines(EngineJob& job, const std::vector<std::u16string>& lines, int lineHeight, std::string* reason) {
+    HDC dc = static_cast<HDC>(job.dc());
+    int rows = PrintedRows(job);
+    int y = 0;
+    bool inPage = false;
+    for (const auto& line : lines) {
+        if (!inPage || y + lineHeight > rows) {
+            if (inPage && !job.EndDrawnPage(reason)) return false;
+            if (!job.StartPage(reason)) return false;
+            inPage = true;
+            y = 0;
+        }
+        TextOutW(dc, 0, y, line.c_str(), int(line.size()));
+        y += lineHeight;
+    }
+    if (!inPage && !job.StartPage(reason)) return false;
+    return job.EndDrawnPage(reason);
+}
+
+bool PrintText(EngineJob& job, const std::string& path, std::string* reason) {
+    std::string bytes;
+    if (!ReadBytes(path, kMaxText, &bytes, reason)) return false;
+    if (bytes.empty()) return *reason = "the text file is empty", false;
+    size_t bad = FirstNonUtf8(bytes);
+    if (bad != std::string::npos) return *reason = NotUtf8(bytes, bad), false;
+    // A byte order mark is no character to print.
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+    HDC dc = static_cast<HDC>(job.dc());
+    HFONT font = TextFont();
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE cell{};
+    GetTextExtentPoint32W(dc, u"X", 1, &cell);
+    int lineHeight = std::max<int>(cell.cy, 1);
+    bool ok = DrawLines(job, qxprint::WrapText(dc, Utf8ToWide(bytes), job.width()), lineHeight, reason);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    return ok;
+}
+
+}  // namespace
+
 const std::vector<const char*>& DocumentFormats() {
-    static const std::vector<const char*> formats;
+    static const std::vector<const char*> formats{kPdf, kText};
     return formats;
 }
 
-bool PrintDocument(EngineJob&, const std::string&, const std::string& format, std::string* reason) {
+bool PrintDocument(EngineJob& job, const std::string& path, const std::string& format, std::string* reason) {
+    if (format == kPdf) return PrintPdf(job, path, reason);
+    if (format == kText) return PrintText(job, path, reason);
     *reason = "documents of type " + format + " are not printed here";
     return false;
 }
