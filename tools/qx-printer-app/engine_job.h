@@ -27,6 +27,7 @@ public:
 
     // The page the engine draws on, in dots.
     int width() const { return width_; }
+    int pages() const { return pages_; }  // started so far
     int height() const { return height_; }
 
     bool StartPage(std::string* reason);

@@ -322,10 +322,14 @@ bool WorkerDocument(pappl_job_t* job, pappl_device_t* device, void* format) {
             ok = Fail(job, reason, reason.find("registry") == std::string::npos);
         } else {
             data->started = true;
-            if (!data->worker.PrintDocument(file, static_cast<const char*>(format), data->stop, &reason))
+            int pages = 0;
+            if (!data->worker.PrintDocument(file, static_cast<const char*>(format), data->stop, &reason, &pages)) {
                 ok = Fail(job, reason, reason.find("printer") != std::string::npos);
-            else
+            } else {
+                papplJobSetImpressions(job, pages);
+                papplJobSetImpressionsCompleted(job, pages);
                 ok = EndJob(job, options, device);
+            }
         }
     }
     papplJobDeletePrintOptions(options);

@@ -190,8 +190,11 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
         Reader r(body);
         std::string format, path;
         if (!w.job || !r.Text(&format) || !r.Text(&path)) return *reason = "a garbled document", false;
-        if (format == kTestPageFormat) return PrintTestPage(*w.job, w.settings, reason);
-        return PrintDocument(*w.job, path, format, reason);
+        int before = w.job->pages();
+        bool ok = format == kTestPageFormat ? PrintTestPage(*w.job, w.settings, reason)
+                                            : PrintDocument(*w.job, path, format, reason);
+        if (ok) *reason = std::to_string(w.job->pages() - before);  // the pages, for the job's count
+        return ok;
     }
     case 'E':
     case 'A': {
@@ -318,7 +321,10 @@ bool Worker::Call(char op, const std::string& body, const StopCheck& stop, std::
     char answer = 0;
     std::string text;
     if (!Receive(fd_, &answer, &text)) return *reason = Ended(), false;
-    if (answer == '+') return true;
+    if (answer == '+') {
+        answer_ = text;
+        return true;
+    }
     *reason = text;
     return false;
 }
@@ -335,11 +341,13 @@ bool Worker::StartDocument(const std::string& port, const JobSettings& settings,
 bool Worker::StartPage(const StopCheck& stop, std::string* reason) { return Call('P', {}, stop, reason); }
 
 bool Worker::PrintDocument(const std::string& path, const std::string& format, const StopCheck& stop,
-                           std::string* reason) {
+                           std::string* reason, int* pages) {
     std::string body;
     PutText(body, format);
     PutText(body, path);
-    return Call('F', body, stop, reason);
+    if (!Call('F', body, stop, reason)) return false;
+    *pages = std::atoi(answer_.c_str());
+    return true;
 }
 
 bool Worker::EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, const StopCheck& stop,

@@ -44,7 +44,7 @@ public:
     bool StartPage(const StopCheck& stop, std::string* reason);
     // Lays out and prints a whole document file (documents.h) on the started document.
     bool PrintDocument(const std::string& path, const std::string& format, const StopCheck& stop,
-                       std::string* reason);
+                       std::string* reason, int* pages);
     bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, const StopCheck& stop,
                  std::string* reason);
     // Ends the document; a cancelled one is aborted, and a worker that does not answer
@@ -59,6 +59,7 @@ private:
 
     pid_t pid_ = -1;
     int fd_ = -1;
+    std::string answer_;  // what the last request that succeeded answered
 };
 
 }  // namespace qxapp

@@ -332,6 +332,7 @@ TEST_F(PrinterAppTest, TheWebPagePrintsTheUtilitysTestPage) {
     EXPECT_NE(answer.find("Test page printed."), std::string::npos) << answer;
     JobState job = server_->WaitJob("receipt", 1);
     EXPECT_EQ(job.state, "completed") << job.message;
+    EXPECT_EQ(job.impressions, 1);
     emulator.Stop();
     auto pngs = qxtest::PngFiles(out);
     ASSERT_EQ(pngs.size(), 1u) << ReadFile(out + "/emulator.log");
