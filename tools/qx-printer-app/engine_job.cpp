@@ -59,6 +59,8 @@ bool SetText(HKEY key, LPCWSTR name, const std::u16string& text) {
 // its printer's commands (texts, logos, back-feed). A model without CPCL gets none of
 // CPCL's values, as its own utility writes none. False when the registry file cannot
 // be written (one that does not parse fails every call).
+bool MapPort(const std::string& port, const std::string& device);
+
 bool WriteSettings(const std::string& port, const JobSettings& s) {
     const PrinterModel& m = *s.model;
     HKEY key = nullptr;
@@ -71,6 +73,7 @@ bool WriteSettings(const std::string& port, const JobSettings& s) {
               SetText(key, u"EndDocText", Utf8ToWide(s.endText)) && SetNumber(key, u"StartLogo", DWORD(s.startLogo)) &&
               SetNumber(key, u"EndLogo", DWORD(s.endLogo));
     if (m.cpcl) ok = ok && SetNumber(key, u"BackFeed", DWORD(s.backFeed));
+    if (ok && !s.portDevice.empty()) ok = MapPort(port, s.portDevice);
     ok = ok && SetNumber(key, u"PHeight", DWORD(s.paperHeight)) && SetNumber(key, u"PWidth", DWORD(s.widthMm)) &&
          SetNumber(key, u"PaperSize", DWORD(s.paperSize)) && SetNumber(key, u"Copies", DWORD(s.copies)) &&
          SetNumber(key, u"PrintingLength", DWORD(s.printingLength)) && SetNumber(key, u"UserPaper", 1);
@@ -81,6 +84,18 @@ bool WriteSettings(const std::string& port, const JobSettings& s) {
 }
 
 HDC Dc(void* dc) { return static_cast<HDC>(dc); }
+
+// The printer's port stands for the device it was added with: its COMn: or LPTn:
+// under Platform\Devices, in the printer's own registry file.
+bool MapPort(const std::string& port, const std::string& device) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Platform\\Devices", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    bool ok = SetText(key, Utf8ToWide(port.substr(0, port.find(':') + 1)).c_str(), Utf8ToWide(device));
+    RegCloseKey(key);
+    return ok;
+}
 
 void Put16(std::vector<std::uint8_t>& b, size_t at, std::uint32_t v) {
     b[at] = std::uint8_t(v);

@@ -208,6 +208,7 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     qxapp::UseRegistryIn(dir);
     qxapp::SetWorkDir(dir);
     qxapp::AddDeviceScheme();
+    papplSystemSetNetworkDeviceScheme("qx");  // "Network Printer" on the web page: qx:ADDRESS
     qxapp::AddImageFilters(system);
     qxapp::AddDocumentFilters(system);
     AddWebStrings(system);

@@ -10,6 +10,7 @@
 
 #include "documents.h"
 #include "ipp_attributes.h"
+#include "local_devices.h"
 #include "test_page_job.h"
 #include "qx_models.h"
 #include "worker.h"
@@ -80,10 +81,10 @@ bool Fail(pappl_job_t* job, std::string reason, bool portTrouble) {
     return false;
 }
 
-std::string PortOf(pappl_job_t* job, pappl_device_t* device) {
+PortName PortOf(pappl_job_t* job, pappl_device_t* device) {
     if (device)
-        if (auto* port = static_cast<std::string*>(papplDeviceGetData(device))) return *port;
-    return PortFromDeviceUri(papplPrinterGetDeviceURI(papplJobGetPrinter(job))).name;
+        if (auto* port = static_cast<PortName*>(papplDeviceGetData(device))) return *port;
+    return PortFromDeviceUri(papplPrinterGetDeviceURI(papplJobGetPrinter(job)));
 }
 
 bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
@@ -99,7 +100,9 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     SettingsResult s = SettingsFor(*data->driver, options->media.size_length, data->copies, data->rotation);
     if (!s.error.empty()) return Fail(job, s.error, false);
     if (std::string bad = ReadCommands(options, &data->commands); !bad.empty()) return Fail(job, bad, false);
-    data->port = PortOf(job, device);
+    PortName port = PortOf(job, device);
+    data->port = port.name;
+    data->commands.portDevice = port.device;
     data->name = papplJobGetName(job) ? papplJobGetName(job) : "";
     return true;
 }
@@ -224,11 +227,17 @@ bool DeviceOpen(pappl_device_t* device, const char* uri, const char*) {
         papplDeviceError(device, "%s", port.error.c_str());
         return false;
     }
-    papplDeviceSetData(device, new std::string(port.name));
+    papplDeviceSetData(device, new PortName(port));
     return true;
 }
 
-void DeviceClose(pappl_device_t* device) { delete static_cast<std::string*>(papplDeviceGetData(device)); }
+void DeviceClose(pappl_device_t* device) { delete static_cast<PortName*>(papplDeviceGetData(device)); }
+
+bool ListDevices(pappl_device_cb_t found, void* data, pappl_deverror_cb_t, void*) {
+    for (const LocalDevice& d : ListLocalDevices())
+        if (found(d.info.c_str(), d.uri.c_str(), "", data)) return true;
+    return false;
+}
 
 ssize_t DeviceRead(pappl_device_t*, void*, size_t) { return 0; }
 ssize_t DeviceWrite(pappl_device_t*, const void*, size_t bytes) { return ssize_t(bytes); }
@@ -397,6 +406,7 @@ std::string ReadCommands(pappl_pr_options_t* options, JobSettings* to) {
 }
 
 void TakeCommands(JobSettings& to, const JobSettings& from) {
+    to.portDevice = from.portDevice;
     to.startText = from.startText;
     to.endText = from.endText;
     to.startLogo = from.startLogo;
@@ -424,7 +434,7 @@ void AddImageFilters(pappl_system_t* system) {
 }
 
 void AddDeviceScheme() {
-    papplDeviceAddScheme("qx", PAPPL_DEVTYPE_CUSTOM_LOCAL, nullptr, DeviceOpen, DeviceClose, DeviceRead,
+    papplDeviceAddScheme("qx", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListDevices, DeviceOpen, DeviceClose, DeviceRead,
                          DeviceWrite, DeviceStatus, nullptr);
 }
 

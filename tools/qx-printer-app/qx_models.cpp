@@ -122,6 +122,43 @@ const DriverInfo* FindDriver(std::string_view name) {
     return nullptr;
 }
 
+namespace {
+
+// Undoes %-escapes; false for a broken one or a NUL.
+bool Unescape(std::string_view text, std::string* out) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            *out += text[i];
+            continue;
+        }
+        int hi = i + 2 < text.size() ? HexDigit(text[i + 1]) : -1;
+        int lo = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+        if (hi < 0 || lo < 0 || (hi == 0 && lo == 0)) return false;
+        *out += char(hi * 16 + lo);
+        i += 2;
+    }
+    return true;
+}
+
+// A device the port may be mapped to: a file under /dev, named plainly.
+std::string CheckDevice(const std::string& device, const std::string& port) {
+    bool plain = device.rfind("/dev/", 0) == 0 && device.size() < 256 && device.find("/../") == std::string::npos &&
+                 std::all_of(device.begin(), device.end(), [](unsigned char c) {
+                     return std::isalnum(c) || c == '/' || c == '.' || c == '_' || c == '-';
+                 });
+    if (!plain) return "\"" + device + "\" is no device under /dev";
+    if (!StartsNoCase(port, "COM") && !StartsNoCase(port, "LPT"))
+        return "only a COMn: or LPTn: port is mapped to a device, not \"" + port + "\"";
+    return {};
+}
+
+}  // namespace
+
+const std::vector<const char*>& SerialBitRates() {
+    static const std::vector<const char*> rates(std::begin(kRates), std::end(kRates));
+    return rates;
+}
+
 PortName PortFromDeviceUri(std::string_view uri) {
     PortName result;
     if (!StartsNoCase(uri, "QX:")) {
@@ -130,37 +167,44 @@ PortName PortFromDeviceUri(std::string_view uri) {
     }
     std::string_view rest = uri.substr(kScheme.size());
     while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
-    for (size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] != '%') {
-            result.name += rest[i];
-            continue;
-        }
-        int hi = i + 2 < rest.size() ? HexDigit(rest[i + 1]) : -1;
-        int lo = i + 2 < rest.size() ? HexDigit(rest[i + 2]) : -1;
-        if (hi < 0 || lo < 0 || (hi == 0 && lo == 0)) {
-            result.error = "the device URI has a broken %-escape";
-            return result;
-        }
-        result.name += char(hi * 16 + lo);
-        i += 2;
+    std::string_view query;
+    if (size_t at = rest.find('?'); at != std::string_view::npos) {
+        query = rest.substr(at + 1);
+        rest = rest.substr(0, at);
+    }
+    if (!Unescape(rest, &result.name)) {
+        result.error = "the device URI has a broken %-escape";
+        return result;
     }
     result.error = CheckPort(result.name);
+    if (!result.error.empty() || query.empty()) return result;
+    if (query.rfind("device=", 0) != 0 || !Unescape(query.substr(7), &result.device)) {
+        result.error = "the device URI's query is not device=/dev/NAME";
+        return result;
+    }
+    result.error = CheckDevice(result.device, result.name);
     return result;
 }
 
-std::string DeviceUriForPort(std::string_view port) {
-    std::string uri(kScheme);
-    for (unsigned char c : port) {
-        if (std::isalnum(c) || c == '.' || c == ':' || c == '-' || c == '_') {
-            uri += char(c);
-        } else {
-            char escape[4];
-            std::snprintf(escape, sizeof escape, "%%%02X", c);
-            uri += escape;
+std::string DeviceUriForPort(std::string_view port, std::string_view device) {
+    auto escaped = [](std::string_view text, bool path) {
+        std::string out;
+        for (unsigned char c : text) {
+            if (std::isalnum(c) || c == '.' || c == ':' || c == '-' || c == '_' || (path && c == '/')) {
+                out += char(c);
+            } else {
+                char escape[4];
+                std::snprintf(escape, sizeof escape, "%%%02X", c);
+                out += escape;
+            }
         }
-    }
+        return out;
+    };
+    std::string uri = std::string(kScheme) + escaped(port, false);
+    if (!device.empty()) uri += "?device=" + escaped(device, true);
     return uri;
 }
+
 
 SettingsResult SettingsFor(const DriverInfo& driver, int lengthHundredthsMm, int copies,
                            std::string_view rotation) {

@@ -52,12 +52,18 @@ const DriverInfo* FindDriver(std::string_view name);
 
 // The port name a device URI names ("qx:COM1:%20115200" is "COM1: 115200"), or an
 // error that says what is wrong with it.
+// "qx:COM3:%20115200?device=/dev/ttyUSB0" also names the Linux device the port name
+// stands for on this printer (its Platform\Devices mapping).
 struct PortName {
     std::string name;
-    std::string error;  // empty when the name is one the driver can open
+    std::string device;  // empty: the platform's own mapping
+    std::string error;   // empty when the name is one the driver can open
 };
 PortName PortFromDeviceUri(std::string_view uri);
-std::string DeviceUriForPort(std::string_view port);
+std::string DeviceUriForPort(std::string_view port, std::string_view device = {});
+
+// The bit rates the driver takes after "COMn: ".
+const std::vector<const char*>& SerialBitRates();
 
 // The driver's settings for one job.
 struct JobSettings {
@@ -73,6 +79,7 @@ struct JobSettings {
     std::string startText, endText;  // UTF-8, at most kMaxCommandText characters
     int startLogo = 0, endLogo = 0;  // a stored image, 1 to 255; 0 none
     int backFeed = 0;                // CPCL: 1 prints after a back-feed
+    std::string portDevice;          // the Linux device of the port, when the printer names one
 };
 constexpr int kMaxCommandText = 255;
 

@@ -121,6 +121,7 @@ std::string EncodeSettings(const std::string& port, const JobSettings& s, const 
         PutInt(body, v);
     PutText(body, s.startText);
     PutText(body, s.endText);
+    PutText(body, s.portDevice);
     return body;
 }
 
@@ -135,7 +136,7 @@ bool DecodeSettings(const std::string& body, std::string* port, JobSettings* s, 
     s->copies = v[0], s->emulation = v[1], s->paperSize = v[2], s->widthMm = v[3];
     s->paperHeight = v[4], s->rotation = v[5], s->printingLength = v[6];
     s->startLogo = v[7], s->endLogo = v[8], s->backFeed = v[9];
-    return r.Text(&s->startText) && r.Text(&s->endText);
+    return r.Text(&s->startText) && r.Text(&s->endText) && r.Text(&s->portDevice);
 }
 
 // The words qx-print uses for a file its loader refuses.
@@ -303,15 +304,16 @@ std::string Worker::Ended() {
 bool Worker::Call(char op, const std::string& body, const StopCheck& stop, std::string* reason) {
     if (fd_ < 0) return *reason = "the job has no worker process", false;
     if (!Send(fd_, op, body)) return *reason = Ended(), false;
-    // Once told to stop, the worker has a second to finish what it does (the page in
-    // the port, say, so that the printer is not left inside a command); then it is killed.
+    // Once told to stop, the worker has half a second to finish what it does (the page
+    // in the port, say, so that the printer is not left inside a command); then it is
+    // killed, so that a cancel takes effect within a second.
     std::optional<std::chrono::steady_clock::time_point> deadline;
     for (;;) {
         pollfd p{fd_, POLLIN, 0};
         int n = ::poll(&p, 1, 100);
         if (n < 0 && errno != EINTR) return *reason = std::strerror(errno), false;
         if (n > 0) break;
-        if (!deadline && stop && stop()) deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        if (!deadline && stop && stop()) deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
         if (deadline && std::chrono::steady_clock::now() >= *deadline) {
             Kill();
             *reason = "stopped";
@@ -362,7 +364,7 @@ bool Worker::EndPage(const std::vector<std::uint8_t>& grey, int width, int heigh
 }
 
 bool Worker::Finish(bool cancelled, const StopCheck& stop, std::string* reason) {
-    // An abort that does not come back within a second is forced.
+    // An abort that does not come back within half a second is forced.
     const StopCheck always = [] { return true; };
     return Call(cancelled ? 'A' : 'E', {}, cancelled ? always : stop, reason);
 }

@@ -344,6 +344,54 @@ TEST_F(PrinterAppTest, TheWebPagePrintsTheUtilitysTestPage) {
     EXPECT_GT(printed.Height(), 400);
 }
 
+// Add Printer on the web: the machine's own ports to choose from, a serial device named
+// with the COMn: it stands for, and a network printer by its address, checked as the
+// command line checks them.
+TEST_F(PrinterAppTest, APrinterAddedOnTheWebPrintsThroughItsMappedSerialPort) {
+    qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
+    std::string out = dir_ + "/out";
+    ASSERT_TRUE(emulator.Start({"--pty", "--out", out, "--idle-ms", "0"}));
+    std::string tty = emulator.firstLine.substr(emulator.firstLine.find(' ') + 1);
+    std::string add = "http://127.0.0.1:" + std::to_string(server_->port()) + "/addprinter";
+    std::string jar = dir_ + "/cookies";
+    std::string page = Shell("curl -s -c '" + jar + "' " + add, dir_).out;
+    EXPECT_NE(page.find("value=\"qx:IRDA|\""), std::string::npos) << page;
+    EXPECT_NE(page.find("qx470-escpos"), std::string::npos);
+    const std::string field = "name=\"session\" value=\"";
+    size_t at = page.find(field);
+    ASSERT_NE(at, std::string::npos) << page;
+    std::string session = page.substr(at + field.size(), 64);
+    auto post = [&](const std::string& fields) {
+        return Shell("curl -s -o /dev/null -w '%{http_code}' -b '" + jar + "' -d session=" + session + " " + fields +
+                         " " + add,
+                     dir_)
+            .out;
+    };
+    EXPECT_EQ(post("-d printer_name=serial -d driver_name=qx470-escpos --data-urlencode "
+                   "'device_uri=qx:COM3:%20115200?device=" + tty + "'"),
+              "302");
+    EXPECT_EQ(post("-d printer_name=network -d driver_name=qx250-escpos -d device_uri=socket "
+                   "-d hostname=127.0.71.13"),
+              "302");
+    // A host name, a device outside /dev, a port the driver would misread: no printer.
+    EXPECT_NE(post("-d printer_name=named -d driver_name=qx470-escpos -d device_uri=socket -d hostname=printer.local"),
+              "302");
+    EXPECT_NE(post("-d printer_name=escape -d driver_name=qx470-escpos --data-urlencode "
+                   "'device_uri=qx:COM3:?device=/etc/passwd'"),
+              "302");
+    std::string printers = server_->App("printers").out;
+    EXPECT_EQ(printers, "network\nserial\n");
+
+    std::string err;
+    int id = server_->PrintJob("serial", Logo(), "image/png", "successful-ok", &err);
+    ASSERT_GT(id, 0) << err;
+    EXPECT_EQ(server_->WaitJob("serial", id).state, "completed");
+    emulator.Stop();
+    EXPECT_EQ(qxtest::PngFiles(out).size(), 1u);
+    std::vector<std::string> devices = KeyLines(ReadFile(PrinterRegistry(1)), "Platform\\Devices");
+    EXPECT_NE(std::find(devices.begin(), devices.end(), "\"COM3:\"=\"" + tty + "\""), devices.end());
+}
+
 TEST_F(PrinterAppTest, ModelBPngAndRasterJobsPrintAsTheGoldenImages) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     std::string out = dir_ + "/out";

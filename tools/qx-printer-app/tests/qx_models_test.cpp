@@ -1,9 +1,13 @@
 // Device URIs to the driver's port names, and job options to the driver's settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "local_devices.h"
 #include "qx_models.h"
 
 namespace {
@@ -114,6 +118,44 @@ TEST(JobSettings, WhatTheDriverCannotPrintIsRefused) {
     EXPECT_NE(SettingsFor(receipt, 5080, 0, "").error.find("copies"), std::string::npos);
     EXPECT_NE(SettingsFor(receipt, 5080, 1000, "").error.find("copies"), std::string::npos);
     EXPECT_NE(SettingsFor(receipt, 5080, 1, "sideways").error.find("qx-rotation"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DeviceUri, NamesTheLinuxDeviceAPortStandsFor) {
+    qxapp::PortName p = qxapp::PortFromDeviceUri("qx:COM3:%20115200?device=/dev/ttyUSB0");
+    EXPECT_EQ(p.error, "");
+    EXPECT_EQ(p.name, "COM3: 115200");
+    EXPECT_EQ(p.device, "/dev/ttyUSB0");
+    EXPECT_EQ(qxapp::DeviceUriForPort("COM3: 115200", "/dev/ttyUSB0"), "qx:COM3:%20115200?device=/dev/ttyUSB0");
+    EXPECT_EQ(qxapp::PortFromDeviceUri("qx:LPT2:?device=/dev/usb/lp0").device, "/dev/usb/lp0");
+    // Only a file under /dev, plainly named, and only for COMn: and LPTn:.
+    for (const char* bad : {"qx:COM3:?device=/etc/passwd", "qx:COM3:?device=/dev/../etc/passwd",
+                            "qx:COM3:?device=/dev/tty%0AS0", "qx:IRDA?device=/dev/ttyS0",
+                            "qx:192.168.1.20?device=/dev/ttyS0", "qx:COM3:?port=/dev/ttyS0"})
+        EXPECT_NE(qxapp::PortFromDeviceUri(bad).error, "") << bad;
+}
+
+TEST(LocalDevices, ListsSerialDevicesAtEveryRateParallelPortsAndInfrared) {
+    char tmpl[] = "/tmp/qxdev.XXXXXX";
+    std::string dev = mkdtemp(tmpl);
+    std::filesystem::create_directories(dev + "/usb");
+    for (const char* name : {"ttyUSB0", "ttyACM0", "usb/lp0", "lp0"}) std::ofstream(dev + "/" + name) << "";
+    std::vector<qxapp::LocalDevice> list = qxapp::ListLocalDevices(dev);
+    auto has = [&](const std::string& uri) {
+        return std::any_of(list.begin(), list.end(), [&](const qxapp::LocalDevice& d) { return d.uri == uri; });
+    };
+    // No real ttyS here: the USB and ACM serial devices are COM1: and COM2:.
+    EXPECT_TRUE(has("qx:COM1:?device=" + dev + "/ttyUSB0"));
+    EXPECT_TRUE(has("qx:COM1:%20115200?device=" + dev + "/ttyUSB0"));
+    EXPECT_TRUE(has("qx:COM2:%209600?device=" + dev + "/ttyACM0"));
+    EXPECT_TRUE(has("qx:LPT1:?device=" + dev + "/usb/lp0"));
+    EXPECT_TRUE(has("qx:LPT2:?device=" + dev + "/lp0"));
+    EXPECT_TRUE(has("qx:IRDA"));
+    EXPECT_EQ(list.size(), 2 * qxapp::SerialBitRates().size() + 3);
+    std::filesystem::remove_all(dev);
 }
 
 }  // namespace

