@@ -304,7 +304,7 @@ std::string Worker::Ended() {
 bool Worker::Call(char op, const std::string& body, const StopCheck& stop, std::string* reason) {
     if (fd_ < 0) return *reason = "the job has no worker process", false;
     if (!Send(fd_, op, body)) return *reason = Ended(), false;
-    // Once told to stop, the worker has half a second to finish what it does (the page
+    // Once told to stop, the worker has 0.8 s to finish what it does (the page
     // in the port, say, so that the printer is not left inside a command); then it is
     // killed, so that a cancel takes effect within a second.
     std::optional<std::chrono::steady_clock::time_point> deadline;
@@ -313,7 +313,7 @@ bool Worker::Call(char op, const std::string& body, const StopCheck& stop, std::
         int n = ::poll(&p, 1, 100);
         if (n < 0 && errno != EINTR) return *reason = std::strerror(errno), false;
         if (n > 0) break;
-        if (!deadline && stop && stop()) deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        if (!deadline && stop && stop()) deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
         if (deadline && std::chrono::steady_clock::now() >= *deadline) {
             Kill();
             *reason = "stopped";
@@ -364,7 +364,7 @@ bool Worker::EndPage(const std::vector<std::uint8_t>& grey, int width, int heigh
 }
 
 bool Worker::Finish(bool cancelled, const StopCheck& stop, std::string* reason) {
-    // An abort that does not come back within half a second is forced.
+    // An abort that does not come back within 0.8 s is forced.
     const StopCheck always = [] { return true; };
     return Call(cancelled ? 'A' : 'E', {}, cancelled ? always : stop, reason);
 }

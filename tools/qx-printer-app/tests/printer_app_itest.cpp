@@ -528,7 +528,7 @@ TEST_F(PrinterAppTest, ACancelledJobStopsBetweenPages) {
     // enough to cancel it part way.
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     std::string out = dir_ + "/out";
-    ASSERT_TRUE(emulator.Start({"--pty", "--out", out, "--idle-ms", "0", "--fault", "slow=20000"}));
+    ASSERT_TRUE(emulator.Start({"--pty", "--out", out, "--idle-ms", "0", "--fault", "slow=40000"}));
     std::string tty = emulator.firstLine.substr(emulator.firstLine.find(' ') + 1);
     std::ofstream(dir_ + "/state/registry.reg") << "Windows Registry Editor Version 5.00\n\n"
                                                    "[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n"
