@@ -383,7 +383,7 @@ void PrintTable(const std::vector<Peer>& peers, std::vector<std::vector<Run>>& r
         {"bytes", "device bytes of the 20-page job"},
         {"idle", "resident memory, server idle"},
         {"clients", "10 clients x 10 PWG jobs, all processes"},
-        {"note", "(RSS summed over processes; PSS shares shared pages out)"},
+        {"note", "(RSS summed; PSS splits shared pages)"},
     };
     std::printf("\nPrinter applications, %d run(s): median (fastest-slowest) from the first Print-Job to the\n"
                 "last byte at the printer's sink. Memory: resident, idle the largest of the runs, under\n"
