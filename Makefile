@@ -37,9 +37,10 @@ build-test: deps build/test/build.ninja
 test: build-test
 	ctest --test-dir build/test -j $(JOBS) --output-on-failure --timeout 300
 
-# The benchmarks measure peers side by side: ImageMagick's dither and compress -b12.
+# The benchmarks measure peers side by side: ImageMagick's dither, compress -b12, and
+# LPrint beside the printer application.
 bench: deps
-	@for p in imagemagick ncompress; do \
+	@for p in imagemagick ncompress lprint; do \
 	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || \
 	  { $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$p; }; \
 	done
