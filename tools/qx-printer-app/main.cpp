@@ -166,7 +166,17 @@ void AddWebStrings(pappl_system_t* system) {
                               "\"qx-back-feed\" = \"백피드 후 인쇄\";\n"
                               "\"qx-rotation\" = \"회전\";\n"
                               "\"qx-rotation.none\" = \"없음\";\n"
-                              "\"qx-rotation.half-turn\" = \"180°회전\";\n");
+                              "\"qx-rotation.half-turn\" = \"180°회전\";\n"
+                              // The page's other fields, which would show their IPP names.
+                              "\"media\" = \"용지\";\n"
+                              "\"orientation-requested\" = \"방향\";\n"
+                              "\"print-color-mode\" = \"인쇄 모드\";\n"
+                              "\"print-quality\" = \"인쇄 품질\";\n"
+                              "\"print-content-optimize\" = \"최적화 대상\";\n"
+                              "\"print-content-optimize.auto\" = \"자동\";\n"
+                              "\"print-scaling\" = \"크기 조정\";\n"
+                              "\"print-scaling.auto\" = \"자동\";\n"
+                              "\"printer-resolution\" = \"해상도\";\n");
 }
 
 pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
