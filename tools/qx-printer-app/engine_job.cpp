@@ -28,12 +28,15 @@ std::mutex engineLock;
 std::mutex boxLock;
 std::string lastBox;
 
+}  // namespace
+
 void CatchMessageBoxes() {
     static std::once_flag once;
     std::call_once(once, [] {
         SetMessageBoxHandler([](HWND, LPCWSTR text, LPCWSTR, UINT type) {
             std::lock_guard g(boxLock);
-            lastBox = WideToUtf8(text);
+            // Every box since the last look, in order: an upload may tell of several files.
+            lastBox += (lastBox.empty() ? "" : " / ") + WideToUtf8(text);
             return CautiousAnswer(type);
         });
     });
@@ -43,6 +46,8 @@ std::string TakeMessageBox() {
     std::lock_guard g(boxLock);
     return std::exchange(lastBox, {});
 }
+
+namespace {
 
 bool SetNumber(HKEY key, LPCWSTR name, DWORD value) {
     return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
@@ -59,8 +64,6 @@ bool SetText(HKEY key, LPCWSTR name, const std::u16string& text) {
 // its printer's commands (texts, logos, back-feed). A model without CPCL gets none of
 // CPCL's values, as its own utility writes none. False when the registry file cannot
 // be written (one that does not parse fails every call).
-bool MapPort(const std::string& port, const std::string& device);
-
 bool WriteSettings(const std::string& port, const JobSettings& s) {
     const PrinterModel& m = *s.model;
     HKEY key = nullptr;
@@ -85,6 +88,8 @@ bool WriteSettings(const std::string& port, const JobSettings& s) {
 
 HDC Dc(void* dc) { return static_cast<HDC>(dc); }
 
+}  // namespace
+
 // The printer's port stands for the device it was added with: its COMn: or LPTn:
 // under Platform\Devices, in the printer's own registry file.
 bool MapPort(const std::string& port, const std::string& device) {
@@ -96,6 +101,8 @@ bool MapPort(const std::string& port, const std::string& device) {
     RegCloseKey(key);
     return ok;
 }
+
+namespace {
 
 void Put16(std::vector<std::uint8_t>& b, size_t at, std::uint32_t v) {
     b[at] = std::uint8_t(v);

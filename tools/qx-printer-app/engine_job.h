@@ -53,6 +53,14 @@ private:
     bool inDoc_ = false;
 };
 
+// Message boxes raised by the driver or the image manager, which nobody answers here:
+// the cautious answer is given and the texts are kept for the job's reason.
+void CatchMessageBoxes();
+std::string TakeMessageBox();
+
+// Maps the port's COMn: or LPTn: to a Linux device under Platform\Devices.
+bool MapPort(const std::string& port, const std::string& device);
+
 // The registry file the application's driver settings live in: its own, in the state
 // folder, so programs on this machine keep the settings their utility wrote.
 void UseRegistryIn(const std::string& stateDir);

@@ -222,7 +222,7 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     qxapp::AddImageFilters(system);
     qxapp::AddDocumentFilters(system);
     AddWebStrings(system);
-    papplSystemSetPrinterDrivers(system, int(DriverList().size()), DriverList().data(), nullptr, nullptr,
+    papplSystemSetPrinterDrivers(system, int(DriverList().size()), DriverList().data(), nullptr, qxapp::PrinterCreated,
                                  qxapp::DriverCallback, nullptr);
     papplSystemSetFooterHTML(system, "QX printing system: model A receipts and labels through QX470.dll, "
                                      "model B receipts through QX250.dll.");

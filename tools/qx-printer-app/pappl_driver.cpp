@@ -11,6 +11,7 @@
 #include "documents.h"
 #include "ipp_attributes.h"
 #include "local_devices.h"
+#include "logos.h"
 #include "test_page_job.h"
 #include "qx_models.h"
 #include "worker.h"
@@ -44,10 +45,6 @@ RasterJob* Data(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetDa
 std::string ReadCommands(pappl_pr_options_t* options, JobSettings* to);
 void TakeCommands(JobSettings& to, const JobSettings& from);
 
-std::string SharedRegistry() {
-    const char* path = std::getenv("QX_REGISTRY");
-    return path && *path ? path : workDir + "/registry.reg";
-}
 
 // The job's data, with its worker started; made by the image filter or the first
 // raster callback, whichever comes first.
@@ -417,6 +414,13 @@ void TakeCommands(JobSettings& to, const JobSettings& from) {
 }  // namespace
 
 void SetWorkDir(const std::string& dir) { workDir = dir; }
+
+std::string SharedRegistry() {
+    const char* path = std::getenv("QX_REGISTRY");
+    return path && *path ? path : workDir + "/registry.reg";
+}
+
+void PrinterCreated(pappl_printer_t* printer, void*) { AddLogoPage(printer); }
 const std::string& WorkDir() { return workDir; }
 
 void AddDocumentFilters(pappl_system_t* system) {

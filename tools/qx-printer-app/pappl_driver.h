@@ -11,6 +11,11 @@ namespace qxapp {
 // The state folder, where job files and test pages are made.
 void SetWorkDir(const std::string& dir);
 const std::string& WorkDir();
+// The registry file of the state folder, which each printer's own is made from.
+std::string SharedRegistry();
+
+// Gives a new printer the pages of its own (its logos).
+void PrinterCreated(pappl_printer_t* printer, void* data);
 
 // Registers the "qx:" device scheme: its URIs name a port of our driver.
 void AddDeviceScheme();

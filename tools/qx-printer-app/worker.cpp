@@ -20,6 +20,7 @@
 
 #include "documents.h"
 #include "engine_job.h"
+#include "logos.h"
 #include "test_page_job.h"
 #include "wce/base.h"
 #include "wce/gdi.h"
@@ -197,6 +198,22 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
         if (ok) *reason = std::to_string(w.job->pages() - before);  // the pages, for the job's count
         return ok;
     }
+    case 'M': {
+        Reader r(body);
+        std::string from, to;
+        if (!r.Text(&from) || !r.Text(&to)) return *reason = "a garbled logo", false;
+        return MakeLogo(from, to, reason);
+    }
+    case 'N':
+    case 'O':
+    case 'X': {
+        Reader r(body);
+        std::string port, device, file;
+        std::vector<std::string> files;
+        if (!r.Text(&port) || !r.Text(&device)) return *reason = "a garbled request", false;
+        while (r.Text(&file)) files.push_back(file);
+        return op == 'N' ? SendLogos(port, device, files, reason) : LogoCommand(op, port, device, reason);
+    }
     case 'E':
     case 'A': {
         if (!w.job) return true;
@@ -214,6 +231,7 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
 
 int WorkerMain(int fd) {
     WorkerState w;
+    CatchMessageBoxes();
     const char* dir = std::getenv("QX_APP_WORK_DIR");
     w.workDir = dir && *dir ? dir : "/tmp";
     char op = 0;
@@ -367,6 +385,36 @@ bool Worker::Finish(bool cancelled, const StopCheck& stop, std::string* reason) 
     // An abort that does not come back within 0.8 s is forced.
     const StopCheck always = [] { return true; };
     return Call(cancelled ? 'A' : 'E', {}, cancelled ? always : stop, reason);
+}
+
+// The image manager's work takes at most a few minutes (its link gives up a stalled
+// block after half a minute).
+bool Worker::MakeLogo(const std::string& from, const std::string& to, std::string* reason) {
+    std::string body;
+    PutText(body, from);
+    PutText(body, to);
+    return Call('M', body, LogoDeadline(), reason);
+}
+
+bool Worker::SendLogos(const std::string& port, const std::string& device, const std::vector<std::string>& files,
+                       std::string* reason) {
+    std::string body;
+    PutText(body, port);
+    PutText(body, device);
+    for (const std::string& f : files) PutText(body, f);
+    return Call('N', body, LogoDeadline(), reason);
+}
+
+bool Worker::LogoCommand(char what, const std::string& port, const std::string& device, std::string* reason) {
+    std::string body;
+    PutText(body, port);
+    PutText(body, device);
+    return Call(what, body, LogoDeadline(), reason);
+}
+
+Worker::StopCheck Worker::LogoDeadline() {
+    auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    return [until] { return std::chrono::steady_clock::now() > until; };
 }
 
 void Worker::Kill() {

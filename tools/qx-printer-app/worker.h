@@ -50,10 +50,16 @@ public:
     // Ends the document; a cancelled one is aborted, and a worker that does not answer
     // within a second is killed.
     bool Finish(bool cancelled, const StopCheck& stop, std::string* reason);
+    // The logo memory's work (logos.h), each in the worker.
+    bool MakeLogo(const std::string& from, const std::string& to, std::string* reason);
+    bool SendLogos(const std::string& port, const std::string& device, const std::vector<std::string>& files,
+                   std::string* reason);
+    bool LogoCommand(char what, const std::string& port, const std::string& device, std::string* reason);
     // Kills the worker at once (a cancel or the server's stop).
     void Kill();
 
 private:
+    static StopCheck LogoDeadline();
     bool Call(char op, const std::string& body, const StopCheck& stop, std::string* reason);
     std::string Ended();
 
