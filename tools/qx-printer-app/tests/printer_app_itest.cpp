@@ -17,6 +17,9 @@
 #include "engine_job.h"
 #include "golden.h"
 #include "png_io.h"
+#include "mono_image.h"
+#include "nv_upload.h"
+#include "wce/text.h"
 
 namespace {
 
@@ -390,6 +393,73 @@ TEST_F(PrinterAppTest, APrinterAddedOnTheWebPrintsThroughItsMappedSerialPort) {
     EXPECT_EQ(qxtest::PngFiles(out).size(), 1u);
     std::vector<std::string> devices = KeyLines(ReadFile(PrinterRegistry(1)), "Platform\\Devices");
     EXPECT_NE(std::find(devices.begin(), devices.end(), "\"COM3:\"=\"" + tty + "\""), devices.end());
+}
+
+// The page of logos: files uploaded from the browser are stored in the printer with the
+// image manager's own bytes for the same files, and a receipt prints with them.
+TEST_F(PrinterAppTest, TheLogoPageStoresWhatTheImageManagerStoresAndAReceiptPrintsThem) {
+    ByteSink printer("127.0.71.14");
+    ASSERT_TRUE(printer.ok());
+    Add("receipt", "127.0.71.14", "qx470-escpos");
+    std::string box = dir_ + "/box.bmp";
+    std::vector<std::uint8_t> grey(size_t(120) * 40, 255);
+    for (int y = 10; y < 30; ++y)
+        for (int x = 10; x < 100; ++x) grey[size_t(y) * 120 + size_t(x)] = 0;
+    ASSERT_TRUE(qxapp::WriteGreyBmp(box, grey, 120, 40));
+    std::string page = "http://127.0.0.1:" + std::to_string(server_->port()) + "/receipt/logos";
+    std::string jar = dir_ + "/cookies";
+    std::string html = Shell("curl -s -c '" + jar + "' " + page, dir_).out;
+    const std::string field = "name=\"session\" value=\"";
+    size_t at = html.find(field);
+    ASSERT_NE(at, std::string::npos) << html;
+    std::string session = html.substr(at + field.size(), 64);
+    auto post = [&](const std::string& fields) {
+        std::string out = Shell("curl -s -b '" + jar + "' -F session=" + session + " " + fields + " " + page, dir_).out;
+        const std::string banner = "class=\"banner\">";
+        size_t b = out.find(banner);
+        if (b == std::string::npos) return out;
+        b += banner.size();
+        return out.substr(b, out.find('<', b) - b);
+    };
+    // A file that is no picture is refused by name; the others are taken.
+    std::string notes = dir_ + "/notes.txt";
+    std::ofstream(notes) << "not a picture\n";
+    EXPECT_NE(post("-F action=upload -F 'logo1=@" + box + "' -F 'logo2=@" + Logo() + "' -F 'logo3=@" + notes + "'")
+                  .find("File 3 is not taken"),
+              std::string::npos);
+    // What the app sends to store them, and what the image manager sends for the same files.
+    auto stored = std::async(std::launch::async, [&] { return printer.TakeConnection(); });
+    EXPECT_EQ(post("-F action=store"), "Stored 2 logos in the printer as images 1 to 2.");
+    std::string fromApp = stored.get();
+    auto direct = std::async(std::launch::async, [&] { return printer.TakeConnection(); });
+    qxsetup::NvPrinterLink link;
+    ASSERT_TRUE(qxsetup::OpenPrinterLink(link, u"127.0.71.14", 9100));
+    EXPECT_TRUE(qxsetup::UploadNvImages(link, {wce::Utf8ToWide(box), wce::Utf8ToWide(dir_ + "/state/logos-1/002.bmp")}));
+    qxsetup::ClosePrinterLink(link);
+    std::string fromImageManager = direct.get();
+    ASSERT_GT(fromApp.size(), 100u);
+    EXPECT_TRUE(fromApp == fromImageManager) << fromApp.size() << " bytes from the app, " << fromImageManager.size();
+    // Image 2 is the PNG made one-bit, at its own size.
+    qxsetup::MonoImage made;
+    ASSERT_TRUE(qxsetup::LoadMonoImage(wce::Utf8ToWide(dir_ + "/state/logos-1/002.bmp").c_str(), &made));
+    EXPECT_EQ(made.width, 400);
+    EXPECT_EQ(made.height, 110);
+    EXPECT_NE(Shell("curl -s " + page, dir_).out.find("holds the 2 logos stored from here last"), std::string::npos);
+
+    // Into the emulator's memory, then a receipt that starts with image 2.
+    qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
+    std::string out = dir_ + "/out";
+    ASSERT_TRUE(emulator.Start({"--tcp", "127.0.71.15:9100", "--out", out, "--idle-ms", "0"}));
+    Add("shop", "127.0.71.15", "qx470-escpos");
+    page = "http://127.0.0.1:" + std::to_string(server_->port()) + "/shop/logos";
+    post("-F action=upload -F 'logo1=@" + box + "' -F 'logo2=@" + Logo() + "'");
+    EXPECT_EQ(post("-F action=store"), "Stored 2 logos in the printer as images 1 to 2.");
+    ASSERT_EQ(SetDefaults(*server_, "shop", " ATTR integer qx-start-logo-default 2\n", "successful-ok", dir_), 0);
+    EXPECT_EQ(Print("shop", "'" + Raster("page.pwg", 1) + "'").state, "completed");
+    emulator.Stop();
+    auto pngs = qxtest::PngFiles(out);
+    ASSERT_EQ(pngs.size(), 1u) << ReadFile(out + "/emulator.log");
+    ExpectGolden(pngs[0], "app-receipt-start-logo");
 }
 
 TEST_F(PrinterAppTest, ModelBPngAndRasterJobsPrintAsTheGoldenImages) {
