@@ -6,7 +6,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
             imagemagick \
             cups-ipp-utils pkg-config patch libcups2-dev libavahi-client-dev libgnutls28-dev \
             libjpeg-dev libpam0g-dev libusb-1.0-0-dev zlib1g-dev libpoppler-cpp-dev \
-            cups-daemon cups-client
+            cups-daemon cups-client chromium
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -462,6 +462,35 @@ TEST_F(PrinterAppTest, TheLogoPageStoresWhatTheImageManagerStoresAndAReceiptPrin
     ExpectGolden(pngs[0], "app-receipt-start-logo");
 }
 
+// The pages as a browser shows them: Debian's Chromium, headless, in English and Korean;
+// the pictures are kept beside the test's files for a person to look at.
+TEST_F(PrinterAppTest, ABrowserShowsThePagesInEnglishAndKorean) {
+    if (::access("/usr/bin/chromium", X_OK) != 0) GTEST_SKIP() << "Debian's chromium is not installed";
+    Add("label", "127.0.71.16", "qx470-cpcl-gap");
+    Add("receipt", "127.0.71.17", "qx250-escpos");
+    std::string base = "http://127.0.0.1:" + std::to_string(server_->port());
+    auto browse = [&](const std::string& path, const std::string& lang, const std::string& picture) {
+        std::string chromium = "timeout 90 /usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic "
+                               "--no-first-run --disable-background-networking --disable-component-update "
+                               "--disable-sync --hide-scrollbars --window-size=1000,900 --user-data-dir='" +
+                               dir_ + "/chromium-" + picture + "' --lang=" + lang + " --accept-lang=" + lang + " ";
+        std::string png = dir_ + "/" + picture + ".png";
+        Shell(chromium + "--screenshot='" + png + "' " + base + path, dir_);
+        qxemu::Bitmap shot;
+        std::string error;
+        EXPECT_TRUE(qxemu::ReadPng(png, &shot, &error)) << picture << ": " << error;
+        return Shell(chromium + "--dump-dom " + base + path, dir_).out;
+    };
+    std::string en = browse("/label/printing", "en", "printing-en");
+    for (const char* label : {"Start Documents: Text to print", "Print after Back-Feed", "180 Rotate"})
+        EXPECT_NE(en.find(label), std::string::npos) << label;
+    std::string ko = browse("/label/printing", "ko", "printing-ko");
+    for (const char* label : {"시작 문서: 인쇄할 텍스트", "백피드 후 인쇄", "180°회전", "용지"})
+        EXPECT_NE(ko.find(label), std::string::npos) << label;
+    EXPECT_NE(browse("/receipt/logos", "en", "logos").find("Store in the printer"), std::string::npos);
+    EXPECT_NE(browse("/addprinter", "en", "add-printer").find("qx:IRDA"), std::string::npos);
+}
+
 TEST_F(PrinterAppTest, ModelBPngAndRasterJobsPrintAsTheGoldenImages) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     std::string out = dir_ + "/out";
