@@ -25,6 +25,11 @@ inline constexpr int kMaxLabelRows = 65535;
 // Line advance of text: 24-dot characters plus 6 dots of spacing.
 inline constexpr int kTextLineRows = 30;
 
+// A CG or ZCG command read up to its last number, and one reading of that number
+// (decoder_graphics.cpp).
+struct GraphicCommand;
+struct GraphicReading;
+
 class Decoder {
   public:
     explicit Decoder(Device& device);
@@ -97,6 +102,11 @@ class Decoder {
     Status StepCpclLine(const std::uint8_t* p, std::size_t n, std::size_t* used);
     Status StepGraphics(const std::uint8_t* p, std::size_t n, std::size_t keyword, bool compressed,
                         std::size_t* used);
+    Status RefuseGraphic(const char* name, const std::string& why, std::size_t keyword,
+                         std::size_t* used);
+    void DrawGraphic(const std::uint8_t* p, const GraphicCommand& g, const GraphicReading& r);
+    void DrawCompressedGraphic(const std::uint8_t* p, const GraphicCommand& g,
+                               const GraphicReading& r);
     Status StepResync(const std::uint8_t* p, std::size_t n, std::size_t* used);
     void CpclLine(const std::string& line);
     void LabelHeader(const std::string& line);

@@ -2,6 +2,7 @@
 // included), clipping and other senders' lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "emu_test_support.h"
@@ -53,6 +54,72 @@ TEST(EmuCpcl, BandsWhoseDataBeginsWithDigitsReadRight) {
         Bitmap expected = FromRows(kModelAPaperDots, expectedRows);
         ASSERT_EQ(h.pages[0].bitmap, expected) << "round " << round << "\n" << h.LogText();
         ASSERT_EQ(h.Errors(), 0) << h.LogText();
+    }
+}
+
+// The worked band of TheWorkedBandsPrintWhereTheySay: 4 bytes x 10 rows, 20 LZW bytes.
+const std::string kWorkedCodes =
+    Bytes({0x01, 0x01, 0x00, 0xFF, 0x00, 0x10, 0x00, 0x01, 0x10, 0x00,
+           0x01, 0x10, 0x00, 0x01, 0x10, 0x01, 0xF2, 0x0F, 0x02, 0x01});
+
+// A command's line in the log, after its offset: the command in 16 columns, the detail.
+std::string Logged(std::string command, const std::string& detail) {
+    command.resize(std::max<std::size_t>(command.size(), 16), ' ');
+    return command + " " + detail;
+}
+
+// What the log says of each graphic: its numbers with the last one as read, and
+// whatever was odd about it.
+TEST(EmuCpcl, GraphicsAreLoggedWithTheReadingTaken) {
+    struct Case {
+        std::string line;
+        std::vector<std::string> logged;
+    } cases[] = {
+        {Cg(2, 1, 8, 5, "37"), {Logged("CG 2 1 8 5", "2 bytes x 1 rows at (8, 5)")}},
+        {"CG 2 1 8 5 37\r\n",
+         {Logged("CG 2 1 8 5",
+                 "2 bytes x 1 rows at (8, 5) (space before the data: not this "
+                 "system's form)")}},
+        {"ZCG 4 10 0 3 24" + Bytes({40, 0, 0, 0}) + kWorkedCodes + "\r\n",
+         {Logged("ZCG 4 10 0 3 24", "4 bytes x 10 rows at (0, 3), 20 LZW bytes")}},
+        {"ZCG 4 10 0 3 26" + Bytes({40, 0, 0, 0}) + kWorkedCodes + "\x05\x05\r\n",
+         {Logged("ZCG 4 10 0 3 26", "4 bytes x 10 rows at (0, 3), 22 LZW bytes"),
+          Logged("ZCG", "2 byte(s) after the end code ignored")}},
+        {"CG 2 1 x 5 37\r\n", {"CG: malformed number list: refused"}},
+        {"CG 2 1 8 5 345\r\n",
+         {"CG: no reading of the numbers is followed by width x height data bytes and CR LF"}},
+        {"ZCG 4 10 0 3 9" + Bytes({41, 0, 0, 0}) + "\x01\x01\x00\x00\x00\r\n",
+         {"ZCG: no reading of the numbers is followed by a length of width x height, the data "
+          "and CR LF"}},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        h.Decode(Label(16, 1, c.line));
+        ASSERT_EQ(h.pages.size(), 1u) << c.line;
+        for (const std::string& part : c.logged) {
+            EXPECT_TRUE(h.Logged(part)) << part << "\n" << h.LogText();
+        }
+    }
+}
+
+// Each graphic waits for the bytes that settle its reading, wherever the connection
+// splits them: ZCG's length field, another sender's space, digits at the data's start.
+TEST(EmuCpcl, GraphicsReadAlikeInPiecesOfAnySize) {
+    const std::string stream =
+        kDocStart + Label(64, 1,
+                          "ZCG 4 10 0 3 26" + Bytes({40, 0, 0, 0}) + kWorkedCodes + "\x05\x05\r\n" +
+                              "CG 2 1 8 5 37\r\n" + Cg(3, 2, 16, 20, "123456") +
+                              "ZCG 4 10 0 30 24" + Bytes({40, 0, 0, 0}) + kWorkedCodes + "\r\n");
+    Harness whole;
+    whole.Decode(stream);
+    ASSERT_EQ(whole.pages.size(), 1u);
+    EXPECT_EQ(whole.Errors(), 0) << whole.LogText();
+    for (std::size_t piece = 1; piece <= 40; ++piece) {
+        Harness h;
+        h.Decode(stream, piece);
+        ASSERT_EQ(h.pages.size(), 1u) << "piece " << piece;
+        EXPECT_EQ(h.pages[0].bitmap, whole.pages[0].bitmap) << "piece " << piece;
+        EXPECT_EQ(h.LogText(), whole.LogText()) << "piece " << piece;
     }
 }
 

@@ -95,15 +95,15 @@ void FromHsv(int hue, int s, int v, int& r, int& g, int& b) {
 
 DotSeparation SeparateColour(const PrinterJob& job, int b, int g, int r) {
     const bool withBlack = job.noBlackInk == 0;
-    if (withBlack && b == g && b == r) return {job.greyTone[255 - b], 0, 0, 0};
+    if (withBlack && b == g && b == r) return {job.buffers.greyTone[255 - b], 0, 0, 0};
     int hue, saturation, value;
     ToHsv(r, g, b, hue, saturation, value);
-    value = 255 - job.lightness[255 - value];
+    value = 255 - job.buffers.lightness[255 - value];
     hue = CorrectHue(job, r, g, b, hue);
     int r2, g2, b2;
     FromHsv(hue, saturation, value, r2, g2, b2);
-    DotSeparation s{0, job.colourTone[255 - r2], job.colourTone[255 - g2],
-                    job.colourTone[255 - b2]};
+    DotSeparation s{0, job.buffers.colourTone[255 - r2], job.buffers.colourTone[255 - g2],
+                    job.buffers.colourTone[255 - b2]};
     if (withBlack) {
         s.black = std::min({s.cyan, s.magenta, s.yellow});
         s.cyan -= s.black;
@@ -207,7 +207,7 @@ __attribute__((target("avx2"))) inline void SeparateEight(const PrinterJob& job,
     // Table values are put into vectors lane by lane: a vector load of separately stored
     // values would wait for the stores to reach the cache.
     _mm256_store_si256(reinterpret_cast<__m256i*>(value), maxV);
-    const wce::BYTE* light = job.lightness;
+    const wce::BYTE* light = job.buffers.lightness.get();
     const __m256i v = _mm256_sub_epi32(
         c255, _mm256_setr_epi32(light[255 - value[0]], light[255 - value[1]], light[255 - value[2]],
                                 light[255 - value[3]], light[255 - value[4]], light[255 - value[5]],
@@ -242,7 +242,7 @@ __attribute__((target("avx2"))) inline void SeparateEight(const PrinterJob& job,
     _mm256_store_si256(reinterpret_cast<__m256i*>(index[0]), _mm256_sub_epi32(c255, r2));
     _mm256_store_si256(reinterpret_cast<__m256i*>(index[1]), _mm256_sub_epi32(c255, g2));
     _mm256_store_si256(reinterpret_cast<__m256i*>(index[2]), _mm256_sub_epi32(c255, b2));
-    const std::int16_t* t = job.colourTone;
+    const std::int16_t* t = job.buffers.colourTone.get();
     const std::int32_t(&i0)[8] = index[0];
     const std::int32_t(&i1)[8] = index[1];
     const std::int32_t(&i2)[8] = index[2];
@@ -265,7 +265,7 @@ __attribute__((target("avx2"))) inline void SeparateEight(const PrinterJob& job,
             const __m128i greyLanes = _mm_unpacklo_epi8(greyBytes, greyBytes);
             alignas(16) std::uint8_t blue[16];
             _mm_store_si128(reinterpret_cast<__m128i*>(blue), pixels.b);
-            const std::int16_t* g = job.greyTone;
+            const std::int16_t* g = job.buffers.greyTone.get();
             const __m128i greyTone = _mm_setr_epi16(
                 g[255 - blue[0]], g[255 - blue[1]], g[255 - blue[2]], g[255 - blue[3]],
                 g[255 - blue[4]], g[255 - blue[5]], g[255 - blue[6]], g[255 - blue[7]]);
@@ -291,20 +291,21 @@ bool SeparatesEight(const PrinterJob& job) {
 // The whole groups of eight pixels of a scan line; returns how many pixels it took.
 __attribute__((target("avx2"))) int FillColourEights(const PrinterJob& job, const wce::BYTE* line) {
     const bool withBlack = job.noBlackInk == 0;
+    const PageBuffers& b = job.buffers;
     int x = 0;
     for (; x + 8 <= job.pageWidth; x += 8, line += 24) {
         const EightPixels pixels = LoadEight(line);
         if (withBlack && AllGrey(pixels)) {
             // Text and grey areas take black alone.
-            for (int i = 0; i < 8; ++i) job.blackValues[x + i] = job.greyTone[255 - line[3 * i]];
+            for (int i = 0; i < 8; ++i) b.blackValues[x + i] = b.greyTone[255 - line[3 * i]];
             const __m128i zero = _mm_setzero_si128();
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(job.cyanValues + x), zero);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(job.magentaValues + x), zero);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(job.yellowValues + x), zero);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(b.cyanValues.get() + x), zero);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(b.magentaValues.get() + x), zero);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(b.yellowValues.get() + x), zero);
             continue;
         }
-        SeparateEight(job, pixels, withBlack, job.blackValues + x, job.cyanValues + x,
-                      job.magentaValues + x, job.yellowValues + x);
+        SeparateEight(job, pixels, withBlack, b.blackValues.get() + x, b.cyanValues.get() + x,
+                      b.magentaValues.get() + x, b.yellowValues.get() + x);
     }
     return x;
 }
@@ -323,16 +324,17 @@ void FillColourValues(const PrinterJob& job, const wce::BYTE* line) {
     // Areas of one colour are common, so the last pixel's separation is reused.
     int lastKey = -1;
     DotSeparation s{};
+    const PageBuffers& b = job.buffers;
     for (; x < job.pageWidth; ++x, line += 3) {
         const int key = line[0] | line[1] << 8 | line[2] << 16;
         if (key != lastKey) {
             s = SeparateColour(job, line[0], line[1], line[2]);
             lastKey = key;
         }
-        job.blackValues[x] = static_cast<std::int16_t>(s.black);
-        job.cyanValues[x] = static_cast<std::int16_t>(s.cyan);
-        job.magentaValues[x] = static_cast<std::int16_t>(s.magenta);
-        job.yellowValues[x] = static_cast<std::int16_t>(s.yellow);
+        b.blackValues[x] = static_cast<std::int16_t>(s.black);
+        b.cyanValues[x] = static_cast<std::int16_t>(s.cyan);
+        b.magentaValues[x] = static_cast<std::int16_t>(s.magenta);
+        b.yellowValues[x] = static_cast<std::int16_t>(s.yellow);
     }
 }
 

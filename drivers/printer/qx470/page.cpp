@@ -2,26 +2,14 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "tone.h"
 #include "wce/base.h"
 
 namespace qx470 {
 namespace {
-
-template <typename T>
-T* AllocateZeroed(std::size_t count) {
-    if (count == 0) count = 1;
-    return static_cast<T*>(std::calloc(count, sizeof(T)));
-}
-
-template <typename T>
-void Release(T*& buffer) {
-    std::free(buffer);
-    buffer = nullptr;
-}
 
 int FailSetup(PrinterJob& job, wce::DWORD error, const char16_t* what, unsigned long width,
               unsigned long rows) {
@@ -58,38 +46,17 @@ bool SetCapacity(PrinterJob& job) {
                kMaxPageImageBytes / static_cast<std::size_t>(job.bytesPerRow);
 }
 
-void AllocateBuffers(PrinterJob& job) {
-    const auto width = static_cast<std::size_t>(job.pageWidth);
-    const auto rowBytes = static_cast<std::size_t>(job.bytesPerRow);
-    job.pageImage =
-        AllocateZeroed<wce::BYTE>(static_cast<std::size_t>(job.allocatedRows) * rowBytes);
-    // Used for the landscape turn, and in portrait to widen a narrow source line.
-    job.landscapeLine = AllocateZeroed<wce::BYTE>(width * 3);
-    job.blackValues = AllocateZeroed<std::int16_t>(width);
-    job.blackError = AllocateZeroed<std::int16_t>(width);
-    job.blackBits = AllocateZeroed<wce::BYTE>(rowBytes);
-    job.colourBits = AllocateZeroed<wce::BYTE>(rowBytes);
-    job.greyTone = AllocateZeroed<std::int16_t>(256);
-    job.diffusionPlanes = job.colourMode ? 3 : 1;
-    job.diffusionWork = AllocateZeroed<std::int32_t>(static_cast<std::size_t>(job.diffusionPlanes) *
-                                                     2 * (width + 2));
-    if (!job.colourMode) return;
-    job.cyanValues = AllocateZeroed<std::int16_t>(width);
-    job.magentaValues = AllocateZeroed<std::int16_t>(width);
-    job.yellowValues = AllocateZeroed<std::int16_t>(width);
-    job.cyanError = AllocateZeroed<std::int16_t>(width);
-    job.magentaError = AllocateZeroed<std::int16_t>(width);
-    job.yellowError = AllocateZeroed<std::int16_t>(width);
-    job.colourTone = AllocateZeroed<std::int16_t>(256);
-    job.lightness = AllocateZeroed<wce::BYTE>(256);
-}
-
-bool BuffersComplete(const PrinterJob& job) {
-    const bool common = job.pageImage && job.landscapeLine && job.blackValues && job.blackError &&
-                        job.blackBits && job.colourBits && job.greyTone && job.diffusionWork;
-    if (!common || !job.colourMode) return common;
-    return job.cyanValues && job.magentaValues && job.yellowValues && job.cyanError &&
-           job.magentaError && job.yellowError && job.colourTone && job.lightness;
+// Every buffer the page needs, or none: false when memory runs out part way.
+bool AllocateBuffers(PrinterJob& job) {
+    try {
+        job.buffers.Allocate(static_cast<std::size_t>(job.pageWidth),
+                             static_cast<std::size_t>(job.bytesPerRow),
+                             static_cast<std::size_t>(job.allocatedRows), job.colourMode != 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    job.pageImage = job.buffers.page.get();
+    return true;
 }
 
 bool SourceUsable(const wce::SURFOBJ* src) {
@@ -116,10 +83,10 @@ wce::BOOL CopyPortrait(PrinterJob& job, const wce::SURFOBJ* src, const wce::RECT
         const wce::BYTE* line = ScanLine(src, y);
         if (width < job.pageWidth) {
             // A source narrower than the page: the missing dots are white.
-            std::memcpy(job.landscapeLine, line, static_cast<std::size_t>(width) * 3);
-            FillWhite(job.landscapeLine + width * 3,
+            std::memcpy(job.buffers.landscapeLine.get(), line, static_cast<std::size_t>(width) * 3);
+            FillWhite(job.buffers.landscapeLine.get() + width * 3,
                       static_cast<std::size_t>(job.pageWidth - width));
-            line = job.landscapeLine;
+            line = job.buffers.landscapeLine.get();
         }
         if (!ConvertRow(job, line)) return wce::FALSE;
     }
@@ -134,12 +101,12 @@ wce::BOOL CopyLandscape(PrinterJob& job, const wce::SURFOBJ* src, const wce::REC
         std::min<long long>(static_cast<long long>(rect.right) - rect.left, src->sizlBitmap.cx);
     const long long used = std::min<long long>(height, job.pageWidth);
     for (long long c = 0; c < columns; ++c) {
-        wce::BYTE* out = job.landscapeLine;
+        wce::BYTE* out = job.buffers.landscapeLine.get();
         for (long long k = 0; k < used; ++k, out += 3) {
             std::memcpy(out, ScanLine(src, height - 1 - k) + c * 3, 3);
         }
         FillWhite(out, static_cast<std::size_t>(job.pageWidth - used));
-        if (!ConvertRow(job, job.landscapeLine)) return wce::FALSE;
+        if (!ConvertRow(job, job.buffers.landscapeLine.get())) return wce::FALSE;
     }
     return wce::TRUE;
 }
@@ -163,8 +130,7 @@ int SetupPage(PrinterJob& job, const wce::GDIINFO& info, const wce::DEVMODEW& de
     }
     job.rowParity = 0;
     job.nextRow = 0;
-    AllocateBuffers(job);
-    if (!BuffersComplete(job)) {
+    if (!AllocateBuffers(job)) {
         return FailSetup(job, wce::ERROR_NOT_ENOUGH_MEMORY, u"out of memory for the page",
                          job.pageWidth, job.allocatedRows);
     }
@@ -173,23 +139,8 @@ int SetupPage(PrinterJob& job, const wce::GDIINFO& info, const wce::DEVMODEW& de
 }
 
 void FreePage(PrinterJob& job) {
-    Release(job.pageImage);
-    Release(job.landscapeLine);
-    Release(job.blackValues);
-    Release(job.blackError);
-    Release(job.blackBits);
-    Release(job.colourBits);
-    Release(job.greyTone);
-    Release(job.cyanValues);
-    Release(job.magentaValues);
-    Release(job.yellowValues);
-    Release(job.cyanError);
-    Release(job.magentaError);
-    Release(job.yellowError);
-    Release(job.colourTone);
-    Release(job.lightness);
-    Release(job.diffusionWork);
-    job.diffusionPlanes = 0;
+    job.buffers = {};
+    job.pageImage = nullptr;
 }
 
 wce::BOOL CopyBitsToJob(PrinterJob& job, const wce::SURFOBJ* src, const wce::RECTL* rect) {
@@ -203,7 +154,7 @@ wce::BOOL CopyBitsToJob(PrinterJob& job, const wce::SURFOBJ* src, const wce::REC
         wce::SetLastError(wce::ERROR_INVALID_PARAMETER);
         return wce::FALSE;
     }
-    if (!job.pageImage || !job.landscapeLine) return wce::FALSE;
+    if (!job.pageImage || !job.buffers.landscapeLine) return wce::FALSE;
     return job.landscape ? CopyLandscape(job, src, *rect) : CopyPortrait(job, src, *rect);
 }
 

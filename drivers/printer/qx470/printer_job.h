@@ -3,7 +3,9 @@
 // One device context at a time uses it; it is static by design.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "wce/types.h"
 
@@ -14,6 +16,68 @@ constexpr int kDarknessFull = 8192;
 constexpr int kDotThreshold = 4096;
 
 struct LzwDictionary;  // lzw.h
+
+// The page image and work buffers of one device context, sized by SetupPage for the
+// page's width, length and colour mode: either every buffer the mode needs is there,
+// or none is. FreePage drops them all at once, so a new buffer is one member and its
+// line in Allocate.
+struct PageBuffers {
+    template <typename T>
+    using Buffer = std::unique_ptr<T[]>;
+
+    Buffer<wce::BYTE> page;           // allocatedRows rows of bytesPerRow bytes
+    Buffer<wce::BYTE> landscapeLine;  // pageWidth * 3 bytes: turned or widened scan line
+    Buffer<std::int16_t> blackValues;
+    Buffer<std::int16_t> blackError;
+    Buffer<wce::BYTE> blackBits;
+    Buffer<wce::BYTE> colourBits;
+    Buffer<std::int16_t> greyTone;  // 256 entries
+    // Colour mode only.
+    Buffer<std::int16_t> cyanValues;
+    Buffer<std::int16_t> magentaValues;
+    Buffer<std::int16_t> yellowValues;
+    Buffer<std::int16_t> cyanError;
+    Buffer<std::int16_t> magentaError;
+    Buffer<std::int16_t> yellowError;
+    Buffer<std::int16_t> colourTone;  // 256 entries
+    Buffer<wce::BYTE> lightness;      // 256 entries
+    // Per plane (one, or three in colour mode) two rows of pageWidth + 2 values: the
+    // perturbation of each dot and the error each dot leaves.
+    Buffer<std::int32_t> diffusionWork;
+    int diffusionPlanes = 0;  // 0 until every buffer is allocated
+
+    // Allocates every buffer zeroed: width dots, rowBytes bytes a row, rows rows.
+    // Throws std::bad_alloc, leaving the buffers to be dropped.
+    void Allocate(std::size_t width, std::size_t rowBytes, std::size_t rows, bool colour) {
+        const int planes = colour ? 3 : 1;
+        page = Zeroed<wce::BYTE>(rows * rowBytes);
+        // Used for the landscape turn, and in portrait to widen a narrow source line.
+        landscapeLine = Zeroed<wce::BYTE>(width * 3);
+        blackValues = Zeroed<std::int16_t>(width);
+        blackError = Zeroed<std::int16_t>(width);
+        blackBits = Zeroed<wce::BYTE>(rowBytes);
+        colourBits = Zeroed<wce::BYTE>(rowBytes);
+        greyTone = Zeroed<std::int16_t>(256);
+        diffusionWork = Zeroed<std::int32_t>(static_cast<std::size_t>(planes) * 2 * (width + 2));
+        if (colour) {
+            cyanValues = Zeroed<std::int16_t>(width);
+            magentaValues = Zeroed<std::int16_t>(width);
+            yellowValues = Zeroed<std::int16_t>(width);
+            cyanError = Zeroed<std::int16_t>(width);
+            magentaError = Zeroed<std::int16_t>(width);
+            yellowError = Zeroed<std::int16_t>(width);
+            colourTone = Zeroed<std::int16_t>(256);
+            lightness = Zeroed<wce::BYTE>(256);
+        }
+        diffusionPlanes = planes;
+    }
+
+  private:
+    template <typename T>
+    static Buffer<T> Zeroed(std::size_t count) {
+        return std::make_unique<T[]>(count == 0 ? 1 : count);
+    }
+};
 
 struct PrinterJob {
     // Port and output buffer.
@@ -40,26 +104,10 @@ struct PrinterJob {
     int horzRes = 0;         // ulLogPixelsX
     int landscape = 0;       // device mode orientation was 2
 
-    // Page image and work buffers; owned, allocated by SetupPage, freed by FreePage.
+    // The page the encoders scan: buffers.page while a page is set up (tests and
+    // benchmarks may lend one of their own).
     wce::BYTE* pageImage = nullptr;
-    wce::BYTE* landscapeLine = nullptr;  // pageWidth * 3 bytes: turned or widened scan line
-    std::int16_t* blackValues = nullptr;
-    std::int16_t* blackError = nullptr;
-    wce::BYTE* blackBits = nullptr;
-    wce::BYTE* colourBits = nullptr;
-    std::int16_t* greyTone = nullptr;  // 256 entries
-    std::int16_t* cyanValues = nullptr;
-    std::int16_t* magentaValues = nullptr;
-    std::int16_t* yellowValues = nullptr;
-    std::int16_t* cyanError = nullptr;
-    std::int16_t* magentaError = nullptr;
-    std::int16_t* yellowError = nullptr;
-    std::int16_t* colourTone = nullptr;  // 256 entries
-    wce::BYTE* lightness = nullptr;      // 256 entries
-    // Per plane (one, or three in colour mode) two rows of pageWidth + 2 values: the
-    // perturbation of each dot and the error each dot leaves.
-    std::int32_t* diffusionWork = nullptr;
-    int diffusionPlanes = 0;
+    PageBuffers buffers;
 
     // Diffusion constants.
     int blackLevel = 0;

@@ -125,7 +125,7 @@ constexpr bool CarryHolds(int from, int to) {
 static_assert(CarryHolds(-100000, -50000) && CarryHolds(-50000, 0) && CarryHolds(0, 50000) &&
               CarryHolds(50000, 100000));
 
-// Row buffers of one plane's pass, parts of job.diffusionWork: the perturbation drawn
+// Row buffers of one plane's pass, parts of job.buffers.diffusionWork: the perturbation drawn
 // for each grey dot, and the error each dot leaves (dot x at x + 1, with a zero guard at
 // either end) from which the next row's error is gathered once the row is done.
 struct PlaneWork {
@@ -135,7 +135,7 @@ struct PlaneWork {
 
 PlaneWork WorkOf(const PrinterJob& job, int plane) {
     const std::size_t stride = 2 * (static_cast<std::size_t>(job.pageWidth) + 2);
-    std::int32_t* base = job.diffusionWork + stride * static_cast<std::size_t>(plane);
+    std::int32_t* base = job.buffers.diffusionWork.get() + stride * static_cast<std::size_t>(plane);
     return {base, base + job.pageWidth + 2};
 }
 
@@ -724,8 +724,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int FillMonochro
 #endif
 
 void FillMonochromeValues(const PrinterJob& job, const wce::BYTE* line) {
-    const std::int16_t* tone = job.greyTone;
-    std::int16_t* out = job.blackValues;
+    const std::int16_t* tone = job.buffers.greyTone.get();
+    std::int16_t* out = job.buffers.blackValues.get();
     const int width = job.pageWidth;
     int x = 0;
 #if defined(QX_TONE_AVX2)
@@ -779,10 +779,11 @@ template <bool kMasked>
 int DiffuseColourPlanes(PrinterJob& job, const wce::BYTE* mask, RowMerge merge) {
     const int width = job.pageWidth;
     if (width <= 0) return 0;
+    const PageBuffers& b = job.buffers;
     const ColourPlane planes[kColourPlanes] = {
-        {job.cyanValues, job.cyanError, WorkOf(job, 0)},
-        {job.magentaValues, job.magentaError, WorkOf(job, 1)},
-        {job.yellowValues, job.yellowError, WorkOf(job, 2)}};
+        {b.cyanValues.get(), b.cyanError.get(), WorkOf(job, 0)},
+        {b.magentaValues.get(), b.magentaError.get(), WorkOf(job, 1)},
+        {b.yellowValues.get(), b.yellowError.get(), WorkOf(job, 2)}};
     const int levels[kColourPlanes] = {job.cyanLevel, job.magentaLevel, job.yellowLevel};
     const bool even = (job.rowParity & 1) == 0;
     const bool drawn = DrawnAhead();
@@ -795,7 +796,7 @@ int DiffuseColourPlanes(PrinterJob& job, const wce::BYTE* mask, RowMerge merge) 
                          : StartPlane<-1, kMasked>(s[k], p.values, p.error, mask, width,
                                                    levels[k], p.work, drawn);
     });
-    wce::BYTE* bits = job.colourBits;
+    wce::BYTE* bits = job.buffers.colourBits.get();
     std::memset(bits, 0, static_cast<std::size_t>(job.bytesPerRow));
     // A row beyond the page is still diffused, for the error it passes on.
     wce::BYTE* row = job.nextRow < 0 || job.nextRow >= job.allocatedRows
@@ -833,19 +834,22 @@ int DiffuseColourPlanes(PrinterJob& job, const wce::BYTE* mask, RowMerge merge) 
     return 1;
 }
 
+int DiffuseBlack(PrinterJob& job) {
+    PageBuffers& b = job.buffers;
+    return DiffuseRow(job, b.blackValues.get(), b.blackError.get(), b.blackBits.get(), nullptr,
+                      job.blackLevel);
+}
+
 int ConvertColourRow(PrinterJob& job, const wce::BYTE* line) {
     FillColourValues(job, line);
     if (job.noBlackInk != 0) return DiffuseColourPlanes<false>(job, nullptr, RowMerge::kReplace);
-    if (!DiffuseRow(job, job.blackValues, job.blackError, job.blackBits, nullptr, job.blackLevel)) {
-        return 0;
-    }
-    return DiffuseColourPlanes<true>(job, job.blackBits, RowMerge::kUnion);
+    if (!DiffuseBlack(job)) return 0;
+    return DiffuseColourPlanes<true>(job, job.buffers.blackBits.get(), RowMerge::kUnion);
 }
 
+// The buffers are allocated all or none, and three planes only in colour mode.
 bool ColourBuffersReady(const PrinterJob& job) {
-    return job.cyanValues && job.magentaValues && job.yellowValues && job.cyanError &&
-           job.magentaError && job.yellowError && job.colourTone && job.lightness && job.colourBits &&
-           job.diffusionPlanes >= kColourPlanes;
+    return job.buffers.diffusionPlanes >= kColourPlanes;
 }
 
 }  // namespace
@@ -855,14 +859,15 @@ void LimitToneVectors(ToneVectors limit) {
 }
 
 void BuildToneTables(PrinterJob& job) {
-    if (job.greyTone) FillTable16(job.greyTone, 2, 1.4);
-    if (job.colourTone) FillTable16(job.colourTone, 1, 1.3);
-    if (job.lightness) {
-        job.lightness[0] = 0;
+    PageBuffers& b = job.buffers;
+    if (b.greyTone) FillTable16(b.greyTone.get(), 2, 1.4);
+    if (b.colourTone) FillTable16(b.colourTone.get(), 1, 1.3);
+    if (b.lightness) {
+        b.lightness[0] = 0;
         for (int i = 1; i < 255; ++i) {
-            job.lightness[i] = static_cast<wce::BYTE>(ToneEntry(i, 2.1, 1.0 / 255));
+            b.lightness[i] = static_cast<wce::BYTE>(ToneEntry(i, 2.1, 1.0 / 255));
         }
-        job.lightness[255] = 255;
+        b.lightness[255] = 255;
     }
     job.blackLevel = kBlackLevel;
     job.cyanLevel = kCyanLevel;
@@ -875,7 +880,8 @@ void BuildToneTables(PrinterJob& job) {
 int DiffuseRow(PrinterJob& job, const std::int16_t* values, std::int16_t* error, wce::BYTE* bits,
                const wce::BYTE* mask, int level, RowMerge merge) {
     const int width = job.pageWidth;
-    if (!job.pageImage || !values || !error || !bits || width <= 0 || job.diffusionPlanes < 1) {
+    if (!job.pageImage || !values || !error || !bits || width <= 0 ||
+        job.buffers.diffusionPlanes < 1) {
         return 0;
     }
     std::memset(bits, 0, static_cast<std::size_t>(job.bytesPerRow));
@@ -898,10 +904,8 @@ int DiffuseRow(PrinterJob& job, const std::int16_t* values, std::int16_t* error,
 }
 
 int ConvertRow(PrinterJob& job, const wce::BYTE* scanLine) {
-    if (!scanLine || !job.pageImage || !job.blackValues || !job.blackError || !job.blackBits ||
-        !job.greyTone) {
-        return 0;
-    }
+    // The buffers are allocated all or none.
+    if (!scanLine || !job.pageImage || job.buffers.diffusionPlanes < 1) return 0;
     // The page has no room for rows beyond its capacity.
     if (job.nextRow < 0 || job.nextRow >= job.allocatedRows) return 1;
     int ok;
@@ -910,8 +914,7 @@ int ConvertRow(PrinterJob& job, const wce::BYTE* scanLine) {
         ok = ConvertColourRow(job, scanLine);
     } else {
         FillMonochromeValues(job, scanLine);
-        ok = DiffuseRow(job, job.blackValues, job.blackError, job.blackBits, nullptr,
-                        job.blackLevel);
+        ok = DiffuseBlack(job);
     }
     if (!ok) return 0;
     ++job.rowParity;

@@ -56,7 +56,7 @@ TEST(SetupPage, PortraitGeometryAndBuffers) {
     EXPECT_EQ(job.paperSize, 5);
     EXPECT_EQ(job.horzRes, 203);
     for (int i = 0; i < 300 * 72; ++i) ASSERT_EQ(job.pageImage[i], 0);
-    EXPECT_NE(job.landscapeLine, nullptr);
+    EXPECT_NE(job.buffers.landscapeLine.get(), nullptr);
 }
 
 TEST(SetupPage, LandscapeTakesTheSwappedResolutions) {
@@ -66,7 +66,7 @@ TEST(SetupPage, LandscapeTakesTheSwappedResolutions) {
     EXPECT_EQ(o.job.pageHeight, 2233);
     EXPECT_EQ(o.job.landscape, 1);
     EXPECT_EQ(o.job.colourMode, 1);
-    EXPECT_NE(o.job.yellowError, nullptr);
+    EXPECT_NE(o.job.buffers.yellowError.get(), nullptr);
 }
 
 TEST(SetupPage, FreePageTwiceIsSafe) {
@@ -75,8 +75,8 @@ TEST(SetupPage, FreePageTwiceIsSafe) {
     FreePage(o.job);
     FreePage(o.job);
     EXPECT_EQ(o.job.pageImage, nullptr);
-    EXPECT_EQ(o.job.greyTone, nullptr);
-    EXPECT_EQ(o.job.lightness, nullptr);
+    EXPECT_EQ(o.job.buffers.greyTone.get(), nullptr);
+    EXPECT_EQ(o.job.buffers.lightness.get(), nullptr);
     // A second device context sets the page up again.
     EXPECT_EQ(SetUpPage(o.job, {}), 1);
 }
@@ -88,7 +88,7 @@ TEST(SetupPage, RefusesPagesThatCannotBeHeld) {
     EXPECT_EQ(SetUpPage(o.job, {.rows = INT_MAX}), 0);
     EXPECT_EQ(wce::GetLastError(), wce::ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(o.job.pageImage, nullptr);
-    EXPECT_EQ(o.job.blackValues, nullptr);
+    EXPECT_EQ(o.job.buffers.blackValues.get(), nullptr);
 
     EXPECT_EQ(SetUpPage(o.job, {.width = 0}), 0);
     EXPECT_EQ(wce::GetLastError(), wce::ERROR_INVALID_PARAMETER);

@@ -34,25 +34,26 @@ TEST(ToneTables, SampleEntriesAndEnds) {
     OwnedJob o;
     ASSERT_EQ(SetUpPage(o.job, {.colour = true}), 1);
     const PrinterJob& job = o.job;
-    EXPECT_EQ(job.greyTone[0], 0);
-    EXPECT_EQ(job.greyTone[1], 0);
-    EXPECT_EQ(job.greyTone[16], 170);
-    EXPECT_EQ(job.greyTone[64], 1183);
-    EXPECT_EQ(job.greyTone[128], 3121);
-    EXPECT_EQ(job.greyTone[192], 5506);
-    EXPECT_EQ(job.greyTone[254], 8147);
-    EXPECT_EQ(job.greyTone[255], 8192);
-    EXPECT_EQ(job.colourTone[0], 0);
-    EXPECT_EQ(job.colourTone[1], 6);
-    EXPECT_EQ(job.colourTone[128], 3344);
-    EXPECT_EQ(job.colourTone[254], 8150);
-    EXPECT_EQ(job.colourTone[255], 8192);
-    EXPECT_EQ(job.lightness[0], 0);
-    EXPECT_EQ(job.lightness[64], 14);
-    EXPECT_EQ(job.lightness[128], 60);
-    EXPECT_EQ(job.lightness[192], 141);
-    EXPECT_EQ(job.lightness[255], 255);
-    for (int i = 1; i < 256; ++i) EXPECT_GE(job.greyTone[i], job.greyTone[i - 1]) << i;
+    EXPECT_EQ(job.buffers.greyTone[0], 0);
+    EXPECT_EQ(job.buffers.greyTone[1], 0);
+    EXPECT_EQ(job.buffers.greyTone[16], 170);
+    EXPECT_EQ(job.buffers.greyTone[64], 1183);
+    EXPECT_EQ(job.buffers.greyTone[128], 3121);
+    EXPECT_EQ(job.buffers.greyTone[192], 5506);
+    EXPECT_EQ(job.buffers.greyTone[254], 8147);
+    EXPECT_EQ(job.buffers.greyTone[255], 8192);
+    EXPECT_EQ(job.buffers.colourTone[0], 0);
+    EXPECT_EQ(job.buffers.colourTone[1], 6);
+    EXPECT_EQ(job.buffers.colourTone[128], 3344);
+    EXPECT_EQ(job.buffers.colourTone[254], 8150);
+    EXPECT_EQ(job.buffers.colourTone[255], 8192);
+    EXPECT_EQ(job.buffers.lightness[0], 0);
+    EXPECT_EQ(job.buffers.lightness[64], 14);
+    EXPECT_EQ(job.buffers.lightness[128], 60);
+    EXPECT_EQ(job.buffers.lightness[192], 141);
+    EXPECT_EQ(job.buffers.lightness[255], 255);
+    for (int i = 1; i < 256; ++i)
+        EXPECT_GE(job.buffers.greyTone[i], job.buffers.greyTone[i - 1]) << i;
     EXPECT_EQ(job.blackLevel, 10649);
     EXPECT_EQ(job.cyanLevel, 9011);
     EXPECT_EQ(job.magentaLevel, 9830);
@@ -62,7 +63,7 @@ TEST(ToneTables, SampleEntriesAndEnds) {
 TEST(ConvertRow, WhiteRowPrintsNothingAndPassesErrorOn) {
     OwnedJob o;
     ASSERT_EQ(SetUpPage(o.job, {.width = 64, .rows = 4}), 1);
-    for (int x = 0; x < 64; ++x) o.job.blackError[x] = 3000;
+    for (int x = 0; x < 64; ++x) o.job.buffers.blackError[x] = 3000;
     wce::srand(5);
     const int firstRandom = wce::rand();
     wce::srand(5);
@@ -70,7 +71,8 @@ TEST(ConvertRow, WhiteRowPrintsNothingAndPassesErrorOn) {
     ASSERT_EQ(ConvertRow(o.job, line.data()), 1);
     for (int i = 0; i < o.job.bytesPerRow; ++i) EXPECT_EQ(o.job.pageImage[i], 0) << i;
     // The error travels on, less what falls off the row's ends.
-    const int after = std::accumulate(o.job.blackError, o.job.blackError + 64, 0);
+    const int after =
+        std::accumulate(o.job.buffers.blackError.get(), o.job.buffers.blackError.get() + 64, 0);
     EXPECT_GT(after, 64 * 3000 - 2 * 3000);
     EXPECT_LE(after, 64 * 3000);
     EXPECT_EQ(wce::rand(), firstRandom);
@@ -89,7 +91,7 @@ TEST(ConvertRow, BlackRowPrintsEveryDotWithoutRandomNumbers) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(o.job.pageImage[i], 0xFF) << i;
     EXPECT_EQ(wce::rand(), firstRandom);
     // With no incoming error a black dot passes none on.
-    for (int x = 0; x < 64; ++x) EXPECT_EQ(o.job.blackError[x], 0) << x;
+    for (int x = 0; x < 64; ++x) EXPECT_EQ(o.job.buffers.blackError[x], 0) << x;
 }
 
 // Where one grey dot's error ends up shows the direction of the scan.
@@ -99,10 +101,12 @@ TEST(ConvertRow, ConsecutiveRowsScanInOppositeDirections) {
     auto line = UniformLine(64, 255, 255, 255);
     line[30 * 3] = line[30 * 3 + 1] = line[30 * 3 + 2] = 128;
     for (int row = 0; row < 2; ++row) {
-        std::fill(o.job.blackError, o.job.blackError + 64, 0);
+        std::fill(o.job.buffers.blackError.get(), o.job.buffers.blackError.get() + 64, 0);
         ASSERT_EQ(ConvertRow(o.job, line.data()), 1);
-        const int left = std::accumulate(o.job.blackError, o.job.blackError + 29, 0);
-        const int right = std::accumulate(o.job.blackError + 32, o.job.blackError + 64, 0);
+        const int left =
+            std::accumulate(o.job.buffers.blackError.get(), o.job.buffers.blackError.get() + 29, 0);
+        const int right = std::accumulate(o.job.buffers.blackError.get() + 32,
+                                          o.job.buffers.blackError.get() + 64, 0);
         if (row == 0) {
             EXPECT_EQ(left, 0);
             EXPECT_NE(right, 0);
@@ -193,7 +197,7 @@ TEST(DiffuseRow, MatchesThePlainDiffusion) {
         wce::srand(static_cast<unsigned>(row));
         const auto expected = plain.Row(values, useMask ? mask.data() : nullptr, 9830, row);
         wce::srand(static_cast<unsigned>(row));
-        ASSERT_EQ(DiffuseRow(o.job, values.data(), error.data(), o.job.blackBits,
+        ASSERT_EQ(DiffuseRow(o.job, values.data(), error.data(), o.job.buffers.blackBits.get(),
                              useMask ? mask.data() : nullptr, 9830),
                   1);
         ASSERT_EQ(std::vector<wce::BYTE>(PageRow(o.job, row), PageRow(o.job, row) + 10), expected)
@@ -205,7 +209,7 @@ TEST(DiffuseRow, MatchesThePlainDiffusion) {
 // The separation written out with plain divisions.
 DotSeparation PlainSeparation(const PrinterJob& job, int b, int g, int r) {
     const bool withBlack = job.noBlackInk == 0;
-    if (withBlack && b == g && b == r) return {job.greyTone[255 - b], 0, 0, 0};
+    if (withBlack && b == g && b == r) return {job.buffers.greyTone[255 - b], 0, 0, 0};
     const int maxV = std::max({r, g, b}), minV = std::min({r, g, b});
     int s = maxV == 0 ? 0 : (maxV - minV) * 255 / maxV;
     int h = 0;
@@ -220,7 +224,7 @@ DotSeparation PlainSeparation(const PrinterJob& job, int b, int g, int r) {
         }
         if (h < 0) h += 1536;
     }
-    const int v = 255 - job.lightness[255 - maxV];
+    const int v = 255 - job.buffers.lightness[255 - maxV];
     if (b > g && b > r) {
         h = h < 1024 ? (h - 768) * 163 / 255 + 768 : (h - 1280) * (512 - 163) / 255 + 1280;
     } else if (g > b && g > r) {
@@ -236,8 +240,8 @@ DotSeparation PlainSeparation(const PrinterJob& job, int b, int g, int r) {
         const int rgb[6][3] = {{v, t, p}, {q, v, p}, {p, v, t}, {p, q, v}, {t, p, v}, {v, p, q}};
         r2 = rgb[sector][0], g2 = rgb[sector][1], b2 = rgb[sector][2];
     }
-    DotSeparation out{0, job.colourTone[255 - r2], job.colourTone[255 - g2],
-                      job.colourTone[255 - b2]};
+    DotSeparation out{0, job.buffers.colourTone[255 - r2], job.buffers.colourTone[255 - g2],
+                      job.buffers.colourTone[255 - b2]};
     if (withBlack) {
         out.black = std::min({out.cyan, out.magenta, out.yellow});
         out.cyan -= out.black, out.magenta -= out.black, out.yellow -= out.black;
@@ -292,9 +296,10 @@ TEST(ConvertRow, ColourValuesMatchSeparateColourAcrossTheCube) {
             for (int x = 0; x < width; ++x) {
                 const wce::BYTE* p = &line[static_cast<std::size_t>(x) * 3];
                 const DotSeparation want = PlainSeparation(o.job, p[0], p[1], p[2]);
-                ASSERT_TRUE(
-                    o.job.blackValues[x] == want.black && o.job.cyanValues[x] == want.cyan &&
-                    o.job.magentaValues[x] == want.magenta && o.job.yellowValues[x] == want.yellow)
+                ASSERT_TRUE(o.job.buffers.blackValues[x] == want.black &&
+                            o.job.buffers.cyanValues[x] == want.cyan &&
+                            o.job.buffers.magentaValues[x] == want.magenta &&
+                            o.job.buffers.yellowValues[x] == want.yellow)
                     << int{p[0]} << " " << int{p[1]} << " " << int{p[2]} << " no black " << noBlack;
             }
         }
@@ -367,8 +372,8 @@ void ExpectRowsMatchPlain(int width, bool colour, int noBlack, unsigned seed,
             // Large error arriving on whatever the next rows hold.
             for (int x = 0; x < width; ++x) {
                 const auto e = static_cast<std::int16_t>((x * 7919 + row) % 2 ? 30000 : -30000);
-                black.error[x] = job.blackError[x] = e;
-                if (colour) cyan.error[x] = job.cyanError[x] = e;
+                black.error[x] = job.buffers.blackError[x] = e;
+                if (colour) cyan.error[x] = job.buffers.cyanError[x] = e;
             }
         }
         const auto line = makeLine(width, seed);
@@ -381,7 +386,7 @@ void ExpectRowsMatchPlain(int width, bool colour, int noBlack, unsigned seed,
                 m[x] = static_cast<std::int16_t>(s.magenta);
                 y[x] = static_cast<std::int16_t>(s.yellow);
             } else {
-                k[x] = job.greyTone[255 - ((76 * p[2] + 151 * p[1] + 28 * p[0]) >> 8)];
+                k[x] = job.buffers.greyTone[255 - ((76 * p[2] + 151 * p[1] + 28 * p[0]) >> 8)];
             }
         }
         wce::srand(seed);
@@ -402,13 +407,19 @@ void ExpectRowsMatchPlain(int width, bool colour, int noBlack, unsigned seed,
         ASSERT_EQ(ConvertRow(job, line.data()), 1);
         ASSERT_EQ(std::vector<wce::BYTE>(PageRow(job, row), PageRow(job, row) + bytes), expected)
             << "row " << row;
-        ASSERT_EQ(std::vector<std::int16_t>(job.blackError, job.blackError + width), black.error)
+        ASSERT_EQ(std::vector<std::int16_t>(job.buffers.blackError.get(),
+                                            job.buffers.blackError.get() + width),
+                  black.error)
             << "row " << row;
         if (colour) {
-            ASSERT_EQ(std::vector<std::int16_t>(job.cyanError, job.cyanError + width), cyan.error);
-            ASSERT_EQ(std::vector<std::int16_t>(job.magentaError, job.magentaError + width),
+            ASSERT_EQ(std::vector<std::int16_t>(job.buffers.cyanError.get(),
+                                                job.buffers.cyanError.get() + width),
+                      cyan.error);
+            ASSERT_EQ(std::vector<std::int16_t>(job.buffers.magentaError.get(),
+                                                job.buffers.magentaError.get() + width),
                       magenta.error);
-            ASSERT_EQ(std::vector<std::int16_t>(job.yellowError, job.yellowError + width),
+            ASSERT_EQ(std::vector<std::int16_t>(job.buffers.yellowError.get(),
+                                                job.buffers.yellowError.get() + width),
                       yellow.error);
         }
     }
@@ -492,7 +503,7 @@ TEST(DiffuseRow, StillStretchesMatchThePlainDiffusion) {
             wce::srand(static_cast<unsigned>(row));
             const auto expected = plain.Row(values, useMask ? mask.data() : nullptr, 9011, row);
             wce::srand(static_cast<unsigned>(row));
-            ASSERT_EQ(DiffuseRow(o.job, values.data(), error.data(), o.job.colourBits,
+            ASSERT_EQ(DiffuseRow(o.job, values.data(), error.data(), o.job.buffers.colourBits.get(),
                                  useMask ? mask.data() : nullptr, 9011),
                       1);
             ASSERT_EQ(
@@ -511,12 +522,14 @@ TEST(DiffuseRow, ThresholdIsStrictlyAbove4096) {
     ASSERT_EQ(SetUpPage(o.job, {.width = 8, .rows = 2}), 1);
     std::int16_t values[8] = {4096};
     std::int16_t error[8] = {};
-    ASSERT_EQ(DiffuseRow(o.job, values, error, o.job.blackBits, nullptr, kBlackLevel), 1);
+    ASSERT_EQ(DiffuseRow(o.job, values, error, o.job.buffers.blackBits.get(), nullptr, kBlackLevel),
+              1);
     EXPECT_EQ(o.job.pageImage[0], 0);
 
     std::int16_t values2[8] = {4096};
     std::int16_t error2[8] = {1};
-    ASSERT_EQ(DiffuseRow(o.job, values2, error2, o.job.blackBits, nullptr, kBlackLevel), 1);
+    ASSERT_EQ(
+        DiffuseRow(o.job, values2, error2, o.job.buffers.blackBits.get(), nullptr, kBlackLevel), 1);
     EXPECT_EQ(o.job.pageImage[0], 0x80);
 }
 
@@ -524,7 +537,7 @@ TEST(SeparateColour, GreyWithAndWithoutBlack) {
     OwnedJob o;
     ASSERT_EQ(SetUpPage(o.job, {.colour = true}), 1);
     DotSeparation s = SeparateColour(o.job, 128, 128, 128);
-    EXPECT_EQ(s.black, o.job.greyTone[127]);
+    EXPECT_EQ(s.black, o.job.buffers.greyTone[127]);
     EXPECT_EQ(s.cyan + s.magenta + s.yellow, 0);
     o.job.noBlackInk = 1;
     s = SeparateColour(o.job, 128, 128, 128);
