@@ -4,6 +4,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -16,8 +17,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -339,5 +342,44 @@ inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int leng
     ::close(fd);
     return ok;
 }
+
+// The value of the session field of a page's form, which PAPPL checks on every post.
+inline std::string SessionOf(const std::string& html) {
+    const std::string field = "name=\"session\" value=\"";
+    size_t at = html.find(field);
+    if (at == std::string::npos) return {};
+    at += field.size();
+    return html.substr(at, html.find('"', at) - at);
+}
+
+// A test with a server of its own: a folder under /tmp, the server started in it and
+// stopped at the end, its standard error looked over for the sanitizers' reports. The
+// folder stays when the test fails, or with QX_KEEP set.
+template <class Base = ::testing::Test>
+class ServerFixture : public Base {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/qxapp.XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        server_ = std::make_unique<AppServer>(dir_);
+        ASSERT_TRUE(server_->Start()) << ReadFile(dir_ + "/server.err");
+    }
+    void TearDown() override {
+        if (server_ && server_->pid() > 0) {
+            EXPECT_EQ(server_->Shutdown(), 0) << ReadFile(dir_ + "/server.err");
+        }
+        std::string err = ReadFile(dir_ + "/server.err");
+        EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
+        EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
+        if (!std::getenv("QX_KEEP") && !::testing::Test::HasFailure()) std::filesystem::remove_all(dir_);
+    }
+    void Add(const std::string& name, const std::string& port, const std::string& driver) {
+        CommandRun r = server_->App("add -d " + name + " -v qx:" + port + " -m " + driver);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+    }
+
+    std::string dir_;
+    std::unique_ptr<AppServer> server_;
+};
 
 }  // namespace qxapptest

@@ -251,21 +251,8 @@ std::string Outcome(const std::string& output, const std::string& test) {
     return "not run";
 }
 
-class ConformanceTest : public ::testing::TestWithParam<DriverCase> {
+class ConformanceTest : public ServerFixture<::testing::TestWithParam<DriverCase>> {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/qxconform.XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        server_ = std::make_unique<AppServer>(dir_);
-        ASSERT_TRUE(server_->Start()) << ReadFile(dir_ + "/server.err");
-    }
-    void TearDown() override {
-        EXPECT_EQ(server_->Shutdown(), 0) << ReadFile(dir_ + "/server.err");
-        std::string err = ReadFile(dir_ + "/server.err");
-        EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
-        EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
-        if (!::getenv("QX_KEEP") && !HasFailure()) fs::remove_all(dir_);
-    }
 
     // The scratch copy of the suites' folder, with the documents they print beside them:
     // the suites' own names (color.jpg, gray.jpg, document-a4/letter.pdf and .ps) and
@@ -327,8 +314,6 @@ protected:
         return run;
     }
 
-    std::string dir_;
-    std::unique_ptr<AppServer> server_;
 };
 
 TEST_P(ConformanceTest, CupsSuitesPassAndThePrinterStillPrints) {

@@ -161,25 +161,8 @@ private:
     pid_t pid_ = -1;
 };
 
-class DocumentsTest : public ::testing::Test {
+class DocumentsTest : public ServerFixture<> {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/qxdocs.XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        server_ = std::make_unique<AppServer>(dir_);
-        ASSERT_TRUE(server_->Start()) << ReadFile(dir_ + "/server.err");
-    }
-    void TearDown() override {
-        EXPECT_EQ(server_->Shutdown(), 0) << ReadFile(dir_ + "/server.err");
-        std::string err = ReadFile(dir_ + "/server.err");
-        EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
-        EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
-        if (!::getenv("QX_KEEP") && !HasFailure()) std::filesystem::remove_all(dir_);
-    }
-    void Add(const std::string& name, const std::string& port, const std::string& driver) {
-        CommandRun r = server_->App("add -d " + name + " -v qx:" + port + " -m " + driver);
-        ASSERT_EQ(r.status, 0) << r.out << r.err;
-    }
     std::string Write(const std::string& name, const std::string& bytes) {
         std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary) << bytes;
@@ -201,8 +184,6 @@ protected:
         EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
     }
 
-    std::string dir_;
-    std::unique_ptr<AppServer> server_;
 };
 
 TEST_F(DocumentsTest, PdfAndUtf8TextPrintAsTheGoldenImages) {

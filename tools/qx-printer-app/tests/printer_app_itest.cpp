@@ -25,25 +25,8 @@ namespace {
 
 using namespace qxapptest;
 
-class PrinterAppTest : public ::testing::Test {
+class PrinterAppTest : public ServerFixture<> {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/qxapp.XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        server_ = std::make_unique<AppServer>(dir_);
-        ASSERT_TRUE(server_->Start()) << ReadFile(dir_ + "/server.err");
-    }
-    void TearDown() override {
-        EXPECT_EQ(server_->Shutdown(), 0) << ReadFile(dir_ + "/server.err");
-        std::string err = ReadFile(dir_ + "/server.err");
-        EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
-        EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
-        if (!::getenv("QX_KEEP") && !HasFailure()) std::filesystem::remove_all(dir_);
-    }
-    void Add(const std::string& name, const std::string& port, const std::string& driver) {
-        CommandRun r = server_->App("add -d " + name + " -v qx:" + port + " -m " + driver);
-        ASSERT_EQ(r.status, 0) << r.out << r.err;
-    }
     // Submits and waits for the job's end.
     JobState Print(const std::string& printer, const std::string& args) {
         std::string err;
@@ -87,8 +70,6 @@ protected:
         return bytes;
     }
 
-    std::string dir_;
-    std::unique_ptr<AppServer> server_;
 };
 
 TEST_F(PrinterAppTest, PngAndRasterJobsPrintAsTheGoldenImages) {
@@ -272,15 +253,8 @@ TEST_F(PrinterAppTest, TheWebPageSetsTheCommandsWithItsSessionCheck) {
     CommandRun korean = Shell("curl -s -H 'Accept-Language: ko' " + base, dir_);
     for (const char* label : {"시작 문서: 인쇄할 텍스트", "끝 문서: 적용 로고", "백피드 후 인쇄", "180°회전"})
         EXPECT_NE(korean.out.find(label), std::string::npos) << label;
-    auto sessionOf = [](const std::string& html) {
-        const std::string field = "name=\"session\" value=\"";
-        size_t at = html.find(field);
-        if (at == std::string::npos) return std::string();
-        at += field.size();
-        return html.substr(at, html.find('"', at) - at);
-    };
     CommandRun page = Shell("curl -s -c '" + jar + "' " + base, dir_);
-    std::string session = sessionOf(page.out);
+    std::string session = SessionOf(page.out);
     ASSERT_FALSE(session.empty()) << page.out;
     auto post = [&](const std::string& fields) {
         return Shell("curl -s -b '" + jar + "' " + fields + " --data-urlencode 'qx-end-text=' -d qx-end-logo=0 "
@@ -302,7 +276,7 @@ TEST_F(PrinterAppTest, TheWebPageSetsTheCommandsWithItsSessionCheck) {
     for (int round = 0; round < 2; ++round) {
         std::string shown = Shell("curl -s " + base, dir_).out;
         EXPECT_NE(shown.find("value=\"Say &quot;hi&quot; &lt;b>&amp;\""), std::string::npos) << shown;
-        session = sessionOf(shown);
+        session = SessionOf(shown);
         post("-d session=" + session + " -d qx-start-logo=9 -d qx-back-feed=on --data-urlencode 'qx-start-text=Say \"hi\" <b>&'");
     }
     std::string test = dir_ + "/get.test";
@@ -326,10 +300,8 @@ TEST_F(PrinterAppTest, TheWebPagePrintsTheUtilitysTestPage) {
     std::string home = "http://127.0.0.1:" + std::to_string(server_->port()) + "/receipt/";
     std::string jar = dir_ + "/cookies";
     std::string page = Shell("curl -s -c '" + jar + "' " + home, dir_).out;
-    const std::string field = "name=\"session\" value=\"";
-    size_t at = page.find(field);
-    ASSERT_NE(at, std::string::npos) << page;
-    std::string session = page.substr(at + field.size(), 64);
+    std::string session = SessionOf(page);
+    ASSERT_FALSE(session.empty()) << page;
     std::string answer =
         Shell("curl -s -b '" + jar + "' -d session=" + session + " -d action=print-test-page " + home, dir_).out;
     EXPECT_NE(answer.find("Test page printed."), std::string::npos) << answer;
@@ -360,10 +332,8 @@ TEST_F(PrinterAppTest, APrinterAddedOnTheWebPrintsThroughItsMappedSerialPort) {
     std::string page = Shell("curl -s -c '" + jar + "' " + add, dir_).out;
     EXPECT_NE(page.find("value=\"qx:IRDA|\""), std::string::npos) << page;
     EXPECT_NE(page.find("qx470-escpos"), std::string::npos);
-    const std::string field = "name=\"session\" value=\"";
-    size_t at = page.find(field);
-    ASSERT_NE(at, std::string::npos) << page;
-    std::string session = page.substr(at + field.size(), 64);
+    std::string session = SessionOf(page);
+    ASSERT_FALSE(session.empty()) << page;
     auto post = [&](const std::string& fields) {
         return Shell("curl -s -o /dev/null -w '%{http_code}' -b '" + jar + "' -d session=" + session + " " + fields +
                          " " + add,
@@ -409,10 +379,8 @@ TEST_F(PrinterAppTest, TheLogoPageStoresWhatTheImageManagerStoresAndAReceiptPrin
     std::string page = "http://127.0.0.1:" + std::to_string(server_->port()) + "/receipt/logos";
     std::string jar = dir_ + "/cookies";
     std::string html = Shell("curl -s -c '" + jar + "' " + page, dir_).out;
-    const std::string field = "name=\"session\" value=\"";
-    size_t at = html.find(field);
-    ASSERT_NE(at, std::string::npos) << html;
-    std::string session = html.substr(at + field.size(), 64);
+    std::string session = SessionOf(html);
+    ASSERT_FALSE(session.empty()) << html;
     auto post = [&](const std::string& fields) {
         std::string out = Shell("curl -s -b '" + jar + "' -F session=" + session + " " + fields + " " + page, dir_).out;
         const std::string banner = "class=\"banner\">";

@@ -91,27 +91,8 @@ std::vector<pid_t> Workers(pid_t server) {
     return found;
 }
 
-class RobustnessTest : public ::testing::Test {
+class RobustnessTest : public ServerFixture<> {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/qxrobust.XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        server_ = std::make_unique<AppServer>(dir_);
-        ASSERT_TRUE(server_->Start()) << ReadFile(dir_ + "/server.err");
-    }
-    void TearDown() override {
-        if (server_ && server_->pid() > 0) {
-            EXPECT_EQ(server_->Shutdown(), 0) << ReadFile(dir_ + "/server.err");
-        }
-        std::string err = ReadFile(dir_ + "/server.err");
-        EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
-        EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
-        if (!::getenv("QX_KEEP") && !HasFailure()) std::filesystem::remove_all(dir_);
-    }
-    void Add(const std::string& name, const std::string& port, const std::string& driver) {
-        CommandRun r = server_->App("add -d " + name + " -v qx:" + port + " -m " + driver);
-        ASSERT_EQ(r.status, 0) << r.out << r.err;
-    }
     std::string Logo() { return std::string(QX_SOURCE_DIR) + "/tools/demo/logo.png"; }
     std::string Raster(const std::string& name, int pages) {
         std::string path = dir_ + "/" + name;
@@ -137,8 +118,6 @@ protected:
         return "COM1:%20115200";
     }
 
-    std::string dir_;
-    std::unique_ptr<AppServer> server_;
 };
 
 TEST_F(RobustnessTest, FormatsTheAppDoesNotTakeAreRefusedAndTheServerLives) {
