@@ -234,6 +234,21 @@ TEST_F(RobustnessTest, CancelsTakeEffectAtOnceAndAPendingJobNeverStarts) {
     EXPECT_TRUE(Workers(server_->pid()).empty());
 }
 
+// A queue prints in the order it was sent: the oldest waiting job first.
+TEST_F(RobustnessTest, WaitingJobsPrintInTheOrderTheyCame) {
+    qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
+    Add("receipt", SlowSerialPrinter(emulator, "4000"), "qx470-escpos");
+    std::vector<int> ids;
+    for (int i = 0; i < 4; ++i) ids.push_back(server_->PrintJob("receipt", Logo(), "image/png"));
+    for (int id : ids) EXPECT_EQ(server_->WaitJob("receipt", id, 60).state, "completed");
+    std::string log = ReadFile(dir_ + "/app.log");
+    size_t at = 0;
+    for (int id : ids) {
+        at = log.find("[Job " + std::to_string(id) + "] Starting print job.", at);
+        EXPECT_NE(at, std::string::npos) << "job " << id << " did not start after the one before it";
+    }
+}
+
 TEST_F(RobustnessTest, AWorkerThatDiesAbortsOnlyItsJob) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     Add("receipt", SlowSerialPrinter(emulator, "2000"), "qx470-escpos");
