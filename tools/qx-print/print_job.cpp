@@ -19,8 +19,6 @@ using namespace wce;
 
 namespace {
 
-constexpr LONG kFontHeight = 24;  // printer dots: 8 lines to the inch
-constexpr LONG kFontWidth = 12;
 
 struct Input {
     std::string path;
@@ -112,14 +110,6 @@ HDC OpenPrinter(const Options& o, int& status) {
     return nullptr;
 }
 
-HFONT TextFont() {
-    LOGFONTW lf{};
-    lf.lfHeight = kFontHeight;
-    lf.lfWidth = kFontWidth;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    std::char_traits<char16_t>::copy(lf.lfFaceName, u"Arial", 6);
-    return CreateFontIndirectW(&lf);
-}
 
 // The settings key of each driver, read by the driver whichever printer name led to it,
 // with the units of its "PHeight" and the label lengths of its preset papers ("PaperSize"
@@ -303,7 +293,7 @@ bool PrintImage(Printer& p, const Input& in) {
 }
 
 bool PrintText(Printer& p, const Input& in) {
-    HFONT font = TextFont();
+    HFONT font = qxprint::TextFont();
     HGDIOBJ old = SelectObject(p.dc(), font);
     SIZE cell{};
     GetTextExtentPoint32W(p.dc(), u"X", 1, &cell);

@@ -95,4 +95,13 @@ std::vector<std::u16string> WrapText(HDC dc, const std::u16string& text, int wid
     return lines;
 }
 
+wce::HFONT TextFont() {
+    wce::LOGFONTW lf{};
+    lf.lfHeight = 24;
+    lf.lfWidth = 12;
+    lf.lfCharSet = wce::DEFAULT_CHARSET;
+    std::char_traits<char16_t>::copy(lf.lfFaceName, u"Arial", 6);
+    return wce::CreateFontIndirectW(&lf);
+}
+
 }  // namespace qxprint

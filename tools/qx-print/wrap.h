@@ -13,4 +13,7 @@ namespace qxprint {
 // text had between its words; tabs count as spaces; trailing empty lines are dropped.
 std::vector<std::u16string> WrapText(wce::HDC dc, const std::u16string& text, int width);
 
+// The font text is laid out with: Arial, 24 printer dots high, 8 lines to the inch.
+wce::HFONT TextFont();
+
 }  // namespace qxprint

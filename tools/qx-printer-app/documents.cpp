@@ -30,9 +30,6 @@ constexpr const char* kText = "text/plain";
 // More text than this is no receipt: a few kilometres of paper.
 constexpr size_t kMaxText = 16u << 20;
 
-// The font qx-print lays text out with: 24 printer dots high, 8 lines to the inch.
-constexpr LONG kFontHeight = 24;
-constexpr LONG kFontWidth = 12;
 
 // A label no longer than the paper is wide gets a page of this length from the driver,
 // which prints only the label's own length of it.
@@ -188,14 +185,6 @@ std::string NotUtf8(const std::string& bytes, size_t at) {
            std::to_string(line) + ")";
 }
 
-HFONT TextFont() {
-    LOGFONTW lf{};
-    lf.lfHeight = kFontHeight;
-    lf.lfWidth = kFontWidth;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    std::char_traits<char16_t>::copy(lf.lfFaceName, u"Arial", 6);
-    return CreateFontIndirectW(&lf);
-}
 
 // Lines down each page as qx-print lays them: broken to the printed width, a new page
 // when the next line would not fit; a text of blank lines prints one blank page.
@@ -227,7 +216,7 @@ bool PrintText(EngineJob& job, const std::string& path, std::string* reason) {
     // A byte order mark is no character to print.
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
     HDC dc = static_cast<HDC>(job.dc());
-    HFONT font = TextFont();
+    HFONT font = qxprint::TextFont();
     HGDIOBJ old = SelectObject(dc, font);
     SIZE cell{};
     GetTextExtentPoint32W(dc, u"X", 1, &cell);

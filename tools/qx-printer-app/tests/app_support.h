@@ -343,6 +343,26 @@ inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int leng
     return ok;
 }
 
+// A PDF file of these objects, numbered from 1 (the first the catalog), with the
+// cross-reference table of their offsets; trailerExtra goes into the trailer.
+inline std::string PdfFile(const std::vector<std::string>& objects, const std::string& trailerExtra = "") {
+    std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t offset : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        pdf += line;
+    }
+    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R " + trailerExtra +
+           ">>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+}
+
 // The value of the session field of a page's form, which PAPPL checks on every post.
 inline std::string SessionOf(const std::string& html) {
     const std::string field = "name=\"session\" value=\"";

@@ -48,22 +48,7 @@ std::string MakePdf(const std::vector<PdfPage>& pages, const std::vector<std::st
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
     objects.insert(objects.end(), further.begin(), further.end());
-    std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R " + trailerExtra +
-           ">>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
+    return PdfFile(objects, trailerExtra);
 }
 
 // Two pages of a receipt's shape (3 by 2 inches): the second stored upright and turned
