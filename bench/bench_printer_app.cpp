@@ -8,6 +8,7 @@
 //   --runs=N         runs (2; each takes a minute or two, mostly our 100 one-page jobs)
 //   --ours-only      skip LPrint (also when it is not installed)
 //   --keep           keep the servers' folders (logs, spool) for a look afterwards
+//   --quick          skip the 50-job and the 10-client figures
 // QX_LPRINT names another lprint binary. --benchmark_* options are ignored, so
 // `make bench` can run it with the others.
 #include <png.h>
@@ -251,14 +252,15 @@ bool WarmUp(Server& server, const Documents& docs) {
 // The parallel and the many-client figures use one-page PWG raster jobs, as CUPS queues
 // send them: LPrint crashes often on PNG jobs back to back, which would leave those
 // figures without its side. The memory under load is taken in the first run only.
-Run MeasureOnce(Server& server, const Documents& docs, bool withClients) {
+Run MeasureOnce(Server& server, const Documents& docs, bool withClients, bool quick) {
     Run run;
     std::string why;
     if (!server.Alive() && (!server.Start(&why) || !WarmUp(server, docs))) {
         std::fprintf(stderr, "%s: %s\n", server.peer().title.c_str(), why.c_str());
         return run;
     }
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // Idle: once the workers our server keeps between a printer's jobs have gone (3 s).
+    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
     Figure idle;
     idle.memory = TreeMemory(server.pid());
     run.emplace_back("idle", idle);
@@ -272,8 +274,10 @@ Run MeasureOnce(Server& server, const Documents& docs, bool withClients) {
     };
     measure("label", {{0, &docs.label}});
     measure("raster20", {{0, &docs.raster20}});
-    measure("fifty", std::vector<Job>(50, {0, &docs.label}));
-    measure("fiftyPwg", std::vector<Job>(50, {0, &docs.labelRaster}));
+    if (!quick) {
+        measure("fifty", std::vector<Job>(50, {0, &docs.label}));
+        measure("fiftyPwg", std::vector<Job>(50, {0, &docs.labelRaster}));
+    }
     measure("one10", std::vector<Job>(10, {0, &docs.labelRaster}));
     std::vector<Job> forty;
     for (int n = 0; n < 10; ++n)
@@ -282,7 +286,7 @@ Run MeasureOnce(Server& server, const Documents& docs, bool withClients) {
     // Ten clients at once, each sending ten jobs, client k to printer k mod 4.
     std::vector<std::vector<Job>> clients;
     for (int k = 0; k < 10; ++k) clients.emplace_back(10, Job{k % kPrinters, &docs.labelRaster});
-    if (withClients && ready()) record("clients", RunClients(server, clients, true));
+    if (withClients && !quick && ready()) record("clients", RunClients(server, clients, true));
     return run;
 }
 
@@ -414,11 +418,12 @@ void PrintTable(const std::vector<Peer>& peers, std::vector<std::vector<Run>>& r
 
 int main(int argc, char** argv) {
     int runs = 2;
-    bool oursOnly = false, keep = false;
+    bool oursOnly = false, keep = false, quick = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--runs=", 7) == 0) runs = std::max(1, std::atoi(argv[i] + 7));
         else if (std::strcmp(argv[i], "--ours-only") == 0) oursOnly = true;
         else if (std::strcmp(argv[i], "--keep") == 0) keep = true;
+        else if (std::strcmp(argv[i], "--quick") == 0) quick = true;
     }
     ::signal(SIGPIPE, SIG_IGN);
     const char* tmp = std::getenv("TMPDIR");
@@ -458,7 +463,7 @@ int main(int argc, char** argv) {
         for (int r = 0; r < runs; ++r)
             for (size_t p = 0; p < peers.size(); ++p) {
                 std::fprintf(stderr, "%s: run %d of %d\n", peers[p].title.c_str(), r + 1, runs);
-                results[p].push_back(MeasureOnce(*servers[p], docs, r == 0));
+                results[p].push_back(MeasureOnce(*servers[p], docs, r == 0, quick));
             }
     }
     PrintTable(peers, results, runs);

@@ -195,6 +195,14 @@ void KeepOwnerAndMode(int fd, const std::string& target) {
     ::fchmod(fd, st.st_mode & 07777);
 }
 
+// A registry file made afresh for each print job (QX_REGISTRY_SCRATCH set) needs no
+// trip to the disk: a job writes a dozen values, and syncing each write cost the job
+// more than its page.
+bool SyncWrites() {
+    const char* scratch = std::getenv("QX_REGISTRY_SCRATCH");
+    return !scratch || !*scratch || std::string_view(scratch) == "0";
+}
+
 // Writes a temporary file beside the registry, syncs it and renames it over the file,
 // so a reader or a writer killed half-way never leaves half a file behind.
 LONG Replace(const std::string& path, const std::string& text) {
@@ -207,14 +215,15 @@ LONG Replace(const std::string& path, const std::string& text) {
         return ERROR_CANTWRITE;
     }
     KeepOwnerAndMode(fd, target);
-    bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+    const bool sync = SyncWrites();
+    bool ok = WriteAll(fd, text) && (!sync || ::fsync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(tmp.c_str(), target.c_str()) != 0) {
         NKDbgPrintfW(u"registry: cannot write %S: %S\r\n", target.c_str(), std::strerror(errno));
         ::unlink(tmp.c_str());
         return ERROR_CANTWRITE;
     }
-    int dir = ::open(Folder(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir = sync ? ::open(Folder(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);

@@ -220,9 +220,10 @@ void ShowPage(pappl_client_t* client, pappl_printer_t* printer, const std::strin
         std::string bytes = ReadAll(folder + "/" + name);
         int width = bytes.size() > 26 ? int(std::uint8_t(bytes[18]) | std::uint8_t(bytes[19]) << 8) : 0;
         int height = bytes.size() > 26 ? int(std::uint8_t(bytes[22]) | std::uint8_t(bytes[23]) << 8) : 0;
+        ++number;
         papplClientHTMLPrintf(client, "<tr><td>Image %d</td><td><img alt=\"Image %d\" style=\"border:1px solid #ccc\" "
                                       "src=\"data:image/bmp;base64,",
-                              ++number, number);
+                              number, number);
         papplClientHTMLPuts(client, Base64(bytes).c_str());
         papplClientHTMLPrintf(client, "\"></td><td>%d x %d dots</td><td>", width, height);
         papplClientHTMLStartForm(client, papplClientGetURI(client), false);

@@ -28,8 +28,9 @@ struct RasterJob {
     int copies = 1;
     std::string rotation, port, name;
     JobSettings commands;  // the texts, logos and back-feed around the document
-    Worker worker;
-    bool spawned = false, started = false;  // the worker, the document (with the first page)
+    std::unique_ptr<Worker> worker;
+    int printerId = 0;
+    bool started = false;  // the document (with the first page)
     Worker::StopCheck stop;
     std::vector<std::uint8_t> page;  // 8-bit grey, 0 black
     int width = 0, height = 0;
@@ -53,9 +54,10 @@ RasterJob* Prepare(pappl_job_t* job, std::string* reason) {
     auto data = std::make_unique<RasterJob>();
     pappl_system_t* system = papplPrinterGetSystem(papplJobGetPrinter(job));
     data->stop = [job, system] { return papplJobIsCanceled(job) || !papplSystemIsRunning(system); };
-    std::string own = workDir + "/printer-" + std::to_string(papplPrinterGetID(papplJobGetPrinter(job))) + ".reg";
-    if (!data->worker.Spawn(SharedRegistry(), own, reason)) return nullptr;
-    data->spawned = true;
+    data->printerId = papplPrinterGetID(papplJobGetPrinter(job));
+    std::string own = workDir + "/printer-" + std::to_string(data->printerId) + ".reg";
+    data->worker = TakeWorker(data->printerId, SharedRegistry(), own, reason);
+    if (!data->worker) return nullptr;
     papplJobSetData(job, data.get());
     return data.release();
 }
@@ -112,7 +114,7 @@ bool StartEngine(pappl_job_t* job, RasterJob& data, const cups_page_header2_t& h
     if (!s.error.empty()) return Fail(job, s.error, false);
     TakeCommands(s.settings, data.commands);
     std::string reason;
-    if (!data.worker.StartDocument(data.port, s.settings, data.name, data.stop, &reason)) {
+    if (!data.worker->StartDocument(data.port, s.settings, data.name, data.stop, &reason)) {
         return Fail(job, reason, reason.find("registry") == std::string::npos);
     }
     data.started = true;
@@ -142,7 +144,7 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     if (!data) return false;
     if (data->stop()) {
         std::string ignored;
-        if (data->started) data->worker.Finish(true, data->stop, &ignored);
+        if (data->started) data->worker->Finish(true, data->stop, &ignored);
         return Fail(job, "stopped", false);
     }
     // PAPPL hands an image over once per copy, under the same page number; the driver
@@ -160,7 +162,7 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     data->page.assign(size_t(data->width) * size_t(data->height), 255);
     data->rows = 0;
     std::string reason;
-    if (!data->worker.StartPage(data->stop, &reason)) return Fail(job, reason, true);
+    if (!data->worker->StartPage(data->stop, &reason)) return Fail(job, reason, true);
     return true;
 }
 
@@ -196,7 +198,7 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
     // The paper's margins are outside the dots the printer prints (576 or 384).
     int left = std::max(0, (data->width - data->driver->model->printedDots) / 2);
     std::string reason;
-    if (!data->worker.EndPage(data->page, data->width, data->height, left, data->stop, &reason))
+    if (!data->worker->EndPage(data->page, data->width, data->height, left, data->stop, &reason))
         return Fail(job, reason, true);
     return true;
 }
@@ -207,7 +209,8 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     std::string reason;
     bool cancelled = papplJobIsCanceled(job);
     if (!cancelled && data->stop()) return Fail(job, "stopped", false);
-    if (data->started && !data->worker.Finish(cancelled, data->stop, &reason)) return Fail(job, reason, true);
+    if (data->started && !data->worker->Finish(cancelled, data->stop, &reason)) return Fail(job, reason, true);
+    if (!cancelled) KeepWorker(data->printerId, std::move(data->worker));
     delete data;
     papplJobSetData(job, nullptr);
     if (!cancelled)
@@ -298,7 +301,7 @@ bool CheckedImage(pappl_job_t* job, pappl_device_t* device, void* filter) {
     if (!data) return Fail(job, reason, false);
     const char* file = papplJobGetFilename(job);
     if (!file) return Fail(job, "the job's document is gone", false);
-    if (!data->worker.CheckImage(file, data->stop, &reason)) return Fail(job, reason, false);
+    if (!data->worker->CheckImage(file, data->stop, &reason)) return Fail(job, reason, false);
     bool ok = static_cast<const ImageFilter*>(filter)->draw(job, device, nullptr);
     // A reader that gave up before the job started leaves the worker behind.
     if (RasterJob* left = Data(job)) {
@@ -324,12 +327,12 @@ bool WorkerDocument(pappl_job_t* job, pappl_device_t* device, void* format) {
         TakeCommands(s.settings, data->commands);
         if (!s.error.empty()) {
             ok = Fail(job, s.error, false);
-        } else if (!data->worker.StartDocument(data->port, s.settings, data->name, data->stop, &reason)) {
+        } else if (!data->worker->StartDocument(data->port, s.settings, data->name, data->stop, &reason)) {
             ok = Fail(job, reason, reason.find("registry") == std::string::npos);
         } else {
             data->started = true;
             int pages = 0;
-            if (!data->worker.PrintDocument(file, static_cast<const char*>(format), data->stop, &reason, &pages)) {
+            if (!data->worker->PrintDocument(file, static_cast<const char*>(format), data->stop, &reason, &pages)) {
                 ok = Fail(job, reason, reason.find("printer") != std::string::npos);
             } else {
                 papplJobSetImpressions(job, pages);

@@ -11,12 +11,16 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "documents.h"
 #include "engine_job.h"
@@ -171,6 +175,7 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
         JobSettings settings;
         if (!DecodeSettings(body, &port, &settings, &name)) return *reason = "a garbled start of a job", false;
         w.settings = settings;
+        w.job.reset();  // a document left open by the last job of this worker
         w.job = EngineJob::Start(port, settings, name, w.workDir, reason);
         return w.job != nullptr;
     }
@@ -240,7 +245,6 @@ int WorkerMain(int fd) {
         std::string reason;
         bool ok = Serve(w, op, body, &reason);
         if (!Send(fd, ok ? '+' : '-', reason)) return 1;
-        if (op == 'E' || op == 'A') break;
     }
     // A server that went away leaves an open document: it is aborted, not ended.
     w.job.reset();
@@ -249,11 +253,134 @@ int WorkerMain(int fd) {
 
 // ---- the server's side ----
 
+namespace {
+
+// A child's death signal follows the thread that forked it, not the process: a worker
+// forked by a job's thread would be killed as that job's thread ends, though it is
+// kept for the printer's next job. So every worker is forked by one thread that lasts
+// as long as the server. The child runs `child` and never returns; -1 when the fork
+// failed (errno says why).
+pid_t ForkOnLastingThread(const std::function<void()>& child) {
+    struct Forker {
+        std::mutex lock;
+        std::condition_variable wake;
+        const std::function<void()>* child = nullptr;
+        pid_t pid = 0;
+        int error = 0;
+        bool done = false;
+        std::mutex one;  // one fork at a time
+    };
+    static Forker* forker = [] {
+        auto* f = new Forker;  // the thread outlives static teardown
+        std::thread([f] {
+            std::unique_lock hold(f->lock);
+            for (;;) {
+                f->wake.wait(hold, [f] { return f->child && !f->done; });
+                pid_t pid = ::fork();
+                if (pid == 0) (*f->child)();
+                f->pid = pid;
+                f->error = errno;
+                f->done = true;
+                f->wake.notify_all();
+            }
+        }).detach();
+        return f;
+    }();
+    std::lock_guard single(forker->one);
+    std::unique_lock hold(forker->lock);
+    forker->child = &child;
+    forker->done = false;
+    forker->wake.notify_all();
+    forker->wake.wait(hold, [] { return forker->done; });
+    forker->child = nullptr;
+    pid_t pid = forker->pid;
+    errno = forker->error;
+    return pid;
+}
+
+struct KeptWorker {
+    std::unique_ptr<Worker> worker;
+    std::chrono::steady_clock::time_point since;
+};
+
+// The kept workers by printer, and the thread that lets go of those not taken in time.
+struct Keeper {
+    std::mutex lock;
+    std::condition_variable wake;
+    std::map<int, KeptWorker> kept;
+    bool sweeping = false;
+
+    void Sweep() {
+        std::unique_lock hold(lock);
+        while (!kept.empty()) {
+            wake.wait_for(hold, std::chrono::milliseconds(250));
+            auto now = std::chrono::steady_clock::now();
+            std::vector<std::unique_ptr<Worker>> expired;
+            for (auto i = kept.begin(); i != kept.end();) {
+                if (now - i->second.since < std::chrono::milliseconds(kKeepWorkerMs)) {
+                    ++i;
+                    continue;
+                }
+                expired.push_back(std::move(i->second.worker));
+                i = kept.erase(i);
+            }
+            hold.unlock();
+            for (auto& w : expired) w->Release();
+            hold.lock();
+        }
+        sweeping = false;
+    }
+};
+
+Keeper& TheKeeper() {
+    static Keeper* keeper = new Keeper;  // the sweeping thread may outlive static teardown
+    return *keeper;
+}
+
+}  // namespace
+
+std::unique_ptr<Worker> TakeWorker(int printer, const std::string& registry, const std::string& copy,
+                                   std::string* reason) {
+    Keeper& k = TheKeeper();
+    std::unique_ptr<Worker> worker;
+    {
+        std::lock_guard hold(k.lock);
+        if (auto i = k.kept.find(printer); i != k.kept.end()) {
+            worker = std::move(i->second.worker);
+            k.kept.erase(i);
+        }
+    }
+    if (worker && worker->Alive()) {
+        if (!Worker::CopyRegistry(registry, copy, reason)) return nullptr;
+        return worker;
+    }
+    worker = std::make_unique<Worker>();
+    if (!worker->Spawn(registry, copy, reason)) return nullptr;
+    return worker;
+}
+
+void KeepWorker(int printer, std::unique_ptr<Worker> worker) {
+    if (!worker || !worker->Alive()) return;
+    Keeper& k = TheKeeper();
+    std::unique_ptr<Worker> replaced;
+    {
+        std::lock_guard hold(k.lock);
+        KeptWorker& slot = k.kept[printer];
+        replaced = std::move(slot.worker);
+        slot = {std::move(worker), std::chrono::steady_clock::now()};
+        if (!k.sweeping) {
+            k.sweeping = true;
+            std::thread([&k] { k.Sweep(); }).detach();
+        }
+    }
+    if (replaced) replaced->Release();
+}
+
 Worker::~Worker() { Kill(); }
 
-bool Worker::Spawn(const std::string& registry, const std::string& copy, std::string* reason) {
-    // The printer's own copy of the registry, made afresh for each job; a missing one
-    // starts empty. Written beside and renamed, as the registry itself is.
+// The printer's own copy of the registry, made afresh for each job; a missing one
+// starts empty. Written beside and renamed, as the registry itself is.
+bool Worker::CopyRegistry(const std::string& registry, const std::string& copy, std::string* reason) {
     std::string dir = copy.substr(0, copy.find_last_of('/') + 1);
     std::string temporary = copy + ".XXXXXX";
     int out = ::mkstemp(temporary.data());
@@ -268,16 +395,24 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
         ::unlink(temporary.c_str());
         return *reason = "the job's settings cannot be written to " + copy, false;
     }
+    return true;
+}
 
+bool Worker::Spawn(const std::string& registry, const std::string& copy, std::string* reason) {
+    if (!CopyRegistry(registry, copy, reason)) return false;
+    std::string dir = copy.substr(0, copy.find_last_of('/') + 1);
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return *reason = std::string("no worker for the job: ") + std::strerror(errno), false;
     // Everything the child needs is made before the fork: after it, only system calls.
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "QX_REGISTRY=", 12) != 0 && std::strncmp(*e, "QX_APP_WORK_DIR=", 16) != 0)
+        if (std::strncmp(*e, "QX_REGISTRY=", 12) != 0 && std::strncmp(*e, "QX_APP_WORK_DIR=", 16) != 0 &&
+            std::strncmp(*e, "QX_REGISTRY_SCRATCH=", 20) != 0)
             env.emplace_back(*e);
     env.push_back("QX_REGISTRY=" + copy);
+    // The copy is the job's scratch: its writes need not be synced to the disk.
+    env.push_back("QX_REGISTRY_SCRATCH=1");
     env.push_back("QX_APP_WORK_DIR=" + (dir.empty() ? std::string(".") : dir));
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
@@ -287,13 +422,7 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
     char* argv[] = {exe, argument.data(), nullptr};
     pid_t parent = ::getpid();
 
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(pair[0]);
-        ::close(pair[1]);
-        return *reason = std::string("no worker for the job: ") + std::strerror(errno), false;
-    }
-    if (pid == 0) {
+    pid_t pid = ForkOnLastingThread([&] {
         // The worker dies with the server, and holds none of its sockets.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent) ::_exit(1);
@@ -301,6 +430,11 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
         ::syscall(SYS_close_range, 4u, ~0u, 0u);
         ::execve(exe, argv, envp.data());
         ::_exit(127);
+    });
+    if (pid < 0) {
+        ::close(pair[0]);
+        ::close(pair[1]);
+        return *reason = std::string("no worker for the job: ") + std::strerror(errno), false;
     }
     ::close(pair[1]);
     pid_ = pid;
@@ -415,6 +549,22 @@ bool Worker::LogoCommand(char what, const std::string& port, const std::string& 
 Worker::StopCheck Worker::LogoDeadline() {
     auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
     return [until] { return std::chrono::steady_clock::now() > until; };
+}
+
+bool Worker::Alive() {
+    int status = 0;
+    return pid_ > 0 && fd_ >= 0 && ::waitpid(pid_, &status, WNOHANG) == 0;
+}
+
+void Worker::Release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    for (int i = 0; i < 100 && pid_ > 0; ++i) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+        else ::usleep(10000);
+    }
+    Kill();
 }
 
 void Worker::Kill() {

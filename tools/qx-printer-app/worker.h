@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ public:
     // Starts the worker process. The driver's registry is `copy`, the printer's own,
     // made from `registry` for the job, so that printers never share the driver's key.
     bool Spawn(const std::string& registry, const std::string& copy, std::string* reason);
+    // Makes the printer's own registry afresh from the shared one, for the next job of a
+    // worker kept from the last.
+    static bool CopyRegistry(const std::string& registry, const std::string& copy, std::string* reason);
+    // The process is there and has not ended.
+    bool Alive();
 
     // Loads an image file with the engine's loader, as qx-print does: damaged, too
     // large or unreadable files are refused with a reason.
@@ -58,6 +64,10 @@ public:
     // Kills the worker at once (a cancel or the server's stop).
     void Kill();
 
+    // Lets an idle worker go: its end of the socket closed, it ends as a worker whose
+    // server went away; one that does not within a second is killed.
+    void Release();
+
 private:
     static StopCheck LogoDeadline();
     bool Call(char op, const std::string& body, const StopCheck& stop, std::string* reason);
@@ -67,5 +77,16 @@ private:
     int fd_ = -1;
     std::string answer_;  // what the last request that succeeded answered
 };
+
+// A printer's worker is kept between its jobs: one whose job ended well waits a few
+// seconds for the printer's next job, so that jobs in a row skip a process's start-up
+// (loading the engine and its libraries costs more than printing a label). A job that
+// failed, was cancelled or was stopped never leaves its worker for the next.
+constexpr int kKeepWorkerMs = 3000;
+// The printer's kept worker, or a new one; either way the printer's own registry is
+// made afresh from `registry` for the job.
+std::unique_ptr<Worker> TakeWorker(int printer, const std::string& registry, const std::string& copy,
+                                   std::string* reason);
+void KeepWorker(int printer, std::unique_ptr<Worker> worker);
 
 }  // namespace qxapp
