@@ -34,6 +34,12 @@ foreach(program qx-print PrintDemo QX470SETUP QX250SETUP qx-printer-app)
   endif()
 endforeach()
 
+# The printer application's job worker runs beside its server, started by it alone.
+if(TARGET qx-printer-app-worker)
+  set_target_properties(qx-printer-app-worker PROPERTIES INSTALL_RPATH "$ORIGIN")
+  install(TARGETS qx-printer-app-worker RUNTIME DESTINATION ${QX_INSTALL_PKGDIR} COMPONENT runtime)
+endif()
+
 # The emulator needs none of them.
 if(TARGET qx-emulator)
   install(TARGETS qx-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
@@ -106,7 +112,7 @@ qx_add_test(package_install_itest LABEL integration SOURCES packaging/tests/inst
             LIBS qx_emulator qx_platform)
 if(TARGET package_install_itest)
   foreach(t qx_platform qx_gdi qx_ui qx_ui_qt QX470 QX250 qx-print PrintDemo QX470SETUP QX250SETUP qx-printer-app
-            qx-emulator qx_man_pages qx_changelog)
+            qx-printer-app-worker qx-emulator qx_man_pages qx_changelog)
     if(TARGET ${t})
       add_dependencies(package_install_itest ${t})
     endif()

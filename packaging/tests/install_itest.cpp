@@ -100,7 +100,7 @@ class Installed : public ::testing::Test {
 TEST_F(Installed, ProgramsDriverManPagesAndDesktopEntriesAreInTheirPlaces) {
     for (const char* file :
          {"bin/qx-print", "bin/qx-emulator", "bin/PrintDemo", QX_PKGDIR "/QX470.dll",
-          QX_PKGDIR "/QX250.dll", QX_PKGDIR "/qx-print", "share/man/man1/qx-print.1.gz", "share/man/man1/qx-emulator.1.gz",
+          QX_PKGDIR "/QX250.dll", QX_PKGDIR "/qx-print", QX_PKGDIR "/qx-printer-app-worker", "share/man/man1/qx-print.1.gz", "share/man/man1/qx-emulator.1.gz",
           "share/man/man1/PrintDemo.1.gz", "share/man/man1/QX470SETUP.1.gz", "share/man/man1/QX250SETUP.1.gz",
           "share/man/man1/qx-printer-app.1.gz", "share/doc/qx-printing/icons/COPYRIGHT",
           "share/doc/qx-printing/icons/LGPL-3", "share/doc/qx-printing/copyright",

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 
+#include "engine_job.h"
 #include "qx_models.h"
 #include "wce/gdi.h"
 #include "wce/registry.h"
@@ -24,8 +25,6 @@ using namespace wce;
 
 namespace {
 
-constexpr const char* kPdf = "application/pdf";
-constexpr const char* kText = "text/plain";
 
 // More text than this is no receipt: a few kilometres of paper.
 constexpr size_t kMaxText = 16u << 20;
@@ -229,14 +228,9 @@ bool PrintText(EngineJob& job, const std::string& path, std::string* reason) {
 
 }  // namespace
 
-const std::vector<const char*>& DocumentFormats() {
-    static const std::vector<const char*> formats{kPdf, kText};
-    return formats;
-}
-
 bool PrintDocument(EngineJob& job, const std::string& path, const std::string& format, std::string* reason) {
-    if (format == kPdf) return PrintPdf(job, path, reason);
-    if (format == kText) return PrintText(job, path, reason);
+    if (format == kPdfFormat) return PrintPdf(job, path, reason);
+    if (format == kTextFormat) return PrintText(job, path, reason);
     *reason = "documents of type " + format + " are not printed here";
     return false;
 }

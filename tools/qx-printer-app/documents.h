@@ -5,12 +5,18 @@
 #include <string>
 #include <vector>
 
-#include "engine_job.h"
 
 namespace qxapp {
 
+class EngineJob;
+
+constexpr const char* kPdfFormat = "application/pdf";
+constexpr const char* kTextFormat = "text/plain";
 // The MIME types PrintDocument takes; each becomes a filter of the server.
-const std::vector<const char*>& DocumentFormats();
+inline const std::vector<const char*>& DocumentFormats() {
+    static const std::vector<const char*> formats{kPdfFormat, kTextFormat};
+    return formats;
+}
 
 // Prints the file, of one of DocumentFormats(), on the job's started document: each page
 // started, drawn and ended on the job's device context. False with a reason a client

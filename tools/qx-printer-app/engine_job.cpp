@@ -102,51 +102,6 @@ bool MapPort(const std::string& port, const std::string& device) {
     return ok;
 }
 
-namespace {
-
-void Put16(std::vector<std::uint8_t>& b, size_t at, std::uint32_t v) {
-    b[at] = std::uint8_t(v);
-    b[at + 1] = std::uint8_t(v >> 8);
-}
-void Put32(std::vector<std::uint8_t>& b, size_t at, std::uint32_t v) {
-    Put16(b, at, v & 0xFFFF);
-    Put16(b, at + 2, v >> 16);
-}
-
-}  // namespace
-
-void UseRegistryIn(const std::string& stateDir) {
-    ::setenv("QX_REGISTRY", (stateDir + "/registry.reg").c_str(), 1);
-}
-
-bool WriteGreyBmp(const std::string& path, const std::vector<std::uint8_t>& grey, int width, int height) {
-    if (width <= 0 || height <= 0 || grey.size() < size_t(width) * size_t(height)) return false;
-    const size_t stride = (size_t(width) + 3) & ~size_t(3);
-    const size_t headers = 14 + 40 + 256 * 4;
-    std::vector<std::uint8_t> file(headers + stride * size_t(height), 0);
-    file[0] = 'B';
-    file[1] = 'M';
-    Put32(file, 2, std::uint32_t(file.size()));
-    Put32(file, 10, std::uint32_t(headers));
-    Put32(file, 14, 40);
-    Put32(file, 18, std::uint32_t(width));
-    Put32(file, 22, std::uint32_t(height));  // bottom-up rows
-    Put16(file, 26, 1);
-    Put16(file, 28, 8);
-    Put32(file, 46, 256);
-    for (int i = 0; i < 256; ++i) {
-        std::uint8_t* entry = &file[54 + size_t(i) * 4];
-        entry[0] = entry[1] = entry[2] = std::uint8_t(i);
-    }
-    for (int y = 0; y < height; ++y)
-        std::memcpy(&file[headers + size_t(height - 1 - y) * stride], &grey[size_t(y) * size_t(width)],
-                    size_t(width));
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out) return false;
-    bool ok = std::fwrite(file.data(), 1, file.size(), out) == file.size();
-    return std::fclose(out) == 0 && ok;
-}
-
 std::unique_ptr<EngineJob> EngineJob::Start(const std::string& port, const JobSettings& settings,
                                             const std::string& documentName, const std::string& workDir,
                                             std::string* reason) {

@@ -61,11 +61,6 @@ std::string TakeMessageBox();
 // Maps the port's COMn: or LPTn: to a Linux device under Platform\Devices.
 bool MapPort(const std::string& port, const std::string& device);
 
-// The registry file the application's driver settings live in: its own, in the state
-// folder, so programs on this machine keep the settings their utility wrote.
-void UseRegistryIn(const std::string& stateDir);
 
-// Writes an 8-bit grey image as a Windows bitmap file with a grey palette.
-bool WriteGreyBmp(const std::string& path, const std::vector<std::uint8_t>& grey, int width, int height);
 
 }  // namespace qxapp

@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "access.h"
-#include "engine_job.h"
 #include "pappl_driver.h"
 #include "qx_models.h"
 #include "worker.h"
@@ -284,12 +283,6 @@ void Usage(void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], qxapp::kWorkerArgument) == 0) {
-        // A job's worker: its exit skips the engine's teardown, which the job no longer needs.
-        int status = qxapp::WorkerMain(3);
-        std::fflush(nullptr);
-        ::_exit(status);
-    }
     return papplMainloop(argc, argv, kVersion, nullptr, int(DriverList().size()), DriverList().data(), nullptr,
                          qxapp::DriverCallback, nullptr, nullptr, SystemCallback, Usage, nullptr);
 }

@@ -418,6 +418,10 @@ void TakeCommands(JobSettings& to, const JobSettings& from) {
 
 void SetWorkDir(const std::string& dir) { workDir = dir; }
 
+void UseRegistryIn(const std::string& stateDir) {
+    ::setenv("QX_REGISTRY", (stateDir + "/registry.reg").c_str(), 1);
+}
+
 std::string SharedRegistry() {
     const char* path = std::getenv("QX_REGISTRY");
     return path && *path ? path : workDir + "/registry.reg";

@@ -11,6 +11,9 @@ namespace qxapp {
 // The state folder, where job files and test pages are made.
 void SetWorkDir(const std::string& dir);
 const std::string& WorkDir();
+// The registry file the application's driver settings live in: its own, in the state
+// folder, so programs on this machine keep the settings their utility wrote.
+void UseRegistryIn(const std::string& stateDir);
 // The registry file of the state folder, which each printer's own is made from.
 std::string SharedRegistry();
 

@@ -6,10 +6,11 @@
 
 #include <string>
 
-#include "engine_job.h"
 #include "qx_models.h"
 
 namespace qxapp {
+
+class EngineJob;
 
 // The document type of a test page job: a file that holds only the marker.
 constexpr const char* kTestPageFormat = "application/vnd.qx-test-page";

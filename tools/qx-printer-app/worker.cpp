@@ -22,238 +22,29 @@
 #include <sstream>
 #include <thread>
 
-#include "documents.h"
-#include "engine_job.h"
-#include "logos.h"
-#include "test_page_job.h"
-#include "wce/base.h"
-#include "wce/gdi.h"
-#include "wce/text.h"
+#include "worker_protocol.h"
 
 extern char** environ;
 
+// The server's side of a job's worker process.
+
 namespace qxapp {
 
-namespace {
-
-// A message: its operation, the length of its body (4 bytes, little-endian), the body.
-// The answer is the same with the operation '+' (done) or '-' (failed, the body says why).
-// On a socket the peer's end is no reason to die of SIGPIPE; a file is written plainly.
-bool WriteAll(int fd, const void* data, size_t size, bool socket = true) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = socket ? ::send(fd, p, size, MSG_NOSIGNAL) : ::write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-bool ReadAll(int fd, void* data, size_t size) {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-        ssize_t n = ::read(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-bool Send(int fd, char op, const std::string& body) {
-    std::uint32_t n = std::uint32_t(body.size());
-    char head[5] = {op, char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
-    return WriteAll(fd, head, sizeof head) && WriteAll(fd, body.data(), body.size());
-}
-
-// Pages are at most a few megabytes; anything longer is not from our server.
-constexpr std::uint32_t kMaxMessage = 64u << 20;
-
-bool Receive(int fd, char* op, std::string* body) {
-    unsigned char head[5];
-    if (!ReadAll(fd, head, sizeof head)) return false;
-    std::uint32_t n = head[1] | head[2] << 8 | head[3] << 16 | std::uint32_t(head[4]) << 24;
-    if (n > kMaxMessage) return false;
-    *op = char(head[0]);
-    body->resize(n);
-    return ReadAll(fd, body->data(), n);
-}
-
-void PutInt(std::string& out, std::int32_t v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); }
-
-// Reads what PutInt and PutText wrote, in order; false once the body runs short.
-class Reader {
-public:
-    explicit Reader(const std::string& body) : body_(body) {}
-    bool Int(std::int32_t* v) {
-        if (at_ + sizeof *v > body_.size()) return false;
-        std::memcpy(v, body_.data() + at_, sizeof *v);
-        at_ += sizeof *v;
-        return true;
-    }
-    bool Text(std::string* text) {
-        std::int32_t n = 0;
-        if (!Int(&n) || n < 0 || size_t(n) > body_.size() - at_) return false;
-        text->assign(body_, at_, size_t(n));
-        at_ += size_t(n);
-        return true;
-    }
-    const char* Rest(size_t* size) const {
-        *size = body_.size() - at_;
-        return body_.data() + at_;
-    }
-
-private:
-    const std::string& body_;
-    size_t at_ = 0;
-};
-
-void PutText(std::string& out, const std::string& text) {
-    PutInt(out, std::int32_t(text.size()));
-    out += text;
-}
-
-std::string EncodeSettings(const std::string& port, const JobSettings& s, const std::string& name) {
-    std::string body;
-    PutText(body, port);
-    PutText(body, name);
-    PutInt(body, s.model == &ModelB() ? 1 : 0);
-    for (int v : {s.copies, s.emulation, s.paperSize, s.widthMm, s.paperHeight, s.rotation, s.printingLength,
-                  s.startLogo, s.endLogo, s.backFeed})
-        PutInt(body, v);
-    PutText(body, s.startText);
-    PutText(body, s.endText);
-    PutText(body, s.portDevice);
-    return body;
-}
-
-bool DecodeSettings(const std::string& body, std::string* port, JobSettings* s, std::string* name) {
-    Reader r(body);
-    std::int32_t model = 0;
-    std::int32_t v[10];
-    if (!r.Text(port) || !r.Text(name) || !r.Int(&model)) return false;
-    for (std::int32_t& x : v)
-        if (!r.Int(&x)) return false;
-    s->model = model == 1 ? &ModelB() : &ModelA();
-    s->copies = v[0], s->emulation = v[1], s->paperSize = v[2], s->widthMm = v[3];
-    s->paperHeight = v[4], s->rotation = v[5], s->printingLength = v[6];
-    s->startLogo = v[7], s->endLogo = v[8], s->backFeed = v[9];
-    return r.Text(&s->startText) && r.Text(&s->endText) && r.Text(&s->portDevice);
-}
-
-// The words qx-print uses for a file its loader refuses.
-std::string ImageFailure(wce::DWORD error) {
-    if (error == 1392) return "the image is damaged (the file is cut short or corrupt)";
-    if (error == wce::ERROR_NOT_ENOUGH_MEMORY) return "the image is too large to load; scale it down first";
-    return "the image is damaged or of a kind that cannot be read";
-}
-
-// ---- the worker's side ----
-
-struct WorkerState {
-    std::unique_ptr<EngineJob> job;
-    JobSettings settings;
-    std::string workDir;
-};
-
-bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason) {
-    switch (op) {
-    case 'C': {
-        wce::HBITMAP bitmap = wce::SHLoadDIBitmap(wce::Utf8ToWide(body).c_str());
-        if (!bitmap) {
-            *reason = ImageFailure(wce::GetLastError());
-            return false;
-        }
-        wce::DeleteObject(bitmap);
-        return true;
-    }
-    case 'S': {
-        std::string port, name;
-        JobSettings settings;
-        if (!DecodeSettings(body, &port, &settings, &name)) return *reason = "a garbled start of a job", false;
-        w.settings = settings;
-        w.job.reset();  // a document left open by the last job of this worker
-        w.job = EngineJob::Start(port, settings, name, w.workDir, reason);
-        return w.job != nullptr;
-    }
-    case 'P':
-        if (!w.job) return *reason = "no document was started", false;
-        return w.job->StartPage(reason);
-    case 'D': {
-        Reader r(body);
-        std::int32_t width = 0, height = 0, left = 0;
-        size_t size = 0;
-        if (!w.job || !r.Int(&width) || !r.Int(&height) || !r.Int(&left)) return *reason = "a garbled page", false;
-        const char* data = r.Rest(&size);
-        if (width <= 0 || height <= 0 || size != size_t(width) * size_t(height))
-            return *reason = "a garbled page", false;
-        std::vector<std::uint8_t> grey(data, data + size);
-        return w.job->EndPage(grey, width, height, left, reason);
-    }
-    case 'F': {
-        Reader r(body);
-        std::string format, path;
-        if (!w.job || !r.Text(&format) || !r.Text(&path)) return *reason = "a garbled document", false;
-        int before = w.job->pages();
-        bool ok = format == kTestPageFormat ? PrintTestPage(*w.job, w.settings, reason)
-                                            : PrintDocument(*w.job, path, format, reason);
-        if (ok) *reason = std::to_string(w.job->pages() - before);  // the pages, for the job's count
-        return ok;
-    }
-    case 'M': {
-        Reader r(body);
-        std::string from, to;
-        if (!r.Text(&from) || !r.Text(&to)) return *reason = "a garbled logo", false;
-        return MakeLogo(from, to, reason);
-    }
-    case 'N':
-    case 'O':
-    case 'X': {
-        Reader r(body);
-        std::string port, device, file;
-        std::vector<std::string> files;
-        if (!r.Text(&port) || !r.Text(&device)) return *reason = "a garbled request", false;
-        while (r.Text(&file)) files.push_back(file);
-        return op == 'N' ? SendLogos(port, device, files, reason) : LogoCommand(op, port, device, reason);
-    }
-    case 'E':
-    case 'A': {
-        if (!w.job) return true;
-        bool ok = w.job->Finish(op == 'A', reason);
-        w.job.reset();
-        return ok;
-    }
-    default:
-        *reason = "an unknown request";
-        return false;
-    }
-}
-
-}  // namespace
-
-int WorkerMain(int fd) {
-    WorkerState w;
-    CatchMessageBoxes();
-    const char* dir = std::getenv("QX_APP_WORK_DIR");
-    w.workDir = dir && *dir ? dir : "/tmp";
-    char op = 0;
-    std::string body;
-    while (Receive(fd, &op, &body)) {
-        std::string reason;
-        bool ok = Serve(w, op, body, &reason);
-        if (!Send(fd, ok ? '+' : '-', reason)) return 1;
-    }
-    // A server that went away leaves an open document: it is aborted, not ended.
-    w.job.reset();
-    return 0;
-}
-
-// ---- the server's side ----
+using namespace wire;
 
 namespace {
+
+// The worker program, beside the server's own (the folder of the program that runs,
+// links followed).
+std::string WorkerProgram() {
+    static const std::string program = [] {
+        char self[4096];
+        ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+        std::string path(self, n > 0 ? size_t(n) : 0);
+        return path.substr(0, path.find_last_of('/') + 1) + kWorkerProgram;
+    }();
+    return program;
+}
 
 // A child's death signal follows the thread that forked it, not the process: a worker
 // forked by a job's thread would be killed as that job's thread ends, though it is
@@ -417,9 +208,14 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    char exe[] = "/proc/self/exe";
+    std::string program = WorkerProgram();
+    if (::access(program.c_str(), X_OK) != 0) {
+        ::close(pair[0]);
+        ::close(pair[1]);
+        return *reason = "the job's worker program " + program + " cannot be run: " + std::strerror(errno), false;
+    }
     std::string argument = kWorkerArgument;
-    char* argv[] = {exe, argument.data(), nullptr};
+    char* argv[] = {program.data(), argument.data(), nullptr};
     pid_t parent = ::getpid();
 
     pid_t pid = ForkOnLastingThread([&] {
@@ -428,7 +224,7 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
         if (::getppid() != parent) ::_exit(1);
         ::dup2(pair[1], 3);
         ::syscall(SYS_close_range, 4u, ~0u, 0u);
-        ::execve(exe, argv, envp.data());
+        ::execve(argv[0], argv, envp.data());
         ::_exit(127);
     });
     if (pid < 0) {

@@ -18,9 +18,10 @@
 
 namespace qxapp {
 
-// The worker's side: serves one job on the descriptor, then returns its exit status.
-// `main` calls it when the program is started as a worker.
-int WorkerMain(int fd);
+// The worker is a program of its own, beside the server's: the server never loads the
+// engine, Qt or the document readers. It is started with this argument, its socket
+// as descriptor 3.
+constexpr const char* kWorkerProgram = "qx-printer-app-worker";
 constexpr const char* kWorkerArgument = "--qx-job-worker";
 
 class Worker {

@@ -13,8 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +29,34 @@
 #include <vector>
 
 namespace qxapptest {
+
+// An 8-bit grey image (0 black) as a Windows bitmap file with a grey palette, as
+// qx-print takes a page.
+inline bool WriteGreyBmp(const std::string& path, const std::vector<std::uint8_t>& grey, int width, int height) {
+    if (width <= 0 || height <= 0 || grey.size() < size_t(width) * size_t(height)) return false;
+    const size_t stride = (size_t(width) + 3) & ~size_t(3);
+    const size_t headers = 14 + 40 + 256 * 4;
+    std::vector<std::uint8_t> file(headers + stride * size_t(height), 0);
+    auto put = [&](size_t at, std::uint32_t v, int bytes) {
+        for (int k = 0; k < bytes; ++k) file[at + size_t(k)] = std::uint8_t(v >> (8 * k));
+    };
+    file[0] = 'B';
+    file[1] = 'M';
+    put(2, std::uint32_t(file.size()), 4);
+    put(10, std::uint32_t(headers), 4);
+    put(14, 40, 4);
+    put(18, std::uint32_t(width), 4);
+    put(22, std::uint32_t(height), 4);  // bottom-up rows
+    put(26, 1, 2);
+    put(28, 8, 2);
+    put(46, 256, 4);
+    for (int i = 0; i < 256; ++i) put(54 + size_t(i) * 4, std::uint32_t(i) * 0x010101u, 3);
+    for (int y = 0; y < height; ++y)
+        std::copy_n(&grey[size_t(y) * size_t(width)], size_t(width), &file[headers + size_t(height - 1 - y) * stride]);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    return bool(out.flush());
+}
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -14,7 +14,6 @@
 
 #include "../../../tests/support/emulator_process.h"
 #include "app_support.h"
-#include "engine_job.h"
 #include "golden.h"
 #include "png_io.h"
 #include "mono_image.h"
@@ -108,7 +107,7 @@ std::string PrintedPart(const std::string& path, int width, int height, int prin
     std::vector<std::uint8_t> part(size_t(printed) * size_t(height));
     for (int y = 0; y < height; ++y)
         std::copy_n(&page[size_t(y) * size_t(width) + size_t(left)], printed, &part[size_t(y) * size_t(printed)]);
-    EXPECT_TRUE(qxapp::WriteGreyBmp(path, part, printed, height));
+    EXPECT_TRUE(qxapptest::WriteGreyBmp(path, part, printed, height));
     return path;
 }
 
@@ -175,7 +174,7 @@ TEST_F(PrinterAppTest, TwoPrintersPrintAtOnceEachSendingWhatQxPrintSends) {
         std::vector<std::uint8_t> part(size_t(576) * 406);
         for (int y = 0; y < 406; ++y) std::copy_n(&page[size_t(y) * 639 + 31], 576, &part[size_t(y) * 576]);
         std::string path = dir_ + "/page" + std::to_string(p) + ".bmp";
-        ASSERT_TRUE(qxapp::WriteGreyBmp(path, part, 576, 406));
+        ASSERT_TRUE(qxapptest::WriteGreyBmp(path, part, 576, 406));
         pages += (p ? "' '" : "") + path;
     }
     ASSERT_GT(fromLeft.size(), 1000u);
@@ -375,7 +374,7 @@ TEST_F(PrinterAppTest, TheLogoPageStoresWhatTheImageManagerStoresAndAReceiptPrin
     std::vector<std::uint8_t> grey(size_t(120) * 40, 255);
     for (int y = 10; y < 30; ++y)
         for (int x = 10; x < 100; ++x) grey[size_t(y) * 120 + size_t(x)] = 0;
-    ASSERT_TRUE(qxapp::WriteGreyBmp(box, grey, 120, 40));
+    ASSERT_TRUE(qxapptest::WriteGreyBmp(box, grey, 120, 40));
     std::string page = "http://127.0.0.1:" + std::to_string(server_->port()) + "/receipt/logos";
     std::string jar = dir_ + "/cookies";
     std::string html = Shell("curl -s -c '" + jar + "' " + page, dir_).out;

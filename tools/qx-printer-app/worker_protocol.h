@@ -1,0 +1,44 @@
+// The messages between the server and a job's worker process, over a socket pair.
+// A message: its operation, the length of its body (4 bytes, little-endian), the body.
+// The answer is the same with the operation '+' (done) or '-' (failed, the body says why).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "qx_models.h"
+
+namespace qxapp::wire {
+
+// Whole writes and reads; on a socket the peer's end is no reason to die of SIGPIPE,
+// a file is written plainly.
+bool WriteAll(int fd, const void* data, size_t size, bool socket = true);
+bool Send(int fd, char op, const std::string& body);
+// False when the peer is gone or the message is longer than any of ours.
+bool Receive(int fd, char* op, std::string* body);
+
+void PutInt(std::string& out, std::int32_t v);
+void PutText(std::string& out, const std::string& text);
+
+// Reads what PutInt and PutText wrote, in order; false once the body runs short.
+class Reader {
+public:
+    explicit Reader(const std::string& body) : body_(body) {}
+    bool Int(std::int32_t* v);
+    bool Text(std::string* text);
+    const char* Rest(size_t* size) const {
+        *size = body_.size() - at_;
+        return body_.data() + at_;
+    }
+
+private:
+    const std::string& body_;
+    size_t at_ = 0;
+};
+
+// A job's start: its port, the driver's settings and the document's name.
+std::string EncodeSettings(const std::string& port, const JobSettings& s, const std::string& name);
+bool DecodeSettings(const std::string& body, std::string* port, JobSettings* s, std::string* name);
+
+}  // namespace qxapp::wire
