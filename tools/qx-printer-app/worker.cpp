@@ -94,6 +94,16 @@ struct KeptWorker {
     std::chrono::steady_clock::time_point since;
 };
 
+std::chrono::milliseconds KeepTime() {
+    static const std::chrono::milliseconds keep = [] {
+        const char* ms = std::getenv("QX_APP_KEEP_WORKER_MS");
+        char* end = nullptr;
+        long n = ms && *ms ? std::strtol(ms, &end, 10) : -1;
+        return std::chrono::milliseconds(end && !*end && n >= 0 ? n : kKeepWorkerMs);
+    }();
+    return keep;
+}
+
 // The kept workers by printer, and the thread that lets go of those not taken in time.
 struct Keeper {
     std::mutex lock;
@@ -108,7 +118,7 @@ struct Keeper {
             auto now = std::chrono::steady_clock::now();
             std::vector<std::unique_ptr<Worker>> expired;
             for (auto i = kept.begin(); i != kept.end();) {
-                if (now - i->second.since < std::chrono::milliseconds(kKeepWorkerMs)) {
+                if (now - i->second.since < KeepTime()) {
                     ++i;
                     continue;
                 }
@@ -151,7 +161,7 @@ std::unique_ptr<Worker> TakeWorker(int printer, const std::string& registry, con
 }
 
 void KeepWorker(int printer, std::unique_ptr<Worker> worker) {
-    if (!worker || !worker->Alive()) return;
+    if (!worker || !worker->Alive() || KeepTime().count() == 0) return;
     Keeper& k = TheKeeper();
     std::unique_ptr<Worker> replaced;
     {

@@ -83,6 +83,7 @@ private:
 // seconds for the printer's next job, so that jobs in a row skip a process's start-up
 // (loading the engine and its libraries costs more than printing a label). A job that
 // failed, was cancelled or was stopped never leaves its worker for the next.
+// QX_APP_KEEP_WORKER_MS sets another time (0: a worker per job).
 constexpr int kKeepWorkerMs = 3000;
 // The printer's kept worker, or a new one; either way the printer's own registry is
 // made afresh from `registry` for the job.

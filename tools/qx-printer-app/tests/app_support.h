@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <cups/raster.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -86,6 +87,23 @@ inline CommandRun Shell(const std::string& command, const std::string& dir) {
     r.out = ReadFile(out);
     r.err = ReadFile(err);
     return r;
+}
+
+// The worker processes of a server: the server's children started as job workers.
+inline std::vector<pid_t> Workers(pid_t server) {
+    std::vector<pid_t> found;
+    DIR* proc = ::opendir("/proc");
+    while (dirent* e = proc ? ::readdir(proc) : nullptr) {
+        pid_t pid = std::atoi(e->d_name);
+        if (pid <= 0) continue;
+        std::string cmdline = ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+        std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        size_t close = stat.rfind(')');
+        int parent = close == std::string::npos ? 0 : std::atoi(stat.c_str() + close + 4);
+        if (parent == server && cmdline.find("--qx-job-worker") != std::string::npos) found.push_back(pid);
+    }
+    if (proc) ::closedir(proc);
+    return found;
 }
 
 inline int FreePort() {

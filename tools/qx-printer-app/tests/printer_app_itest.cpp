@@ -54,9 +54,11 @@ protected:
 
     // What qx-print sends to printer for the page, with the settings the app gave the
     // driver for the app's printer of that number; options choose the printer's key.
-    std::string FromQxPrint(ByteSink& printer, int id, const std::string& options, const std::string& page) {
+    // `settings`: a copy of that registry file taken earlier, instead of the file as it is.
+    std::string FromQxPrint(ByteSink& printer, int id, const std::string& options, const std::string& page,
+                            const std::string& settings = {}) {
         std::string registry = dir_ + "/qx-print.reg";
-        std::filesystem::copy_file(PrinterRegistry(id), registry,
+        std::filesystem::copy_file(settings.empty() ? PrinterRegistry(id) : settings, registry,
                                    std::filesystem::copy_options::overwrite_existing);
         CommandRun run;
         std::thread qxPrint([&] {
@@ -180,6 +182,58 @@ TEST_F(PrinterAppTest, TwoPrintersPrintAtOnceEachSendingWhatQxPrintSends) {
     ASSERT_GT(fromLeft.size(), 1000u);
     EXPECT_TRUE(fromLeft == FromQxPrint(left, 1, "", pages)) << "left";
     EXPECT_TRUE(fromRight == FromQxPrint(right, 2, "", pages)) << "right";
+}
+
+// A printer keeps its worker process between its jobs: each of them, with the settings
+// changing between them, and one after the kept worker was killed while it waited,
+// sends what qx-print sends in a program of its own.
+TEST_F(PrinterAppTest, APrintersWorkerServesItsJobsInARowEachSendingWhatQxPrintSends) {
+    // A keep time no slow machine runs out of, for a server of this test alone.
+    ASSERT_EQ(server_->Shutdown(), 0);
+    ::setenv("QX_APP_KEEP_WORKER_MS", "60000", 1);
+    server_ = std::make_unique<AppServer>(dir_);
+    bool started = server_->Start();
+    ::unsetenv("QX_APP_KEEP_WORKER_MS");
+    ASSERT_TRUE(started) << ReadFile(dir_ + "/server.err");
+    ByteSink printer("127.0.71.18");
+    ASSERT_TRUE(printer.ok());
+    Add("label", "127.0.71.18", "qx470-cpcl-gap");
+    std::string page = PrintedPart(dir_ + "/page.bmp", 639, 406);
+    struct Printed {
+        std::string options, bytes, settings;
+        std::vector<pid_t> workers;
+    };
+    std::vector<Printed> jobs{{"", {}, {}, {}},
+                              {"-o copies=3 -o qx-rotation=half-turn -o qx-start-text=Again", {}, {}, {}},
+                              {"", {}, {}, {}},
+                              {"-o copies=2", {}, {}, {}}};
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        SCOPED_TRACE(k);
+        Printed& j = jobs[k];
+        if (k == 3) {
+            // The kept worker dies while it waits: the next job gets a new one.
+            ASSERT_EQ(jobs[2].workers.size(), 1u);
+            ::kill(jobs[2].workers[0], SIGKILL);
+            ASSERT_TRUE(WaitFor([&] { return Workers(server_->pid()).empty(); }, 10));
+        }
+        auto taken = std::async(std::launch::async, [&] { return printer.TakeConnection(); });
+        int id = server_->Submit("label", j.options + " '" + Raster("page.pwg", 1) + "'");
+        j.bytes = taken.get();
+        JobState state = server_->WaitJob("label", id);
+        EXPECT_EQ(state.state, "completed") << state.message;
+        j.workers = Workers(server_->pid());
+        j.settings = dir_ + "/settings-" + std::to_string(k) + ".reg";
+        std::filesystem::copy_file(PrinterRegistry(1), j.settings);
+    }
+    EXPECT_EQ(jobs[0].workers.size(), 1u);
+    EXPECT_EQ(jobs[0].workers, jobs[1].workers);
+    EXPECT_EQ(jobs[0].workers, jobs[2].workers);
+    ASSERT_EQ(jobs[3].workers.size(), 1u);
+    EXPECT_NE(jobs[3].workers, jobs[2].workers);
+    EXPECT_TRUE(jobs[0].bytes == jobs[2].bytes);
+    EXPECT_FALSE(jobs[0].bytes == jobs[1].bytes);
+    for (size_t k = 0; k < jobs.size(); ++k)
+        EXPECT_TRUE(jobs[k].bytes == FromQxPrint(printer, 1, "", page, jobs[k].settings)) << "job " << k;
 }
 
 // Set-Printer-Attributes of one printer's option defaults; ipptool's exit status.
