@@ -22,7 +22,9 @@ inline constexpr int kDotsPerInch = 203;
 // page of the driver must round the same way.
 inline constexpr double kInchesPerMm = 0.03937007874015748;
 
-constexpr int DotsFromMm(double mm) { return static_cast<int>(mm * kInchesPerMm * kDotsPerInch); }
+constexpr int DotsFromMm(double mm) {
+    return static_cast<int>(mm * kInchesPerMm * kDotsPerInch);
+}
 
 // A label no longer than its paper is wide is drawn on a page of this length, of which
 // only the label's own length is printed.
@@ -46,8 +48,8 @@ struct PrinterModel {
     const char16_t* settingsKey;  // the same below HKEY_LOCAL_MACHINE
     const char* driverFile;       // the printer's "Driver"
     const char16_t* driverFileWide;
-    int dotsAcross;  // dots the head prints across
-    int mmAcross;    // the same width in whole millimetres, as the graphics engine is told it
+    int dotsAcross;    // dots the head prints across
+    int mmAcross;      // the same width in whole millimetres, as the graphics engine is told it
     int paperWidthMm;  // the paper, whose middle the head prints
     // "PHeight" is in tenths of a millimetre (10) or in millimetres (1); "PWidth" is
     // always in millimetres.
@@ -59,7 +61,9 @@ struct PrinterModel {
     std::span<const PaperPreset> papers;  // by "PaperSize"
 
     constexpr int BytesPerRow() const { return dotsAcross / 8; }
-    constexpr const PaperPreset& NewKeyPaper() const { return papers[std::size_t(newKeyPaperSize)]; }
+    constexpr const PaperPreset& NewKeyPaper() const {
+        return papers[std::size_t(newKeyPaperSize)];
+    }
     // The papers a "PaperSize" of 1 and more selects.
     constexpr std::span<const PaperPreset> Presets() const { return papers.subspan(1); }
 };
@@ -67,14 +71,20 @@ struct PrinterModel {
 inline constexpr char16_t kCustomPaperText[] = u"Custom Size";
 
 // Model A: the 3-inch label printer.
+// (Kept at one paper to two lines.)
+// clang-format off
 inline constexpr PaperPreset kModelAPapers[] = {
     {.paperSize = 0, .widthMm = 0, .height = 0, .listText = kCustomPaperText, .media = nullptr},
-    {.paperSize = 1, .widthMm = 80, .height = 254, .listText = u"80mm x 25.4mm", .media = "om_qx-80x25_80x25.4mm"},
-    {.paperSize = 2, .widthMm = 80, .height = 508, .listText = u"80mm x 50.8mm", .media = "om_qx-80x51_80x50.8mm"},
-    {.paperSize = 3, .widthMm = 80, .height = 762, .listText = u"80mm x 76.2mm", .media = "om_qx-80x76_80x76.2mm"},
-    {.paperSize = 4, .widthMm = 80, .height = 1016, .listText = u"80mm x 101.6mm",
-     .media = "om_qx-80x102_80x101.6mm"},
+    {.paperSize = 1, .widthMm = 80, .height = 254,
+     .listText = u"80mm x 25.4mm", .media = "om_qx-80x25_80x25.4mm"},
+    {.paperSize = 2, .widthMm = 80, .height = 508,
+     .listText = u"80mm x 50.8mm", .media = "om_qx-80x51_80x50.8mm"},
+    {.paperSize = 3, .widthMm = 80, .height = 762,
+     .listText = u"80mm x 76.2mm", .media = "om_qx-80x76_80x76.2mm"},
+    {.paperSize = 4, .widthMm = 80, .height = 1016,
+     .listText = u"80mm x 101.6mm", .media = "om_qx-80x102_80x101.6mm"},
 };
+// clang-format on
 inline constexpr PrinterModel kModelA{
     .printerName = "QX-470 Driver",
     .settingsKey = u"Printers\\QX-470 Driver",
@@ -90,22 +100,34 @@ inline constexpr PrinterModel kModelA{
 };
 
 // Model B: the 2-inch receipt printer on 58 mm paper, ESC/POS only.
+// (Kept at one paper to two lines.)
+// clang-format off
 inline constexpr PaperPreset kModelBPapers[] = {
     {.paperSize = 0, .widthMm = 0, .height = 0, .listText = kCustomPaperText, .media = nullptr},
-    {.paperSize = 1, .widthMm = 58, .height = 60, .listText = u"58mm x 60mm", .media = "om_qx-58x60_58x60mm"},
-    {.paperSize = 2, .widthMm = 58, .height = 80, .listText = u"58mm x 80mm", .media = "om_qx-58x80_58x80mm"},
-    {.paperSize = 3, .widthMm = 58, .height = 100, .listText = u"58mm x 100mm", .media = "om_qx-58x100_58x100mm"},
-    {.paperSize = 4, .widthMm = 58, .height = 120, .listText = u"58mm x 120mm", .media = "om_qx-58x120_58x120mm"},
-    {.paperSize = 5, .widthMm = 58, .height = 140, .listText = u"58mm x 140mm", .media = "om_qx-58x140_58x140mm"},
-    {.paperSize = 6, .widthMm = 58, .height = 160, .listText = u"58mm x 160mm", .media = "om_qx-58x160_58x160mm"},
-    {.paperSize = 7, .widthMm = 58, .height = 180, .listText = u"58mm x 180mm", .media = "om_qx-58x180_58x180mm"},
-    {.paperSize = 8, .widthMm = 58, .height = 200, .listText = u"58mm x 200mm", .media = "om_qx-58x200_58x200mm"},
-    {.paperSize = 9, .widthMm = 58, .height = 297, .listText = u"58mm x 297mm", .media = "om_qx-58x297_58x297mm"},
-    {.paperSize = 10, .widthMm = 58, .height = 2970, .listText = u"58mm x 2970mm",
-     .media = "om_qx-58x2970_58x2970mm"},
-    {.paperSize = 11, .widthMm = 58, .height = 3276, .listText = u"58mm x 3276mm",
-     .media = "om_qx-58x3276_58x3276mm"},
+    {.paperSize = 1, .widthMm = 58, .height = 60,
+     .listText = u"58mm x 60mm", .media = "om_qx-58x60_58x60mm"},
+    {.paperSize = 2, .widthMm = 58, .height = 80,
+     .listText = u"58mm x 80mm", .media = "om_qx-58x80_58x80mm"},
+    {.paperSize = 3, .widthMm = 58, .height = 100,
+     .listText = u"58mm x 100mm", .media = "om_qx-58x100_58x100mm"},
+    {.paperSize = 4, .widthMm = 58, .height = 120,
+     .listText = u"58mm x 120mm", .media = "om_qx-58x120_58x120mm"},
+    {.paperSize = 5, .widthMm = 58, .height = 140,
+     .listText = u"58mm x 140mm", .media = "om_qx-58x140_58x140mm"},
+    {.paperSize = 6, .widthMm = 58, .height = 160,
+     .listText = u"58mm x 160mm", .media = "om_qx-58x160_58x160mm"},
+    {.paperSize = 7, .widthMm = 58, .height = 180,
+     .listText = u"58mm x 180mm", .media = "om_qx-58x180_58x180mm"},
+    {.paperSize = 8, .widthMm = 58, .height = 200,
+     .listText = u"58mm x 200mm", .media = "om_qx-58x200_58x200mm"},
+    {.paperSize = 9, .widthMm = 58, .height = 297,
+     .listText = u"58mm x 297mm", .media = "om_qx-58x297_58x297mm"},
+    {.paperSize = 10, .widthMm = 58, .height = 2970,
+     .listText = u"58mm x 2970mm", .media = "om_qx-58x2970_58x2970mm"},
+    {.paperSize = 11, .widthMm = 58, .height = 3276,
+     .listText = u"58mm x 3276mm", .media = "om_qx-58x3276_58x3276mm"},
 };
+// clang-format on
 inline constexpr PrinterModel kModelB{
     .printerName = "QX-250 Driver",
     .settingsKey = u"Printers\\QX-250 Driver",
@@ -174,7 +196,8 @@ constexpr PortKind PortKindOfName(std::basic_string_view<Char> name) {
 template <class Char>
 constexpr unsigned FindBitRate(std::basic_string_view<Char> text) {
     for (const BitRate& entry : kBitRates)
-        if (text.size() == entry.text.size() && StartsWithNoCase(text, entry.text)) return entry.rate;
+        if (text.size() == entry.text.size() && StartsWithNoCase(text, entry.text))
+            return entry.rate;
     return 0;
 }
 
@@ -240,13 +263,15 @@ constexpr bool ListTextAddsUp(const PrinterModel& m, const PaperPreset& p) {
 constexpr bool MediaAddsUp(const PrinterModel& m, const PaperPreset& p) {
     int roundedMm = (p.height * 10 / m.heightUnitsPerMm + 5) / 10;
     Text t;
-    Length(t << "om_qx-" << p.widthMm << "x" << roundedMm << "_" << p.widthMm << "x", m, p.height) << "mm";
+    Length(t << "om_qx-" << p.widthMm << "x" << roundedMm << "_" << p.widthMm << "x", m, p.height)
+        << "mm";
     return t.Spells(p.media);
 }
 
 constexpr bool PapersAddUp(const PrinterModel& m) {
     const PaperPreset& custom = m.papers[0];
-    if (m.papers.size() < 2 || custom.paperSize != 0 || custom.media || custom.listText != kCustomPaperText)
+    if (m.papers.size() < 2 || custom.paperSize != 0 || custom.media ||
+        custom.listText != kCustomPaperText)
         return false;
     for (std::size_t i = 1; i < m.papers.size(); ++i) {
         const PaperPreset& p = m.papers[i];
@@ -270,8 +295,9 @@ constexpr bool NamesAddUp(const PrinterModel& m) {
 // rounded; the head prints inside the paper, with the same margin each side.
 constexpr bool WidthAddsUp(const PrinterModel& m) {
     int tenthsMm = int(m.dotsAcross / (kInchesPerMm * kDotsPerInch) * 10);
-    return m.dotsAcross % 8 == 0 && (tenthsMm + 5) / 10 == m.mmAcross && m.mmAcross < m.paperWidthMm &&
-           (m.paperWidthMm - m.mmAcross) % 2 == 0 && (m.heightUnitsPerMm == 1 || m.heightUnitsPerMm == 10);
+    return m.dotsAcross % 8 == 0 && (tenthsMm + 5) / 10 == m.mmAcross &&
+           m.mmAcross < m.paperWidthMm && (m.paperWidthMm - m.mmAcross) % 2 == 0 &&
+           (m.heightUnitsPerMm == 1 || m.heightUnitsPerMm == 10);
 }
 
 constexpr bool BitRatesAddUp() {
@@ -292,7 +318,8 @@ static_assert(kModelA.BytesPerRow() == 72 && kModelB.BytesPerRow() == 48);
 // The registry's "PaperSize" ranges: 1 to 4 for model A, 1 to 11 for model B.
 static_assert(kModelA.Presets().size() == 4 && kModelB.Presets().size() == 11);
 static_assert(std::size(kBitRates) == 15);
-static_assert(model_checks::BitRatesAddUp(), "a bit rate's text is not its number, or the default is missing");
+static_assert(model_checks::BitRatesAddUp(),
+              "a bit rate's text is not its number, or the default is missing");
 static_assert(PortKindOfName(std::string_view("IrDA printer")) == PortKind::kInfrared &&
               PortKindOfName(std::u16string_view(u"com2:")) == PortKind::kSerial &&
               PortKindOfName(std::string_view("192.168.1.20")) == PortKind::kNetwork);
@@ -302,7 +329,8 @@ static_assert(BitRateOfName(std::u16string_view(u"COM1: 115200")) == 115200 &&
 
 constexpr bool ModelsAddUp() {
     for (const PrinterModel* m : kModels)
-        if (!model_checks::PapersAddUp(*m) || !model_checks::NamesAddUp(*m) || !model_checks::WidthAddsUp(*m))
+        if (!model_checks::PapersAddUp(*m) || !model_checks::NamesAddUp(*m) ||
+            !model_checks::WidthAddsUp(*m))
             return false;
     return true;
 }

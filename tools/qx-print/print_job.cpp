@@ -111,7 +111,6 @@ HDC OpenPrinter(const Options& o, int& status) {
     return nullptr;
 }
 
-
 // The model of each driver: the settings key it reads whichever printer name led to it,
 // the units of its "PHeight" and its preset papers. Model B's driver keeps whole
 // millimetres under a key of its own.
@@ -129,7 +128,8 @@ std::u16string PrinterName(const Options& o) {
 // The key of the printer's driver: model B's for "QX250.dll", else model A's.
 const DriverKey& KeyOfDriver(const Options& o) {
     std::u16string file = RegistryText(u"Printers\\" + PrinterName(o), u"Driver");
-    return WideEqualsNoCase(file, qxproto::kModelB.driverFileWide) ? qxproto::kModelB : qxproto::kModelA;
+    return WideEqualsNoCase(file, qxproto::kModelB.driverFileWide) ? qxproto::kModelB
+                                                                   : qxproto::kModelA;
 }
 
 bool ReadNumber(HKEY key, LPCWSTR name, LONG& value) {
@@ -146,7 +146,8 @@ bool LabelLengthMm(const DriverKey& driver, LONG& mm) {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, driver.settingsKey, 0, KEY_READ, &key) != 0) return false;
     LONG paperSize = 0, length = 0;
     bool ok = ReadNumber(key, u"PaperSize", paperSize);
-    if (ok && paperSize >= 1 && size_t(paperSize) < driver.papers.size()) length = driver.papers[size_t(paperSize)].height;
+    if (ok && paperSize >= 1 && size_t(paperSize) < driver.papers.size())
+        length = driver.papers[size_t(paperSize)].height;
     else if (ok) ok = ReadNumber(key, u"PHeight", length);
     RegCloseKey(key);
     mm = length / driver.heightUnitsPerMm;
@@ -159,7 +160,8 @@ bool LabelLengthMm(const DriverKey& driver, LONG& mm) {
 bool DriverWouldPrint(const Options& o) {
     if (RegistryText(u"Printers\\" + PrinterName(o), u"Driver").empty()) return true;  // CreateDC tells
     const DriverKey& driver = KeyOfDriver(o);
-    std::string where = "HKEY_LOCAL_MACHINE\\" + WideToUtf8(driver.settingsKey) + " in " + RegistryFilePath();
+    std::string where =
+        "HKEY_LOCAL_MACHINE\\" + WideToUtf8(driver.settingsKey) + " in " + RegistryFilePath();
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, driver.settingsKey, 0, KEY_READ, &key) != 0) {
         std::fprintf(stderr, "qx-print: the driver's settings key %s is missing, so the driver would print "
@@ -188,7 +190,8 @@ bool DriverWouldPrint(const Options& o) {
 // of which only the label's length is printed.
 int PrintedRows(HDC dc, const DriverKey& driver, int pageRows) {
     LONG mm = 0;
-    if (GetDeviceCaps(dc, VERTSIZE) != qxproto::kShortLabelPageMm || !LabelLengthMm(driver, mm)) return pageRows;
+    if (GetDeviceCaps(dc, VERTSIZE) != qxproto::kShortLabelPageMm || !LabelLengthMm(driver, mm))
+        return pageRows;
     double dots = mm * qxproto::kInchesPerMm * qxproto::kDotsPerInch;
     return dots >= 1 ? std::min(pageRows, int(dots)) : pageRows;
 }

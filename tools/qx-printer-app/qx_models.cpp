@@ -11,7 +11,9 @@ namespace {
 
 constexpr std::string_view kScheme = "qx:";
 
-bool StartsNoCase(std::string_view text, std::string_view prefix) { return qxproto::StartsWithNoCase(text, prefix); }
+bool StartsNoCase(std::string_view text, std::string_view prefix) {
+    return qxproto::StartsWithNoCase(text, prefix);
+}
 
 // "110, 300, ..., 256000": the rates the driver knows. Any other text after a serial
 // port's name would quietly mean the default rate.
@@ -54,15 +56,17 @@ std::string CheckPort(const std::string& port) {
         const size_t colonAt = kDeviceNameLength - 1;
         if (port.size() <= kPortDigitAt || port[kPortDigitAt] < '1' || port[kPortDigitAt] > '9' ||
             (port.size() > colonAt && port[colonAt] != ':'))
-            return "\"" + port + "\" is no port: write " + prefix + "1: to " + prefix + "9: (one digit)";
+            return "\"" + port + "\" is no port: write " + prefix + "1: to " + prefix +
+                   "9: (one digit)";
         if (!serial) {
-            if (port.size() > kDeviceNameLength) return "\"" + port + "\": nothing may follow " + prefix + "n:";
+            if (port.size() > kDeviceNameLength)
+                return "\"" + port + "\": nothing may follow " + prefix + "n:";
             return {};
         }
         if (port.size() <= kDeviceNameLength) return {};
         if (port.size() == kBitRateAt || port[kDeviceNameLength] != ' ')
-            return "\"" + port + "\": the bit rate follows " + prefix + "n: after one space, as in \"" + prefix +
-                   "1: 115200\"";
+            return "\"" + port + "\": the bit rate follows " + prefix +
+                   "n: after one space, as in \"" + prefix + "1: 115200\"";
         if (FindBitRate(std::string_view(port).substr(kBitRateAt)) != 0) return {};
         return "\"" + port + "\": the bit rate is not one of " + RateList();
     }
@@ -84,7 +88,8 @@ namespace {
 
 // The shared table's facts, with what the application adds: the lengths it takes and
 // which way up it turns pages.
-constexpr PrinterModel FromTable(const qxproto::PrinterModel& m, int maxLengthMm, bool portraitByDefault) {
+constexpr PrinterModel FromTable(const qxproto::PrinterModel& m, int maxLengthMm,
+                                 bool portraitByDefault) {
     return {
         .printerKey = m.printerName,
         .driverFile = m.driverFile,
@@ -111,7 +116,8 @@ const PrinterModel& ModelA() {
 // No receipt is longer than the longest of model B's papers.
 const PrinterModel& ModelB() {
     constexpr const qxproto::PrinterModel& b = qxproto::kModelB;
-    static const PrinterModel model = FromTable(b, b.papers.back().height / b.heightUnitsPerMm, true);
+    static const PrinterModel model =
+        FromTable(b, b.papers.back().height / b.heightUnitsPerMm, true);
     return model;
 }
 

@@ -21,7 +21,8 @@ constexpr WCHAR kTimeoutValue[] = u"TimeOut";
 constexpr WCHAR kPortsKey[] = u"Printers\\Ports";
 constexpr WCHAR kDefaultPortValue[] = u"DefaultPrintPort";
 constexpr WCHAR kFallbackPort[] = u"LPT1:";
-constexpr size_t kMinNameUnits = qxproto::kDeviceNameLength + 1;  // room for LPTn: and its terminator
+// Room for LPTn: and its terminator.
+constexpr size_t kMinNameUnits = qxproto::kDeviceNameLength + 1;
 
 std::unique_ptr<WCHAR[]> AllocateUnits(size_t units) {
     return std::unique_ptr<WCHAR[]>(new (std::nothrow) WCHAR[units]());
@@ -95,7 +96,9 @@ int KindOfName(LPCWSTR name) {
     }
 }
 
-DWORD SerialRateOfName(LPCWSTR name) { return qxproto::BitRateOfName(std::u16string_view(name)); }
+DWORD SerialRateOfName(LPCWSTR name) {
+    return qxproto::BitRateOfName(std::u16string_view(name));
+}
 
 namespace {
 
