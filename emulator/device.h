@@ -8,11 +8,12 @@
 #include "bitmap.h"
 #include "log.h"
 #include "nv_store.h"
+#include "protocol/models.h"
 
 namespace qxemu {
 
-inline constexpr int kModelAPaperDots = 576;
-inline constexpr int kModelBPaperDots = 384;
+inline constexpr int kModelAPaperDots = qxproto::kModelA.dotsAcross;
+inline constexpr int kModelBPaperDots = qxproto::kModelB.dotsAcross;
 
 struct DeviceOptions {
     int paperWidth = kModelAPaperDots;

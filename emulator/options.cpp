@@ -72,7 +72,10 @@ std::string UsageText() {
     return "usage: qx-emulator [options]\n"
            "Takes the printer's place and writes what it would print as PNG files.\n"
            "\n"
-           "  --model a|b          model A, 576 dots wide (default), or model B, 384 dots\n"
+           "  --model a|b          model A, " +
+           std::to_string(kModelAPaperDots) + " dots wide (default), or model B, " +
+           std::to_string(kModelBPaperDots) +
+           " dots\n"
            "  --tcp ADDR[:PORT]    listen for raw TCP printing (default 127.0.0.1:9100;\n"
            "                       port 0 picks a free one)\n"
            "  --pty                serve a pseudo-terminal as the serial printer\n"

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/models.h"
+
 namespace qxemu {
 
 enum class InputKind { kTcp, kPty, kIrda, kFile };
@@ -15,7 +17,7 @@ struct Fault {
 };
 
 struct Options {
-    int paperWidth = 576;
+    int paperWidth = qxproto::kModelA.dotsAcross;
     char model = 'a';
     InputKind input = InputKind::kTcp;
     std::string tcpAddress = "127.0.0.1";

@@ -1,10 +1,13 @@
 // What one printer model's settings utility is made of: its registry key, its texts,
 // its paper table and its test page. The dialogs read everything model-specific from
-// here, so another model is another table.
+// here, so another model is another table. The printer's own facts (its width, papers
+// and units) come from the table every program shares; each model's file in modela/
+// and modelb/ adds what only the utility has.
 #pragma once
 
 #include <span>
 
+#include "protocol/models.h"
 #include "wce/types.h"
 
 namespace wce::ui {
@@ -13,12 +16,8 @@ struct DialogTemplate;
 
 namespace setup {
 
-// A preset paper: list text, width in mm, height in the model's "PHeight" units.
-struct PaperPreset {
-    const char16_t* text;
-    int width;
-    int height;
-};
+// A paper of the list: its text, width in mm and height in the model's "PHeight" units.
+using qxproto::PaperPreset;
 
 // One line of the test page. Lines with a field put its text in place of the %s.
 enum class PageField { None, Time, Emulation, Port, Driver };

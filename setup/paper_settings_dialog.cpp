@@ -92,7 +92,7 @@ BOOL PaperSettingsDialog::OnInitDialog() {
         button->SetIcon(icon, 32, 32);
         button->Set3D(true);
     }
-    for (const setup::PaperPreset& paper : model_.papers) paperList_.AddString(paper.text);
+    for (const setup::PaperPreset& paper : model_.papers) paperList_.AddString(paper.listText);
     paperList_.SetCurSel(paperSize);
     ShowSize(paperSize);
     SetDlgItemInt(Handle(), kCopies, UINT(copies), TRUE);
@@ -135,7 +135,7 @@ void PaperSettingsDialog::ShowSize(int index) {
     bool preset = index > 0 && size_t(index) < model_.papers.size();
     if (preset) {
         const setup::PaperPreset& paper = model_.papers[size_t(index)];
-        paperWidth = paper.width;
+        paperWidth = paper.widthMm;
         heightMm = paper.height / model_.heightUnitsPerMm;
         heightTenths = paper.height % model_.heightUnitsPerMm;
     }

@@ -60,7 +60,7 @@ void LoadSettings(const SetupModel& model, HKEY key, SettingsRecord& r) {
     const int units = model.heightUnitsPerMm;
     int height = StoredHeight(model, r);
     if (r.paperSize > 0 && size_t(r.paperSize) < model.papers.size()) {
-        r.paperWidth = model.papers[size_t(r.paperSize)].width;
+        r.paperWidth = model.papers[size_t(r.paperSize)].widthMm;
         height = model.papers[size_t(r.paperSize)].height;
     } else {
         // A size the list does not hold is the custom one, as the driver reads it, so a

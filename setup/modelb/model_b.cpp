@@ -1,7 +1,8 @@
-// Model B: the 2-inch receipt printer on 58 mm paper. What differs from model A: its
-// key and driver, its texts, whole millimetres, twelve papers, no emulation (so a paper
-// dialog of 15 controls and a test page without the emulation line), 384 dots across,
-// and an ICMP echo before the image manager connects over the network.
+// Model B: the 2-inch receipt printer on 58 mm paper. Its width, papers and units are
+// the shared table's; here is what only the utility has. What differs from model A:
+// its texts, a paper dialog of 15 controls without the emulation, a test page without
+// the emulation line, and an ICMP echo before the image manager connects over the
+// network.
 #include "model.h"
 #include "paper_settings_dialog.h"
 #include "test_page.h"
@@ -35,14 +36,6 @@ const DialogTemplate kPaperTemplate{
         rc::PushButton(IDCANCEL, u"Cancel", 77, 119, 50, 22),
     }};
 
-// Widths and heights in whole millimetres.
-const PaperPreset kPapers[] = {
-    {u"Custom Size", 0, 0},       {u"58mm x 60mm", 58, 60},     {u"58mm x 80mm", 58, 80},
-    {u"58mm x 100mm", 58, 100},   {u"58mm x 120mm", 58, 120},   {u"58mm x 140mm", 58, 140},
-    {u"58mm x 160mm", 58, 160},   {u"58mm x 180mm", 58, 180},   {u"58mm x 200mm", 58, 200},
-    {u"58mm x 297mm", 58, 297},   {u"58mm x 2970mm", 58, 2970}, {u"58mm x 3276mm", 58, 3276},
-};
-
 using namespace page_lines;
 
 const TestPageLine kEnglishPage[] = {
@@ -60,20 +53,22 @@ const TestPageLine kKoreanPage[] = {
     kKoreanColour, kKoreanPort, kKoreanFormat, kKoreanDriver, kKoreanVersion, kKoreanEnvironment, kKoreanEnd,
 };
 
+constexpr const qxproto::PrinterModel& kPrinter = qxproto::kModelB;
+
 const SetupModel kModelB{
     .programName = u"QX250SETUP",
-    .driverKey = u"Printers\\QX-250 Driver",
-    .driverFile = u"QX250.dll",
+    .driverKey = kPrinter.settingsKey,
+    .driverFile = kPrinter.driverFileWide,
     .mainCaption = {u"ARQUENT QX-250 Driver Setup", u"드라이버 설정"},
     .mainGroup = {u"QX-250 Printer Driver's Settings", u"QX-250 프린터 드라이버 설정"},
-    .heightUnitsPerMm = 1,
-    .newKeyHeight = 80,
-    .newKeyWidth = 58,
-    .hasEmulation = false,
+    .heightUnitsPerMm = kPrinter.heightUnitsPerMm,
+    .newKeyHeight = kPrinter.NewKeyPaper().height,
+    .newKeyWidth = kPrinter.NewKeyPaper().widthMm,
+    .hasEmulation = kPrinter.cpcl,
     .echoBeforeConnect = true,
     .paperTemplate = &kPaperTemplate,
-    .papers = kPapers,
-    .pageRight = 384,
+    .papers = kPrinter.papers,
+    .pageRight = kPrinter.dotsAcross,
     .pageBottom = PageBottomFromMillimetres,
     .testPage = {EnglishTestPage(kEnglishPage), KoreanTestPage(kKoreanPage)},
 };

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "protocol/models.h"
 #include "wce/gdi.h"
 #include "wce/registry.h"
 #include "wce/text.h"
@@ -110,23 +111,10 @@ HDC OpenPrinter(const Options& o, int& status) {
     return nullptr;
 }
 
-
-// The settings key of each driver, read by the driver whichever printer name led to it,
-// with the units of its "PHeight" and the label lengths of its preset papers ("PaperSize"
-// 1 on). Model B's driver keeps whole millimetres under a key of its own.
-struct DriverKey {
-    LPCWSTR key;
-    LONG unitsPerMm;
-    const LONG* presets;
-    LONG presetCount;
-};
-constexpr LONG kPresetLengths[] = {254, 508, 762, 1016};
-constexpr LONG kModelBPresetLengths[] = {60, 80, 100, 120, 140, 160, 180, 200, 297, 2970, 3276};
-constexpr DriverKey kModelAKey{u"Printers\\QX-470 Driver", 10, kPresetLengths, 4};
-constexpr DriverKey kModelBKey{u"Printers\\QX-250 Driver", 1, kModelBPresetLengths, 11};
-// A label no longer than the paper is wide gets a page of this length from the driver,
-// which prints only the label's own length of it.
-constexpr int kShortLabelPageMm = 80;
+// The model of each driver: the settings key it reads whichever printer name led to it,
+// the units of its "PHeight" and its preset papers. Model B's driver keeps whole
+// millimetres under a key of its own.
+using DriverKey = qxproto::PrinterModel;
 
 std::u16string RegistryText(const std::u16string& keyName, LPCWSTR name);
 
@@ -140,9 +128,8 @@ std::u16string PrinterName(const Options& o) {
 // The key of the printer's driver: model B's for "QX250.dll", else model A's.
 const DriverKey& KeyOfDriver(const Options& o) {
     std::u16string file = RegistryText(u"Printers\\" + PrinterName(o), u"Driver");
-    for (char16_t& c : file)
-        if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
-    return file == u"QX250.DLL" ? kModelBKey : kModelAKey;
+    return WideEqualsNoCase(file, qxproto::kModelB.driverFileWide) ? qxproto::kModelB
+                                                                   : qxproto::kModelA;
 }
 
 bool ReadNumber(HKEY key, LPCWSTR name, LONG& value) {
@@ -156,13 +143,14 @@ bool ReadNumber(HKEY key, LPCWSTR name, LONG& value) {
 // paper's when "PaperSize" names one, else the stored "PHeight". False when it cannot be read.
 bool LabelLengthMm(const DriverKey& driver, LONG& mm) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, driver.key, 0, KEY_READ, &key) != 0) return false;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, driver.settingsKey, 0, KEY_READ, &key) != 0) return false;
     LONG paperSize = 0, length = 0;
     bool ok = ReadNumber(key, u"PaperSize", paperSize);
-    if (ok && paperSize >= 1 && paperSize <= driver.presetCount) length = driver.presets[paperSize - 1];
+    if (ok && paperSize >= 1 && size_t(paperSize) < driver.papers.size())
+        length = driver.papers[size_t(paperSize)].height;
     else if (ok) ok = ReadNumber(key, u"PHeight", length);
     RegCloseKey(key);
-    mm = length / driver.unitsPerMm;
+    mm = length / driver.heightUnitsPerMm;
     return ok;
 }
 
@@ -172,9 +160,10 @@ bool LabelLengthMm(const DriverKey& driver, LONG& mm) {
 bool DriverWouldPrint(const Options& o) {
     if (RegistryText(u"Printers\\" + PrinterName(o), u"Driver").empty()) return true;  // CreateDC tells
     const DriverKey& driver = KeyOfDriver(o);
-    std::string where = "HKEY_LOCAL_MACHINE\\" + WideToUtf8(driver.key) + " in " + RegistryFilePath();
+    std::string where =
+        "HKEY_LOCAL_MACHINE\\" + WideToUtf8(driver.settingsKey) + " in " + RegistryFilePath();
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, driver.key, 0, KEY_READ, &key) != 0) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, driver.settingsKey, 0, KEY_READ, &key) != 0) {
         std::fprintf(stderr, "qx-print: the driver's settings key %s is missing, so the driver would print "
                      "nothing; run the settings utility once, or add the key with its \"Copies\" value\n",
                      where.c_str());
@@ -201,8 +190,9 @@ bool DriverWouldPrint(const Options& o) {
 // of which only the label's length is printed.
 int PrintedRows(HDC dc, const DriverKey& driver, int pageRows) {
     LONG mm = 0;
-    if (GetDeviceCaps(dc, VERTSIZE) != kShortLabelPageMm || !LabelLengthMm(driver, mm)) return pageRows;
-    double dots = mm * 0.03937007874015748 * 203.0;
+    if (GetDeviceCaps(dc, VERTSIZE) != qxproto::kShortLabelPageMm || !LabelLengthMm(driver, mm))
+        return pageRows;
+    double dots = mm * qxproto::kInchesPerMm * qxproto::kDotsPerInch;
     return dots >= 1 ? std::min(pageRows, int(dots)) : pageRows;
 }
 

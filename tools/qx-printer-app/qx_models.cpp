@@ -11,16 +11,19 @@ namespace {
 
 constexpr std::string_view kScheme = "qx:";
 
-// The rates the driver knows; any other text after a serial port's name would quietly
-// mean 19200 bit/s.
-constexpr const char* kRates[] = {"110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",  "14400",
-                                  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
-
 bool StartsNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-    return true;
+    return qxproto::StartsWithNoCase(text, prefix);
+}
+
+// "110, 300, ..., 256000": the rates the driver knows. Any other text after a serial
+// port's name would quietly mean the default rate.
+std::string RateList() {
+    std::string list;
+    for (const qxproto::BitRate& entry : qxproto::kBitRates) {
+        if (!list.empty()) list += ", ";
+        list += entry.text;
+    }
+    return list;
 }
 
 bool IsDottedAddress(std::string_view text) {
@@ -39,28 +42,33 @@ bool IsDottedAddress(std::string_view text) {
     return parts == 4;
 }
 
-// Why the driver could not open a port of this name, or empty when it can.
+// Why the driver could not open a port of this name, or empty when it can. Stricter
+// than the driver: a name it would read as another port or rate is refused.
 std::string CheckPort(const std::string& port) {
+    using namespace qxproto;
     if (port.empty()) return "the device names no port";
     if (port.size() > 255) return "the port name is longer than 255 characters";
-    if (StartsNoCase(port, "IRDA")) return {};
-    bool serial = StartsNoCase(port, "COM");
-    if (serial || StartsNoCase(port, "LPT")) {
-        const char* kind = serial ? "COM" : "LPT";
-        if (port.size() < 4 || port[3] < '1' || port[3] > '9' || (port.size() > 4 && port[4] != ':'))
-            return "\"" + port + "\" is no port: write " + kind + "1: to " + kind + "9: (one digit)";
+    PortKind kind = PortKindOfName(std::string_view(port));
+    if (kind == PortKind::kInfrared) return {};
+    if (kind == PortKind::kSerial || kind == PortKind::kParallel) {
+        bool serial = kind == PortKind::kSerial;
+        std::string prefix(serial ? kSerialPrefix : kParallelPrefix);
+        const size_t colonAt = kDeviceNameLength - 1;
+        if (port.size() <= kPortDigitAt || port[kPortDigitAt] < '1' || port[kPortDigitAt] > '9' ||
+            (port.size() > colonAt && port[colonAt] != ':'))
+            return "\"" + port + "\" is no port: write " + prefix + "1: to " + prefix +
+                   "9: (one digit)";
         if (!serial) {
-            if (port.size() > 5) return "\"" + port + "\": nothing may follow LPTn:";
+            if (port.size() > kDeviceNameLength)
+                return "\"" + port + "\": nothing may follow " + prefix + "n:";
             return {};
         }
-        if (port.size() <= 5) return {};
-        if (port.size() == 6 || port[5] != ' ')
-            return "\"" + port + "\": the bit rate follows COMn: after one space, as in \"COM1: 115200\"";
-        std::string rate = port.substr(6);
-        for (const char* known : kRates)
-            if (rate == known) return {};
-        return "\"" + port + "\": the bit rate is not one of 110, 300, 600, 1200, 2400, 4800, 9600, 14400, "
-               "19200, 38400, 56000, 57600, 115200, 128000, 256000";
+        if (port.size() <= kDeviceNameLength) return {};
+        if (port.size() == kBitRateAt || port[kDeviceNameLength] != ' ')
+            return "\"" + port + "\": the bit rate follows " + prefix +
+                   "n: after one space, as in \"" + prefix + "1: 115200\"";
+        if (FindBitRate(std::string_view(port).substr(kBitRateAt)) != 0) return {};
+        return "\"" + port + "\": the bit rate is not one of " + RateList();
     }
     if (IsDottedAddress(port)) return {};
     return "\"" + port + "\" is none of COMn:, LPTn:, IRDA or a printer's IPv4 address in dotted form "
@@ -76,32 +84,40 @@ int HexDigit(char c) {
 
 }  // namespace
 
+namespace {
+
+// The shared table's facts, with what the application adds: the lengths it takes and
+// which way up it turns pages.
+constexpr PrinterModel FromTable(const qxproto::PrinterModel& m, int maxLengthMm,
+                                 bool portraitByDefault) {
+    return {
+        .printerKey = m.printerName,
+        .driverFile = m.driverFile,
+        .paperWidthMm = m.paperWidthMm,
+        .marginHundredthsMm = (m.paperWidthMm - m.mmAcross) * 100 / 2,
+        .printedDots = m.dotsAcross,
+        .heightUnitsPerMm = m.heightUnitsPerMm,
+        .minLengthMm = 10,
+        .maxLengthMm = maxLengthMm,
+        .cpcl = m.cpcl,
+        .portraitByDefault = portraitByDefault,
+        .presets = m.Presets(),
+        .defaultPreset = m.newKeyPaperSize - 1,
+    };
+}
+
+}  // namespace
+
 const PrinterModel& ModelA() {
-    static const PrinterModel model{"QX-470 Driver", "QX470.dll", 80, 400, 576, 10, 10, 1000, true, false,
-                                    {{1, 254, "om_qx-80x25_80x25.4mm"},
-                                     {2, 508, "om_qx-80x51_80x50.8mm"},
-                                     {3, 762, "om_qx-80x76_80x76.2mm"},
-                                     {4, 1016, "om_qx-80x102_80x101.6mm"}},
-                                    1};
+    static const PrinterModel model = FromTable(qxproto::kModelA, 1000, false);
     return model;
 }
 
-// 58 mm paper, 48 mm (384 dots) printed; its papers are those of model B's settings
-// utility, and no receipt is longer than the longest of them.
+// No receipt is longer than the longest of model B's papers.
 const PrinterModel& ModelB() {
-    static const PrinterModel model{"QX-250 Driver", "QX250.dll", 58, 500, 384, 1, 10, 3276, false, true,
-                                    {{1, 60, "om_qx-58x60_58x60mm"},
-                                     {2, 80, "om_qx-58x80_58x80mm"},
-                                     {3, 100, "om_qx-58x100_58x100mm"},
-                                     {4, 120, "om_qx-58x120_58x120mm"},
-                                     {5, 140, "om_qx-58x140_58x140mm"},
-                                     {6, 160, "om_qx-58x160_58x160mm"},
-                                     {7, 180, "om_qx-58x180_58x180mm"},
-                                     {8, 200, "om_qx-58x200_58x200mm"},
-                                     {9, 297, "om_qx-58x297_58x297mm"},
-                                     {10, 2970, "om_qx-58x2970_58x2970mm"},
-                                     {11, 3276, "om_qx-58x3276_58x3276mm"}},
-                                    1};
+    constexpr const qxproto::PrinterModel& b = qxproto::kModelB;
+    static const PrinterModel model =
+        FromTable(b, b.papers.back().height / b.heightUnitsPerMm, true);
     return model;
 }
 
@@ -155,7 +171,12 @@ std::string CheckDevice(const std::string& device, const std::string& port) {
 }  // namespace
 
 const std::vector<const char*>& SerialBitRates() {
-    static const std::vector<const char*> rates(std::begin(kRates), std::end(kRates));
+    static const std::vector<const char*> rates = [] {
+        std::vector<const char*> texts;
+        // Each text is a whole string literal, so it ends in a NUL.
+        for (const qxproto::BitRate& entry : qxproto::kBitRates) texts.push_back(entry.text.data());
+        return texts;
+    }();
     return rates;
 }
 

@@ -3,21 +3,20 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "protocol/models.h"
+
 namespace qxapp {
 
-constexpr int kDpi = 203;
+constexpr int kDpi = qxproto::kDotsPerInch;
 
 // A preset of a driver's paper table: its "PaperSize" number, its length in the model's
 // "PHeight" units and the media name clients choose it by.
-struct PaperPreset {
-    int paperSize;
-    int height;
-    const char* media;
-};
+using qxproto::PaperPreset;
 
 // What sets one printer model apart for the application: its driver, where that driver
 // reads its settings, the paper and what of it is printed.
@@ -33,7 +32,7 @@ struct PrinterModel {
     // Pages upright unless the job asks otherwise: a receipt roll narrower than its
     // papers are long would otherwise get a wide picture turned sideways.
     bool portraitByDefault;
-    std::vector<PaperPreset> presets;
+    std::span<const PaperPreset> presets;  // "PaperSize" 1 on
     int defaultPreset;  // index into presets
 };
 const PrinterModel& ModelA();  // the 3-inch label printer, QX470.dll

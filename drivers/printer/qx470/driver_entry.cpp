@@ -16,10 +16,10 @@ using namespace wce;
 
 namespace {
 
-constexpr double kInchesPerMm = 0.03937007874015748;
-constexpr double kDotsPerInch = 203.0;
-constexpr LONG kPaperDots = kModel.headDots;
-constexpr ULONG kPaperMm = ULONG(kModel.headMm);
+using qxproto::kDotsPerInch;
+using qxproto::kInchesPerMm;
+constexpr LONG kPaperDots = kModel.dotsAcross;
+constexpr ULONG kPaperMm = ULONG(kModel.mmAcross);
 constexpr ULONG kSurfaceFormat = BMF_24BPP;
 constexpr int kSurfaceFormatWord = 11;
 
@@ -46,9 +46,9 @@ void CustomGeometry(GDIINFO& gi, PrinterJob& job, const DriverSettings& s) {
     } else {
         // The engine draws an 80 mm page; only the label's own length is printed, and
         // never more rows than the page holds.
-        gi.szlPhysSize.cy = 639;
-        gi.ulVertSize = 80;
-        job.allocatedRows = 639;
+        gi.szlPhysSize.cy = qxproto::kShortLabelPageDots;
+        gi.ulVertSize = qxproto::kShortLabelPageMm;
+        job.allocatedRows = qxproto::kShortLabelPageDots;
         job.printedLength = std::min<LONG>(MmToDots(lengthMm), job.allocatedRows);
     }
     double width = (s.paperWidth - 8) * kInchesPerMm * kDotsPerInch;

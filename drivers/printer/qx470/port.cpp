@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "port_internal.h"
+#include "protocol/models.h"
 #include "wce/io.h"
 #include "wce/registry.h"
 #include "wce/text.h"
@@ -20,19 +21,8 @@ constexpr WCHAR kTimeoutValue[] = u"TimeOut";
 constexpr WCHAR kPortsKey[] = u"Printers\\Ports";
 constexpr WCHAR kDefaultPortValue[] = u"DefaultPrintPort";
 constexpr WCHAR kFallbackPort[] = u"LPT1:";
-constexpr DWORD kDefaultSerialRate = 19200;
-constexpr size_t kMinNameUnits = 6;  // room for LPTn: and its terminator
-
-// The rate texts, tried in this order against the name from its seventh character.
-constexpr struct {
-    std::u16string_view text;
-    DWORD rate;
-} kRates[] = {
-    {u"110", 110},       {u"300", 300},       {u"600", 600},       {u"1200", 1200},
-    {u"2400", 2400},     {u"4800", 4800},     {u"9600", 9600},     {u"14400", 14400},
-    {u"19200", 19200},   {u"38400", 38400},   {u"56000", 56000},   {u"57600", 57600},
-    {u"115200", 115200}, {u"128000", 128000}, {u"256000", 256000},
-};
+// Room for LPTn: and its terminator.
+constexpr size_t kMinNameUnits = qxproto::kDeviceNameLength + 1;
 
 std::unique_ptr<WCHAR[]> AllocateUnits(size_t units) {
     return std::unique_ptr<WCHAR[]>(new (std::nothrow) WCHAR[units]());
@@ -91,42 +81,31 @@ std::unique_ptr<WCHAR[]> ReadDefaultPortName() {
     return name;
 }
 
-bool StartsWithNoCase(LPCWSTR name, std::u16string_view prefix) {
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (name[i] == u'\0') return false;
-        char16_t c = name[i];
-        if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int KindOfName(LPCWSTR name) {
-    if (StartsWithNoCase(name, u"IRDA")) return PortKindInfrared;
-    if (StartsWithNoCase(name, u"LPT")) return PortKindParallel;
-    if (StartsWithNoCase(name, u"COM")) return PortKindSerial;
-    return PortKindNetwork;
+    switch (qxproto::PortKindOfName(std::u16string_view(name))) {
+        case qxproto::PortKind::kInfrared:
+            return PortKindInfrared;
+        case qxproto::PortKind::kParallel:
+            return PortKindParallel;
+        case qxproto::PortKind::kSerial:
+            return PortKindSerial;
+        default:
+            return PortKindNetwork;
+    }
 }
 
-// The rate text starts at the seventh character; the sixth is a separator of any kind.
 DWORD SerialRateOfName(LPCWSTR name) {
-    std::u16string_view text(name);
-    if (text.size() < 7) return kDefaultSerialRate;
-    text.remove_prefix(6);
-    for (const auto& entry : kRates) {
-        if (WideEqualsNoCase(text, entry.text)) return entry.rate;
-    }
-    return kDefaultSerialRate;
+    return qxproto::BitRateOfName(std::u16string_view(name));
 }
 
 namespace {
 
 // Only one-digit port numbers can be named: whatever follows the fourth character goes.
 void CutToDeviceName(WCHAR* name) {
-    name[4] = u':';
-    name[5] = u'\0';
+    name[qxproto::kDeviceNameLength - 1] = u':';
+    name[qxproto::kDeviceNameLength] = u'\0';
 }
 
 bool OpenTransport(PortState& state, int kind, DWORD rate, DWORD timeoutSeconds) {

@@ -67,11 +67,12 @@ int ReadDriverSettings(HKEY key, DriverSettings& s) {
     if (ReadNumber(key, u"Copies", 1, s.copies) != NumberRead::Ok) return 2;
     if (ReadNumber(key, u"PaperSize", 2, s.paperSize) != NumberRead::Ok) return 2;
     // A size the preset table does not hold is read as custom rather than past the table.
-    if (s.paperSize > 0 && s.paperSize < kModel.presetCount) {
-        s.paperWidth = kModel.presets[s.paperSize].widthMm;
-        s.paperHeight = kModel.presets[s.paperSize].height;
+    if (s.paperSize > 0 && size_t(s.paperSize) < kModel.papers.size()) {
+        s.paperWidth = kModel.papers[size_t(s.paperSize)].widthMm;
+        s.paperHeight = kModel.papers[size_t(s.paperSize)].height;
     } else {
-        const PaperPreset& fallback = kModel.fallbackPaper;
+        // A number too long to read takes the new key's paper.
+        const PaperPreset& fallback = kModel.NewKeyPaper();
         if (ReadNumber(key, u"PWidth", fallback.widthMm, s.paperWidth) != NumberRead::Ok) return 2;
         if (ReadNumber(key, u"PHeight", fallback.height, s.paperHeight) != NumberRead::Ok) return 2;
     }
@@ -91,7 +92,7 @@ int ReadDriverSettings(HKEY key, DriverSettings& s) {
     };
     // The last three are CPCL's; a model without CPCL leaves them at 0 whatever the key holds.
     constexpr int kCpclFields = 3;
-    const int count = int(std::size(kRest)) - (kModel.readsCpcl ? 0 : kCpclFields);
+    const int count = int(std::size(kRest)) - (kModel.cpcl ? 0 : kCpclFields);
     for (int i = 0; i < count; ++i)
         if (ReadNumber(key, kRest[i].name, kRest[i].fallback, s.*kRest[i].member) != NumberRead::Ok)
             return 2;

@@ -14,7 +14,7 @@ struct DriverSettings {
     wce::WCHAR startDocText[kSettingsTextChars] = {};
     wce::WCHAR endDocText[kSettingsTextChars] = {};
     int copies = 0;
-    int paperSize = 0;     // 0 custom, 1 to 4 a preset
+    int paperSize = 0;     // 0 custom, else a preset of the model's papers
     int paperWidth = 0;    // "PWidth", millimetres
     int paperHeight = 0;   // "PHeight", in the model's units (kModel)
     int startLogo = 0;

@@ -1,4 +1,5 @@
-// Model A: the 3-inch label printer.
+// Model A: the 3-inch label printer. Its width, papers and units are the shared
+// table's; here is what only the utility has: its texts, paper dialog and test page.
 #include "model.h"
 #include "paper_settings_dialog.h"
 #include "test_page.h"
@@ -34,11 +35,6 @@ const DialogTemplate kPaperTemplate{
         rc::PushButton(IDCANCEL, u"Cancel", 77, 119, 50, 22),
     }};
 
-const PaperPreset kPapers[] = {
-    {u"Custom Size", 0, 0},       {u"80mm x 25.4mm", 80, 254}, {u"80mm x 50.8mm", 80, 508},
-    {u"80mm x 76.2mm", 80, 762},  {u"80mm x 101.6mm", 80, 1016},
-};
-
 using namespace page_lines;
 
 const TestPageLine kEnglishPage[] = {
@@ -58,20 +54,22 @@ const TestPageLine kKoreanPage[] = {
     kKoreanColour, kKoreanPort, kKoreanFormat, kKoreanDriver, kKoreanVersion, kKoreanEnvironment, kKoreanEnd,
 };
 
+constexpr const qxproto::PrinterModel& kPrinter = qxproto::kModelA;
+
 const SetupModel kModelA{
     .programName = u"QX470SETUP",
-    .driverKey = u"Printers\\QX-470 Driver",
-    .driverFile = u"QX470.dll",
+    .driverKey = kPrinter.settingsKey,
+    .driverFile = kPrinter.driverFileWide,
     .mainCaption = {u"ARQUENT QX-470 Driver Setup", u"드라이버 설정"},
     .mainGroup = {u"QX-470 Printer Driver's Settings", u"QX-470 프린터 드라이버 설정"},
-    .heightUnitsPerMm = 10,
-    .newKeyHeight = 508,
-    .newKeyWidth = 80,
-    .hasEmulation = true,
+    .heightUnitsPerMm = kPrinter.heightUnitsPerMm,
+    .newKeyHeight = kPrinter.NewKeyPaper().height,
+    .newKeyWidth = kPrinter.NewKeyPaper().widthMm,
+    .hasEmulation = kPrinter.cpcl,
     .echoBeforeConnect = false,
     .paperTemplate = &kPaperTemplate,
-    .papers = kPapers,
-    .pageRight = 576,
+    .papers = kPrinter.papers,
+    .pageRight = kPrinter.dotsAcross,
     .pageBottom = PageBottom,
     .testPage = {EnglishTestPage(kEnglishPage), KoreanTestPage(kKoreanPage)},
 };
