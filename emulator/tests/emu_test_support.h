@@ -1,8 +1,6 @@
 // Test helpers: a device whose pages are kept in memory, and byte-stream builders.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
@@ -12,22 +10,11 @@
 #include "decoder.h"
 #include "device.h"
 #include "log.h"
+#include "temp_dir.h"
 
 namespace qxemu::testing {
 
-// A temporary folder removed at the end of the test.
-struct TempDir {
-    std::string path;
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/qxemu.XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
+using qxtest::TempDir;
 
 class Harness {
   public:

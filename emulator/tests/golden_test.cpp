@@ -1,14 +1,20 @@
 // Whole pages against the baselines in tests/golden/. QX_UPDATE_GOLDEN=1 rewrites
 // them (and leaves diff images beside the test's output).
-#include "golden.h"
-
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "emu_test_support.h"
+#include "golden_page.h"
 #include "png_io.h"
 
 namespace qxemu::testing {
 namespace {
+
+using qxtest::CheckGolden;
+using qxtest::CountDifferences;
+using qxtest::GoldenOutcome;
+using qxtest::GoldenUpdateRequested;
 
 std::string GoldenPath(const std::string& name) {
     return std::string(QX_SOURCE_DIR) + "/tests/golden/" + name;
@@ -24,7 +30,7 @@ std::string Checkerboard(int widthBytes, int rows) {
 
 TEST(EmuGolden, Receipt) {
     TempDir dir;
-    Harness h(kModelAPaperDots, dir.path);
+    Harness h(kModelAPaperDots, dir.path());
     std::string logo = Bytes({0x1B, 0x40, 0x1C, 0x71, 1}) + U16(4) + U16(2);
     for (int x = 0; x < 32; ++x) logo += Bytes({x % 4 == 0 ? 0xFF : 0x81, x < 16 ? 0xFF : 0x01});
     h.Decode(logo);
@@ -59,7 +65,7 @@ TEST(EmuGolden, MismatchCountsPixelsAndWritesADiff) {
     Bitmap a(16, 4), b(16, 4);
     a.SetDot(1, 1);
     b.SetDot(2, 2);
-    std::string golden = dir.path + "/g.png", diff = dir.path + "/d.png", error;
+    std::string golden = dir.path() + "/g.png", diff = dir.path() + "/d.png", error;
     ASSERT_TRUE(WritePng(golden, b, {}, &error)) << error;
     if (GoldenUpdateRequested()) GTEST_SKIP() << "baselines are being rewritten";
     GoldenOutcome outcome = CheckGolden(a, golden, diff);

@@ -55,12 +55,12 @@ TEST(EmuNvMemory, UploadedImagesPrintBackSurviveARestartAndErase) {
     Bitmap first = Picture(20, 9, 1);  // 3 x 2 units: padded right and below
     Bitmap second = Picture(64, 16, 2);
     {
-        Harness h(kModelAPaperDots, dir.path);
+        Harness h(kModelAPaperDots, dir.path());
         h.Decode(Upload({first, second}));
         EXPECT_EQ(h.device().Nv().Count(), 2);
         EXPECT_TRUE(h.pages.empty());  // storing prints nothing
     }
-    Harness h(kModelAPaperDots, dir.path);  // a restart: the memory comes from the file
+    Harness h(kModelAPaperDots, dir.path());  // a restart: the memory comes from the file
     h.Decode(PrintImage(2) + PrintImage(1) + PrintImage(3) + kCut);
     ASSERT_EQ(h.pages.size(), 1u) << h.LogText();
     const Bitmap& paper = h.pages[0].bitmap;
@@ -70,13 +70,13 @@ TEST(EmuNvMemory, UploadedImagesPrintBackSurviveARestartAndErase) {
     EXPECT_TRUE(h.Logged("image 3 is not stored")) << h.LogText();
 
     h.Decode(Bytes({0x1C, 0x65}) + kCut + PrintImage(1));
-    Harness after(kModelAPaperDots, dir.path);
+    Harness after(kModelAPaperDots, dir.path());
     EXPECT_EQ(after.device().Nv().Count(), 0);
 }
 
 TEST(EmuNvMemory, UploadWithAMissingBlockKeepsWhatArrived) {
     TempDir dir;
-    Harness h(kModelAPaperDots, dir.path);
+    Harness h(kModelAPaperDots, dir.path());
     Bitmap only = Picture(8, 8, 3);
     // Two announced, one sent (the other file failed), then the print-out begins.
     h.Decode(Bytes({0x1B, 0x40, 0x1C, 0x71, 2}) + Block(only) + PrintImage(1) + PrintImage(2));
@@ -88,7 +88,7 @@ TEST(EmuNvMemory, UploadWithAMissingBlockKeepsWhatArrived) {
 
 TEST(EmuNvMemory, UploadThatBringsNothingLeavesTheMemoryAlone) {
     TempDir dir;
-    Harness h(kModelAPaperDots, dir.path);
+    Harness h(kModelAPaperDots, dir.path());
     h.Decode(Upload({Picture(8, 8, 4)}));
     h.Decode(Bytes({0x1B, 0x40, 0x1C, 0x71, 1}));
     EXPECT_EQ(h.device().Nv().Count(), 1);
@@ -96,9 +96,9 @@ TEST(EmuNvMemory, UploadThatBringsNothingLeavesTheMemoryAlone) {
 
 TEST(EmuNvMemory, DamagedFileIsSetAsideAndNotLost) {
     TempDir dir;
-    std::string path = dir.path + "/nv-images.bin";
+    std::string path = dir.path() + "/nv-images.bin";
     {
-        Harness h(kModelAPaperDots, dir.path);
+        Harness h(kModelAPaperDots, dir.path());
         h.Decode(Upload({Picture(16, 8, 5)}));
     }
     {
@@ -106,7 +106,7 @@ TEST(EmuNvMemory, DamagedFileIsSetAsideAndNotLost) {
         f.seekp(20);
         f.put('\x5A');
     }
-    Harness h(kModelAPaperDots, dir.path);
+    Harness h(kModelAPaperDots, dir.path());
     EXPECT_EQ(h.device().Nv().Count(), 0);
     EXPECT_TRUE(h.Logged("checksum mismatch")) << h.LogText();
     EXPECT_TRUE(std::filesystem::exists(path + ".bad"));
@@ -114,7 +114,7 @@ TEST(EmuNvMemory, DamagedFileIsSetAsideAndNotLost) {
 
 TEST(EmuNvMemory, TruncatedBlockAtTheEndIsReported) {
     TempDir dir;
-    Harness h(kModelAPaperDots, dir.path);
+    Harness h(kModelAPaperDots, dir.path());
     std::string block = Block(Picture(16, 16, 6));
     h.Decode(Bytes({0x1C, 0x71, 1}) + block.substr(0, block.size() - 3));
     EXPECT_TRUE(h.Logged("ERROR @3 FS q image 1: truncated: 32 data bytes announced, 29 arrived"))

@@ -65,15 +65,15 @@ bool SendAll(int fd, const std::string& bytes) {
 TEST(EmuTransport, TcpReceiptEndsWithTheConnection) {
     TempDir dir;
     Emulator emu;
-    ASSERT_TRUE(emu.Start({"--tcp", "127.0.7.1:9100", "--out", dir.path}));
+    ASSERT_TRUE(emu.Start({"--tcp", "127.0.7.1:9100", "--out", dir.path()}));
     EXPECT_EQ(emu.firstLine, "listening on 127.0.7.1:9100");
     int fd = Connect("127.0.7.1");
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(SendAll(fd, kReceipt));
     ::close(fd);
-    EXPECT_TRUE(WaitForFile(dir.path + "/receipt-0001.png"));
+    EXPECT_TRUE(WaitForFile(dir.path() + "/receipt-0001.png"));
     EXPECT_EQ(emu.Stop(), 0);
-    std::string log = ReadFile(dir.path + "/emulator.log");
+    std::string log = ReadFile(dir.path() + "/emulator.log");
     EXPECT_NE(log.find("@4         GS v 0"), std::string::npos) << log;
     EXPECT_NE(log.find("== connection 1 from 127.0.0.1"), std::string::npos) << log;
 }
@@ -81,31 +81,31 @@ TEST(EmuTransport, TcpReceiptEndsWithTheConnection) {
 TEST(EmuTransport, StopSignalFinishesThePageInProgress) {
     TempDir dir;
     Emulator emu;
-    ASSERT_TRUE(emu.Start({"--tcp=127.0.7.2", "--out", dir.path, "--idle-ms", "0"}));
+    ASSERT_TRUE(emu.Start({"--tcp=127.0.7.2", "--out", dir.path(), "--idle-ms", "0"}));
     int fd = Connect("127.0.7.2");
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(SendAll(fd, kDocStart + Label(8, 1, Cg(1, 1, 0, 0, "\x80")) + kReceipt));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(emu.Stop(), 0);
     ::close(fd);
-    EXPECT_TRUE(std::filesystem::exists(dir.path + "/label-0001.png"));
-    EXPECT_TRUE(std::filesystem::exists(dir.path + "/receipt-0001.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/label-0001.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/receipt-0001.png"));
 }
 
 TEST(EmuTransport, PseudoTerminalReceiptEndsAtTheIdleGap) {
     TempDir dir;
     Emulator emu;
-    ASSERT_TRUE(emu.Start({"--pty", "--model", "b", "--idle-ms", "200", "--out", dir.path}));
+    ASSERT_TRUE(emu.Start({"--pty", "--model", "b", "--idle-ms", "200", "--out", dir.path()}));
     ASSERT_EQ(emu.firstLine.rfind("pty /dev/", 0), 0u) << emu.firstLine;
     int fd = ::open(emu.firstLine.substr(4).c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     // Every byte value must pass unchanged: the pty is raw.
     std::string binary = Raster(1, 4, Bytes({0x0D, 0x0A, 0x03, 0x11}));
     ASSERT_EQ(::write(fd, binary.data(), binary.size()), static_cast<ssize_t>(binary.size()));
-    EXPECT_TRUE(WaitForFile(dir.path + "/receipt-0001.png"));
+    EXPECT_TRUE(WaitForFile(dir.path() + "/receipt-0001.png"));
     ::close(fd);
     EXPECT_EQ(emu.Stop(), 0);
-    std::string log = ReadFile(dir.path + "/emulator.log");
+    std::string log = ReadFile(dir.path() + "/emulator.log");
     EXPECT_NE(log.find("raster 1 bytes x 4 rows"), std::string::npos) << log;
     EXPECT_NE(log.find("384 x 4 dots"), std::string::npos) << log;
 }
@@ -132,8 +132,8 @@ char ReadAnswer(int fd) {
 TEST(EmuTransport, InfraredDeviceTakesOneConnectionAndAnswersOthersBusy) {
     TempDir dir, irda;
     Emulator emu;
-    ASSERT_TRUE(emu.Start({"--irda", "0A0B0C0D", "--out", dir.path}, {"QX_IRDA_DIR=" + irda.path}));
-    const std::string base = irda.path + "/0a0b0c0d";
+    ASSERT_TRUE(emu.Start({"--irda", "0A0B0C0D", "--out", dir.path()}, {"QX_IRDA_DIR=" + irda.path()}));
+    const std::string base = irda.path() + "/0a0b0c0d";
     EXPECT_EQ(emu.firstLine, "irda 0a0b0c0d " + base + ".sock");
     EXPECT_EQ(ReadFile(base + ".dev"), "name=QX-470 Emulator\nservice=IrLPT\npdu=1024\n");
     int first = ConnectUnix(base + ".sock");
@@ -145,7 +145,7 @@ TEST(EmuTransport, InfraredDeviceTakesOneConnectionAndAnswersOthersBusy) {
     ::close(second);
     ASSERT_TRUE(SendAll(first, kDocStart + Label(8, 1, Cg(1, 1, 0, 0, "\x80"))));
     ::close(first);
-    EXPECT_TRUE(WaitForFile(dir.path + "/label-0001.png"));
+    EXPECT_TRUE(WaitForFile(dir.path() + "/label-0001.png"));
     EXPECT_EQ(emu.Stop(), 0);
     EXPECT_FALSE(std::filesystem::exists(base + ".dev"));
     EXPECT_FALSE(std::filesystem::exists(base + ".sock"));
@@ -153,21 +153,21 @@ TEST(EmuTransport, InfraredDeviceTakesOneConnectionAndAnswersOthersBusy) {
 
 TEST(EmuTransport, FileInput) {
     TempDir dir;
-    std::string path = dir.path + "/capture.bin";
+    std::string path = dir.path() + "/capture.bin";
     std::ofstream(path, std::ios::binary)
         << kReceipt << kDocStart << Label(8, 1, Cg(1, 1, 0, 0, "\x80"));
     Emulator emu;
-    ASSERT_TRUE(emu.Start({"--file", path, "--out", dir.path + "/out"}));
+    ASSERT_TRUE(emu.Start({"--file", path, "--out", dir.path() + "/out"}));
     EXPECT_EQ(emu.firstLine, "file " + path);
     EXPECT_EQ(emu.Wait(), 0);
-    EXPECT_TRUE(std::filesystem::exists(dir.path + "/out/receipt-0001.png"));
-    EXPECT_TRUE(std::filesystem::exists(dir.path + "/out/label-0001.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/out/receipt-0001.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/out/label-0001.png"));
 }
 
 TEST(EmuTransportFaults, RefuseMeansNothingListens) {
     TempDir dir;
     Emulator emu;
-    ASSERT_TRUE(emu.Start({"--tcp", "127.0.7.3", "--fault", "refuse", "--out", dir.path}));
+    ASSERT_TRUE(emu.Start({"--tcp", "127.0.7.3", "--fault", "refuse", "--out", dir.path()}));
     EXPECT_EQ(emu.firstLine, "refusing connections on 127.0.7.3:9100");
     EXPECT_EQ(Connect("127.0.7.3"), -1);
     EXPECT_EQ(errno, ECONNREFUSED);
@@ -179,7 +179,7 @@ TEST(EmuTransportFaults, CloseAfterDropsTheLinkAndKeepsWhatArrived) {
     Emulator emu;
     ASSERT_TRUE(
         emu.Start({"--tcp", "127.0.7.4", "--fault",
-                   "close-after=" + std::to_string(kReceipt.size()), "--out", dir.path, "--once"}));
+                   "close-after=" + std::to_string(kReceipt.size()), "--out", dir.path(), "--once"}));
     int fd = Connect("127.0.7.4");
     ASSERT_GE(fd, 0);
     bool failed = false;
@@ -192,14 +192,14 @@ TEST(EmuTransportFaults, CloseAfterDropsTheLinkAndKeepsWhatArrived) {
     EXPECT_TRUE(failed) << "the sender never saw the link drop";
     ::close(fd);
     EXPECT_EQ(emu.Wait(), 0);
-    EXPECT_TRUE(std::filesystem::exists(dir.path + "/receipt-0001.png"));
-    EXPECT_NE(ReadFile(dir.path + "/emulator.log").find("closing after"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/receipt-0001.png"));
+    EXPECT_NE(ReadFile(dir.path() + "/emulator.log").find("closing after"), std::string::npos);
 }
 
 TEST(EmuTransportFaults, NeverReadStallsTheSender) {
     TempDir dir;
     Emulator emu;
-    ASSERT_TRUE(emu.Start({"--tcp", "127.0.7.5", "--fault", "never-read", "--out", dir.path}));
+    ASSERT_TRUE(emu.Start({"--tcp", "127.0.7.5", "--fault", "never-read", "--out", dir.path()}));
     int fd = Connect("127.0.7.5");
     ASSERT_GE(fd, 0);
     ::fcntl(fd, F_SETFL, O_NONBLOCK);
@@ -220,7 +220,7 @@ TEST(EmuTransportFaults, SlowReaderStillDecodesEverything) {
     TempDir dir;
     Emulator emu;
     ASSERT_TRUE(
-        emu.Start({"--tcp", "127.0.7.6", "--fault", "slow=400", "--out", dir.path, "--once"}));
+        emu.Start({"--tcp", "127.0.7.6", "--fault", "slow=400", "--out", dir.path(), "--once"}));
     int fd = Connect("127.0.7.6");
     ASSERT_GE(fd, 0);
     std::string page = kDocStart + Raster(4, 20, std::string(80, '\x0F'));
@@ -228,7 +228,7 @@ TEST(EmuTransportFaults, SlowReaderStillDecodesEverything) {
     ::shutdown(fd, SHUT_WR);
     EXPECT_EQ(emu.Wait(), 0);
     ::close(fd);
-    EXPECT_NE(ReadFile(dir.path + "/emulator.log").find("raster 4 bytes x 20 rows"),
+    EXPECT_NE(ReadFile(dir.path() + "/emulator.log").find("raster 4 bytes x 20 rows"),
               std::string::npos);
 }
 

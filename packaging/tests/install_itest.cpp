@@ -3,17 +3,19 @@
 // the installed driver, with nothing of the build tree in reach.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include "../../tests/support/driver_key.h"
-#include "../../tests/support/emulator_process.h"
-#include "golden.h"
+#include "child_process.h"
+#include "driver_key.h"
+#include "emulator_process.h"
+#include "golden_page.h"
+#include "temp_dir.h"
 #include "png_io.h"
 
 namespace {
@@ -25,15 +27,14 @@ struct Outcome {
     std::string output;
 };
 
+// A shell command line; its standard output and error together.
 Outcome Shell(const std::string& command) {
-    Outcome r;
-    FILE* out = ::popen((command + " 2>&1").c_str(), "r");
-    if (!out) return r;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) r.output.append(buffer, n);
-    int status = ::pclose(out);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    qxtest::ChildProgram program;
+    program.argv = qxtest::ShellLine(command);
+    program.mergeErrors = true;
+    program.timeLimit = std::chrono::minutes(5);  // the install copies the whole build
+    qxtest::ChildResult run = qxtest::RunChild(program);
+    return {run.exitCode, run.out + (run.timedOut ? "\n(killed after its time limit)" : "")};
 }
 
 std::string Read(const fs::path& file) {
@@ -53,15 +54,15 @@ std::string Value(const std::string& desktopEntry, const std::string& key) {
 class Installed : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        char pattern[] = "/tmp/qx-install.XXXXXX";
-        dir_ = ::mkdtemp(pattern);
+        scratch_ = new qxtest::TempDir("qx-install");
+        dir_ = scratch_->path();
         root_ = dir_ / "root";
         installLog_ =
             new Outcome(Shell("DESTDIR='" + root_.string() +
                               "' '" QX_CMAKE "' --install '" QX_BUILD_DIR "' --prefix /usr"));
     }
     static void TearDownTestSuite() {
-        if (!::getenv("QX_KEEP")) fs::remove_all(dir_);
+        delete scratch_;
         delete installLog_;
     }
     void SetUp() override { ASSERT_EQ(installLog_->status, 0) << installLog_->output; }
@@ -87,12 +88,13 @@ class Installed : public ::testing::Test {
         qxemu::Bitmap page;
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
-        auto outcome = qxemu::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/" + golden,
+        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/" + golden,
                                           fs::path(golden).stem().string() + "-diff.png");
         EXPECT_TRUE(outcome.matched) << golden << ": " << outcome.message;
     }
 
     qxtest::TempWorld world_{"qx-installed"};  // QX_REGISTRY and QX_DEBUG_LOG of each test
+    static inline qxtest::TempDir* scratch_ = nullptr;
     static inline fs::path dir_, root_;
     static inline Outcome* installLog_ = nullptr;
 };

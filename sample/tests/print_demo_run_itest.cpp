@@ -1,11 +1,9 @@
 // The PrintDemo program itself, in a process of its own with a scripted run: what it
 // prints into the emulator and how its dialog and message box look.
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <fstream>
 
-#include "../../platform/ui/testing/golden.h"
+#include "child_process.h"
+#include "golden_qimage.h"
 #include "print_demo_test_support.h"
 
 namespace {
@@ -20,23 +18,19 @@ struct Outcome {
 
 Outcome RunProgram(const PrinterWorld& world, const std::string& script) {
     std::ofstream(world.Dir() + "/script.txt") << script;
-    std::string command = "cd '" + world.Dir() + "' && QX_REGISTRY='" + world.Registry() +
-                          "' '" QX_PRINTDEMO_BIN "' --script script.txt 2>&1";
-    Outcome run;
-    FILE* out = ::popen(command.c_str(), "r");
-    if (!out) return run;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
-        run.output.append(buffer, n);
-    int status = ::pclose(out);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    qxtest::ChildProgram program;
+    program.argv = {QX_PRINTDEMO_BIN, "--script", "script.txt"};
+    program.env = {"QX_REGISTRY=" + world.Registry()};
+    program.dir = world.Dir();
+    program.mergeErrors = true;
+    qxtest::ChildResult run = qxtest::RunChild(program);
+    return {run.exitCode, run.out};
 }
 
 void ExpectGoldenPicture(const PrinterWorld& world, const std::string& name) {
     QImage picture(QString::fromStdString(world.Dir() + "/" + name + ".png"));
     ASSERT_FALSE(picture.isNull()) << name;
-    EXPECT_EQ(wce::ui::testing::CompareWithGolden(
+    EXPECT_EQ(qxtest::CompareWithGolden(
                   picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name),
               "");
 }

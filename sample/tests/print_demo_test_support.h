@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "../../tests/support/driver_key.h"
-#include "../../tests/support/emulator_process.h"
-#include "golden.h"
+#include "driver_key.h"
+#include "emulator_process.h"
+#include "golden_page.h"
 #include "png_io.h"
 
 namespace printdemo::testing {
@@ -75,7 +75,7 @@ inline void ExpectGoldenPage(const std::string& png, const std::string& name) {
     qxemu::Bitmap page;
     std::string error;
     ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
-    auto outcome = qxemu::CheckGolden(page, std::string(QX_GOLDEN_DIR) + "/" + name + ".png",
+    auto outcome = qxtest::CheckGolden(page, std::string(QX_GOLDEN_DIR) + "/" + name + ".png",
                                       name + "-diff.png");
     EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
 }

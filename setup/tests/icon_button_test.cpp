@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "../../platform/ui/testing/golden.h"
+#include "golden_qimage.h"
 #include "icon_button.h"
 #include "setup_icons.h"
 #include "wce/dialogapp.h"
@@ -80,7 +80,7 @@ class IconButtonTest : public ::testing::Test {
         return picture.convertToFormat(QImage::Format_RGB32);
     }
     void ExpectGolden(const QImage& picture, const std::string& name) {
-        EXPECT_EQ(wce::ui::testing::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/icon_button_" + name + ".png",
+        EXPECT_EQ(qxtest::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/icon_button_" + name + ".png",
                                              "icon_button_" + name),
                   "");
     }

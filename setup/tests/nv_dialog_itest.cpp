@@ -3,8 +3,6 @@
 // 115200 bit/s, a receipt printed through the driver with them as start and end logos,
 // the print-out of the memory and its erase; and pictures of the dialog in English and
 // Korean.
-#include <sys/wait.h>
-
 #include <QImage>
 #include <chrono>
 #include <cstdio>
@@ -17,11 +15,12 @@
 
 #include <gtest/gtest.h>
 
-#include "../../platform/ui/testing/golden.h"
-#include "../../tests/support/driver_key.h"
-#include "../../tests/support/emulator_process.h"
 #include "../core/tests/bmp_test_support.h"
-#include "golden.h"
+#include "child_process.h"
+#include "driver_key.h"
+#include "emulator_process.h"
+#include "golden_page.h"
+#include "golden_qimage.h"
 #include "nv_store.h"
 #include "png_io.h"
 
@@ -35,14 +34,12 @@ struct Outcome {
 
 // Runs a command in dir; its standard output and error together.
 Outcome RunIn(const std::string& dir, const std::string& command) {
-    Outcome run;
-    FILE* out = ::popen(("cd '" + dir + "' && " + command + " 2>&1").c_str(), "r");
-    if (!out) return run;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) run.output.append(buffer, n);
-    int status = ::pclose(out);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    qxtest::ChildProgram program;
+    program.argv = qxtest::ShellLine(command);
+    program.dir = dir;
+    program.mergeErrors = true;
+    qxtest::ChildResult run = qxtest::RunChild(program);
+    return {run.exitCode, run.out};
 }
 
 bool WaitUntil(const std::function<bool()>& done) {
@@ -59,7 +56,7 @@ class NvDialogRun : public ::testing::Test {
     // language comes from the locale variables, and LC_ALL wins over the caller's.
     Outcome Play(const std::string& script, const std::string& environment = "LC_ALL=C.UTF-8") {
         std::ofstream(dir_.File("script.txt")) << script;
-        return RunIn(dir_.path, environment + " '" QX_NV_DIALOG_RUNNER "' --script script.txt");
+        return RunIn(dir_.path(), environment + " '" QX_NV_DIALOG_RUNNER "' --script script.txt");
     }
     qxtest::TempWorld world_{"qxnvrun"};
     TempDir dir_;
@@ -119,7 +116,7 @@ class NvDialogEndToEnd : public NvDialogRun {
 
         // A receipt through the driver, with the logos at its start and end.
         qxtest::RegisterDriver(Wide(driverPort), {{u"StartLogo", 1}, {u"EndLogo", 2}, {u"PrintingLength", 0}});
-        run = RunIn(dir_.path, "'" QX_PRINT_BIN "' -q receipt.txt");
+        run = RunIn(dir_.path(), "'" QX_PRINT_BIN "' -q receipt.txt");
         ASSERT_EQ(run.exitCode, 0) << run.output;
         ExpectNextReceipt("nv-logos-receipt");
 
@@ -147,7 +144,7 @@ class NvDialogEndToEnd : public NvDialogRun {
         std::string error;
         // The file may still be in writing.
         ASSERT_TRUE(WaitUntil([&] { return qxemu::ReadPng(png, &page, &error); })) << error;
-        auto outcome = qxemu::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
+        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
                                           name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
     }
@@ -175,7 +172,7 @@ class NvDialogPictures : public NvDialogRun {
     void ExpectGolden(const std::string& name) {
         QImage picture(QString::fromStdString(dir_.File(name + ".png")));
         ASSERT_FALSE(picture.isNull()) << name;
-        EXPECT_EQ(wce::ui::testing::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png",
+        EXPECT_EQ(qxtest::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png",
                                                       name),
                   "");
     }

@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
-#include "../../platform/ui/testing/golden.h"
-#include "../../tests/support/emulator_process.h"
+#include "child_process.h"
+#include "emulator_process.h"
+#include "golden_qimage.h"
 #include "setup_test_support.h"
 
 namespace {
@@ -37,22 +39,20 @@ class SetupProgram : public ::testing::Test {
     Outcome Start(const std::string& script, bool korean, const char* program = QX470SETUP_BIN,
                   const std::string& runAs = "") {
         std::ofstream(world_.dir() + "/script.txt") << script;
-        std::string language = korean ? "LANG=ko_KR.UTF-8" : "LANG=C";
-        std::string command = "cd '" + world_.dir() + "' && env -u LC_ALL -u LC_CTYPE " + language + " " + runAs +
-                              " '" + program + "' --script script.txt 2>&1";
-        Outcome run;
-        FILE* out = ::popen(command.c_str(), "r");
-        if (!out) return run;
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) run.output.append(buffer, n);
-        int status = ::pclose(out);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return run;
+        qxtest::ChildProgram child;
+        std::istringstream words(runAs);
+        for (std::string word; words >> word;) child.argv.push_back(word);
+        child.argv.insert(child.argv.end(), {program, "--script", "script.txt"});
+        child.env = {"LC_ALL", "LC_CTYPE", korean ? "LANG=ko_KR.UTF-8" : "LANG=C"};
+        child.dir = world_.dir();
+        child.mergeErrors = true;
+        qxtest::ChildResult run = qxtest::RunChild(child);
+        return {run.exitCode, run.out};
     }
     void ExpectGolden(const std::string& file, const std::string& name) {
         QImage picture(QString::fromStdString(world_.dir() + "/" + file));
         ASSERT_FALSE(picture.isNull()) << file;
-        EXPECT_EQ(wce::ui::testing::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name),
+        EXPECT_EQ(qxtest::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name),
                   "");
     }
     void ExpectPictures(const std::string& suffix) {
@@ -100,15 +100,12 @@ TEST_F(SetupProgram, KoreanDialogsAndLeavingWithoutSaving) {
 }
 
 TEST_F(SetupProgram, HelpAndArgumentsItDoesNotTake) {
-    auto run = [](const std::string& arguments) {
-        Outcome o;
-        std::string command = "'" QX470SETUP_BIN "' " + arguments + " 2>&1";
-        FILE* out = ::popen(command.c_str(), "r");
-        char buffer[4096];
-        for (size_t n; out && (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) o.output.append(buffer, n);
-        int status = out ? ::pclose(out) : -1;
-        o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return o;
+    auto run = [](const std::string& argument) {
+        qxtest::ChildProgram child;
+        child.argv = {QX470SETUP_BIN, argument};
+        child.mergeErrors = true;
+        qxtest::ChildResult r = qxtest::RunChild(child);
+        return Outcome{r.exitCode, r.out};
     };
     Outcome help = run("--help");
     EXPECT_EQ(help.exitCode, 0);

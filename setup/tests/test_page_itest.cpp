@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "../../tests/support/emulator_process.h"
-#include "golden.h"
+#include "golden_page.h"
 #include "png_io.h"
 #include "setup_test_support.h"
 #include "test_page.h"
@@ -59,7 +59,7 @@ class TestPage : public SetupTest {
         qxemu::Bitmap page;
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(files[0], &page, &error)) << error;
-        auto outcome = qxemu::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
+        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
                                           name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << outcome.message;
     }

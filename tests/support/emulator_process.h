@@ -3,79 +3,48 @@
 #pragma once
 
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "child_process.h"
 
 namespace qxtest {
 
 class EmulatorProcess {
-public:
+  public:
 #ifdef QX_EMULATOR_BIN
     EmulatorProcess() : binary_(QX_EMULATOR_BIN) {}
 #endif
     explicit EmulatorProcess(std::string binary) : binary_(std::move(binary)) {}
-    EmulatorProcess(const EmulatorProcess&) = delete;
-    EmulatorProcess& operator=(const EmulatorProcess&) = delete;
 
     // Starts the program and reads its first line of standard output.
     bool Start(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-        int out[2];
-        if (::pipe(out) != 0) return false;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
-            std::vector<char*> argv{binary_.data()};
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(binary_.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        out_ = out[0];
-        return ReadLine(&firstLine);
+        ChildProgram program;
+        program.argv = {binary_};
+        program.argv.insert(program.argv.end(), args.begin(), args.end());
+        program.env = env;
+        return child_.Start(program) && child_.ReadLine(&firstLine);
     }
-    ~EmulatorProcess() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-    }
-    // SIGTERM, then the exit status (-1 when it did not exit normally).
+    // SIGTERM, then the exit status (-1 when it did not exit normally, or was killed
+    // for not ending within a minute).
     int Stop() {
-        ::kill(pid_, SIGTERM);
-        return Wait();
+        return Status(child_.Stop(SIGTERM));
     }
+    // Its end by itself, within two minutes.
     int Wait() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return Status(child_.Wait());
     }
     std::string firstLine;
 
-private:
-    bool ReadLine(std::string* line) {
-        char c;
-        while (::read(out_, &c, 1) == 1) {
-            if (c == '\n') return true;
-            *line += c;
-        }
-        return false;
+  private:
+    static int Status(const ChildResult& r) {
+        return r.timedOut ? -1 : r.exitCode;
     }
     std::string binary_;
-    pid_t pid_ = -1;
-    int out_ = -1;
-    bool exited_ = false;
+    ChildProcess child_;
 };
 
 // PNG files the emulator wrote in a folder, in name order.

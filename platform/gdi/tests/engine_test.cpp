@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../gdi_internal.h"
+#include "temp_dir.h"
 #include "wce/gdi.h"
 #include "wce/registry.h"
 
@@ -121,8 +122,7 @@ std::string RleBmp(int width, int height) {
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/qxgdi.XXXXXX";
-        dir_ = mkdtemp(tmpl);
+        dir_ = folder_.path();
         setenv("QX_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
         setenv("QX_DEBUG_LOG", (dir_ + "/debug.log").c_str(), 1);
         driver_ = LoadLibraryW(u"RECORD.dll");
@@ -131,7 +131,6 @@ protected:
     }
     void TearDown() override {
         FreeLibrary(driver_);
-        std::system(("rm -rf '" + dir_ + "'").c_str());
     }
     void Register(const char16_t* name, const std::u16string& port) {
         HKEY key = nullptr;
@@ -155,6 +154,7 @@ protected:
         const auto& r = state_->rows.at(row);
         return {r.at(x * 3 + 2), r.at(x * 3 + 1), r.at(x * 3)};
     }
+    qxtest::TempDir folder_{"qxgdi"};
     std::string dir_;
     HMODULE driver_ = nullptr;
     RecordingState* state_ = nullptr;

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
 #include "wce/base.h"
 #include "wce/io.h"
 #include "wce/registry.h"
@@ -31,10 +32,8 @@ double SecondsSince(Clock::time_point start) {
 class CommTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/qxcomm.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        ASSERT_TRUE(folder_.ok());
+        dir_ = folder_.path();
         ::setenv("QX_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
         ASSERT_GE(master_, 0);
@@ -59,8 +58,6 @@ class CommTest : public ::testing::Test {
         if (port_ != INVALID_HANDLE_VALUE) CloseHandle(port_);
         ::close(slave_);
         ::close(master_);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
     }
     termios2 Tty() {
         termios2 tio{};
@@ -68,6 +65,7 @@ class CommTest : public ::testing::Test {
         return tio;
     }
 
+    qxtest::TempDir folder_{"qxcomm"};
     std::string dir_;
     int master_ = -1;
     int slave_ = -1;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
 #include "wce/base.h"
 #include "wce/io.h"
 #include "wce/testdevice.h"
@@ -19,18 +20,13 @@ namespace {
 class FilesTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/qxfiles.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        ASSERT_TRUE(folder_.ok());
+        dir_ = folder_.path();
         ::setenv("QX_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
     }
     std::u16string Path(const char* name) { return Utf8ToWide(dir_ + "/" + name); }
 
+    qxtest::TempDir folder_{"qxfiles"};
     std::string dir_;
 };
 

@@ -58,6 +58,7 @@ bool IsOpenDescriptor(int fd) {
 
 }  // namespace
 
+#include "temp_dir.h"
 #include "wce/base.h"
 #include "wce/winsock.h"
 
@@ -330,16 +331,10 @@ TEST(WinsockTcp, UnsentBytesAndThePeersWindowFollowTheReader) {
 class InfraredFolder : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/qxirda.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        ASSERT_TRUE(folder_.ok());
+        dir_ = folder_.path();
         ::setenv("QX_IRDA_DIR", dir_.c_str(), 1);
         ASSERT_TRUE(stack_.started());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
     }
     void WriteFile(const std::string& name, const std::string& text) {
         FILE* file = std::fopen((dir_ + "/" + name).c_str(), "w");
@@ -359,6 +354,7 @@ class InfraredFolder : public ::testing::Test {
     }
 
     Stack stack_;
+    qxtest::TempDir folder_{"qxirda"};
     std::string dir_;
 };
 

@@ -9,18 +9,17 @@
 #include <sstream>
 #include <string>
 
+#include "temp_dir.h"
 #include "wce/registry.h"
 
 class RegistryFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/qxreg.XXXXXX";
-        dir_ = mkdtemp(tmpl);
+        dir_ = folder_.path();
         path_ = dir_ + "/registry.reg";
         setenv("QX_REGISTRY", path_.c_str(), 1);
         setenv("QX_DEBUG_LOG", (dir_ + "/debug.log").c_str(), 1);
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
     std::string ReadFile(const std::string& p) const {
         std::ifstream in(p, std::ios::binary);
@@ -51,5 +50,6 @@ protected:
                                    static_cast<wce::DWORD>((text.size() + 1) * 2));
     }
 
+    qxtest::TempDir folder_{"qxreg"};
     std::string dir_, path_;
 };

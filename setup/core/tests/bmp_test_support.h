@@ -3,9 +3,6 @@
 // reference conversion straight from a file's bytes.
 #pragma once
 
-#include <stdlib.h>
-#include <sys/wait.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -13,22 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+#include "temp_dir.h"
+
 namespace qxsetup::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        std::string pattern = "/tmp/qxsetup.XXXXXX";
-        if (::mkdtemp(pattern.data())) path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    std::string File(const std::string& name) const { return path + "/" + name; }
-};
+using qxtest::TempDir;
 
 inline std::u16string Wide(const std::string& ascii) {
     return std::u16string(ascii.begin(), ascii.end());
@@ -37,8 +26,9 @@ inline std::u16string Wide(const std::string& ascii) {
 // True when convert wrote the file; BMP3 writes the 40-byte information header.
 inline bool Convert(const std::string& arguments, const std::string& out,
                     const std::string& format = "BMP3") {
-    int status = std::system(("convert " + arguments + " '" + format + ":" + out + "'").c_str());
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    qxtest::ChildProgram program;
+    program.argv = qxtest::ShellLine("convert " + arguments + " '" + format + ":" + out + "'");
+    return qxtest::RunChild(program).Exited(0);
 }
 
 inline Bytes ReadBytes(const std::string& path) {

@@ -1,6 +1,5 @@
 // Scripted runs of qx-dialog-test, the program itself in a process of its own.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QImage>
@@ -9,7 +8,9 @@
 #include <fstream>
 #include <string>
 
-#include "../../../platform/ui/testing/golden.h"
+#include "child_process.h"
+#include "golden_qimage.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -22,31 +23,25 @@ struct Outcome {
 
 class ScriptedRun : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qx-dialog-test-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { dir_ = folder_.path(); }
 
     // The language comes from the locale variables; LC_ALL wins over whatever the caller has.
     Outcome Start(const std::string& script, const std::string& environment = "LC_ALL=C.UTF-8") {
         std::ofstream(dir_ / "script.txt") << script;
-        std::string command = "cd '" + dir_.string() + "' && " + environment + " '" QX_DIALOG_TEST "' --script script.txt 2>&1";
-        Outcome run;
-        FILE* out = ::popen(command.c_str(), "r");
-        if (!out) return run;
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) run.output.append(buffer, n);
-        int status = ::pclose(out);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return run;
+        qxtest::ChildProgram program;
+        program.argv = qxtest::ShellLine(environment + " '" QX_DIALOG_TEST "' --script script.txt");
+        program.dir = dir_.string();
+        program.mergeErrors = true;
+        qxtest::ChildResult run = qxtest::RunChild(program);
+        return {run.exitCode, run.out};
     }
     QImage Picture(const std::string& name) { return QImage(QString::fromStdString((dir_ / name).string())); }
     void ExpectGolden(const std::string& name) {
         QImage picture = Picture(name + ".png");
         ASSERT_FALSE(picture.isNull()) << name;
-        EXPECT_EQ(wce::ui::testing::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name), "");
+        EXPECT_EQ(qxtest::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name), "");
     }
+    qxtest::TempDir folder_{"qx-dialog-test"};
     fs::path dir_;
 };
 

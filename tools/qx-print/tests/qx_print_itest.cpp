@@ -20,9 +20,11 @@
 #include <string>
 #include <thread>
 
-#include "../../../tests/support/emulator_process.h"
-#include "golden.h"
+#include "child_process.h"
+#include "emulator_process.h"
+#include "golden_page.h"
 #include "png_io.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -102,11 +104,9 @@ struct Outcome {
 class QxPrintTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/qxprint.XXXXXX";
-        dir_ = mkdtemp(tmpl);
+        dir_ = folder_.path();
         registry_ = dir_ + "/registry.reg";
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     // The printer's key: the driver, its port, and the emulation (0 ESC/POS, 1 CPCL).
     void Register(const std::string& address, int emulation, int printingLength = 1, int height = 508,
@@ -134,16 +134,11 @@ protected:
         return path;
     }
     Outcome QxPrint(const std::string& args) {
-        std::string cmd = "QX_REGISTRY='" + registry_ + "' QX_DEBUG_LOG='" + dir_ + "/debug.log' '" +
-                          QX_PRINT_BIN + "' " + args + " 2>'" + dir_ + "/stderr.txt'";
-        Outcome r;
-        int raw = std::system(cmd.c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        std::ifstream in(dir_ + "/stderr.txt");
-        std::stringstream s;
-        s << in.rdbuf();
-        r.err = s.str();
-        return r;
+        qxtest::ChildProgram program;
+        program.argv = qxtest::ShellLine(std::string("'") + QX_PRINT_BIN + "' " + args);
+        program.env = {"QX_REGISTRY=" + registry_, "QX_DEBUG_LOG=" + dir_ + "/debug.log"};
+        qxtest::ChildResult run = qxtest::RunChild(program);
+        return {run.exitCode, run.err};
     }
     // Prints with an emulator listening at address; returns the PNG files it wrote.
     std::vector<std::string> PrintInto(const std::string& address, const std::string& args, Outcome& run,
@@ -159,7 +154,7 @@ protected:
         qxemu::Bitmap page;
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
-        auto outcome = qxemu::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
+        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
                                           name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
     }
@@ -177,6 +172,7 @@ protected:
     }
     std::string Demo(const char* file) { return std::string(QX_SOURCE_DIR) + "/tools/demo/" + file; }
 
+    qxtest::TempDir folder_{"qxprint"};
     std::string dir_, registry_;
 };
 
@@ -306,8 +302,10 @@ TEST_F(QxPrintTest, DamagedOrHugeImagesAreRefusedAndNothingIsPrinted) {
     // Well-formed PNGs past the loader's limit, of one bit and of sixteen bits a dot.
     for (const char* type : {"-type bilevel", "-depth 16 -type grayscale"}) {
         const std::string png = dir_ + "/large.png";
-        ASSERT_EQ(std::system(("convert -size 7000x7000 xc:white -fill black -draw 'rectangle 9,9 99,99' " +
-                               std::string(type) + " 'PNG:" + png + "'").c_str()), 0);
+        qxtest::ChildProgram convert;
+        convert.argv = qxtest::ShellLine("convert -size 7000x7000 xc:white -fill black -draw 'rectangle 9,9 99,99' " +
+                                         std::string(type) + " 'PNG:" + png + "'");
+        ASSERT_TRUE(qxtest::RunChild(convert).Exited(0));
         r = QxPrint("'" + png + "'");
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.err.find("large.png: the image is too large to load"), std::string::npos) << type << r.err;

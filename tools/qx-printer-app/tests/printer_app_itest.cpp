@@ -14,7 +14,7 @@
 
 #include "../../../tests/support/emulator_process.h"
 #include "app_support.h"
-#include "golden.h"
+#include "golden_page.h"
 #include "png_io.h"
 #include "mono_image.h"
 #include "nv_upload.h"
@@ -42,7 +42,7 @@ protected:
         qxemu::Bitmap page;
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
-        auto outcome = qxemu::CheckGolden(page, std::string(QX_APP_TEST_DIR) + "/golden/" + name + ".png",
+        auto outcome = qxtest::CheckGolden(page, std::string(QX_APP_TEST_DIR) + "/golden/" + name + ".png",
                                           dir_ + "/" + name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
     }

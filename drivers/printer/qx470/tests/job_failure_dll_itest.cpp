@@ -16,9 +16,10 @@
 #include <string>
 #include <thread>
 
-#include "../../../../tests/support/driver_key.h"
-#include "../../../../tests/support/emulator_process.h"
-#include "golden.h"
+#include "child_process.h"
+#include "driver_key.h"
+#include "emulator_process.h"
+#include "golden_page.h"
 #include "png_io.h"
 #include "port_test_support.h"
 #include "wce/gdi.h"
@@ -72,17 +73,15 @@ protected:
     }
     // qx-print as a user runs it; without a debug log its driver lines go to stderr.
     Outcome QxPrint(const std::string& file, bool debugLog = true) {
-        std::string cmd = std::string(debugLog ? "" : "env -u QX_DEBUG_LOG ") + "'" + QX_PRINT_BIN +
-                          "' -q '" + file + "' 2>'" + dir_ + "/stderr.txt'";
+        qxtest::ChildProgram program;
+        program.argv = {QX_PRINT_BIN, "-q", file};
+        if (!debugLog) program.env = {"QX_DEBUG_LOG"};
         Outcome run;
         auto start = Clock::now();
-        int raw = std::system(cmd.c_str());
+        qxtest::ChildResult child = qxtest::RunChild(program);
         run.seconds = SecondsSince(start);
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        std::ifstream in(dir_ + "/stderr.txt");
-        std::stringstream text;
-        text << in.rdbuf();
-        run.err = text.str();
+        run.status = child.exitCode;
+        run.err = child.err;
         return run;
     }
     // The stream of the job printed to a printer that takes everything.
@@ -125,7 +124,7 @@ protected:
         qxemu::Bitmap page;
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(pages[0], &page, &error)) << error;
-        auto outcome = qxemu::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/qx-print-image.png",
+        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/qx-print-image.png",
                                           "qx-print-image-diff.png");
         EXPECT_TRUE(outcome.matched) << outcome.message;
     }

@@ -12,9 +12,10 @@
 #include <sstream>
 #include <string>
 
-#include "../../../../tests/support/driver_key.h"
-#include "../../../../tests/support/emulator_process.h"
-#include "golden.h"
+#include "child_process.h"
+#include "driver_key.h"
+#include "emulator_process.h"
+#include "golden_page.h"
 #include "png_io.h"
 #include "wce/gdi.h"
 #include "wce/registry.h"
@@ -236,7 +237,7 @@ TEST_F(ModelBDriverTest, ReceiptIntoTheModelBEmulator) {
     std::string error;
     ASSERT_TRUE(qxemu::ReadPng(files[0], &page, &error)) << error;
     EXPECT_EQ(page.Width(), 384);
-    auto outcome = qxemu::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/driver-modelb-receipt.png",
+    auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/driver-modelb-receipt.png",
                                       "driver-modelb-receipt-diff.png");
     EXPECT_TRUE(outcome.matched) << outcome.message;
 }
@@ -256,7 +257,7 @@ TEST_F(ModelBDriverTest, ReceiptBytesAreEscPosBandsOf48BytesAtMost) {
     ASSERT_TRUE(qxemu::ReadPng(std::string(QX_SOURCE_DIR) + "/tests/golden/driver-modelb-receipt.png", &golden,
                                &error))
         << error;
-    EXPECT_EQ(qxemu::CountDifferences(d.page, golden), 0u)
+    EXPECT_EQ(qxtest::CountDifferences(d.page, golden), 0u)
         << d.page.Width() << "x" << d.page.Height() << " " << d.page.CountDots() << " dots; golden "
         << golden.Width() << "x" << golden.Height() << " " << golden.CountDots();
 }
@@ -271,16 +272,16 @@ TEST_F(ModelBDriverTest, QxPrintLaysTextOutOnTheLengthModelBPrints) {
     Number(u"PHeight", 40);
     std::string text;
     for (int line = 1; line <= 20; ++line) text += "Line " + std::to_string(line) + "\n";
-    std::string file = world_.dir() + "/lines.txt", err = world_.dir() + "/stderr.txt";
+    std::string file = world_.dir() + "/lines.txt";
     std::ofstream(file) << text;
     qx470::testing::TcpPrinter printer("127.0.25.3", qx470::testing::TcpPrinter::Mode::kReadAll);
     ASSERT_TRUE(printer.ok());
-    std::string cmd = "'" + std::string(QX_PRINT_BIN) + "' -P 'QX-250 Driver' '" + file + "' 2>'" + err + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-    std::stringstream said;
-    said << std::ifstream(err).rdbuf();
-    EXPECT_NE(said.str().find("qx-print: page 2\n"), std::string::npos) << said.str();
-    EXPECT_EQ(said.str().find("qx-print: page 3\n"), std::string::npos) << said.str();
+    qxtest::ChildProgram program;
+    program.argv = {QX_PRINT_BIN, "-P", "QX-250 Driver", file};
+    qxtest::ChildResult run = qxtest::RunChild(program);
+    EXPECT_TRUE(run.Exited(0)) << run.Describe();
+    EXPECT_NE(run.err.find("qx-print: page 2\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("qx-print: page 3\n"), std::string::npos) << run.err;
     Decoded d = DecodeEscPos(printer.inbox().Wait());
     EXPECT_EQ(d.error, "");
     EXPECT_EQ(d.rows, 2 * 319);

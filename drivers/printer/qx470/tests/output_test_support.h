@@ -18,6 +18,7 @@
 #include "cpcl.h"
 #include "output.h"
 #include "printer_job.h"
+#include "temp_dir.h"
 #include "wce/testdevice.h"
 
 namespace qx470::testsupport {
@@ -25,10 +26,7 @@ namespace qx470::testsupport {
 class PrinterCapture {
   public:
     explicit PrinterCapture(std::u16string deviceName = u"LPT1:") : name_(std::move(deviceName)) {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/qxout.XXXXXX";
-        if (::mkdtemp(pattern.data())) dir_ = pattern;
-        ::setenv("QX_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
+        ::setenv("QX_REGISTRY", dir_.File("registry.reg").c_str(), 1);
         ::setenv("QX_DEBUG_LOG", DebugLogPath().c_str(), 1);
         device_ = wce::RegisterTestParallelDevice(name_);
     }
@@ -36,8 +34,6 @@ class PrinterCapture {
         PrinterClosePort(*job_);
         FreeCpclBuffers(*job_);
         wce::UnregisterTestParallelDevice(name_);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
     }
 
     PrinterJob& job() { return *job_; }
@@ -60,7 +56,7 @@ class PrinterCapture {
         return sizes;
     }
 
-    std::string DebugLogPath() const { return dir_ + "/debug.log"; }
+    std::string DebugLogPath() const { return dir_.File("debug.log"); }
     std::string DebugLog() const {
         std::ifstream in(DebugLogPath(), std::ios::binary);
         std::stringstream text;
@@ -86,7 +82,7 @@ class PrinterCapture {
 
   private:
     std::u16string name_;
-    std::string dir_;
+    qxtest::TempDir dir_{"qxout"};
     std::shared_ptr<wce::TestParallelDevice> device_;
     std::unique_ptr<PrinterJob> job_ = std::make_unique<PrinterJob>();
     std::vector<wce::BYTE> page_;

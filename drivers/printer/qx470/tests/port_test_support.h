@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "port_internal.h"
+#include "temp_dir.h"
 #include "wce/registry.h"
 #include "wce/text.h"
 
@@ -21,21 +22,11 @@ namespace qx470::testing {
 // A temporary folder holding this test's registry file; removed afterwards.
 class TempRegistry {
   public:
-    TempRegistry() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/qxport.XXXXXX";
-        char* made = ::mkdtemp(pattern.data());
-        if (made) dir_ = made;
-        ::setenv("QX_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
-    }
-    ~TempRegistry() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    const std::string& dir() const { return dir_; }
+    TempRegistry() { ::setenv("QX_REGISTRY", dir_.File("registry.reg").c_str(), 1); }
+    const std::string& dir() const { return dir_.path(); }
 
   private:
-    std::string dir_;
+    qxtest::TempDir dir_{"qxport"};
 };
 
 inline void SetValue(const char16_t* keyName, const char16_t* valueName, wce::DWORD type,

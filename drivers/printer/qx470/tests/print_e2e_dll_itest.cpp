@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "../../../../tests/support/driver_key.h"
-#include "../../../../tests/support/emulator_process.h"
-#include "golden.h"
+#include "driver_key.h"
+#include "emulator_process.h"
+#include "golden_page.h"
 #include "png_io.h"
 #include "wce/gdi.h"
 #include "wce/registry.h"
@@ -87,7 +87,7 @@ protected:
         qxemu::Bitmap page;
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(files[0], &page, &error)) << error;
-        auto outcome = qxemu::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
+        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
                                           name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << outcome.message;
     }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "settings.h"
+#include "temp_dir.h"
 #include "wce/registry.h"
 
 using namespace wce;
@@ -15,15 +16,12 @@ namespace {
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/qxset.XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        setenv("QX_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
+        setenv("QX_REGISTRY", dir_.File("registry.reg").c_str(), 1);
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDriverSettingsKey, 0, nullptr, 0,
                                   KEY_ALL_ACCESS, nullptr, &key_, nullptr), 0);
     }
     void TearDown() override {
         RegCloseKey(key_);
-        std::system(("rm -rf '" + dir_ + "'").c_str());
     }
     void Dword(const char16_t* name, DWORD v) {
         RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
@@ -56,7 +54,7 @@ protected:
         s.startDocText[0] = u'#';
         return s;
     }
-    std::string dir_;
+    qxtest::TempDir dir_{"qxset"};
     HKEY key_ = nullptr;
 };
 
