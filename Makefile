@@ -6,11 +6,11 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
             imagemagick \
             cups-ipp-utils pkg-config patch libcups2-dev libavahi-client-dev libgnutls28-dev \
             libjpeg-dev libpam0g-dev libusb-1.0-0-dev zlib1g-dev libpoppler-cpp-dev \
-            cups-daemon cups-client chromium
+            cups-daemon cups-client chromium clang-format
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps demo test build-test bench fuzz package check-package clean
+.PHONY: deps demo test build-test format format-check bench fuzz package check-package clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -34,8 +34,17 @@ build/test/build.ninja: CMakeLists.txt
 build-test: deps build/test/build.ninja
 	cmake --build build/test -j $(JOBS)
 
-test: build-test
+test: format-check build-test
 	ctest --test-dir build/test -j $(JOBS) --output-on-failure --timeout 300
+
+# Every C and C++ file of the repository as .clang-format lays it out: `make format`
+# applies it, `make format-check` (part of `make test`) fails on any difference.
+SOURCES = $(shell git ls-files '*.c' '*.cpp' '*.h' 2>/dev/null || \
+             find . -path ./build -prune -o \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print)
+format: deps
+	clang-format -i $(SOURCES)
+format-check: deps
+	clang-format --dry-run -Werror $(SOURCES)
 
 # The benchmarks measure peers side by side: ImageMagick's dither, compress -b12, and
 # LPrint beside the printer application.

@@ -215,6 +215,7 @@ struct PrinterDevice {
     HSURF surface = nullptr;
     std::u16string deviceName, port;
     QImage page;  // the drawing surface, RGB32
+    std::vector<BYTE> scanLines;  // the page handed over, kept for the next page of its size
     bool inDoc = false, inPage = false;
     bool landscape = false;
 
@@ -275,7 +276,8 @@ HDC EnableDevice(const std::u16string& driverFile, std::u16string deviceName, st
 bool DeliverPage(PrinterDevice& p) {
     const int w = p.page.width(), h = p.page.height();
     const LONG stride = (w * 3 + 3) & ~3;
-    std::vector<BYTE> bgr(size_t(stride) * h);
+    std::vector<BYTE>& bgr = p.scanLines;
+    bgr.resize(size_t(stride) * h);
     for (int y = 0; y < h; ++y) {
         const QRgb* in = reinterpret_cast<const QRgb*>(p.page.constScanLine(y));
         BYTE* out = bgr.data() + size_t(y) * stride;

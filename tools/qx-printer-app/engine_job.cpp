@@ -151,6 +151,7 @@ std::unique_ptr<EngineJob> EngineJob::Start(const std::string& port, const JobSe
 }
 
 EngineJob::~EngineJob() {
+    if (bitmap_) DeleteObject(static_cast<HBITMAP>(bitmap_));
     if (dc_) {
         if (inDoc_) AbortDoc(Dc(dc_));
         DeleteDC(Dc(dc_));
@@ -177,16 +178,21 @@ bool EngineJob::StartPage(std::string* reason) {
 }
 
 // The page as a bitmap of the engine's, its dots written straight into the bitmap's
-// memory: no file between the job and the engine.
-static HBITMAP GreyBitmap(const std::vector<std::uint8_t>& grey, int width, int height) {
-    HDC screen = GetDC(nullptr);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    ReleaseDC(nullptr, screen);
-    BITMAP bm{};
-    if (!bitmap || GetObjectW(bitmap, sizeof bm, &bm) != int(sizeof bm) || !bm.bmBits || bm.bmBitsPixel != 32) {
-        if (bitmap) DeleteObject(bitmap);
-        return nullptr;
+// memory: no file between the job and the engine. The bitmap of the last page is
+// reused when the size is the same.
+void* EngineJob::GreyBitmap(const std::uint8_t* grey, int width, int height) {
+    if (!bitmap_ || bitmapWidth_ != width || bitmapHeight_ != height) {
+        if (bitmap_) DeleteObject(static_cast<HBITMAP>(bitmap_));
+        HDC screen = GetDC(nullptr);
+        bitmap_ = CreateCompatibleBitmap(screen, width, height);
+        ReleaseDC(nullptr, screen);
+        bitmapWidth_ = width;
+        bitmapHeight_ = height;
     }
+    auto bitmap = static_cast<HBITMAP>(bitmap_);
+    BITMAP bm{};
+    if (!bitmap || GetObjectW(bitmap, sizeof bm, &bm) != int(sizeof bm) || !bm.bmBits || bm.bmBitsPixel != 32)
+        return nullptr;
     for (int y = 0; y < height; ++y) {
         auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(bm.bmBits) + size_t(y) * bm.bmWidthBytes);
         const std::uint8_t* from = &grey[size_t(y) * size_t(width)];
@@ -195,11 +201,11 @@ static HBITMAP GreyBitmap(const std::vector<std::uint8_t>& grey, int width, int 
     return bitmap;
 }
 
-bool EngineJob::EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left,
+bool EngineJob::EndPage(const std::uint8_t* grey, size_t size, int width, int height, int left,
                         std::string* reason) {
-    HBITMAP bitmap = width > 0 && height > 0 && grey.size() >= size_t(width) * size_t(height)
-                         ? GreyBitmap(grey, width, height)
-                         : nullptr;
+    auto bitmap = width > 0 && height > 0 && size >= size_t(width) * size_t(height)
+                      ? static_cast<HBITMAP>(GreyBitmap(grey, width, height))
+                      : nullptr;
     if (!bitmap) {
         *reason = "page " + std::to_string(pages_) + " of " + std::to_string(width) + "x" + std::to_string(height) +
                   " dots cannot be made into a bitmap";
@@ -214,7 +220,6 @@ bool EngineJob::EndPage(const std::vector<std::uint8_t>& grey, int width, int he
     SelectObject(memory, old);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    DeleteObject(bitmap);
     if (!drawn) {
         *reason = "page " + std::to_string(pages_) + " cannot be drawn";
         return false;

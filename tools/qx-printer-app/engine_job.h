@@ -37,7 +37,10 @@ public:
     bool EndDrawnPage(std::string* reason);
     // Draws an 8-bit grey page (0 black, 255 white; width bytes a row), its columns from
     // left on, at the top left of the printer's page, and ends the page.
-    bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, std::string* reason);
+    bool EndPage(const std::uint8_t* grey, size_t size, int width, int height, int left, std::string* reason);
+    bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, std::string* reason) {
+        return EndPage(grey.data(), grey.size(), width, height, left, reason);
+    }
     // Ends the document; a cancelled job is aborted instead, so a page not yet sent is
     // dropped.
     bool Finish(bool cancelled, std::string* reason);
@@ -45,9 +48,14 @@ public:
 private:
     EngineJob() = default;
     std::string Failure(const std::string& what);
+    // HBITMAP: the engine's types stay out of this header.
+    void* GreyBitmap(const std::uint8_t* grey, int width, int height);
 
     std::unique_lock<std::mutex> hold_;
     void* dc_ = nullptr;
+    // The bitmap pages are drawn from, kept for the next page of the same size.
+    void* bitmap_ = nullptr;
+    int bitmapWidth_ = 0, bitmapHeight_ = 0;
     std::string port_, workDir_;
     int width_ = 0, height_ = 0, pages_ = 0;
     bool inDoc_ = false;

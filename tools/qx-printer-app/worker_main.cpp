@@ -1,10 +1,12 @@
 // The job's worker process: it serves the server's requests on descriptor 3, one job
 // after another, until the server lets it go. It is a program of its own, so that the
 // server never loads the engine, Qt or the document readers.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "wce/base.h"
 #include "wce/gdi.h"
 #include "wce/text.h"
+#include "worker.h"
 #include "worker_protocol.h"
 
 namespace qxapp {
@@ -70,8 +73,7 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
         const char* data = r.Rest(&size);
         if (width <= 0 || height <= 0 || size != size_t(width) * size_t(height))
             return *reason = "a garbled page", false;
-        std::vector<std::uint8_t> grey(data, data + size);
-        return w.job->EndPage(grey, width, height, left, reason);
+        return w.job->EndPage(reinterpret_cast<const std::uint8_t*>(data), size, width, height, left, reason);
     }
     case 'F': {
         Reader r(body);
@@ -133,7 +135,16 @@ int WorkerMain(int fd) {
 
 }  // namespace qxapp
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc != 2 || std::strcmp(argv[1], qxapp::kWorkerArgument) != 0) {
+        std::fprintf(stderr, "%s: qx-printer-app starts this program for its printers' jobs; it is not run by hand\n",
+                     qxapp::kWorkerProgram);
+        return 2;
+    }
+    // A page's buffers (a megabyte or two) come and go with every page: kept in the heap
+    // rather than mapped afresh, their memory is not faulted in again each time.
+    ::mallopt(M_MMAP_THRESHOLD, 16 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
     // Its exit skips the engine's teardown, which the job no longer needs.
     int status = qxapp::WorkerMain(3);
     std::fflush(nullptr);
