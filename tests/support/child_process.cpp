@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 extern char** environ;
@@ -60,14 +61,17 @@ void Close(int* fd) {
 }
 
 // Starts argv with stdin, stdout and stderr on the given descriptors (-1: the test's
-// own; errorsPath opens a file instead), in a process group of its own so that a kill
-// reaches everything it started.
+// own; outputPath and errorsPath open files instead), in a process group of its own so
+// that a kill reaches everything it started.
 pid_t Spawn(const ChildProgram& program, int in, int out, int err) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
     if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
     if (err >= 0) posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    if (!program.outputPath.empty())
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, program.outputPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!program.errorsPath.empty())
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, program.errorsPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -210,6 +214,38 @@ ChildProcess::~ChildProcess() {
     Close(&out_);
 }
 
+std::optional<int> RunForked(const std::function<int()>& fn, std::chrono::milliseconds limit) {
+    Pipe answer;
+    if (!answer.Open()) return std::nullopt;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        Close(&answer.read);
+        int result = fn();
+        (void)!::write(answer.write, &result, sizeof result);
+        ::_exit(0);
+    }
+    Close(&answer.write);
+    if (pid < 0) {
+        Close(&answer.read);
+        return std::nullopt;
+    }
+    ::setpgid(pid, pid);  // whichever of the two comes first
+    auto deadline = Clock::now() + limit;
+    std::string got;
+    while (answer.read >= 0 && got.size() < sizeof(int) && Clock::now() < deadline) {
+        pollfd fd{answer.read, POLLIN, 0};
+        if (::poll(&fd, 1, MillisecondsUntil(deadline)) > 0) Drain(&answer.read, &got);
+    }
+    Close(&answer.read);
+    ChildResult ended;
+    Reap(pid, got.size() == sizeof(int) ? deadline : Clock::now(), &ended);
+    if (got.size() != sizeof(int) || ended.timedOut) return std::nullopt;
+    int result;
+    std::memcpy(&result, got.data(), sizeof result);
+    return result;
+}
+
 bool ChildProcess::Start(const ChildProgram& program) {
     Pipe in, out;
     if (pid_ > 0 || !in.Open() || !out.Open()) return false;
@@ -218,6 +254,7 @@ bool ChildProcess::Start(const ChildProgram& program) {
     Close(&in.read);
     Close(&out.write);
     out_ = out.read;
+    if (!program.outputPath.empty()) Close(&out_);
     pending_.clear();
     return pid_ > 0;
 }

@@ -6,6 +6,8 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@ struct ChildProgram {
     std::chrono::milliseconds timeLimit = 120s;
     bool mergeErrors = false;  // standard error into standard output, in order (2>&1)
     std::string errorsPath;    // ChildProcess only: standard error into this file
+    std::string outputPath;    // ChildProcess only: standard output into this file, not a pipe
 };
 
 // A command line for the shell, for tests that need its redirections or quoting.
@@ -47,9 +50,16 @@ struct ChildResult {
 // Runs the program to its end (or its time limit) and returns what it wrote.
 ChildResult RunChild(const ChildProgram& program);
 
+// Runs fn in a forked copy of the test, for what must happen in another process (acting
+// as another user), and returns what it returned; nothing when it ended without an
+// answer or gave none within limit (it is then killed with what it started). Only
+// from a test that runs no thread of its own: the copy has the calling thread alone.
+std::optional<int> RunForked(const std::function<int()>& fn, std::chrono::milliseconds limit = 60s);
+
 // A child that runs beside the test (a server, the emulator): standard input is empty,
-// standard output a pipe the test reads lines from, standard error the test's own
-// unless errorsPath names a file. It is killed when the object goes.
+// standard output a pipe the test reads lines from unless outputPath names a file,
+// standard error the test's own unless errorsPath names one. It is killed when the
+// object goes.
 class ChildProcess {
   public:
     ChildProcess() = default;

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "temp_dir.h"
 
@@ -113,4 +116,40 @@ TEST(ChildProcess, ReadsLinesAndEndsWithTheSignalOrAKill) {
     r = deaf.Stop(SIGTERM, std::chrono::milliseconds(300));
     EXPECT_TRUE(r.timedOut);
     EXPECT_EQ(r.signal, SIGKILL);
+}
+
+TEST(ChildProcess, SendsOutputAndErrorsToFilesWhenAsked) {
+    TempDir dir("qxchild");
+    ChildProcess child;
+    ChildProgram p;
+    p.argv = ShellLine("echo out; echo err >&2; echo \"$QX_CHILD_SET\"");
+    p.env = {"QX_CHILD_SET=set"};
+    p.outputPath = dir.File("out.txt");
+    p.errorsPath = dir.File("err.txt");
+    ASSERT_TRUE(child.Start(p));
+    std::string line;
+    EXPECT_FALSE(child.ReadLine(&line, std::chrono::milliseconds(100)));
+    EXPECT_TRUE(child.Wait().Exited(0));
+    auto text = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(text(dir.File("out.txt")), "out\nset\n");
+    EXPECT_EQ(text(dir.File("err.txt")), "err\n");
+}
+
+TEST(RunForked, AnswersWhatTheCopyReturnedAndNothingFromOneThatDiesOrHangs) {
+    int seen = 0;
+    EXPECT_EQ(RunForked([&] { return seen = 42; }), 42);
+    EXPECT_EQ(seen, 0);  // the copy's memory is its own
+    EXPECT_EQ(RunForked([] { return ::raise(SIGKILL); }), std::nullopt);
+    auto start = Clock::now();
+    EXPECT_EQ(RunForked(
+                  [] {
+                      ::pause();
+                      return 1;
+                  },
+                  std::chrono::milliseconds(300)),
+              std::nullopt);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
 }

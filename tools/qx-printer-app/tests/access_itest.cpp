@@ -28,25 +28,14 @@ User Lookup(const char* name) {
     return p ? User{p->pw_uid, p->pw_gid} : User{uid_t(-1), gid_t(-1)};
 }
 
-// Runs fn as another user (no supplementary groups) in a child; its result comes back
-// through a pipe. -1 when the child could not become that user.
+// Runs fn as another user (no supplementary groups) in a forked child, for at most a
+// minute. -1 when the child could not become that user or gave no answer.
 int AsUser(User user, const std::function<int()>& fn) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return -1;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(pipeFds[0]);
-        int result = -1;
-        if (::setgroups(0, nullptr) == 0 && ::setgid(user.gid) == 0 && ::setuid(user.uid) == 0) result = fn();
-        (void)!::write(pipeFds[1], &result, sizeof result);
-        ::_exit(0);
-    }
-    ::close(pipeFds[1]);
-    int result = -1;
-    if (::read(pipeFds[0], &result, sizeof result) != sizeof result) result = -1;
-    ::close(pipeFds[0]);
-    ::waitpid(pid, nullptr, 0);
-    return result;
+    return qxtest::RunForked([&] {
+               bool became = ::setgroups(0, nullptr) == 0 && ::setgid(user.gid) == 0 && ::setuid(user.uid) == 0;
+               return became ? fn() : -1;
+           })
+        .value_or(-1);
 }
 
 const char* NoPassword(const char*, http_t*, const char*, const char*, void*) { return nullptr; }
@@ -161,8 +150,8 @@ protected:
         group* g = ::getgrgid(nobody_.gid);
         ASSERT_TRUE(g && nobody_.uid != uid_t(-1) && daemon_.uid != uid_t(-1) && daemon_.gid != nobody_.gid);
         nobodyGroup_ = g->gr_name;
-        char pattern[] = "/tmp/qx-access.XXXXXX";
-        dir_ = ::mkdtemp(pattern);
+        ASSERT_TRUE(folder_.ok());
+        dir_ = folder_.path();
         ::chmod(dir_.c_str(), 0755);  // the other users read the page they print
         fs::create_directory(dir_ + "/pam");
         std::ofstream(dir_ + "/pam/check") << "#!/bin/sh\n"
@@ -179,11 +168,7 @@ protected:
         ::chmod(page_.c_str(), 0644);
     }
     void TearDown() override {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (!dir_.empty() && !::getenv("QX_KEEP")) fs::remove_all(dir_);
+        if (HasFailure()) folder_.Keep();
     }
 
     // The server under a name of this test's own, so that its local socket is its own.
@@ -191,37 +176,31 @@ protected:
         port_ = FreePort();
         program_ = dir_ + "/" + name;
         fs::create_symlink(QX_PRINTER_APP_BIN, program_);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::setenv("LSAN_OPTIONS", LsanOptions().c_str(), 1);
-            ::freopen((dir_ + "/server.err").c_str(), "w", stderr);
-            std::vector<std::string> args{program_, "server", "-o", "server-port=" + std::to_string(port_),
-                                          "-o", "spool-directory=" + dir_ + "/state", "-o",
-                                          "log-file=" + dir_ + "/app.log", "-o", "log-level=debug"};
-            for (const std::string& o : options) args.insert(args.end(), {"-o", o});
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(QX_PRINTER_APP_BIN, argv.data());
-            ::_exit(127);
-        }
-        return WaitFor([&] { return CanConnect("127.0.0.1", port_); }, 60);
+        qxtest::ChildProgram server;
+        server.argv = {program_, "server", "-o", "server-port=" + std::to_string(port_),
+                       "-o", "spool-directory=" + dir_ + "/state", "-o",
+                       "log-file=" + dir_ + "/app.log", "-o", "log-level=debug"};
+        for (const std::string& o : options) server.argv.insert(server.argv.end(), {"-o", o});
+        server.env = {LsanEnv()};
+        server.outputPath = dir_ + "/server.out";
+        server.errorsPath = dir_ + "/server.err";
+        return server_.Start(server) && WaitFor([&] { return CanConnect("127.0.0.1", port_); }, 60);
     }
-    // Stops the server as its owner; its exit status.
+    // Stops the server as its owner; its exit status (-1 when it did not end within a
+    // minute, or ended by a signal).
     int Stop() {
         EXPECT_EQ(Ipp(port_, IPP_OP_SHUTDOWN_ALL_PRINTERS, "/ipp/system", nullptr), IPP_STATUS_OK);
-        int status = -1;
-        if (!WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 60)) return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        qxtest::ChildResult ended = server_.Wait(60s);
+        return ended.timedOut ? -1 : ended.exitCode;
     }
     std::string Log() const { return ReadFile(dir_ + "/server.err") + ReadFile(dir_ + "/app.log"); }
     std::string Socket() const { return "/run/" + fs::path(program_).filename().string() + ".sock"; }
 
+    qxtest::TempDir folder_{"qx-access"};  // goes after the server
+    qxtest::ChildProcess server_;
     User nobody_, daemon_;
     std::string nobodyGroup_, dir_, page_, program_;
     int port_ = 0;
-    pid_t pid_ = -1;
 };
 
 TEST_F(AccessTest, AnotherUserPrintsAndLooksButChangesNeedAnAdministratorsPassword) {
@@ -314,9 +293,11 @@ TEST_F(AccessTest, WithoutPasswordsTheOwnerAndTheAdminGroupChangeItAndOnlyTheyRe
 
 TEST_F(AccessTest, AGroupOrPamServiceThatDoesNotExistStopsTheServer) {
     for (const std::string& option : {std::string("admin-group=no-such-group-qx"), std::string("auth-service=no-such-qx")}) {
-        std::string run = "timeout 30 '" QX_PRINTER_APP_BIN "' server -o server-port=" + std::to_string(FreePort()) +
-                          " -o spool-directory=" + dir_ + "/state -o " + option;
-        CommandRun r = Shell(run, dir_);
+        qxtest::ChildProgram server;
+        server.argv = {QX_PRINTER_APP_BIN, "server", "-o", "server-port=" + std::to_string(FreePort()), "-o",
+                       "spool-directory=" + dir_ + "/state", "-o", option};
+        server.timeLimit = 30s;
+        CommandRun r = RunProgram(server);
         EXPECT_NE(r.status, 0) << option;
         EXPECT_NE(r.err.find(option), std::string::npos) << r.err;
     }

@@ -29,7 +29,12 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
+#include "temp_dir.h"
+
 namespace qxapptest {
+
+using namespace std::chrono_literals;
 
 // An 8-bit grey image (0 black) as a Windows bitmap file with a grey palette, as
 // qx-print takes a page.
@@ -68,25 +73,32 @@ inline std::string ReadFile(const std::string& path) {
 
 // Leaks the IPP libraries keep on purpose are listed beside the tests.
 inline std::string LsanOptions() { return std::string("suppressions=") + QX_APP_TEST_DIR + "/lsan.supp"; }
-inline std::string SanitizerEnv() { return "LSAN_OPTIONS='" + LsanOptions() + "' "; }
+inline std::string LsanEnv() { return "LSAN_OPTIONS=" + LsanOptions(); }
 
 struct CommandRun {
-    int status = -1;
+    int status = -1;  // the exit status; -1 after a signal or the time limit
+    bool timedOut = false;
     std::string out, err;
 };
 
-// Runs a shell command line; standard output and error are kept apart.
-// Each run its own output files, so runs may overlap.
-inline CommandRun Shell(const std::string& command, const std::string& dir) {
-    static std::atomic<int> runs{0};
-    std::string n = std::to_string(++runs);
-    std::string out = dir + "/cmd" + n + ".out", err = dir + "/cmd" + n + ".err";
-    int raw = std::system((SanitizerEnv() + command + " >'" + out + "' 2>'" + err + "'").c_str());
-    CommandRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
+// Runs a program of the tests (the app's clients, ipptool, curl) with the suppressions
+// for our own programs among them; standard output and error are kept apart. Runs may
+// overlap.
+inline CommandRun RunProgram(qxtest::ChildProgram program) {
+    program.env.push_back(LsanEnv());
+    qxtest::ChildResult r = qxtest::RunChild(program);
+    return {r.exitCode, r.timedOut, std::move(r.out), std::move(r.err)};
+}
+
+// A shell command line run in the folder dir; past its time limit it is killed with
+// everything it started.
+inline CommandRun Shell(const std::string& command, const std::string& dir,
+                        std::chrono::milliseconds limit = 300s) {
+    qxtest::ChildProgram program;
+    program.argv = qxtest::ShellLine(command);
+    program.dir = dir;
+    program.timeLimit = limit;
+    return RunProgram(program);
 }
 
 // The worker processes of a server: the server's children started as job workers.
@@ -169,31 +181,22 @@ inline std::vector<std::string> CsvFields(const std::string& line) {
 
 // The server as a child process: started, found listening, stopped with the app's own
 // shutdown sub-command; its exit status tells whether it stopped cleanly (the
-// sanitizers' reports make it fail).
+// sanitizers' reports make it fail). Its standard output and error go to server.out
+// and server.err in its folder; a server still running at the end is killed.
 class AppServer {
 public:
-    AppServer(std::string dir) : dir_(std::move(dir)), port_(FreePort()) {}
-    ~AppServer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool Start() {
-        std::string state = dir_ + "/state";
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::setenv("LSAN_OPTIONS", LsanOptions().c_str(), 1);
-            ::freopen((dir_ + "/server.err").c_str(), "w", stderr);
-            std::string portOpt = "server-port=" + std::to_string(port_);
-            std::string stateOpt = "spool-directory=" + state;
-            std::string logOpt = "log-file=" + dir_ + "/app.log";
-            ::execl(QX_PRINTER_APP_BIN, QX_PRINTER_APP_BIN, "server", "-o", portOpt.c_str(), "-o",
-                    "listen-hostname=localhost", "-o", stateOpt.c_str(), "-o", logOpt.c_str(), "-o",
-                    "log-level=debug", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        return WaitFor([&] { return CanConnect("127.0.0.1", port_); }, 60);
+    explicit AppServer(std::string dir) : dir_(std::move(dir)), port_(FreePort()) {}
+    // env: "NAME=value" settings for this server alone.
+    bool Start(const std::vector<std::string>& env = {}) {
+        qxtest::ChildProgram program;
+        program.argv = {QX_PRINTER_APP_BIN, "server", "-o", "server-port=" + std::to_string(port_),
+                        "-o", "listen-hostname=localhost", "-o", "spool-directory=" + dir_ + "/state",
+                        "-o", "log-file=" + dir_ + "/app.log", "-o", "log-level=debug"};
+        program.env = env;
+        program.env.push_back(LsanEnv());
+        program.outputPath = dir_ + "/server.out";
+        program.errorsPath = dir_ + "/server.err";
+        return child_.Start(program) && WaitFor([&] { return CanConnect("127.0.0.1", port_); }, 60);
     }
     // Shutdown, then the server's exit status (-1 when it had to be killed). The
     // shutdown sub-command goes to the server on the user's local socket, which may be
@@ -202,11 +205,8 @@ public:
         Shell("ipptool -t ipp://localhost:" + std::to_string(port_) + "/ipp/system '" + QX_APP_TEST_DIR +
                   "/../shutdown.test'",
               dir_);
-        int status = -1;
-        bool exited = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 60);
-        if (!exited) return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        qxtest::ChildResult ended = child_.Wait(60s);
+        return ended.timedOut ? -1 : ended.exitCode;
     }
     // A client sub-command, sent to this server's system or to one of its printers (a
     // client without -u would take whichever server owns the user's local socket; the
@@ -269,19 +269,12 @@ public:
     }
     int port() const { return port_; }
     const std::string& dir() const { return dir_; }
-    pid_t pid() const { return pid_; }
-    // Sends the server a signal and waits at most `seconds` for it to end; its exit
-    // status, or -1 when it did not end (it is then killed).
-    int Signal(int signal, int seconds) {
-        ::kill(pid_, signal);
-        int status = -1;
-        bool exited = WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, seconds);
-        if (!exited) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-        return exited ? status : -1;
+    // -1 once it has ended.
+    pid_t pid() const { return child_.pid(); }
+    // Sends the server a signal and waits at most limit for it to end (it is then
+    // killed, with timedOut set).
+    qxtest::ChildResult Signal(int signal, std::chrono::milliseconds limit) {
+        return child_.Stop(signal, limit);
     }
     // Print-Job by ipptool with the document format given, expecting that status: the
     // job's id (0 for none), or -1 when the status was another (ipptool's words in err).
@@ -308,7 +301,7 @@ public:
 private:
     std::string dir_;
     int port_;
-    pid_t pid_ = -1;
+    qxtest::ChildProcess child_;
 };
 
 // A printer that keeps every byte it gets: one TCP connection at a time on
@@ -420,15 +413,15 @@ inline std::string SessionOf(const std::string& html) {
     return html.substr(at, html.find('"', at) - at);
 }
 
-// A test with a server of its own: a folder under /tmp, the server started in it and
+// A test with a server of its own: a temporary folder, the server started in it and
 // stopped at the end, its standard error looked over for the sanitizers' reports. The
 // folder stays when the test fails, or with QX_KEEP set.
 template <class Base = ::testing::Test>
 class ServerFixture : public Base {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/qxapp.XXXXXX";
-        dir_ = ::mkdtemp(tmpl);
+        ASSERT_TRUE(folder_.ok());
+        dir_ = folder_.path();
         server_ = std::make_unique<AppServer>(dir_);
         ASSERT_TRUE(server_->Start()) << ReadFile(dir_ + "/server.err");
     }
@@ -439,13 +432,14 @@ protected:
         std::string err = ReadFile(dir_ + "/server.err");
         EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
         EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
-        if (!std::getenv("QX_KEEP") && !::testing::Test::HasFailure()) std::filesystem::remove_all(dir_);
+        if (::testing::Test::HasFailure()) folder_.Keep();
     }
     void Add(const std::string& name, const std::string& port, const std::string& driver) {
         CommandRun r = server_->App("add -d " + name + " -v qx:" + port + " -m " + driver);
         ASSERT_EQ(r.status, 0) << r.out << r.err;
     }
 
+    qxtest::TempDir folder_{"qxapp"};  // goes after the server
     std::string dir_;
     std::unique_ptr<AppServer> server_;
 };

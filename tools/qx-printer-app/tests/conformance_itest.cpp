@@ -282,9 +282,8 @@ protected:
     SuiteRun RunSuite(const std::string& suites, const std::string& suite, const std::string& document,
                       const DriverCase& c) {
         // -I: on past a failed test, so that every failure of the suite is counted.
-        CommandRun r = Shell("cd '" + suites + "' && ipptool -I -t -T 30 -f '" + document + "' " +
-                                 server_->Uri("p") + " '" + suite + "'",
-                             dir_);
+        CommandRun r = Shell("ipptool -I -t -T 30 -f '" + document + "' " + server_->Uri("p") + " '" + suite + "'",
+                             suites);
         SuiteRun run = ParseReport(r.out);
         std::cout << suite << " (-f " << document << ") on " << c.driver << ": " << run.tests << " tests, "
                   << run.passed << " passed, " << run.failed << " failed, " << run.skipped << " skipped"

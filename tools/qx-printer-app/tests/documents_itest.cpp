@@ -4,7 +4,6 @@
 // a reason the client can read.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <grp.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -99,18 +98,13 @@ std::string Lower(std::string s) {
 }
 
 // A CUPS scheduler of the test's own: its folders, socket and loopback port, no other
-// queue; run as nobody when the test runs as root, so it holds no privilege.
+// queue; run as nobody when the test runs as root, so it holds no privilege. It is
+// stopped with SIGTERM at the end, and killed when it takes over 10 s.
 class PrivateCups {
 public:
     explicit PrivateCups(std::string dir) : dir_(std::move(dir)) {}
     ~PrivateCups() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            if (!WaitFor([&] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; }, 10)) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-            }
-        }
+        if (cupsd_.Running()) cupsd_.Stop(SIGTERM, 10s);
     }
     static bool Installed() { return ::access("/usr/sbin/cupsd", X_OK) == 0 && ::access("/usr/bin/lp", X_OK) == 0; }
     bool Start(const std::string& address, int port) {
@@ -125,16 +119,13 @@ public:
         const bool root = ::getuid() == 0;
         // nobody must reach its folder through the test's own.
         if (root) Shell("chown -R 65534:65534 '" + dir_ + "' && chmod 711 '" + dir_ + "/..'", dir_ + "/..");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::freopen((dir_ + "/cupsd.out").c_str(), "w", stderr);
-            if (root && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
-            std::string conf = dir_ + "/cupsd.conf", files = dir_ + "/cups-files.conf";
-            ::execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(),
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        return WaitFor([&] { return Lp("lpstat -r").out.find("is running") != std::string::npos; }, 30);
+        qxtest::ChildProgram cupsd;
+        if (root) cupsd.argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        cupsd.argv.insert(cupsd.argv.end(), {"/usr/sbin/cupsd", "-f", "-c", dir_ + "/cupsd.conf", "-s",
+                                             dir_ + "/cups-files.conf"});
+        cupsd.outputPath = dir_ + "/cupsd.stdout";
+        cupsd.errorsPath = dir_ + "/cupsd.out";
+        return cupsd_.Start(cupsd) && WaitFor([&] { return Lp("lpstat -r").out.find("is running") != std::string::npos; }, 30);
     }
     // A CUPS client command, sent to this scheduler.
     CommandRun Lp(const std::string& command) { return Shell("CUPS_SERVER='" + Socket() + "' " + command, dir_ + "/.."); }
@@ -143,7 +134,7 @@ public:
 
 private:
     std::string dir_;
-    pid_t pid_ = -1;
+    qxtest::ChildProcess cupsd_;
 };
 
 class DocumentsTest : public ServerFixture<> {

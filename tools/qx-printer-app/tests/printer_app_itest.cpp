@@ -190,11 +190,8 @@ TEST_F(PrinterAppTest, TwoPrintersPrintAtOnceEachSendingWhatQxPrintSends) {
 TEST_F(PrinterAppTest, APrintersWorkerServesItsJobsInARowEachSendingWhatQxPrintSends) {
     // A keep time no slow machine runs out of, for a server of this test alone.
     ASSERT_EQ(server_->Shutdown(), 0);
-    ::setenv("QX_APP_KEEP_WORKER_MS", "60000", 1);
     server_ = std::make_unique<AppServer>(dir_);
-    bool started = server_->Start();
-    ::unsetenv("QX_APP_KEEP_WORKER_MS");
-    ASSERT_TRUE(started) << ReadFile(dir_ + "/server.err");
+    ASSERT_TRUE(server_->Start({"QX_APP_KEEP_WORKER_MS=60000"})) << ReadFile(dir_ + "/server.err");
     ByteSink printer("127.0.71.18");
     ASSERT_TRUE(printer.ok());
     Add("label", "127.0.71.18", "qx470-cpcl-gap");
@@ -491,16 +488,16 @@ TEST_F(PrinterAppTest, ABrowserShowsThePagesInEnglishAndKorean) {
     Add("receipt", "127.0.71.17", "qx250-escpos");
     std::string base = "http://127.0.0.1:" + std::to_string(server_->port());
     auto browse = [&](const std::string& path, const std::string& lang, const std::string& picture) {
-        std::string chromium = "timeout 90 /usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic "
+        std::string chromium = "/usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic "
                                "--no-first-run --disable-background-networking --disable-component-update "
                                "--disable-sync --hide-scrollbars --window-size=1000,900 --user-data-dir='" +
                                dir_ + "/chromium-" + picture + "' --lang=" + lang + " --accept-lang=" + lang + " ";
         std::string png = dir_ + "/" + picture + ".png";
-        Shell(chromium + "--screenshot='" + png + "' " + base + path, dir_);
+        Shell(chromium + "--screenshot='" + png + "' " + base + path, dir_, 90s);
         qxemu::Bitmap shot;
         std::string error;
         EXPECT_TRUE(qxemu::ReadPng(png, &shot, &error)) << picture << ": " << error;
-        return Shell(chromium + "--dump-dom " + base + path, dir_).out;
+        return Shell(chromium + "--dump-dom " + base + path, dir_, 90s).out;
     };
     std::string en = browse("/label/printing", "en", "printing-en");
     for (const char* label : {"Start Documents: Text to print", "Print after Back-Feed", "180 Rotate"})

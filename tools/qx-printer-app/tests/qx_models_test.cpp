@@ -9,6 +9,7 @@
 
 #include "local_devices.h"
 #include "qx_models.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -139,8 +140,9 @@ TEST(DeviceUri, NamesTheLinuxDeviceAPortStandsFor) {
 }
 
 TEST(LocalDevices, ListsSerialDevicesAtEveryRateParallelPortsAndInfrared) {
-    char tmpl[] = "/tmp/qxdev.XXXXXX";
-    std::string dev = mkdtemp(tmpl);
+    qxtest::TempDir folder("qxdev");
+    ASSERT_TRUE(folder.ok());
+    const std::string& dev = folder.path();
     std::filesystem::create_directories(dev + "/usb");
     for (const char* name : {"ttyUSB0", "ttyACM0", "usb/lp0", "lp0"}) std::ofstream(dev + "/" + name) << "";
     std::vector<qxapp::LocalDevice> list = qxapp::ListLocalDevices(dev);
@@ -155,7 +157,6 @@ TEST(LocalDevices, ListsSerialDevicesAtEveryRateParallelPortsAndInfrared) {
     EXPECT_TRUE(has("qx:LPT2:?device=" + dev + "/lp0"));
     EXPECT_TRUE(has("qx:IRDA"));
     EXPECT_EQ(list.size(), 2 * qxapp::SerialBitRates().size() + 3);
-    std::filesystem::remove_all(dev);
 }
 
 }  // namespace

@@ -264,9 +264,9 @@ TEST_F(RobustnessTest, SigtermEndsTheServerWithinFiveSecondsWhilePrintingAndNoth
     ASSERT_TRUE(WaitFor([&] { return !Workers(server_->pid()).empty(); }, 30));
     pid_t server = server_->pid();
     auto start = Clock::now();
-    int status = server_->Signal(SIGTERM, 10);
+    qxtest::ChildResult ended = server_->Signal(SIGTERM, 10s);
     EXPECT_LT(SecondsSince(start), 5.0);
-    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_TRUE(ended.exitCode >= 0) << ended.Describe();
     EXPECT_TRUE(Workers(server).empty());
 
     server_ = std::make_unique<AppServer>(dir_);
@@ -340,7 +340,7 @@ TEST_F(RobustnessTest, KillingTheServerAtAnyMomentLosesNoPrinter) {
                              " -v qx:127.0.73.1 -m qx470-escpos");
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 600)(random)));
-        server_->Signal(SIGKILL, 10);
+        server_->Signal(SIGKILL, 10s);
         more.join();
     }
     server_ = std::make_unique<AppServer>(dir_);
@@ -351,9 +351,11 @@ TEST_F(RobustnessTest, KillingTheServerAtAnyMomentLosesNoPrinter) {
 
 TEST_F(RobustnessTest, ASecondServerOnTheSameFolderOrPortRefusesToStart) {
     auto second = [&](const std::string& state, int port) {
-        return Shell("timeout 20 '" + std::string(QX_PRINTER_APP_BIN) + "' server -o server-port=" +
-                         std::to_string(port) + " -o spool-directory=" + state + " -o log-file=" + dir_ + "/second.log",
-                     dir_);
+        qxtest::ChildProgram program;
+        program.argv = {QX_PRINTER_APP_BIN, "server", "-o", "server-port=" + std::to_string(port), "-o",
+                        "spool-directory=" + state, "-o", "log-file=" + dir_ + "/second.log"};
+        program.timeLimit = 20s;
+        return RunProgram(program);
     };
     CommandRun sameFolder = second(dir_ + "/state", FreePort());
     EXPECT_NE(sameFolder.status, 0);
@@ -379,7 +381,7 @@ TEST_F(RobustnessTest, ClientCommandsHonourTheServerUriAndNeverHoldTheCallersOut
                           << "\nout=$(" << app << " printers)\necho \"[$out]\"\n"
                           << app << " shutdown\n";
     auto start = Clock::now();
-    CommandRun r = Shell("timeout 30 unshare -m sh '" + script + "'", dir_);
+    CommandRun r = Shell("unshare -m sh '" + script + "'", dir_, 30s);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "[]\n") << r.err;
     EXPECT_LT(SecondsSince(start), 20.0);
@@ -394,9 +396,8 @@ TEST_F(RobustnessTest, CupsConformanceSuitesNeverCrashTheServer) {
     for (int round = 0; round < 5; ++round)
         for (const char* suite : {"ipp-1.1.test", "ipp-2.0.test"}) {
             SCOPED_TRACE(std::string(suite) + " round " + std::to_string(round));
-            CommandRun r = Shell("timeout 120 ipptool -tI -T 30 -f '" + Logo() + "' " + server_->Uri("label") + " " +
-                                     suite,
-                                 dir_);
+            CommandRun r =
+                Shell("ipptool -tI -T 30 -f '" + Logo() + "' " + server_->Uri("label") + " " + suite, dir_, 120s);
             EXPECT_NE(r.out.find("[PASS]"), std::string::npos) << r.out << r.err;
             EXPECT_EQ(server_->App("printers").out, "label\n");
         }
