@@ -64,9 +64,11 @@ std::vector<LocalDevice> ListLocalDevices(const std::string& dev) {
     for (const auto& [com, path] : SerialPorts(dev)) {
         std::string where = path.empty() ? dev + "/ttyS" + std::to_string(com[3] - '1') : path;
         // The driver's own rate first: a name without one.
-        devices.push_back({"Serial port " + com + " (" + where + ") at 19200 bit/s", DeviceUriForPort(com, path)});
+        const std::string standard = std::to_string(qxproto::kDefaultBitRate);
+        devices.push_back({"Serial port " + com + " (" + where + ") at " + standard + " bit/s",
+                           DeviceUriForPort(com, path)});
         for (const char* rate : SerialBitRates())
-            if (std::string(rate) != "19200")
+            if (rate != standard)
                 devices.push_back({"Serial port " + com + " (" + where + ") at " + rate + " bit/s",
                                    DeviceUriForPort(com + " " + rate, path)});
     }
