@@ -31,16 +31,19 @@ struct Setup {
         std::mt19937 rng(7);
         for (int y = 0; y < img.height(); ++y)
             for (int x = 0; x < img.width(); ++x) {
-                double v = 128 + 90 * std::sin(x / 37.0) * std::cos(y / 53.0) + int(rng() % 40) - 20;
+                double v =
+                    128 + 90 * std::sin(x / 37.0) * std::cos(y / 53.0) + int(rng() % 40) - 20;
                 int g = std::clamp(int(v), 0, 255);
-                img.setPixel(x, y, qRgb(g, std::clamp(g + 20, 0, 255), std::clamp(255 - g, 0, 255)));
+                img.setPixel(x, y,
+                             qRgb(g, std::clamp(g + 20, 0, 255), std::clamp(255 - g, 0, 255)));
             }
         img.save(QString::fromStdString(dir + "/photo.png"));
     }
 
     // A legal page from the device mode, in the given emulation.
     void Settings(int emulation) {
-        qxtest::RegisterDriver(u"LPT1:", {{u"PHeight", 3556}, {u"UserPaper", 0}, {u"Emulation", emulation}});
+        qxtest::RegisterDriver(u"LPT1:",
+                               {{u"PHeight", 3556}, {u"UserPaper", 0}, {u"Emulation", emulation}});
     }
 };
 
@@ -74,7 +77,10 @@ void DrawPage(HDC dc, HBITMAP photo) {
 void LegalPage(benchmark::State& state) {
     Setup& s = TheSetup();
     s.Settings(int(state.range(0)));
-    HBITMAP photo = SHLoadDIBitmap(std::u16string(u"").append(std::u16string(s.dir.begin(), s.dir.end())).append(u"/photo.png").c_str());
+    HBITMAP photo = SHLoadDIBitmap(std::u16string(u"")
+                                       .append(std::u16string(s.dir.begin(), s.dir.end()))
+                                       .append(u"/photo.png")
+                                       .c_str());
     DEVMODEW dm{};
     dm.dmSize = sizeof dm;
     dm.dmOrientation = DMORIENT_PORTRAIT;
@@ -108,7 +114,12 @@ void LegalPage(benchmark::State& state) {
     DeleteObject(photo);
 }
 
-BENCHMARK(LegalPage)->Arg(0)->Arg(1)->ArgName("emulation")->Iterations(8)->Unit(benchmark::kMillisecond);
+BENCHMARK(LegalPage)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("emulation")
+    ->Iterations(8)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -147,7 +147,9 @@ class ReceiptPainter {
         wce::RECT r{left, top_, right, top_ + lineHeight_};
         wce::DrawTextW(dc_, wide.c_str(), -1, &r, format | wce::DT_SINGLELINE | wce::DT_NOPREFIX);
     }
-    void Centre(const std::string& text) { Put(text, kMargin, kWidthDots - kMargin, wce::DT_CENTER); }
+    void Centre(const std::string& text) {
+        Put(text, kMargin, kWidthDots - kMargin, wce::DT_CENTER);
+    }
     void LeftRight(const std::string& left, const std::string& right) {
         Put(left, kMargin, kWidthDots - kMargin, wce::DT_LEFT);
         Put(right, kMargin, kWidthDots - kMargin, wce::DT_RIGHT);
@@ -184,16 +186,46 @@ class ReceiptPainter {
 // A café's till receipt of 30 to 40 items with the usual header, totals and small print.
 void DrawShopReceipt(wce::HDC dc, std::uint32_t seed) {
     static const char* const kItems[] = {
-        "Flat white",          "Cappuccino",         "Caffe latte",        "Americano",
-        "Double espresso",     "Hot chocolate",      "Chai latte",         "English breakfast tea",
-        "Peppermint tea",      "Iced latte",         "Orange juice 250ml", "Sparkling water",
-        "Still water 500ml",   "Almond croissant",   "Butter croissant",   "Pain au chocolat",
-        "Cinnamon bun",        "Blueberry muffin",   "Banana bread",       "Carrot cake slice",
-        "Lemon drizzle",       "Chocolate brownie",  "Oat cookie",         "Ham & cheese toastie",
-        "Tuna melt panini",    "Halloumi wrap",      "Chicken pesto baguette", "Soup of the day",
-        "Avocado toast",       "Granola pot",        "Porridge with honey", "Extra shot",
-        "Oat milk",            "Syrup - vanilla",    "Takeaway cup deposit", "Coffee beans 250g",
-        "Reusable cup",        "Gift card top-up",   "Bottled lemonade",   "Fruit salad",
+        "Flat white",
+        "Cappuccino",
+        "Caffe latte",
+        "Americano",
+        "Double espresso",
+        "Hot chocolate",
+        "Chai latte",
+        "English breakfast tea",
+        "Peppermint tea",
+        "Iced latte",
+        "Orange juice 250ml",
+        "Sparkling water",
+        "Still water 500ml",
+        "Almond croissant",
+        "Butter croissant",
+        "Pain au chocolat",
+        "Cinnamon bun",
+        "Blueberry muffin",
+        "Banana bread",
+        "Carrot cake slice",
+        "Lemon drizzle",
+        "Chocolate brownie",
+        "Oat cookie",
+        "Ham & cheese toastie",
+        "Tuna melt panini",
+        "Halloumi wrap",
+        "Chicken pesto baguette",
+        "Soup of the day",
+        "Avocado toast",
+        "Granola pot",
+        "Porridge with honey",
+        "Extra shot",
+        "Oat milk",
+        "Syrup - vanilla",
+        "Takeaway cup deposit",
+        "Coffee beans 250g",
+        "Reusable cup",
+        "Gift card top-up",
+        "Bottled lemonade",
+        "Fruit salad",
     };
     qx470::testsupport::Lcg lcg(seed);
     ReceiptPainter paint(dc);
@@ -240,9 +272,10 @@ void DrawShopReceipt(wce::HDC dc, std::uint32_t seed) {
     paint.Next();
     paint.Separator();
     paint.Skip(12);
-    paint.Paragraph("Thank you for visiting! Keep this receipt: unopened retail items can be "
-                    "returned within 28 days. Join our loyalty club at the counter and every "
-                    "tenth coffee is on us.");
+    paint.Paragraph(
+        "Thank you for visiting! Keep this receipt: unopened retail items can be "
+        "returned within 28 days. Join our loyalty club at the counter and every "
+        "tenth coffee is on us.");
     paint.Skip(16);
     paint.Centre("www.qx-coffee.example");
 }
@@ -266,7 +299,8 @@ std::vector<Bytes> ShopReceiptPages(int pages) {
         std::vector<std::uint8_t> scanLine(std::size_t{kWidthDots} * 3);
         for (int p = 0; p < pages; ++p) {
             wce::RECT all{0, 0, kWidthDots, kLegalRows};
-            wce::FillRect(dc, &all, static_cast<wce::HBRUSH>(wce::GetStockObject(wce::WHITE_BRUSH)));
+            wce::FillRect(dc, &all,
+                          static_cast<wce::HBRUSH>(wce::GetStockObject(wce::WHITE_BRUSH)));
             DrawShopReceipt(dc, static_cast<std::uint32_t>(p + 1));
             wce::BITMAP bm{};
             wce::GetObjectW(bitmap, sizeof bm, &bm);
@@ -278,7 +312,8 @@ std::vector<Bytes> ShopReceiptPages(int pages) {
                 for (int x = 0; x < kWidthDots; ++x) std::memcpy(&scanLine[x * 3], in + x * 4, 3);
                 qx470::ConvertRow(job, scanLine.data());
             }
-            result.emplace_back(job.pageImage, job.pageImage + std::size_t{kWidthBytes} * kLegalRows);
+            result.emplace_back(job.pageImage,
+                                job.pageImage + std::size_t{kWidthBytes} * kLegalRows);
         }
     }
     qx470::FreePage(job);

@@ -61,13 +61,15 @@ int SubmitJob(Client& c, Server& server, const Job& job) {
         ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
                      job.document->format.c_str());
         if (job.document->format == "image/png")
-            ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr, server.peer().media.c_str());
+            ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr,
+                         server.peer().media.c_str());
         Response answer = c.Do(r, printer, job.document->file);
         if (Client::Ok(answer)) {
             ipp_attribute_t* id = ippFindAttribute(answer.get(), "job-id", IPP_TAG_INTEGER);
             return id ? ippGetInteger(id, 0) : 0;
         }
-        if (answer && ippGetStatusCode(answer.get()) == IPP_STATUS_ERROR_BUSY && Clock::now() < until) {
+        if (answer && ippGetStatusCode(answer.get()) == IPP_STATUS_ERROR_BUSY &&
+            Clock::now() < until) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
@@ -87,9 +89,11 @@ int JobState(Client& c, const Server& server, int printer, int id, std::string* 
     ipp_t* r = c.Request(IPP_OP_GET_JOB_ATTRIBUTES, resource);
     ippAddInteger(r, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
     const char* wanted[] = {"job-state", "job-state-reasons", "job-state-message"};
-    ippAddStrings(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", why ? 3 : 1, nullptr, wanted);
+    ippAddStrings(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", why ? 3 : 1,
+                  nullptr, wanted);
     Response answer = c.Do(r, resource);
-    ipp_attribute_t* state = answer ? ippFindAttribute(answer.get(), "job-state", IPP_TAG_ENUM) : nullptr;
+    ipp_attribute_t* state =
+        answer ? ippFindAttribute(answer.get(), "job-state", IPP_TAG_ENUM) : nullptr;
     if (why && answer) {
         char text[512] = "";
         for (const char* name : {"job-state-reasons", "job-state-message"})
@@ -127,13 +131,15 @@ std::string WaitJobs(Client& c, Server& server, const std::map<int, std::vector<
             std::string why;
             if (JobState(c, server, printer, id, &why) == IPP_JSTATE_COMPLETED) continue;
             if (!server.Alive()) return server.Death();
-            std::fprintf(stderr, "%s: job %d did not complete:%s\n", server.peer().title.c_str(), id, why.c_str());
+            std::fprintf(stderr, "%s: job %d did not complete:%s\n", server.peer().title.c_str(),
+                         id, why.c_str());
             return "job failed";
         }
     return {};
 }
 
-Figure Finish(Server& server, Clock::time_point start, const std::vector<Job>& jobs, const std::string& failure) {
+Figure Finish(Server& server, Clock::time_point start, const std::vector<Job>& jobs,
+              const std::string& failure) {
     Figure f;
     f.failure = failure;
     Clock::time_point last = start;
@@ -159,13 +165,16 @@ std::string SubmitAll(Server& server, const std::vector<std::vector<Job>>& clien
             for (const Job& j : clients[k]) {
                 int id = SubmitJob(c, server, j);
                 if (id <= 0)
-                    return void(failures[k] = !server.Alive() ? server.Death() : id < 0 ? "hung (no answer)" : "refused");
+                    return void(failures[k] = !server.Alive() ? server.Death()
+                                              : id < 0        ? "hung (no answer)"
+                                                              : "refused");
                 got[k][j.printer].push_back(id);
             }
         });
     for (std::thread& t : threads) t.join();
     for (const auto& m : got)
-        for (const auto& [printer, list] : m) (*ids)[printer].insert((*ids)[printer].end(), list.begin(), list.end());
+        for (const auto& [printer, list] : m)
+            (*ids)[printer].insert((*ids)[printer].end(), list.begin(), list.end());
     for (const std::string& f : failures)
         if (!f.empty()) return f;
     return {};
@@ -173,7 +182,8 @@ std::string SubmitAll(Server& server, const std::vector<std::vector<Job>>& clien
 
 // The clients' jobs from the first Print-Job to the last byte, and with `sample` the
 // peak memory of the server and its workers meanwhile.
-Figure RunClients(Server& server, const std::vector<std::vector<Job>>& clients, bool sample = false) {
+Figure RunClients(Server& server, const std::vector<std::vector<Job>>& clients,
+                  bool sample = false) {
     for (int i = 0; i < kPrinters; ++i) server.sink(i).Reset();
     std::atomic<bool> done{false};
     Memory peak;
@@ -232,8 +242,8 @@ bool WritePng(const std::string& path, int width, int height) {
         return false;
     }
     png_init_io(png, out);
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_pHYs(png, info, 7992, 7992, PNG_RESOLUTION_METER);  // 203 dpi
     png_write_info(png, info);
     for (int y = 0; y < height; ++y) png_write_row(png, &page[size_t(y) * size_t(width)]);
@@ -299,20 +309,26 @@ struct Summary {
         std::vector<double> v;
         for (const Figure& f : ok) v.push_back(f.*field);
         std::sort(v.begin(), v.end());
-        return v.empty() ? NAN : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+        return v.empty()      ? NAN
+               : v.size() % 2 ? v[v.size() / 2]
+                              : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
     }
 };
 
 Summary Summarise(const std::vector<Run>& runs, const std::string& name) {
     Summary s;
     for (const Run& run : runs) {
-        auto it = std::find_if(run.begin(), run.end(), [&](const auto& p) { return p.first == name; });
+        auto it =
+            std::find_if(run.begin(), run.end(), [&](const auto& p) { return p.first == name; });
         // The many-client load is only in the first run.
         if (it == run.end() && name == "clients" && &run != &runs.front()) continue;
         ++s.runs;
-        if (it == run.end()) ++s.failures["not run"];
-        else if (!it->second.failure.empty()) ++s.failures[it->second.failure];
-        else s.ok.push_back(it->second);
+        if (it == run.end())
+            ++s.failures["not run"];
+        else if (!it->second.failure.empty())
+            ++s.failures[it->second.failure];
+        else
+            s.ok.push_back(it->second);
     }
     return s;
 }
@@ -320,7 +336,8 @@ Summary Summarise(const std::vector<Run>& runs, const std::string& name) {
 std::string FailureText(const Summary& s) {
     std::string text;
     for (const auto& [why, n] : s.failures)
-        text += (text.empty() ? "" : ", ") + why + " in " + std::to_string(n) + " of " + std::to_string(s.runs);
+        text += (text.empty() ? "" : ", ") + why + " in " + std::to_string(n) + " of " +
+                std::to_string(s.runs);
     return text;
 }
 
@@ -328,19 +345,21 @@ std::string Cell(const std::vector<Run>& runs, const std::string& name) {
     Summary s = Summarise(runs, name);
     char text[160] = "";
     if (!s.ok.empty()) {
-        auto [lo, hi] = std::minmax_element(s.ok.begin(), s.ok.end(),
-                                            [](const Figure& a, const Figure& b) { return a.seconds < b.seconds; });
+        auto [lo, hi] = std::minmax_element(
+            s.ok.begin(), s.ok.end(),
+            [](const Figure& a, const Figure& b) { return a.seconds < b.seconds; });
         double seconds = s.Median(&Figure::seconds);
         int pages = s.ok.front().pages;
         const Memory& m = s.ok.front().memory;
         if (name == "idle")
-            std::snprintf(text, sizeof text, "%.1f MB (PSS %.1f MB)", m.rssKb / 1024.0, m.pssKb / 1024.0);
+            std::snprintf(text, sizeof text, "%.1f MB (PSS %.1f MB)", m.rssKb / 1024.0,
+                          m.pssKb / 1024.0);
         else if (name == "clients")
             std::snprintf(text, sizeof text, "%.1f MB (PSS %.1f MB) peak; %.1f s", m.rssKb / 1024.0,
                           m.pssKb / 1024.0, seconds);
         else
-            std::snprintf(text, sizeof text, "%.3f s (%.3f-%.3f), %.1f pages/s", seconds, lo->seconds, hi->seconds,
-                          pages / seconds);
+            std::snprintf(text, sizeof text, "%.3f s (%.3f-%.3f), %.1f pages/s", seconds,
+                          lo->seconds, hi->seconds, pages / seconds);
     }
     std::string cell = text;
     if (!s.failures.empty()) cell += (cell.empty() ? "" : "; ") + FailureText(s);
@@ -389,10 +408,12 @@ void PrintTable(const std::vector<Peer>& peers, std::vector<std::vector<Run>>& r
         {"clients", "10 clients x 10 PWG jobs, all processes"},
         {"note", "(RSS summed; PSS splits shared pages)"},
     };
-    std::printf("\nPrinter applications, %d run(s): median (fastest-slowest) from the first Print-Job to the\n"
-                "last byte at the printer's sink. Memory: resident, idle the largest of the runs, under\n"
-                "load the peak of the first run.\n\n",
-                runs);
+    std::printf(
+        "\nPrinter applications, %d run(s): median (fastest-slowest) from the first Print-Job to "
+        "the\n"
+        "last byte at the printer's sink. Memory: resident, idle the largest of the runs, under\n"
+        "load the peak of the first run.\n\n",
+        runs);
     std::printf("%-40s", "work");
     for (const Peer& p : peers) std::printf(" | %-48s", p.title.c_str());
     std::printf("\n");
@@ -420,10 +441,14 @@ int main(int argc, char** argv) {
     int runs = 2;
     bool oursOnly = false, keep = false, quick = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--runs=", 7) == 0) runs = std::max(1, std::atoi(argv[i] + 7));
-        else if (std::strcmp(argv[i], "--ours-only") == 0) oursOnly = true;
-        else if (std::strcmp(argv[i], "--keep") == 0) keep = true;
-        else if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+        if (std::strncmp(argv[i], "--runs=", 7) == 0)
+            runs = std::max(1, std::atoi(argv[i] + 7));
+        else if (std::strcmp(argv[i], "--ours-only") == 0)
+            oursOnly = true;
+        else if (std::strcmp(argv[i], "--keep") == 0)
+            keep = true;
+        else if (std::strcmp(argv[i], "--quick") == 0)
+            quick = true;
     }
     ::signal(SIGPIPE, SIG_IGN);
     const char* tmp = std::getenv("TMPDIR");
@@ -436,21 +461,22 @@ int main(int argc, char** argv) {
     docs.label = {dir + "/label.png", "image/png", 1};
     docs.raster20 = {dir + "/pages.pwg", "image/pwg-raster", 20};
     docs.labelRaster = {dir + "/label.pwg", "image/pwg-raster", 1};
-    if (!WritePng(docs.label.file, 576, 406) || !qxapptest::WriteRaster(docs.raster20.file, 8000, 5080, 20) ||
+    if (!WritePng(docs.label.file, 576, 406) ||
+        !qxapptest::WriteRaster(docs.raster20.file, 8000, 5080, 20) ||
         !qxapptest::WriteRaster(docs.labelRaster.file, 8000, 5080, 1)) {
         std::fprintf(stderr, "cannot write the documents in %s\n", dir.c_str());
         return 1;
     }
 
-    std::vector<Peer> peers = {{"qx-printer-app (qx470-cpcl-gap)", QX_PRINTER_APP_BIN, "qx470-cpcl-gap", "127.0.90.",
-                                true, "om_qx-80x51_80x50.8mm"}};
+    std::vector<Peer> peers = {{"qx-printer-app (qx470-cpcl-gap)", QX_PRINTER_APP_BIN,
+                                "qx470-cpcl-gap", "127.0.90.", true, "om_qx-80x51_80x50.8mm"}};
     const char* lprint = std::getenv("QX_LPRINT");
     std::string lprintBin = lprint && *lprint ? lprint : "/usr/bin/lprint";
     if (!oursOnly && ::access(lprintBin.c_str(), X_OK) == 0)
         // LPrint has no 80 mm printer: its 4-inch 203 dpi ZPL printer, with its label nearest
         // ours (82.6 x 50.8 mm).
-        peers.push_back({"LPrint (zpl_4inch-203dpi-dt)", lprintBin, "zpl_4inch-203dpi-dt", "127.0.91.", false,
-                         "oe_3.25x2-label_3.25x2in"});
+        peers.push_back({"LPrint (zpl_4inch-203dpi-dt)", lprintBin, "zpl_4inch-203dpi-dt",
+                         "127.0.91.", false, "oe_3.25x2-label_3.25x2in"});
     else if (!oursOnly)
         std::fprintf(stderr, "%s is not installed: measuring ours alone\n", lprintBin.c_str());
 
@@ -459,7 +485,8 @@ int main(int argc, char** argv) {
     {
         std::vector<std::unique_ptr<Server>> servers;
         for (size_t p = 0; p < peers.size(); ++p)
-            servers.push_back(std::make_unique<Server>(peers[p], dir + "/server" + std::to_string(p)));
+            servers.push_back(
+                std::make_unique<Server>(peers[p], dir + "/server" + std::to_string(p)));
         for (int r = 0; r < runs; ++r)
             for (size_t p = 0; p < peers.size(); ++p) {
                 std::fprintf(stderr, "%s: run %d of %d\n", peers[p].title.c_str(), r + 1, runs);
@@ -468,7 +495,9 @@ int main(int argc, char** argv) {
     }
     PrintTable(peers, results, runs);
     std::error_code ignored;
-    if (!keep) std::filesystem::remove_all(dir, ignored);
-    else std::fprintf(stderr, "servers' folders kept in %s\n", dir.c_str());
+    if (!keep)
+        std::filesystem::remove_all(dir, ignored);
+    else
+        std::fprintf(stderr, "servers' folders kept in %s\n", dir.c_str());
     return 0;
 }

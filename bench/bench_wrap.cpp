@@ -15,7 +15,7 @@ namespace {
 constexpr int kPaperDots = 576;
 
 class TextDc {
-public:
+  public:
     TextDc() {
         dc_ = CreateCompatibleDC(nullptr);
         LOGFONTW lf{};
@@ -33,13 +33,14 @@ public:
     }
     HDC dc() const { return dc_; }
 
-private:
+  private:
     HDC dc_ = nullptr;
     HFONT font_ = nullptr;
 };
 
 std::u16string OneWord(size_t chars) {
-    static const char16_t kLetters[] = u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    static const char16_t kLetters[] =
+        u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     std::u16string word(chars, u' ');
     for (size_t i = 0; i < chars; ++i) word[i] = kLetters[(i * 7) % 62];
     return word;
@@ -66,8 +67,12 @@ void Wrap(benchmark::State& state, const std::u16string& text) {
     state.counters["lines"] = double(lines);
 }
 
-void BM_WrapOneLongWord(benchmark::State& state) { Wrap(state, OneWord(size_t(state.range(0)))); }
-void BM_WrapProse(benchmark::State& state) { Wrap(state, Prose(size_t(state.range(0)))); }
+void BM_WrapOneLongWord(benchmark::State& state) {
+    Wrap(state, OneWord(size_t(state.range(0))));
+}
+void BM_WrapProse(benchmark::State& state) {
+    Wrap(state, Prose(size_t(state.range(0))));
+}
 
 BENCHMARK(BM_WrapOneLongWord)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WrapProse)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

@@ -37,7 +37,9 @@ constexpr int kPrinters = 4;
 constexpr int kBusySeconds = 60;
 constexpr int kStallSeconds = 30;
 
-inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+inline double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // A printer on address:9100 that reads and counts every byte and notes when the last
 // one came. The printer closes its end once the sender has shut down its side, as our
@@ -126,7 +128,8 @@ using Response = std::unique_ptr<ipp_t, decltype(&ippDelete)>;
 class Client {
   public:
     explicit Client(int port) : port_(port) {
-        http_ = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+        http_ = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000,
+                             nullptr);
         // A hung server fails the request rather than holding the benchmark.
         if (http_) httpSetTimeout(http_, 30.0, nullptr, nullptr);
     }
@@ -139,8 +142,9 @@ class Client {
     }
     ipp_t* Request(ipp_op_t op, const std::string& resource) const {
         ipp_t* r = ippNewRequest(op);
-        ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_URI, resource == "/ipp/system" ? "system-uri" : "printer-uri",
-                     nullptr, Uri(resource).c_str());
+        ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_URI,
+                     resource == "/ipp/system" ? "system-uri" : "printer-uri", nullptr,
+                     Uri(resource).c_str());
         ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "bench");
         return r;
     }
@@ -153,7 +157,9 @@ class Client {
                                 : cupsDoFileRequest(http_, request, resource.c_str(), file.c_str());
         return Response(r, ippDelete);
     }
-    static bool Ok(const Response& r) { return r && ippGetStatusCode(r.get()) < IPP_STATUS_REDIRECTION_OTHER_SITE; }
+    static bool Ok(const Response& r) {
+        return r && ippGetStatusCode(r.get()) < IPP_STATUS_REDIRECTION_OTHER_SITE;
+    }
 
   private:
     int port_;
@@ -192,7 +198,8 @@ inline Memory TreeMemory(pid_t root) {
             if (close == std::string::npos) continue;
             char state;
             int ppid = 0;
-            if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2) parent[pid] = ppid;
+            if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2)
+                parent[pid] = ppid;
         }
         ::closedir(d);
     }
@@ -213,7 +220,8 @@ inline Memory TreeMemory(pid_t root) {
 class Server {
   public:
     Server(const Peer& peer, const std::string& base) : peer_(peer), base_(base) {
-        for (int i = 1; i <= kPrinters; ++i) sinks_.push_back(std::make_unique<Sink>(peer.sinkNet + std::to_string(i)));
+        for (int i = 1; i <= kPrinters; ++i)
+            sinks_.push_back(std::make_unique<Sink>(peer.sinkNet + std::to_string(i)));
     }
     ~Server() { Stop(); }
 
@@ -224,7 +232,8 @@ class Server {
         std::filesystem::create_directories(dir_);
         port_ = FreePort();
         pid_ = Spawn();
-        bool up = qxapptest::WaitFor([&] { return Alive() && qxapptest::CanConnect("127.0.0.1", port_); }, 60);
+        bool up = qxapptest::WaitFor(
+            [&] { return Alive() && qxapptest::CanConnect("127.0.0.1", port_); }, 60);
         if (!up) *why = "the server did not start (" + dir_ + ")";
         if (up && AddPrinters(why)) return true;
         Stop();
@@ -240,7 +249,8 @@ class Server {
     }
     // How the server ended, when it did on its own.
     std::string Death() const {
-        if (WIFSIGNALED(status_)) return std::string("crashed (") + strsignal(WTERMSIG(status_)) + ")";
+        if (WIFSIGNALED(status_))
+            return std::string("crashed (") + strsignal(WTERMSIG(status_)) + ")";
         return "exited (status " + std::to_string(WEXITSTATUS(status_)) + ")";
     }
     void Stop() {
@@ -267,10 +277,14 @@ class Server {
   private:
     // Everything is made ready before the fork: the sinks' thread may hold the heap's lock.
     pid_t Spawn() {
-        std::vector<std::string> args = {peer_.binary, "server", "-o", "server-port=" + std::to_string(port_), "-o",
-                                         "listen-hostname=localhost", "-o", "spool-directory=" + dir_ + "/spool",
-                                         "-o", "log-file=" + dir_ + "/server.log", "-o", "log-level=warn"};
-        std::vector<std::string> env = {"HOME=" + dir_, "XDG_STATE_HOME=" + dir_, "XDG_CONFIG_HOME=" + dir_,
+        std::vector<std::string> args = {peer_.binary, "server",
+                                         "-o",         "server-port=" + std::to_string(port_),
+                                         "-o",         "listen-hostname=localhost",
+                                         "-o",         "spool-directory=" + dir_ + "/spool",
+                                         "-o",         "log-file=" + dir_ + "/server.log",
+                                         "-o",         "log-level=warn"};
+        std::vector<std::string> env = {"HOME=" + dir_, "XDG_STATE_HOME=" + dir_,
+                                        "XDG_CONFIG_HOME=" + dir_,
                                         "QX_DEBUG_LOG=" + dir_ + "/debug.log"};
         for (char** e = environ; *e; ++e)
             if (std::strncmp(*e, "HOME=", 5) && std::strncmp(*e, "XDG_STATE_HOME=", 15) &&
@@ -295,14 +309,17 @@ class Server {
         Client c(port_);
         for (int i = 0; i < kPrinters; ++i) {
             ipp_t* r = c.Request(IPP_OP_CREATE_PRINTER, "/ipp/system");
-            ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "printer-service-type", nullptr, "print");
-            ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "smi55357-driver", nullptr, peer_.driver.c_str());
+            ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "printer-service-type", nullptr,
+                         "print");
+            ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "smi55357-driver", nullptr,
+                         peer_.driver.c_str());
             ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_URI, "smi55357-device-uri", nullptr,
                          peer_.DeviceUri(sinks_[size_t(i)]->address()).c_str());
             std::string name = "bench" + std::to_string(i + 1);
             ippAddString(r, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-name", nullptr, name.c_str());
             Response answer = c.Do(r, "/ipp/system");
-            if (!Client::Ok(answer)) return *why = "Create-Printer failed: " + std::string(cupsLastErrorString()), false;
+            if (!Client::Ok(answer))
+                return *why = "Create-Printer failed: " + std::string(cupsLastErrorString()), false;
         }
         return true;
     }

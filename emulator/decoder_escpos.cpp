@@ -288,7 +288,10 @@ Decoder::Status Decoder::StepText(const std::uint8_t* p, std::size_t n, std::siz
     while (len < n && (p[len] >= 0x20 || p[len] == '\t')) ++len;
     *used = len;
     std::string quoted(1, '"');
-    quoted.append(Printable(p, len, 64)).append("\" (").append(std::to_string(len)).append(" bytes)");
+    quoted.append(Printable(p, len, 64))
+        .append("\" (")
+        .append(std::to_string(len))
+        .append(" bytes)");
     log_.Command(Here(), "text", quoted);
     const std::size_t columns =
         static_cast<std::size_t>(std::max(1, device_.PaperWidth() / kCharWidth));

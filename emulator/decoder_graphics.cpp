@@ -18,10 +18,16 @@ constexpr std::size_t kMaxDigits = 10;
 
 // A graphic, the header and the label's other lines; the numbered commands need
 // the space after their word.
-constexpr std::string_view kLineStarts[] = {
-    "CG ", "ZCG ", "! ", qxproto::kCpclWordForm, qxproto::kCpclWordPrint,
-    qxproto::kCpclWordBackfeed, qxproto::kCpclWordLabel, qxproto::kCpclWordGapSense,
-    qxproto::kCpclWordBarSense, qxproto::kCpclWordJournal};
+constexpr std::string_view kLineStarts[] = {"CG ",
+                                            "ZCG ",
+                                            "! ",
+                                            qxproto::kCpclWordForm,
+                                            qxproto::kCpclWordPrint,
+                                            qxproto::kCpclWordBackfeed,
+                                            qxproto::kCpclWordLabel,
+                                            qxproto::kCpclWordGapSense,
+                                            qxproto::kCpclWordBarSense,
+                                            qxproto::kCpclWordJournal};
 constexpr std::size_t kLongestLineStart = 9;
 
 bool IsDigit(std::uint8_t c) {

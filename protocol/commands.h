@@ -139,7 +139,8 @@ inline constexpr std::string_view kCpclWordPrint = "PRINT";
 // True when text is exactly the given words, each on a line ended by CR LF.
 constexpr bool IsCpclLines(std::string_view text, std::initializer_list<std::string_view> words) {
     for (std::string_view word : words) {
-        if (text.substr(0, word.size()) != word || text.substr(word.size(), 2) != "\r\n") return false;
+        if (text.substr(0, word.size()) != word || text.substr(word.size(), 2) != "\r\n")
+            return false;
         text.remove_prefix(word.size() + 2);
     }
     return text.empty();

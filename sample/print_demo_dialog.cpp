@@ -7,8 +7,14 @@ using namespace wce::ui;
 namespace printdemo {
 
 const DialogTemplate kPrintDemoTemplate{
-    IDD_PRINTDEMO, 130, 137, u"PrintDemo", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME,
-    WS_EX_CAPTIONOKBTN | WS_EX_APPWINDOW, u"System", 8,
+    IDD_PRINTDEMO,
+    130,
+    137,
+    u"PrintDemo",
+    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME,
+    WS_EX_CAPTIONOKBTN | WS_EX_APPWINDOW,
+    u"System",
+    8,
     {
         rc::LText(IDC_STATIC, u"QX-470 Windows CE Printer Driver Sample Program", 7, 11, 116, 19),
         rc::PushButton(IDC_PRINT_LABEL, u"Print Label", 7, 45, 116, 16),

@@ -16,7 +16,8 @@ IconButton::~IconButton() {
 void IconButton::SetIcon(UINT resourceId, int width, int height) {
     if (icon_) DestroyIcon(icon_);
     // Loaded at its own size; the size given places it.
-    icon_ = static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(resourceId), IMAGE_ICON, 0, 0, 0));
+    icon_ =
+        static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(resourceId), IMAGE_ICON, 0, 0, 0));
     iconWidth_ = width;
     iconHeight_ = height;
     Invalidate();
@@ -42,7 +43,8 @@ LRESULT IconButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
             if (lParam) Invalidate();
             return 0;
         case WM_GETDLGCODE:
-            return DefWindowProc(message, wParam, lParam) | (default_ ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
+            return DefWindowProc(message, wParam, lParam) |
+                   (default_ ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
         case WM_LBUTTONDBLCLK:
             // A quick second tap is one more tap, not a double click.
             return WindowProc(WM_LBUTTONDOWN, wParam, lParam);
@@ -69,7 +71,9 @@ bool IconButton::OnReflectedCommand(WORD code) {
     return false;  // the dialog handles the click as for any push button
 }
 
-HBRUSH IconButton::OnCtlColor(HDC, UINT) { return GetStockObject(NULL_BRUSH); }
+HBRUSH IconButton::OnCtlColor(HDC, UINT) {
+    return GetStockObject(NULL_BRUSH);
+}
 
 void IconButton::DrawFrame(HDC dc, const RECT& r, COLORREF topLeft, COLORREF bottomRight) {
     HBRUSH tl = CreateSolidBrush(topLeft);
@@ -122,8 +126,10 @@ void IconButton::DrawItem(const DRAWITEMSTRUCT& item) {
     FillRect(dc, &r, backgroundBrush_);
     if (threeD_) {
         COLORREF light = GetSysColor(COLOR_3DHILIGHT), shadow = GetSysColor(COLOR_3DSHADOW);
-        if (pressed_) DrawFrame(dc, r, shadow, light);
-        else DrawFrame(dc, r, light, shadow);
+        if (pressed_)
+            DrawFrame(dc, r, shadow, light);
+        else
+            DrawFrame(dc, r, light, shadow);
     }
 
     WCHAR text[256] = {};
@@ -133,8 +139,10 @@ void IconButton::DrawItem(const DRAWITEMSTRUCT& item) {
     if (icon_) {
         int x = item.rcItem.left + 3;
         int y = item.rcItem.top + ((item.rcItem.bottom - item.rcItem.top) - iconHeight_) / 2;
-        if (caption.empty()) x = item.rcItem.left + ((item.rcItem.right - item.rcItem.left) - iconWidth_) / 2;
-        else captionArea.left = item.rcItem.left + iconWidth_ + 3;
+        if (caption.empty())
+            x = item.rcItem.left + ((item.rcItem.right - item.rcItem.left) - iconWidth_) / 2;
+        else
+            captionArea.left = item.rcItem.left + iconWidth_ + 3;
         if (pressed_) ++x, ++y;
         DrawIconEx(dc, x, y, icon_, 0, 0, 0, nullptr, DI_NORMAL);  // at its own size
     }

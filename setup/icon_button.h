@@ -25,7 +25,8 @@ class IconButton : public wce::ui::Button {
     void DrawItem(const wce::DRAWITEMSTRUCT& item) override;
 
   private:
-    void DrawFrame(wce::HDC dc, const wce::RECT& r, wce::COLORREF topLeft, wce::COLORREF bottomRight);
+    void DrawFrame(wce::HDC dc, const wce::RECT& r, wce::COLORREF topLeft,
+                   wce::COLORREF bottomRight);
     void DrawCaption(wce::HDC dc, const std::u16string& caption, wce::RECT area, bool disabled);
 
     wce::HICON icon_ = nullptr;

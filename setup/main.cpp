@@ -8,5 +8,6 @@
 #endif
 
 int main(int argc, char** argv) {
-    return wce::ui::RunDialogApp(argc, argv, [] { return SetupApp(setup::QX_SETUP_MODEL()).Run(); });
+    return wce::ui::RunDialogApp(argc, argv,
+                                 [] { return SetupApp(setup::QX_SETUP_MODEL()).Run(); });
 }

@@ -39,9 +39,9 @@ struct TestPageLayout {
 };
 
 struct SetupModel {
-    const char16_t* programName;  // caption of the utility's own message boxes
-    const char16_t* driverKey;    // below HKEY_LOCAL_MACHINE
-    const char16_t* driverFile;   // "Driver" of a new key
+    const char16_t* programName;     // caption of the utility's own message boxes
+    const char16_t* driverKey;       // below HKEY_LOCAL_MACHINE
+    const char16_t* driverFile;      // "Driver" of a new key
     const char16_t* mainCaption[2];  // [0] English, [1] code page 949
     const char16_t* mainGroup[2];
     // Units of "PHeight" in a millimetre: 10 (tenths) or 1 (whole millimetres, as
@@ -66,6 +66,8 @@ const SetupModel& ModelB();  // the 2-inch receipt printer
 
 // 949 selects the Korean texts.
 constexpr wce::UINT kKoreanCodePage = 949;
-inline int Language(wce::UINT codePage) { return codePage == kKoreanCodePage ? 1 : 0; }
+inline int Language(wce::UINT codePage) {
+    return codePage == kKoreanCodePage ? 1 : 0;
+}
 
 }  // namespace setup

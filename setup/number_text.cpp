@@ -9,7 +9,9 @@ namespace setup {
 
 namespace {
 
-bool IsBlank(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+bool IsBlank(char16_t c) {
+    return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
 
 std::u16string_view SkipBlanks(std::u16string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -46,7 +48,8 @@ std::optional<int> TruncatedTenths(std::u16string_view text) {
     const char* begin = ascii.c_str();
     if (*begin == '+') ++begin;
     double value = 0;
-    auto [end, error] = std::from_chars(begin, ascii.c_str() + ascii.size(), value, std::chars_format::general);
+    auto [end, error] =
+        std::from_chars(begin, ascii.c_str() + ascii.size(), value, std::chars_format::general);
     if (error != std::errc() || end == begin || !std::isfinite(value)) return std::nullopt;
     double tenths = std::trunc(value * 10);
     if (tenths < 0 || tenths > INT_MAX) return std::nullopt;

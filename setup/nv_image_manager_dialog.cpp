@@ -27,8 +27,14 @@ constexpr DWORD kSerialRate = 115200;
 constexpr DWORD kPrinterTcpPort = 9100;
 
 const DialogTemplate kTemplate{
-    144, 132, 156, u"Dialog", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME, 0,
-    u"System", 8,
+    144,
+    132,
+    156,
+    u"Dialog",
+    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME,
+    0,
+    u"System",
+    8,
     {
         rc::LText(IDC_STATIC, u"Port : ", 7, 8, 20, 8),
         rc::ComboBox(kPortList, 27, 7, 38, 67, CBS_DROPDOWNLIST | WS_VSCROLL),
@@ -49,9 +55,10 @@ struct Caption {
     const char16_t* korean;
 };
 constexpr Caption kKoreanCaptions[] = {
-    {kOpen, u"포트 열기"},       {kClose, u"포트 닫기"},    {kAddFile, u"파일 추가"},
-    {kDeleteFile, u"파일 삭제"}, {kUploadFile, u"로고 업로드"}, {kPrintOut, u"로고 인쇄"},
-    {kEraseFile, u"로고 삭제"},  {kCancel, u"취소"},
+    {kOpen, u"포트 열기"},         {kClose, u"포트 닫기"},
+    {kAddFile, u"파일 추가"},      {kDeleteFile, u"파일 삭제"},
+    {kUploadFile, u"로고 업로드"}, {kPrintOut, u"로고 인쇄"},
+    {kEraseFile, u"로고 삭제"},    {kCancel, u"취소"},
 };
 constexpr const char16_t* kKoreanTitle = u"이미지 업로드";
 
@@ -118,7 +125,8 @@ void NvImageManagerDialog::DoDataExchange(DataExchange& dx) {
 
 void NvImageManagerDialog::SetKoreanCaptions() {
     SetWindowText(kKoreanTitle);
-    for (const Caption& caption : kKoreanCaptions) SetDlgItemTextW(Handle(), caption.id, caption.korean);
+    for (const Caption& caption : kKoreanCaptions)
+        SetDlgItemTextW(Handle(), caption.id, caption.korean);
 }
 
 void NvImageManagerDialog::EnableForStart() {
@@ -186,7 +194,8 @@ void NvImageManagerDialog::OnClose() {
 }
 
 void NvImageManagerDialog::OnAddFile() {
-    FileDialog chooser(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, kImageFilter, this);
+    FileDialog chooser(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, kImageFilter,
+                       this);
     if (chooser.DoModal() != IDOK) return;
     std::u16string path = chooser.GetPathName();
     if (path.empty()) return;

@@ -13,7 +13,8 @@ using namespace paper;
 
 namespace {
 
-const char16_t* const kEmulations[] = {u"ESC/POS", u"CPCL With Gap", u"CPCL With Mark", u"CPCL Continuous"};
+const char16_t* const kEmulations[] = {u"ESC/POS", u"CPCL With Gap", u"CPCL With Mark",
+                                       u"CPCL Continuous"};
 
 }  // namespace
 
@@ -40,7 +41,8 @@ const PaperSettingsDialog::Texts* PaperTexts(int language);
 
 }  // namespace
 
-PaperSettingsDialog::PaperSettingsDialog(const setup::SetupModel& model) : Dialog(*model.paperTemplate), model_(model) {
+PaperSettingsDialog::PaperSettingsDialog(const setup::SetupModel& model)
+    : Dialog(*model.paperTemplate), model_(model) {
     static const MessageEntry<PaperSettingsDialog> table[] = {
         {kPaperList, CBN_SELCHANGE, &PaperSettingsDialog::OnPaperChange},
         {kEmulationList, CBN_SELCHANGE, &PaperSettingsDialog::OnEmulationChange},
@@ -140,8 +142,9 @@ void PaperSettingsDialog::ShowSize(int index) {
         heightTenths = paper.height % model_.heightUnitsPerMm;
     }
     widthEdit_.SetWindowText(FormatWideString(u"%d", paperWidth));
-    heightEdit_.SetWindowText(model_.heightUnitsPerMm == 10 ? FormatWideString(u"%d.%d", heightMm, heightTenths)
-                                                            : FormatWideString(u"%d", heightMm));
+    heightEdit_.SetWindowText(model_.heightUnitsPerMm == 10
+                                  ? FormatWideString(u"%d.%d", heightMm, heightTenths)
+                                  : FormatWideString(u"%d", heightMm));
     widthEdit_.EnableWindow(preset ? FALSE : TRUE);
     heightEdit_.EnableWindow(preset ? FALSE : TRUE);
 }
@@ -191,7 +194,9 @@ void PaperSettingsDialog::OnOption() {
     }
 }
 
-void PaperSettingsDialog::OnRotate() { rotation = rotate_.GetCheck() == BST_CHECKED ? 1 : 0; }
+void PaperSettingsDialog::OnRotate() {
+    rotation = rotate_.GetCheck() == BST_CHECKED ? 1 : 0;
+}
 
 void PaperSettingsDialog::OnOk() {
     UpdateData(TRUE);
@@ -226,14 +231,17 @@ void PaperSettingsDialog::OnOk() {
 namespace {
 
 const PaperSettingsDialog::Texts kTexts[2] = {
-    {u"Page Settings", u"Paper Name : ", u"Paper Size : ", u"Copy : ", u"Emulation : ", u"Printing Area[Length]",
-     u"According to Page Size", u"Adjust Printing Position", u"Print after Back-Feed", u"180 Rotate",
-     u"Used Custom Paper", u"OK", u"Cancel", u"Width x Height"},
-    {u"페이지 설정", u"용지 이름 : ", u"용지 크기 : ", u"인쇄 매수 : ", u"에뮬레이션 : ", u"인쇄 영역[길이]",
-     u"용지 크기에 맞게 인쇄", u"인쇄 위치 조정", u"백피드 후 인쇄", u"180°회전", u"사용자 용지 사용", u"확인",
-     u"취소", u"가로 x 세로"},
+    {u"Page Settings", u"Paper Name : ", u"Paper Size : ", u"Copy : ", u"Emulation : ",
+     u"Printing Area[Length]", u"According to Page Size", u"Adjust Printing Position",
+     u"Print after Back-Feed", u"180 Rotate", u"Used Custom Paper", u"OK", u"Cancel",
+     u"Width x Height"},
+    {u"페이지 설정", u"용지 이름 : ", u"용지 크기 : ", u"인쇄 매수 : ", u"에뮬레이션 : ",
+     u"인쇄 영역[길이]", u"용지 크기에 맞게 인쇄", u"인쇄 위치 조정", u"백피드 후 인쇄",
+     u"180°회전", u"사용자 용지 사용", u"확인", u"취소", u"가로 x 세로"},
 };
 
-const PaperSettingsDialog::Texts* PaperTexts(int language) { return &kTexts[language]; }
+const PaperSettingsDialog::Texts* PaperTexts(int language) {
+    return &kTexts[language];
+}
 
 }  // namespace

@@ -13,9 +13,21 @@
 namespace paper {
 // The dialog's controls; each model's template (in its table) places them.
 enum : int {
-    kPaperList = 1003, kEmulationList = 1004, kWidth = 1005, kHeight = 1006, kCopies = 1007,
-    kOption = 1023, kPageGroup = 1024, kAreaGroup = 1025, kNameLabel = 1030, kSizeLabel = 1031,
-    kSizeCaption = 1032, kCopyLabel = 1033, kEmulationLabel = 1034, kCustomPaper = 1042, kRotate = 1043,
+    kPaperList = 1003,
+    kEmulationList = 1004,
+    kWidth = 1005,
+    kHeight = 1006,
+    kCopies = 1007,
+    kOption = 1023,
+    kPageGroup = 1024,
+    kAreaGroup = 1025,
+    kNameLabel = 1030,
+    kSizeLabel = 1031,
+    kSizeCaption = 1032,
+    kCopyLabel = 1033,
+    kEmulationLabel = 1034,
+    kCustomPaper = 1042,
+    kRotate = 1043,
 };
 }  // namespace paper
 

@@ -13,8 +13,17 @@ using namespace wce::ui;
 namespace {
 
 enum : int {
-    kList = 1014, kRemove = 1015, kSelect = 1016, kDefaultPort = 1017, kAdd = 1020, kName = 1021,
-    kAddGroup = 1026, kInfoGroup = 1027, kListLabel = 1028, kDefaultLabel = 1029, kNameLabel = 1034,
+    kList = 1014,
+    kRemove = 1015,
+    kSelect = 1016,
+    kDefaultPort = 1017,
+    kAdd = 1020,
+    kName = 1021,
+    kAddGroup = 1026,
+    kInfoGroup = 1027,
+    kListLabel = 1028,
+    kDefaultLabel = 1029,
+    kNameLabel = 1034,
 };
 
 constexpr const char16_t* kPortsKey = u"Printers\\Ports";
@@ -24,7 +33,14 @@ constexpr DWORD kValueNameChars = 1024;
 constexpr REGSAM kWriteAndRead = KEY_WRITE | KEY_QUERY_VALUE;
 
 const DialogTemplate kPortTemplate{
-    131, 136, 158, u"Port Settings", WS_POPUP | WS_CAPTION | DS_MODALFRAME, 0, u"System", 8,
+    131,
+    136,
+    158,
+    u"Port Settings",
+    WS_POPUP | WS_CAPTION | DS_MODALFRAME,
+    0,
+    u"System",
+    8,
     {
         rc::GroupBox(kAddGroup, u"Add Port", 7, 6, 125, 39),
         rc::LText(kNameLabel, u"Port Name : ", 14, 16, 40, 9),
@@ -41,10 +57,16 @@ const DialogTemplate kPortTemplate{
     }};
 
 const setup::ControlText kKoreanTexts[] = {
-    {0, u"프린터 포트 설정"},         {kAddGroup, u"포트 추가"},    {kInfoGroup, u"포트 정보"},
-    {kNameLabel, u"포트 이름 : "},    {kListLabel, u"- 장치에 있는 포트 리스트"},
-    {kDefaultLabel, u"기본 포트 : "}, {kAdd, u"포트 추가"},     {kRemove, u"포트 삭제"},
-    {kSelect, u"포트 선택"},          {IDOK, u"확인"},
+    {0, u"프린터 포트 설정"},
+    {kAddGroup, u"포트 추가"},
+    {kInfoGroup, u"포트 정보"},
+    {kNameLabel, u"포트 이름 : "},
+    {kListLabel, u"- 장치에 있는 포트 리스트"},
+    {kDefaultLabel, u"기본 포트 : "},
+    {kAdd, u"포트 추가"},
+    {kRemove, u"포트 삭제"},
+    {kSelect, u"포트 선택"},
+    {IDOK, u"확인"},
 };
 
 // A string value's data: first into 64 bytes, then into as much as the registry asks
@@ -52,11 +74,13 @@ const setup::ControlText kKoreanTexts[] = {
 bool ReadPortData(HKEY key, const WCHAR* name, std::u16string& text) {
     std::vector<WCHAR> buffer(32);
     DWORD type = 0, size = 64;
-    LONG result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    LONG result =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
     if (result == ERROR_MORE_DATA) {
         buffer.assign(size_t(size) / 2 + 1, u'\0');
         size = DWORD(buffer.size() * 2);
-        result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                                  &size);
     }
     if (result != ERROR_SUCCESS || type != REG_SZ) return false;
     text.assign(buffer.data(), std::min<size_t>(size / 2, buffer.size()));
@@ -68,15 +92,16 @@ bool ReadPortData(HKEY key, const WCHAR* name, std::u16string& text) {
 bool ValueAt(HKEY key, DWORD index, std::u16string& name, DWORD* type = nullptr) {
     WCHAR buffer[kValueNameChars + 1];
     DWORD chars = kValueNameChars;
-    if (RegEnumValueW(key, index, buffer, &chars, nullptr, type, nullptr, nullptr) != ERROR_SUCCESS) return false;
+    if (RegEnumValueW(key, index, buffer, &chars, nullptr, type, nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
     name.assign(buffer, chars);
     return true;
 }
 
 DWORD ValueCount(HKEY key) {
     DWORD values = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return 0;
     return values;
 }
@@ -85,7 +110,9 @@ bool ValueExists(HKEY key, const WCHAR* name) {
     return RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-std::u16string PortValueName(int number) { return FormatWideString(u"Port%d", number); }
+std::u16string PortValueName(int number) {
+    return FormatWideString(u"Port%d", number);
+}
 
 // The key also holds "DefaultPrintPort": only "Port" and a number name a listed port.
 bool IsPortValueName(std::u16string_view name) {
@@ -106,16 +133,21 @@ std::vector<std::u16string> PortValueNames(HKEY key) {
     return names;
 }
 
-void Show(HWND owner, const WCHAR* text) { MessageBoxW(owner, text, nullptr, MB_OK); }
+void Show(HWND owner, const WCHAR* text) {
+    MessageBoxW(owner, text, nullptr, MB_OK);
+}
 
 // A change that did not reach the registry must say so, not pass for a refusal.
 void ShowNotSaved(HWND owner, LONG error) {
-    Show(owner, FormatWideString(u"The port list could not be saved\n(registry error %d).", int(error)).c_str());
+    Show(owner,
+         FormatWideString(u"The port list could not be saved\n(registry error %d).", int(error))
+             .c_str());
 }
 
 }  // namespace
 
-PortSettingsDialog::PortSettingsDialog(const setup::SetupModel& model) : Dialog(kPortTemplate), model_(model) {
+PortSettingsDialog::PortSettingsDialog(const setup::SetupModel& model)
+    : Dialog(kPortTemplate), model_(model) {
     static const MessageEntry<PortSettingsDialog> table[] = {
         {kAdd, BN_CLICKED, &PortSettingsDialog::OnAddPort},
         {kRemove, BN_CLICKED, &PortSettingsDialog::OnRemovePort},
@@ -145,7 +177,8 @@ BOOL PortSettingsDialog::OnInitDialog() {
     portNameText_.clear();
     defaultPortText_[0] = u'\0';
     Dialog::OnInitDialog();
-    const std::pair<IconButton*, UINT> buttons[] = {{&add_, 133}, {&remove_, 134}, {&select_, 142}, {&ok_, 138}};
+    const std::pair<IconButton*, UINT> buttons[] = {
+        {&add_, 133}, {&remove_, 134}, {&select_, 142}, {&ok_, 138}};
     for (auto [button, icon] : buttons) {
         button->SetFont(GetDialogFont(), TRUE);
         button->SetIcon(icon, 32, 32);
@@ -162,8 +195,8 @@ BOOL PortSettingsDialog::OnInitDialog() {
 void PortSettingsDialog::FillList() {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-            ERROR_SUCCESS)
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPortsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr) == ERROR_SUCCESS)
             RegCloseKey(key);
         return;
     }
@@ -179,11 +212,14 @@ void PortSettingsDialog::FillList() {
 
 void PortSettingsDialog::ShowDriverPort() {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, model_.driverKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, model_.driverKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
     for (int i = int(ValueCount(key)) - 1; i >= 0; --i) {
         std::u16string name, data;
         DWORD type = 0;
-        if (!ValueAt(key, DWORD(i), name, &type) || !WideEqualsNoCase(name, u"Port") || type != REG_SZ) continue;
+        if (!ValueAt(key, DWORD(i), name, &type) || !WideEqualsNoCase(name, u"Port") ||
+            type != REG_SZ)
+            continue;
         if (ReadPortData(key, name.c_str(), data) && !data.empty()) {
             setup::CopyText(defaultPortText_, data);
             defaultPort_.SetWindowText(defaultPortText_);
@@ -224,7 +260,8 @@ PortSettingsDialog::AddResult PortSettingsDialog::AddToRegistry(const std::u16st
     std::vector<std::u16string> names = PortValueNames(key);
     for (auto name = names.rbegin(); result == AddResult::Added && name != names.rend(); ++name) {
         std::u16string data;
-        if (ReadPortData(key, name->c_str(), data) && WideEqualsNoCase(data, portName)) result = AddResult::Refused;
+        if (ReadPortData(key, name->c_str(), data) && WideEqualsNoCase(data, portName))
+            result = AddResult::Refused;
     }
     if (result == AddResult::Added) {
         saveError_ = setup::SetText(key, valueName.c_str(), portName.c_str());
@@ -238,10 +275,17 @@ PortSettingsDialog::AddResult PortSettingsDialog::AddToRegistry(const std::u16st
 void PortSettingsDialog::OnAddPort() {
     portNameText_ = nameEdit_.GetWindowText();
     switch (AddToRegistry(portNameText_)) {
-        case AddResult::Added: AppendEntry(portNameText_); break;
-        case AddResult::Refused: Show(Handle(), u"This name already exists!"); break;
-        case AddResult::NotSaved: ShowNotSaved(Handle(), saveError_); break;
-        case AddResult::NotOpened: break;
+        case AddResult::Added:
+            AppendEntry(portNameText_);
+            break;
+        case AddResult::Refused:
+            Show(Handle(), u"This name already exists!");
+            break;
+        case AddResult::NotSaved:
+            ShowNotSaved(Handle(), saveError_);
+            break;
+        case AddResult::NotOpened:
+            break;
     }
 }
 
@@ -290,8 +334,11 @@ void PortSettingsDialog::OnSelectPort() {
     if (selected < 0) return;
     std::u16string port = ports_.GetText(selected);
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, model_.driverKey, 0, kWriteAndRead, &key) != ERROR_SUCCESS) return;
-    bool failed = !ValueExists(key, u"Port") || setup::SetText(key, u"Port", port.c_str()) != ERROR_SUCCESS;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, model_.driverKey, 0, kWriteAndRead, &key) !=
+        ERROR_SUCCESS)
+        return;
+    bool failed =
+        !ValueExists(key, u"Port") || setup::SetText(key, u"Port", port.c_str()) != ERROR_SUCCESS;
     RegCloseKey(key);
     if (failed) {
         Show(Handle(), u"Failed to update the Port!");

@@ -12,13 +12,29 @@ using namespace wce::ui;
 namespace {
 
 enum : int {
-    kApplyStart = 1013, kApplyEnd = 1014, kStartLogo = 1018, kStartText = 1019, kEndLogo = 1020,
-    kEndText = 1021, kStartGroup = 1035, kEndGroup = 1036, kStartTextLabel = 1037, kEndTextLabel = 1038,
-    kStartImageLabel = 1039, kEndImageLabel = 1040,
+    kApplyStart = 1013,
+    kApplyEnd = 1014,
+    kStartLogo = 1018,
+    kStartText = 1019,
+    kEndLogo = 1020,
+    kEndText = 1021,
+    kStartGroup = 1035,
+    kEndGroup = 1036,
+    kStartTextLabel = 1037,
+    kEndTextLabel = 1038,
+    kStartImageLabel = 1039,
+    kEndImageLabel = 1040,
 };
 
 const DialogTemplate kCommandsTemplate{
-    130, 137, 158, u"Printer Commands", WS_POPUP | WS_CAPTION | DS_MODALFRAME, 0, u"System", 8,
+    130,
+    137,
+    158,
+    u"Printer Commands",
+    WS_POPUP | WS_CAPTION | DS_MODALFRAME,
+    0,
+    u"System",
+    8,
     {
         rc::GroupBox(kStartGroup, u"Start Documents", 7, 7, 123, 57),
         rc::LText(kStartImageLabel, u"NV Image[1~255]", 12, 17, 60, 8),
@@ -53,7 +69,9 @@ const ControlText kKoreanTexts[] = {
 };
 
 // A number 0 leaves its field empty.
-std::u16string LogoText(int logo) { return logo ? FormatWideString(u"%d", logo) : std::u16string(); }
+std::u16string LogoText(int logo) {
+    return logo ? FormatWideString(u"%d", logo) : std::u16string();
+}
 
 // An Apply that did not reach the registry must not pass for one that did.
 const char16_t* const kNotApplied[2] = {
@@ -100,7 +118,8 @@ BOOL PrinterCommandsDialog::OnInitDialog() {
     startLogoText_ = LogoText(startLogo);
     endLogoText_ = LogoText(endLogo);
     Dialog::OnInitDialog();
-    const std::pair<IconButton*, UINT> buttons[] = {{&applyStart_, 139}, {&applyEnd_, 139}, {&ok_, 138}, {&cancel_, 132}};
+    const std::pair<IconButton*, UINT> buttons[] = {
+        {&applyStart_, 139}, {&applyEnd_, 139}, {&ok_, 138}, {&cancel_, 132}};
     for (auto [button, icon] : buttons) {
         button->SetFont(GetDialogFont(), TRUE);
         button->SetIcon(icon, 32, 32);
@@ -109,12 +128,12 @@ BOOL PrinterCommandsDialog::OnInitDialog() {
     // The texts hold 255 characters each.
     startTextEdit_.LimitText(setup::kTextUnits - 1);
     endTextEdit_.LimitText(setup::kTextUnits - 1);
-    if (setup::Language(codePage) == 1)
-        setup::SetTexts(*this, kKoreanTexts);
+    if (setup::Language(codePage) == 1) setup::SetTexts(*this, kKoreanTexts);
     return TRUE;
 }
 
-void PrinterCommandsDialog::Apply(const WCHAR* textName, const WCHAR* text, const WCHAR* logoName, int logo) {
+void PrinterCommandsDialog::Apply(const WCHAR* textName, const WCHAR* text, const WCHAR* logoName,
+                                  int logo) {
     HKEY key = nullptr;
     LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, model_.driverKey, 0, KEY_WRITE, &key);
     if (error == ERROR_SUCCESS) {
@@ -123,7 +142,8 @@ void PrinterCommandsDialog::Apply(const WCHAR* textName, const WCHAR* text, cons
         RegCloseKey(key);
     }
     if (error != ERROR_SUCCESS)
-        MessageBoxW(Handle(), FormatWideString(kNotApplied[setup::Language(codePage)], int(error)).c_str(),
+        MessageBoxW(Handle(),
+                    FormatWideString(kNotApplied[setup::Language(codePage)], int(error)).c_str(),
                     model_.programName, MB_OK | MB_ICONERROR);
 }
 

@@ -27,7 +27,8 @@ class PrinterCommandsDialog : public wce::ui::Dialog {
     void OnApplyStart();
     void OnApplyEnd();
     void OnOk();
-    void Apply(const wce::WCHAR* textName, const wce::WCHAR* text, const wce::WCHAR* logoName, int logo);
+    void Apply(const wce::WCHAR* textName, const wce::WCHAR* text, const wce::WCHAR* logoName,
+               int logo);
 
     const setup::SetupModel& model_;
     wce::ui::GroupBox startGroup_, endGroup_;

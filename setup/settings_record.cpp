@@ -22,7 +22,8 @@ enum class Read { Ok, Missing };
 Read ReadNumber(HKEY key, const WCHAR* name, int fallback, int& value) {
     int data = 0;
     DWORD size = sizeof data;
-    LONG result = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
+    LONG result =
+        RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
     if (result == ERROR_SUCCESS) {
         value = data;
         return Read::Ok;
@@ -30,7 +31,8 @@ Read ReadNumber(HKEY key, const WCHAR* name, int fallback, int& value) {
     if (result != ERROR_MORE_DATA) return Read::Missing;
     std::vector<BYTE> buffer(size_t(size) * 4);
     DWORD bigSize = DWORD(buffer.size());
-    if (RegQueryValueExW(key, name, nullptr, nullptr, buffer.data(), &bigSize) == ERROR_SUCCESS && bigSize >= 4)
+    if (RegQueryValueExW(key, name, nullptr, nullptr, buffer.data(), &bigSize) == ERROR_SUCCESS &&
+        bigSize >= 4)
         std::memcpy(&value, buffer.data(), 4);
     else
         value = fallback;
@@ -40,10 +42,13 @@ Read ReadNumber(HKEY key, const WCHAR* name, int fallback, int& value) {
 // A REG_SZ value into a record text; anything else leaves the text as it was.
 void ReadText(HKEY key, const WCHAR* name, WCHAR (&text)[kTextUnits]) {
     DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ) return;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return;
     std::vector<WCHAR> buffer(std::max<size_t>(size_t(size) / 2 + 1, 6), u'\0');
     DWORD got = DWORD(buffer.size() * 2);
-    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &got) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+                         &got) != ERROR_SUCCESS)
         return;
     buffer.back() = u'\0';
     CopyText(text, std::u16string_view(buffer.data()));
@@ -81,9 +86,12 @@ void LoadSettings(const SetupModel& model, HKEY key, SettingsRecord& r) {
         int SettingsRecord::*field;
     };
     static const Number numbers[] = {
-        {u"StartLogo", 0, &SettingsRecord::startLogo},   {u"EndLogo", 0, &SettingsRecord::endLogo},
-        {u"PrintingLength", 1, &SettingsRecord::printingLength}, {u"UserPaper", 1, &SettingsRecord::userPaper},
-        {u"Emulation", 1, &SettingsRecord::emulation},   {u"BackFeed", 1, &SettingsRecord::backFeed},
+        {u"StartLogo", 0, &SettingsRecord::startLogo},
+        {u"EndLogo", 0, &SettingsRecord::endLogo},
+        {u"PrintingLength", 1, &SettingsRecord::printingLength},
+        {u"UserPaper", 1, &SettingsRecord::userPaper},
+        {u"Emulation", 1, &SettingsRecord::emulation},
+        {u"BackFeed", 1, &SettingsRecord::backFeed},
         {u"Rotation", 0, &SettingsRecord::rotation},
     };
     // Without emulation the last three are not the model's and are never read.
@@ -96,14 +104,18 @@ void LoadSettings(const SetupModel& model, HKEY key, SettingsRecord& r) {
 }
 
 // The numbers of a key in the order they are written; the model's own only.
-std::vector<std::pair<const WCHAR*, int>> KeyNumbers(const SetupModel& model, const SettingsRecord& r) {
+std::vector<std::pair<const WCHAR*, int>> KeyNumbers(const SetupModel& model,
+                                                     const SettingsRecord& r) {
     std::vector<std::pair<const WCHAR*, int>> numbers = {
-        {u"PHeight", StoredHeight(model, r)}, {u"PWidth", r.paperWidth},     {u"PaperSize", r.paperSize},
-        {u"Copies", r.copies},                {u"StartLogo", r.startLogo},   {u"EndLogo", r.endLogo},
+        {u"PHeight", StoredHeight(model, r)},  {u"PWidth", r.paperWidth},
+        {u"PaperSize", r.paperSize},           {u"Copies", r.copies},
+        {u"StartLogo", r.startLogo},           {u"EndLogo", r.endLogo},
         {u"PrintingLength", r.printingLength}, {u"UserPaper", r.userPaper},
     };
     if (model.hasEmulation) {
-        numbers.insert(numbers.end(), {{u"Emulation", r.emulation}, {u"BackFeed", r.backFeed}, {u"Rotation", r.rotation}});
+        numbers.insert(
+            numbers.end(),
+            {{u"Emulation", r.emulation}, {u"BackFeed", r.backFeed}, {u"Rotation", r.rotation}});
     }
     return numbers;
 }
@@ -128,7 +140,8 @@ LONG SetText(HKEY key, const WCHAR* name, const WCHAR* text) {
 }
 
 LONG SetNumber(HKEY key, const WCHAR* name, int value) {
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
 }
 
 void CopyText(WCHAR (&buffer)[kTextUnits], std::u16string_view text) {
@@ -139,13 +152,14 @@ void CopyText(WCHAR (&buffer)[kTextUnits], std::u16string_view text) {
 
 LONG LoadOrCreateSettings(const SetupModel& model, SettingsRecord& record) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_ALL_ACCESS, &key) ==
+        ERROR_SUCCESS) {
         LoadSettings(model, key, record);
         RegCloseKey(key);
         return ERROR_SUCCESS;
     }
-    if (LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                     &key, nullptr))
+    if (LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, nullptr, 0,
+                                     KEY_ALL_ACCESS, nullptr, &key, nullptr))
         return error;
     WriteNewKey(model, key);
     RegCloseKey(key);
@@ -179,7 +193,8 @@ int StoredHeight(const SetupModel& model, const SettingsRecord& r) {
 
 LONG SaveSettings(const SetupModel& model, const SettingsRecord& record) {
     HKEY key = nullptr;
-    if (LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_WRITE, &key)) return error;
+    if (LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, model.driverKey, 0, KEY_WRITE, &key))
+        return error;
     LONG error = WriteSettings(model, key, record);
     RegCloseKey(key);
     return error;

@@ -15,25 +15,35 @@ using namespace wce::ui;
 namespace {
 
 enum : int {
-    kPaper = 1001, kCommands = 1002, kPort = 1003, kSave = 1004, kTestPage = 1005, kNvUpload = 1006, kGroup = 1041,
+    kPaper = 1001,
+    kCommands = 1002,
+    kPort = 1003,
+    kSave = 1004,
+    kTestPage = 1005,
+    kNvUpload = 1006,
+    kGroup = 1041,
 };
 
 // The model's caption and group texts go in when the dialog opens.
 DialogTemplate MainTemplate(const setup::SetupModel& model) {
-    return DialogTemplate{
-        102, 134, 154, model.mainCaption[0],
-        WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME, WS_EX_APPWINDOW | WS_EX_CAPTIONOKBTN,
-        u"System", 8,
-        {
-            rc::GroupBox(kGroup, model.mainGroup[0], 7, 6, 120, 84),
-            rc::PushButton(kPort, u"Port Settings", 18, 17, 99, 21),
-            rc::PushButton(kPaper, u"Paper Settings", 18, 40, 99, 21),
-            rc::PushButton(kCommands, u"Printer Commands", 18, 63, 99, 21),
-            rc::PushButton(kTestPage, u"Test Page Print", 7, 95, 58, 21),
-            rc::PushButton(kNvUpload, u"NV Upload", 70, 95, 57, 21),
-            rc::PushButton(kSave, u"Save", 7, 119, 58, 21),
-            rc::PushButton(IDCANCEL, u"Exit", 69, 119, 58, 21),
-        }};
+    return DialogTemplate{102,
+                          134,
+                          154,
+                          model.mainCaption[0],
+                          WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME,
+                          WS_EX_APPWINDOW | WS_EX_CAPTIONOKBTN,
+                          u"System",
+                          8,
+                          {
+                              rc::GroupBox(kGroup, model.mainGroup[0], 7, 6, 120, 84),
+                              rc::PushButton(kPort, u"Port Settings", 18, 17, 99, 21),
+                              rc::PushButton(kPaper, u"Paper Settings", 18, 40, 99, 21),
+                              rc::PushButton(kCommands, u"Printer Commands", 18, 63, 99, 21),
+                              rc::PushButton(kTestPage, u"Test Page Print", 7, 95, 58, 21),
+                              rc::PushButton(kNvUpload, u"NV Upload", 70, 95, 57, 21),
+                              rc::PushButton(kSave, u"Save", 7, 119, 58, 21),
+                              rc::PushButton(IDCANCEL, u"Exit", 69, 119, 58, 21),
+                          }};
 }
 
 const DialogTemplate& TemplateFor(const setup::SetupModel& model) {
@@ -45,8 +55,12 @@ const DialogTemplate& TemplateFor(const setup::SetupModel& model) {
 }
 
 const setup::ControlText kKoreanButtons[] = {
-    {kPort, u"포트 설정"},       {kPaper, u"용지 설정"},      {kCommands, u"추가 명령어 설정"},
-    {kTestPage, u"테스트 페이지 인쇄"}, {kNvUpload, u"로고 업로드"}, {kSave, u"저장"},
+    {kPort, u"포트 설정"},
+    {kPaper, u"용지 설정"},
+    {kCommands, u"추가 명령어 설정"},
+    {kTestPage, u"테스트 페이지 인쇄"},
+    {kNvUpload, u"로고 업로드"},
+    {kSave, u"저장"},
     {IDCANCEL, u"종료"},
 };
 
@@ -57,10 +71,12 @@ struct SaveTexts {
     const char16_t* notRead;
 };
 const SaveTexts kSaveTexts[2] = {
-    {u"This utility will terminate\nto save changed settings\nwhen you click\nthe OK Button.", u"Save Driver Settings",
+    {u"This utility will terminate\nto save changed settings\nwhen you click\nthe OK Button.",
+     u"Save Driver Settings",
      u"The driver settings could not be saved\n(registry error %d).\nNothing was changed.",
      u"The driver settings could not be read\n(registry error %d).\nThe defaults are shown."},
-    {u"유틸리티는 확인 버튼을\n클릭했을 때 변경된 값을\n저장하기 위해서\n자동으로 종료됩니다.", u"드라이버 설정 저장",
+    {u"유틸리티는 확인 버튼을\n클릭했을 때 변경된 값을\n저장하기 위해서\n자동으로 종료됩니다.",
+     u"드라이버 설정 저장",
      u"드라이버 설정을 저장하지 못했습니다\n(레지스트리 오류 %d).\n바뀐 것은 없습니다.",
      u"드라이버 설정을 읽지 못했습니다\n(레지스트리 오류 %d).\n기본값을 보여 줍니다."},
 };
@@ -68,7 +84,11 @@ const SaveTexts kSaveTexts[2] = {
 }  // namespace
 
 SetupMainDialog::SetupMainDialog(const setup::SetupModel& model)
-    : Dialog(TemplateFor(model)), paperDialog(model), commandsDialog(model), portDialog(model), model_(model) {
+    : Dialog(TemplateFor(model)),
+      paperDialog(model),
+      commandsDialog(model),
+      portDialog(model),
+      model_(model) {
     static const MessageEntry<SetupMainDialog> table[] = {
         {kPort, BN_CLICKED, &SetupMainDialog::OnPortSettings},
         {kPaper, BN_CLICKED, &SetupMainDialog::OnPaperSettings},
@@ -79,7 +99,8 @@ SetupMainDialog::SetupMainDialog(const setup::SetupModel& model)
     };
     SetMessageTable(table);
     record = setup::NewRecord(model);
-    appIcon_ = static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(128), IMAGE_ICON, 32, 32, 0));
+    appIcon_ =
+        static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(128), IMAGE_ICON, 32, 32, 0));
 }
 
 SetupMainDialog::~SetupMainDialog() {
@@ -102,9 +123,9 @@ BOOL SetupMainDialog::OnInitDialog() {
     SetIcon(appIcon_, TRUE);
     SetIcon(appIcon_, FALSE);
     codePage = GetACP();
-    const std::pair<IconButton*, UINT> buttons[] = {{&port_, 141},     {&paper_, 135},    {&commands_, 136},
-                                                    {&testPage_, 137}, {&nvUpload_, 143}, {&save_, 140},
-                                                    {&exit_, 132}};
+    const std::pair<IconButton*, UINT> buttons[] = {
+        {&port_, 141},     {&paper_, 135}, {&commands_, 136}, {&testPage_, 137},
+        {&nvUpload_, 143}, {&save_, 140},  {&exit_, 132}};
     for (auto [button, icon] : buttons) {
         button->SetFont(GetDialogFont(), TRUE);
         button->SetIcon(icon, 32, 32);
@@ -133,7 +154,9 @@ void SetupMainDialog::EnableEscPosButtons() {
     nvUpload_.EnableWindow(escPos);
 }
 
-void SetupMainDialog::OnOK() { EndDialog(IDCANCEL); }
+void SetupMainDialog::OnOK() {
+    EndDialog(IDCANCEL);
+}
 
 void SetupMainDialog::OnPortSettings() {
     portDialog.codePage = codePage;
@@ -182,7 +205,9 @@ void SetupMainDialog::OnPrinterCommands() {
     std::copy(std::begin(d.endDocText), std::end(d.endDocText), record.endDocText);
 }
 
-void SetupMainDialog::OnTestPage() { setup::RunTestPage(model_, record, codePage); }
+void SetupMainDialog::OnTestPage() {
+    setup::RunTestPage(model_, record, codePage);
+}
 
 void SetupMainDialog::OnNvUpload() {
     nvImageDialog.codePage = codePage;
@@ -194,7 +219,8 @@ void SetupMainDialog::OnSave() {
     if (MessageBoxW(Handle(), t.question, t.caption, MB_OKCANCEL) != IDOK) return;
     // A save that did not happen keeps the program open, with the changes still there.
     if (LONG error = setup::SaveSettings(model_, record)) {
-        MessageBoxW(Handle(), FormatWideString(t.notSaved, int(error)).c_str(), t.caption, MB_OK | MB_ICONERROR);
+        MessageBoxW(Handle(), FormatWideString(t.notSaved, int(error)).c_str(), t.caption,
+                    MB_OK | MB_ICONERROR);
         return;
     }
     EndDialog(IDCANCEL);

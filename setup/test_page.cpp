@@ -32,19 +32,25 @@ Clock& CurrentClock() {
     return clock;
 }
 
-std::u16string FieldText(PageField field, const SettingsRecord& record, const std::u16string& time) {
+std::u16string FieldText(PageField field, const SettingsRecord& record,
+                         const std::u16string& time) {
     switch (field) {
-        case PageField::Time: return time;
+        case PageField::Time:
+            return time;
         case PageField::Emulation:
             return record.loadedEmulation == 0 ? u"Emulation : ESC/POS" : u"Emulation : CPCL";
-        case PageField::Port: return record.portName;
-        case PageField::Driver: return record.driverName;
-        case PageField::None: break;
+        case PageField::Port:
+            return record.portName;
+        case PageField::Driver:
+            return record.driverName;
+        case PageField::None:
+            break;
     }
     return {};
 }
 
-void DrawPage(HDC dc, const SetupModel& model, const TestPageLayout& layout, const SettingsRecord& record) {
+void DrawPage(HDC dc, const SetupModel& model, const TestPageLayout& layout,
+              const SettingsRecord& record) {
     LOGFONTW lf{};
     lf.lfHeight = 24;
     lf.lfWidth = 12;
@@ -55,9 +61,10 @@ void DrawPage(HDC dc, const SetupModel& model, const TestPageLayout& layout, con
     RECT area{0, 0, model.pageRight, model.pageBottom(StoredHeight(model, record))};
     std::u16string time = TimeText(layout, ReadClock());
     for (const TestPageLine& line : layout.lines) {
-        std::u16string text = line.field == PageField::None
-                                  ? std::u16string(line.text)
-                                  : FormatWideString(line.text, FieldText(line.field, record, time).c_str());
+        std::u16string text =
+            line.field == PageField::None
+                ? std::u16string(line.text)
+                : FormatWideString(line.text, FieldText(line.field, record, time).c_str());
         DrawTextW(dc, text.c_str(), -1, &area, DT_WORDBREAK);
         area.top += line.advance;
     }
@@ -73,17 +80,22 @@ Clock SetTestPageClock(Clock clock) {
     return old;
 }
 
-LocalTime ReadClock() { return CurrentClock()(); }
+LocalTime ReadClock() {
+    return CurrentClock()();
+}
 
 std::u16string TimeText(const TestPageLayout& layout, const LocalTime& t) {
     bool afternoon = t.hour >= 12;
     int hour = t.hour % 12 == 0 ? 12 : t.hour % 12;
     const char16_t* format = afternoon ? layout.afternoon : layout.morning;
-    if (layout.yearFirst) return FormatWideString(format, hour, t.minute, t.second, t.year, t.month, t.day);
+    if (layout.yearFirst)
+        return FormatWideString(format, hour, t.minute, t.second, t.year, t.month, t.day);
     return FormatWideString(format, hour, t.minute, t.second, t.month, t.day, t.year);
 }
 
-int PageBottom(int heightTenths) { return heightTenths / kTenthsPerInch * kDotsPerInch; }
+int PageBottom(int heightTenths) {
+    return heightTenths / kTenthsPerInch * kDotsPerInch;
+}
 
 int PageBottomFromMillimetres(int heightMm) {
     constexpr double kInchesPerMm = 0.03937007874015748;
@@ -102,8 +114,10 @@ void RunTestPage(const SetupModel& model, const SettingsRecord& record, UINT cod
     // would be printed as the user's when they are not.
     if (LONG error = SaveSettings(model, record)) {
         static const char16_t* const kNotSaved[2] = {
-            u"The driver settings could not be saved\n(registry error %d).\nThe test page is not printed.",
-            u"드라이버 설정을 저장하지 못했습니다\n(레지스트리 오류 %d).\n테스트 페이지를 인쇄하지 않습니다.",
+            u"The driver settings could not be saved\n(registry error %d).\nThe test page is not "
+            u"printed.",
+            u"드라이버 설정을 저장하지 못했습니다\n(레지스트리 오류 %d).\n테스트 페이지를 인쇄하지 "
+            u"않습니다.",
         };
         MessageBoxW(nullptr, FormatWideString(kNotSaved[Language(codePage)], int(error)).c_str(),
                     layout.errorCaption, MB_OK | MB_ICONERROR);

@@ -31,7 +31,8 @@ int PageBottomFromMillimetres(int heightMm);
 // The lines every model's page has; a model adds the lines naming it.
 namespace page_lines {
 constexpr TestPageLine kCongratulations{u"Congratulations!", 54};
-constexpr TestPageLine kBelow{u"The information below describes your printer driver and port settings.", 81};
+constexpr TestPageLine kBelow{
+    u"The information below describes your printer driver and port settings.", 81};
 constexpr TestPageLine kSubmitted{u"Submitted Time :", 27};
 constexpr TestPageLine kTime{u"    %s", 27, PageField::Time};
 constexpr TestPageLine kEmulation{u"%s", 27, PageField::Emulation};
@@ -43,7 +44,8 @@ constexpr TestPageLine kVersion{u"Driver version : 1.00", 27};
 constexpr TestPageLine kEnvironment{u"Environment : Windows CE 5.x over", 81};
 constexpr TestPageLine kEnd{u"This is the end of the printer test page.", 0};
 
-constexpr TestPageLine kKoreanBelow{u"아래 정보는 프린터 드라이버와 포트 설정에 대해 설명합니다.", 81};
+constexpr TestPageLine kKoreanBelow{u"아래 정보는 프린터 드라이버와 포트 설정에 대해 설명합니다.",
+                                    81};
 constexpr TestPageLine kKoreanSubmitted{u"제출한 시간 :", 27};
 constexpr TestPageLine kKoreanColour{u"컬러인쇄 : 불가능", 27};
 constexpr TestPageLine kKoreanPort{u"포트 이름 : %s", 27, PageField::Port};
@@ -56,17 +58,28 @@ constexpr TestPageLine kKoreanEnd{u"프린터 테스트 페이지의 끝입니�
 
 // The page's fonts, time formats and message, the same for every model.
 constexpr TestPageLayout EnglishTestPage(std::span<const TestPageLine> lines) {
-    return {u"Arial", lines, u"%02d:%02d:%02d AM %02d/%02d/%04d", u"%02d:%02d:%02d PM %02d/%02d/%04d", false,
-            u"Error Creating DC", u"Error"};
+    return {u"Arial",
+            lines,
+            u"%02d:%02d:%02d AM %02d/%02d/%04d",
+            u"%02d:%02d:%02d PM %02d/%02d/%04d",
+            false,
+            u"Error Creating DC",
+            u"Error"};
 }
 constexpr TestPageLayout KoreanTestPage(std::span<const TestPageLine> lines) {
-    return {u"굴림", lines, u"오전 %02d:%02d:%02d %04d-%02d-%02d", u"오후 %02d:%02d:%02d %04d-%02d-%02d", true,
-            u"프린터 DC 생성 에러", u"에러"};
+    return {u"굴림",
+            lines,
+            u"오전 %02d:%02d:%02d %04d-%02d-%02d",
+            u"오후 %02d:%02d:%02d %04d-%02d-%02d",
+            true,
+            u"프린터 DC 생성 에러",
+            u"에러"};
 }
 
 // Draws the page, in the language of the code page, on a printer device context whose
 // page has started (another program's job prints it so).
-void DrawTestPage(wce::HDC dc, const SetupModel& model, const SettingsRecord& record, wce::UINT codePage);
+void DrawTestPage(wce::HDC dc, const SetupModel& model, const SettingsRecord& record,
+                  wce::UINT codePage);
 
 // Writes the record to the driver key, then prints the page on the default printer.
 // A printer that gives no device context gets the layout's message box.

@@ -17,8 +17,8 @@
 #include <sstream>
 #include <thread>
 
-#include "emu_test_support.h"
 #include "../../tests/support/emulator_process.h"
+#include "emu_test_support.h"
 
 namespace qxemu::testing {
 namespace {
@@ -132,7 +132,8 @@ char ReadAnswer(int fd) {
 TEST(EmuTransport, InfraredDeviceTakesOneConnectionAndAnswersOthersBusy) {
     TempDir dir, irda;
     Emulator emu;
-    ASSERT_TRUE(emu.Start({"--irda", "0A0B0C0D", "--out", dir.path()}, {"QX_IRDA_DIR=" + irda.path()}));
+    ASSERT_TRUE(
+        emu.Start({"--irda", "0A0B0C0D", "--out", dir.path()}, {"QX_IRDA_DIR=" + irda.path()}));
     const std::string base = irda.path() + "/0a0b0c0d";
     EXPECT_EQ(emu.firstLine, "irda 0a0b0c0d " + base + ".sock");
     EXPECT_EQ(ReadFile(base + ".dev"), "name=QX-470 Emulator\nservice=IrLPT\npdu=1024\n");
@@ -177,9 +178,9 @@ TEST(EmuTransportFaults, RefuseMeansNothingListens) {
 TEST(EmuTransportFaults, CloseAfterDropsTheLinkAndKeepsWhatArrived) {
     TempDir dir;
     Emulator emu;
-    ASSERT_TRUE(
-        emu.Start({"--tcp", "127.0.7.4", "--fault",
-                   "close-after=" + std::to_string(kReceipt.size()), "--out", dir.path(), "--once"}));
+    ASSERT_TRUE(emu.Start({"--tcp", "127.0.7.4", "--fault",
+                           "close-after=" + std::to_string(kReceipt.size()), "--out", dir.path(),
+                           "--once"}));
     int fd = Connect("127.0.7.4");
     ASSERT_GE(fd, 0);
     bool failed = false;

@@ -15,8 +15,8 @@
 #include "driver_key.h"
 #include "emulator_process.h"
 #include "golden_page.h"
-#include "temp_dir.h"
 #include "png_io.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ class Installed : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
         auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/" + golden,
-                                          fs::path(golden).stem().string() + "-diff.png");
+                                           fs::path(golden).stem().string() + "-diff.png");
         EXPECT_TRUE(outcome.matched) << golden << ": " << outcome.message;
     }
 
@@ -100,14 +100,26 @@ class Installed : public ::testing::Test {
 };
 
 TEST_F(Installed, ProgramsDriverManPagesAndDesktopEntriesAreInTheirPlaces) {
-    for (const char* file :
-         {"bin/qx-print", "bin/qx-emulator", "bin/PrintDemo", QX_PKGDIR "/QX470.dll",
-          QX_PKGDIR "/QX250.dll", QX_PKGDIR "/qx-print", QX_PKGDIR "/qx-printer-app-worker", "share/man/man1/qx-print.1.gz", "share/man/man1/qx-emulator.1.gz",
-          "share/man/man1/PrintDemo.1.gz", "share/man/man1/QX470SETUP.1.gz", "share/man/man1/QX250SETUP.1.gz",
-          "share/man/man1/qx-printer-app.1.gz", "share/doc/qx-printing/icons/COPYRIGHT",
-          "share/doc/qx-printing/icons/LGPL-3", "share/doc/qx-printing/copyright",
-          "share/doc/qx-printing/changelog.gz", "share/doc/qx-printing/user-guide.md",
-          "lib/systemd/system/qx-printer-app.service", "lib/systemd/user/qx-printer-app.service"})
+    for (const char* file : {"bin/qx-print",
+                             "bin/qx-emulator",
+                             "bin/PrintDemo",
+                             QX_PKGDIR "/QX470.dll",
+                             QX_PKGDIR "/QX250.dll",
+                             QX_PKGDIR "/qx-print",
+                             QX_PKGDIR "/qx-printer-app-worker",
+                             "share/man/man1/qx-print.1.gz",
+                             "share/man/man1/qx-emulator.1.gz",
+                             "share/man/man1/PrintDemo.1.gz",
+                             "share/man/man1/QX470SETUP.1.gz",
+                             "share/man/man1/QX250SETUP.1.gz",
+                             "share/man/man1/qx-printer-app.1.gz",
+                             "share/doc/qx-printing/icons/COPYRIGHT",
+                             "share/doc/qx-printing/icons/LGPL-3",
+                             "share/doc/qx-printing/copyright",
+                             "share/doc/qx-printing/changelog.gz",
+                             "share/doc/qx-printing/user-guide.md",
+                             "lib/systemd/system/qx-printer-app.service",
+                             "lib/systemd/user/qx-printer-app.service"})
         EXPECT_TRUE(fs::exists(Usr(file))) << file;
     EXPECT_TRUE(fs::is_symlink(Usr("bin/qx-print")));
     // The user's guide is installed, not the developers' README.

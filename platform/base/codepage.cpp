@@ -102,7 +102,9 @@ bool Decode(UINT codePage, std::string_view in, bool strict, std::u16string& out
 
 }  // namespace
 
-UINT GetACP() { return IsKoreanLocale() ? 949 : 1252; }
+UINT GetACP() {
+    return IsKoreanLocale() ? 949 : 1252;
+}
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount,
                         LPWSTR wide, int wideCount) {

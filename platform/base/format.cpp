@@ -52,9 +52,12 @@ void FormatInteger(std::u16string& out, const Field& s, char conv, unsigned long
     }
     std::u16string prefix;
     bool isSigned = conv == 'd' || conv == 'i';
-    if (negative) prefix.push_back(u'-');
-    else if (s.plus && isSigned) prefix.push_back(u'+');
-    else if (s.space && isSigned) prefix.push_back(u' ');
+    if (negative)
+        prefix.push_back(u'-');
+    else if (s.plus && isSigned)
+        prefix.push_back(u'+');
+    else if (s.space && isSigned)
+        prefix.push_back(u' ');
     if (s.alt && base == 16 && num != u"0") {
         prefix.push_back(u'0');
         prefix.push_back(conv == 'X' ? u'X' : u'x');
@@ -79,8 +82,8 @@ void FormatOne(std::u16string& out, const Field& s, char conv, va_list& args) {
         case 'x':
         case 'X':
         case 'o': {
-            unsigned long long v = s.size == 2 ? va_arg(args, unsigned long long)
-                                               : va_arg(args, unsigned int);
+            unsigned long long v =
+                s.size == 2 ? va_arg(args, unsigned long long) : va_arg(args, unsigned int);
             if (s.size == -1) v = static_cast<unsigned short>(v);
             FormatInteger(out, s, conv, v, false);
             break;
@@ -88,7 +91,8 @@ void FormatOne(std::u16string& out, const Field& s, char conv, va_list& args) {
         case 'p': {
             Field p = s;
             p.alt = true;
-            FormatInteger(out, p, 'x', reinterpret_cast<std::uintptr_t>(va_arg(args, void*)), false);
+            FormatInteger(out, p, 'x', reinterpret_cast<std::uintptr_t>(va_arg(args, void*)),
+                          false);
             break;
         }
         case 'c':
@@ -125,12 +129,18 @@ void FormatOne(std::u16string& out, const Field& s, char conv, va_list& args) {
 // character (0 at the end of the format).
 char ParseField(LPCWSTR& f, Field& s, va_list& args) {
     for (;; ++f) {
-        if (*f == u'-') s.left = true;
-        else if (*f == u'+') s.plus = true;
-        else if (*f == u' ') s.space = true;
-        else if (*f == u'0') s.zero = true;
-        else if (*f == u'#') s.alt = true;
-        else break;
+        if (*f == u'-')
+            s.left = true;
+        else if (*f == u'+')
+            s.plus = true;
+        else if (*f == u' ')
+            s.space = true;
+        else if (*f == u'0')
+            s.zero = true;
+        else if (*f == u'#')
+            s.alt = true;
+        else
+            break;
     }
     if (*f == u'*') {
         s.width = va_arg(args, int);
@@ -151,10 +161,19 @@ char ParseField(LPCWSTR& f, Field& s, va_list& args) {
         while (*f >= u'0' && *f <= u'9')
             s.precision = std::min(s.precision * 10 + (*f++ - u'0'), 1 << 20);
     }
-    if (*f == u'h') { s.size = -1; ++f; }
-    else if (*f == u'l' && f[1] == u'l') { s.size = 2; f += 2; }
-    else if (*f == u'l' || *f == u'w') { s.size = 1; ++f; }
-    else if (*f == u'I' && f[1] == u'6' && f[2] == u'4') { s.size = 2; f += 3; }
+    if (*f == u'h') {
+        s.size = -1;
+        ++f;
+    } else if (*f == u'l' && f[1] == u'l') {
+        s.size = 2;
+        f += 2;
+    } else if (*f == u'l' || *f == u'w') {
+        s.size = 1;
+        ++f;
+    } else if (*f == u'I' && f[1] == u'6' && f[2] == u'4') {
+        s.size = 2;
+        f += 3;
+    }
     return *f ? static_cast<char>(*f++ & 0x7F) : 0;
 }
 
@@ -216,6 +235,8 @@ std::u16string FormatWideString(LPCWSTR format, ...) {
     return text;
 }
 
-std::u16string FormatWideStringV(LPCWSTR format, va_list args) { return FormatToString(format, args); }
+std::u16string FormatWideStringV(LPCWSTR format, va_list args) {
+    return FormatToString(format, args);
+}
 
 }  // namespace wce

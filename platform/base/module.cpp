@@ -73,6 +73,8 @@ BOOL FreeLibrary(HMODULE module) {
     return TRUE;
 }
 
-BOOL DisableThreadLibraryCalls(HMODULE module) { return module ? TRUE : FALSE; }
+BOOL DisableThreadLibraryCalls(HMODULE module) {
+    return module ? TRUE : FALSE;
+}
 
 }  // namespace wce

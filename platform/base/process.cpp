@@ -12,8 +12,12 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 thread_local unsigned int randState = 1;
 }  // namespace
 
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD error) { lastError = error; }
+DWORD GetLastError() {
+    return lastError;
+}
+void SetLastError(DWORD error) {
+    lastError = error;
+}
 
 void Sleep(DWORD milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -29,6 +33,8 @@ int rand() {
     return static_cast<int>((randState >> 16) & 0x7FFF);
 }
 
-void srand(unsigned int seed) { randState = seed; }
+void srand(unsigned int seed) {
+    randState = seed;
+}
 
 }  // namespace wce

@@ -1,9 +1,9 @@
 // Shapes, bitmaps and bit-block transfers.
 #include <QFile>
 #include <QImageReader>
+#include <QPainter>
 #include <algorithm>
 #include <climits>
-#include <QPainter>
 
 #include "gdi_internal.h"
 #include "image_check.h"
@@ -13,7 +13,9 @@ namespace wce {
 
 namespace {
 
-QColor ToColour(COLORREF c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+QColor ToColour(COLORREF c) {
+    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
 
 constexpr DWORD SRCAND = 0x008800C6;
 constexpr DWORD SRCPAINT = 0x00EE0086;
@@ -79,14 +81,17 @@ BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop) {
     gdi::Record("PatBlt", {}, RECT{x, y, x + width, y + height}, {long(rop)});
     QImage* target = gdi::Target(dc);
     if (!target) return TRUE;
-    QColor colour = rop == WHITENESS ? Qt::white : rop == BLACKNESS ? Qt::black : ToColour(dc->brush->colour);
+    QColor colour = rop == WHITENESS   ? Qt::white
+                    : rop == BLACKNESS ? Qt::black
+                                       : ToColour(dc->brush->colour);
     if (rop != WHITENESS && rop != BLACKNESS && rop != PATCOPY) return FALSE;
     QPainter(target).fillRect(QRect(x, y, width, height), colour);
     return TRUE;
 }
 
 HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
-    if ((dc && !gdi::IsLiveDc(dc)) || width <= 0 || height <= 0 || width > 32767 || height > 32767) {
+    if ((dc && !gdi::IsLiveDc(dc)) || width <= 0 || height <= 0 || width > 32767 ||
+        height > 32767) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -113,7 +118,8 @@ gdi::ImageFileCheck CheckFile(const QString& path) {
     if (!file.open(QIODevice::ReadOnly)) return {};  // the reader tells why
     const qint64 size = file.size();
     if (uchar* mapped = size > 0 ? file.map(0, size) : nullptr)
-        return gdi::CheckImageFile(std::string_view(reinterpret_cast<const char*>(mapped), size_t(size)));
+        return gdi::CheckImageFile(
+            std::string_view(reinterpret_cast<const char*>(mapped), size_t(size)));
     QByteArray bytes = file.readAll();
     return gdi::CheckImageFile(std::string_view(bytes.constData(), size_t(bytes.size())));
 }
@@ -125,7 +131,8 @@ gdi::ImageFileCheck CheckFile(const QString& path) {
 long long MegabytesOverLimit(QSize size, QImage::Format format) {
     const long long limit = QImageReader::allocationLimit();
     if (limit <= 0 || size.width() <= 0 || size.height() <= 0) return 0;
-    const long long reported = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+    const long long reported =
+        format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
     const long long depth = std::max<long long>(reported, 32);
     const long long bytes = (size.width() * depth + 31) / 32 * 4 * size.height();
     return bytes > (limit << 20) ? (bytes + (1 << 20) - 1) >> 20 : 0;
@@ -142,28 +149,33 @@ HBITMAP SHLoadDIBitmap(LPCWSTR fileName) {
     const QString path = QString::fromStdU16String(fileName);
     gdi::ImageFileCheck check = CheckFile(path);
     if (check.damaged) {
-        NKDbgPrintfW(u"SHLoadDIBitmap(%s): the image is damaged: %S\r\n", fileName, check.why.c_str());
+        NKDbgPrintfW(u"SHLoadDIBitmap(%s): the image is damaged: %S\r\n", fileName,
+                     check.why.c_str());
         SetLastError(kErrorFileCorrupt);
         return nullptr;
     }
     QImageReader reader(path);
     reader.setAutoTransform(false);
     // A GIF's reader allocates its whole screen, which it does not report as the size.
-    QSize size = check.width > 0 && check.height > 0 && check.width <= INT_MAX && check.height <= INT_MAX
-                     ? QSize(int(check.width), int(check.height))
-                     : reader.size();
+    QSize size =
+        check.width > 0 && check.height > 0 && check.width <= INT_MAX && check.height <= INT_MAX
+            ? QSize(int(check.width), int(check.height))
+            : reader.size();
     const QImage::Format format = reader.imageFormat();
     QImage image = reader.read();
     if (image.isNull()) {
         if (long long mb = MegabytesOverLimit(size, format)) {
-            NKDbgPrintfW(u"SHLoadDIBitmap(%s): the image is too large: %d x %d dots take %lld MB, more than "
-                         u"the %d MB one image may take\r\n",
-                         fileName, size.width(), size.height(), mb, QImageReader::allocationLimit());
+            NKDbgPrintfW(
+                u"SHLoadDIBitmap(%s): the image is too large: %d x %d dots take %lld MB, more than "
+                u"the %d MB one image may take\r\n",
+                fileName, size.width(), size.height(), mb, QImageReader::allocationLimit());
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
-        NKDbgPrintfW(u"SHLoadDIBitmap(%s): %S\r\n", fileName, reader.errorString().toUtf8().constData());
-        SetLastError(reader.error() == QImageReader::FileNotFoundError ? ERROR_FILE_NOT_FOUND : kErrorBadFormat);
+        NKDbgPrintfW(u"SHLoadDIBitmap(%s): %S\r\n", fileName,
+                     reader.errorString().toUtf8().constData());
+        SetLastError(reader.error() == QImageReader::FileNotFoundError ? ERROR_FILE_NOT_FOUND
+                                                                       : kErrorBadFormat);
         return nullptr;
     }
     // Transparent parts are shown as on white paper.
@@ -182,8 +194,13 @@ int GetObjectW(HGDIOBJ object, int size, void* buffer) {
     }
     if (object->kind == HGDIOBJ__::Kind::Bitmap) {
         if (!buffer) return int(sizeof(BITMAP));
-        BITMAP bm{0, object->image.width(), object->image.height(), LONG(object->image.bytesPerLine()),
-                  1, 32, object->image.bits()};
+        BITMAP bm{0,
+                  object->image.width(),
+                  object->image.height(),
+                  LONG(object->image.bytesPerLine()),
+                  1,
+                  32,
+                  object->image.bits()};
         int n = std::min<int>(size, sizeof bm);
         if (n <= 0) return 0;
         std::memcpy(buffer, &bm, size_t(n));
@@ -215,17 +232,28 @@ BOOL StretchBlt(HDC dst, int x, int y, int width, int height, HDC src, int srcX,
     if (!target) return TRUE;
     QPainter p(target);
     switch (rop) {
-        case SRCCOPY: break;
-        case SRCAND: p.setCompositionMode(QPainter::RasterOp_SourceAndDestination); break;
-        case SRCPAINT: p.setCompositionMode(QPainter::RasterOp_SourceOrDestination); break;
-        case NOTSRCCOPY: p.setCompositionMode(QPainter::RasterOp_NotSource); break;
-        default: return FALSE;
+        case SRCCOPY:
+            break;
+        case SRCAND:
+            p.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
+            break;
+        case SRCPAINT:
+            p.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
+            break;
+        case NOTSRCCOPY:
+            p.setCompositionMode(QPainter::RasterOp_NotSource);
+            break;
+        default:
+            return FALSE;
     }
     // Windows mirrors for negative sizes; nearest-neighbour as its default stretch mode.
-    QImage part = source->copy(QRect(std::min(srcX, srcX + srcWidth), std::min(srcY, srcY + srcHeight),
-                                     std::abs(srcWidth), std::abs(srcHeight)));
+    QImage part =
+        source->copy(QRect(std::min(srcX, srcX + srcWidth), std::min(srcY, srcY + srcHeight),
+                           std::abs(srcWidth), std::abs(srcHeight)));
     part = part.mirrored((srcWidth < 0) != (width < 0), (srcHeight < 0) != (height < 0));
-    p.drawImage(QRect(std::min(x, x + width), std::min(y, y + height), std::abs(width), std::abs(height)), part);
+    p.drawImage(
+        QRect(std::min(x, x + width), std::min(y, y + height), std::abs(width), std::abs(height)),
+        part);
     return TRUE;
 }
 

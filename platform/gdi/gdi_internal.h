@@ -17,7 +17,7 @@ struct HGDIOBJ__ {
     bool stock = false;
     LOGFONTW font{};
     std::unique_ptr<QFont> realized;  // fonts: made on first use
-    QImage image;  // bitmaps: Format_RGB32
+    QImage image;                     // bitmaps: Format_RGB32
     COLORREF colour = 0;
     int penStyle = 0;
     int penWidth = 1;
@@ -41,7 +41,7 @@ struct HDC__ {
     int bkMode = OPAQUE;
     POINT position{0, 0};
     gdi::PrinterDevice* printer = nullptr;  // printer DCs, owned
-    QImage screen;                                     // the screen DC's 1 x 1 stand-in
+    QImage screen;                          // the screen DC's 1 x 1 stand-in
 };
 
 }  // namespace wce

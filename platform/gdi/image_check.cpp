@@ -9,10 +9,18 @@ namespace {
 
 using Bytes = std::string_view;
 
-std::uint32_t Le16(Bytes b, size_t at) { return std::uint8_t(b[at]) | std::uint8_t(b[at + 1]) << 8; }
-std::uint32_t Le32(Bytes b, size_t at) { return Le16(b, at) | Le16(b, at + 2) << 16; }
-std::uint32_t Be16(Bytes b, size_t at) { return std::uint8_t(b[at]) << 8 | std::uint8_t(b[at + 1]); }
-std::uint8_t At(Bytes b, size_t at) { return std::uint8_t(b[at]); }
+std::uint32_t Le16(Bytes b, size_t at) {
+    return std::uint8_t(b[at]) | std::uint8_t(b[at + 1]) << 8;
+}
+std::uint32_t Le32(Bytes b, size_t at) {
+    return Le16(b, at) | Le16(b, at + 2) << 16;
+}
+std::uint32_t Be16(Bytes b, size_t at) {
+    return std::uint8_t(b[at]) << 8 | std::uint8_t(b[at + 1]);
+}
+std::uint8_t At(Bytes b, size_t at) {
+    return std::uint8_t(b[at]);
+}
 
 ImageFileCheck Damaged(ImageFileCheck r, const char* why) {
     r.damaged = true;
@@ -20,7 +28,9 @@ ImageFileCheck Damaged(ImageFileCheck r, const char* why) {
     return r;
 }
 
-bool StartsWith(Bytes b, const char* magic) { return b.substr(0, std::strlen(magic)) == magic; }
+bool StartsWith(Bytes b, const char* magic) {
+    return b.substr(0, std::strlen(magic)) == magic;
+}
 
 // ---- BMP ----
 
@@ -42,7 +52,8 @@ ImageFileCheck CheckBmpRle(ImageFileCheck r, Bytes b, size_t p, bool fourBit) {
         if (code == 0) {
             if (++y >= r.height) return r;
         } else if (code == 2) {
-            if (p + 2 > b.size()) return Damaged(r, "the file ends inside the compressed pixel data");
+            if (p + 2 > b.size())
+                return Damaged(r, "the file ends inside the compressed pixel data");
             y += At(b, p + 1);
             p += 2;
             if (y >= r.height) return r;
@@ -81,7 +92,8 @@ ImageFileCheck CheckBmp(Bytes b) {
     if (compression != 0 && compression != 3 && compression != 6) return r;
     if (bits == 0 || bits > 32) return r;
     // Every row is padded to four bytes; the reader leaves a row without its padding unread.
-    const unsigned long long rowBytes = (static_cast<unsigned long long>(width) * bits + 31) / 32 * 4;
+    const unsigned long long rowBytes =
+        (static_cast<unsigned long long>(width) * bits + 31) / 32 * 4;
     const unsigned long long have = b.size() > start ? b.size() - start : 0;
     if (have / rowBytes < static_cast<unsigned long long>(height))
         return Damaged(r, "the file ends inside the pixel data");
@@ -100,7 +112,9 @@ bool SkipSubBlocks(Bytes b, size_t& p) {
     }
 }
 
-size_t ColourTableBytes(std::uint8_t flags) { return (flags & 0x80) ? size_t(3) << ((flags & 7) + 1) : 0; }
+size_t ColourTableBytes(std::uint8_t flags) {
+    return (flags & 0x80) ? size_t(3) << ((flags & 7) + 1) : 0;
+}
 
 // The reader decodes the first picture only, so the file must hold that one whole.
 ImageFileCheck CheckGif(Bytes b) {
@@ -116,7 +130,8 @@ ImageFileCheck CheckGif(Bytes b) {
             ++p;
             if (!SkipSubBlocks(b, p)) return Damaged(r, "the file ends inside an extension block");
         } else if (block == 0x2C) {
-            if (p + 9 > b.size()) return Damaged(r, "the file ends inside the picture's descriptor");
+            if (p + 9 > b.size())
+                return Damaged(r, "the file ends inside the picture's descriptor");
             p += 9 + ColourTableBytes(At(b, p + 8));
             ++p;  // the code size
             if (!SkipSubBlocks(b, p)) return Damaged(r, "the file ends inside the picture's data");
@@ -129,7 +144,9 @@ ImageFileCheck CheckGif(Bytes b) {
 
 // ---- JPEG ----
 
-bool IsFrameHeader(std::uint8_t m) { return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC; }
+bool IsFrameHeader(std::uint8_t m) {
+    return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+}
 
 // Skips entropy-coded data up to the next marker that is not a restart; false when the
 // file ends first. Stuffed zero bytes and restart markers belong to the data.
@@ -159,7 +176,9 @@ ImageFileCheck CheckJpeg(Bytes b) {
         if (p >= b.size()) return Damaged(r, "the file ends before its end marker");
         std::uint8_t marker = At(b, p++);
         if (marker == 0xD9) return r;
-        if (marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+        if (marker == 0x00 || marker == 0x01 || marker == 0xD8 ||
+            (marker >= 0xD0 && marker <= 0xD7))
+            continue;
         if (p + 2 > b.size()) return Damaged(r, "the file ends inside a header segment");
         const size_t length = Be16(b, p);
         if (IsFrameHeader(marker) && p + 7 <= b.size()) {
@@ -169,7 +188,8 @@ ImageFileCheck CheckJpeg(Bytes b) {
         if (length < 2) return r;  // the decoder refuses this itself
         if (p + length > b.size()) return Damaged(r, "the file ends inside a header segment");
         p += length;
-        if (marker == 0xDA && !SkipScan(b, p)) return Damaged(r, "the file ends inside the compressed picture");
+        if (marker == 0xDA && !SkipScan(b, p))
+            return Damaged(r, "the file ends inside the compressed picture");
     }
 }
 

@@ -25,7 +25,11 @@ HGDIOBJ MakeStock(int which) {
     auto* o = new HGDIOBJ__{};
     o->stock = true;
     switch (which) {
-        case WHITE_BRUSH: case LTGRAY_BRUSH: case GRAY_BRUSH: case DKGRAY_BRUSH: case BLACK_BRUSH: {
+        case WHITE_BRUSH:
+        case LTGRAY_BRUSH:
+        case GRAY_BRUSH:
+        case DKGRAY_BRUSH:
+        case BLACK_BRUSH: {
             static const BYTE grey[] = {255, 192, 128, 64, 0};
             o->kind = HGDIOBJ__::Kind::Brush;
             o->colour = RGB(grey[which], grey[which], grey[which]);
@@ -35,7 +39,9 @@ HGDIOBJ MakeStock(int which) {
             o->kind = HGDIOBJ__::Kind::Brush;
             o->nullBrush = true;
             break;
-        case WHITE_PEN: case BLACK_PEN: case NULL_PEN:
+        case WHITE_PEN:
+        case BLACK_PEN:
+        case NULL_PEN:
             o->kind = HGDIOBJ__::Kind::Pen;
             o->colour = which == WHITE_PEN ? RGB(255, 255, 255) : 0;
             o->penStyle = which == NULL_PEN ? PS_NULL : PS_SOLID;
@@ -150,7 +156,9 @@ HDC GetDC(HWND /*window*/) {
     return dc;
 }
 
-int ReleaseDC(HWND /*window*/, HDC dc) { return DeleteDC(dc) ? 1 : 0; }
+int ReleaseDC(HWND /*window*/, HDC dc) {
+    return DeleteDC(dc) ? 1 : 0;
+}
 
 HDC CreateCompatibleDC(HDC dc) {
     if (dc && !gdi::IsLiveDc(dc)) {
@@ -189,7 +197,8 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
             return std::exchange(dc->pen, object);
         case HGDIOBJ__::Kind::Bitmap:
             // Only memory DCs take bitmaps, and a bitmap sits in one DC at a time.
-            if (dc->kind != HDC__::Kind::Memory || (object->selectedInto && object->selectedInto != dc))
+            if (dc->kind != HDC__::Kind::Memory ||
+                (object->selectedInto && object->selectedInto != dc))
                 return nullptr;
             if (dc->bitmap) dc->bitmap->selectedInto = nullptr;
             object->selectedInto = dc;
@@ -221,7 +230,8 @@ HFONT CreateFontIndirectW(const LOGFONTW* font) {
     HGDIOBJ o = gdi::NewObject(HGDIOBJ__::Kind::Font);
     o->font = *font;
     o->font.lfFaceName[LF_FACESIZE - 1] = 0;
-    gdi::Record("CreateFontIndirectW", o->font.lfFaceName, RECT{}, {long(font->lfHeight), long(font->lfWidth), long(font->lfWeight)});
+    gdi::Record("CreateFontIndirectW", o->font.lfFaceName, RECT{},
+                {long(font->lfHeight), long(font->lfWidth), long(font->lfWeight)});
     return o;
 }
 

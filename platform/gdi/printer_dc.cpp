@@ -23,10 +23,12 @@ constexpr LONG kBandRows = 64;  // rows (portrait) or columns (landscape) per Dr
 
 std::u16string ReadText(HKEY key, LPCWSTR name) {
     DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != 0 || type != REG_SZ) return {};
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != 0 || type != REG_SZ)
+        return {};
     std::u16string text(size / 2 + 1, u'\0');
     DWORD got = DWORD(text.size() * 2);
-    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &got) != 0)
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &got) !=
+        0)
         return {};
     text.resize(WideLength(text.c_str()));
     return text;
@@ -34,7 +36,8 @@ std::u16string ReadText(HKEY key, LPCWSTR name) {
 
 bool PrinterValues(const std::u16string& printer, std::u16string& driver, std::u16string& port) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (u"Printers\\" + printer).c_str(), 0, KEY_READ, &key) != 0)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (u"Printers\\" + printer).c_str(), 0, KEY_READ, &key) !=
+        0)
         return false;
     driver = ReadText(key, u"Driver");
     port = ReadText(key, u"Port");
@@ -124,13 +127,25 @@ DHPDEV DefaultEnablePDEV(DEVMODEW*, LPWSTR, ULONG, HSURF*, ULONG capsSize, ULONG
     return reinterpret_cast<DHPDEV>(&device);
 }
 void DefaultDisablePDEV(DHPDEV) {}
-HSURF DefaultEnableSurface(DHPDEV) { return nullptr; }
+HSURF DefaultEnableSurface(DHPDEV) {
+    return nullptr;
+}
 void DefaultDisableSurface(DHPDEV) {}
-BOOL DefaultCopyBits(SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*) { return TRUE; }
-ULONG DefaultGetModes(HANDLE, ULONG, DEVMODEW*) { return 0; }
-BOOL DefaultStartDoc(SURFOBJ*, LPWSTR, DWORD) { return TRUE; }
-BOOL DefaultEndDoc(SURFOBJ*, FLONG) { return TRUE; }
-BOOL DefaultStartPage(SURFOBJ*) { return TRUE; }
+BOOL DefaultCopyBits(SURFOBJ*, SURFOBJ*, CLIPOBJ*, XLATEOBJ*, RECTL*, POINTL*) {
+    return TRUE;
+}
+ULONG DefaultGetModes(HANDLE, ULONG, DEVMODEW*) {
+    return 0;
+}
+BOOL DefaultStartDoc(SURFOBJ*, LPWSTR, DWORD) {
+    return TRUE;
+}
+BOOL DefaultEndDoc(SURFOBJ*, FLONG) {
+    return TRUE;
+}
+BOOL DefaultStartPage(SURFOBJ*) {
+    return TRUE;
+}
 void DefaultUnused() {}
 
 void FillDefaults(PFN (&table)[kDrvTableSize]) {
@@ -179,7 +194,8 @@ DriverModule* AcquireDriver(const std::u16string& file) {
             drivers.erase(WideUpperAscii(file));
             return nullptr;
         }
-        auto enable = reinterpret_cast<PFN_DrvEnableDriver>(GetProcAddress(d.module, "DrvEnableDriver"));
+        auto enable =
+            reinterpret_cast<PFN_DrvEnableDriver>(GetProcAddress(d.module, "DrvEnableDriver"));
         FillDefaults(d.table);
         if (!enable || !enable(kEngineVersion, kDrvTableSize, d.table, EngineServices())) {
             NKDbgPrintfW(u"%s: no usable DrvEnableDriver\r\n", file.c_str());
@@ -214,12 +230,14 @@ struct PrinterDevice {
     DHPDEV device = nullptr;
     HSURF surface = nullptr;
     std::u16string deviceName, port;
-    QImage page;  // the drawing surface, RGB32
+    QImage page;                  // the drawing surface, RGB32
     std::vector<BYTE> scanLines;  // the page handed over, kept for the next page of its size
     bool inDoc = false, inPage = false;
     bool landscape = false;
 
-    SURFOBJ* Surface() { return surface ? &reinterpret_cast<EngineSurface*>(surface)->surface : nullptr; }
+    SURFOBJ* Surface() {
+        return surface ? &reinterpret_cast<EngineSurface*>(surface)->surface : nullptr;
+    }
 };
 
 namespace {
@@ -232,8 +250,10 @@ HDC EnableDevice(const std::u16string& driverFile, std::u16string deviceName, st
     p->driver = driver;
     p->deviceName = std::move(deviceName);
     p->port = std::move(port);
-    if (devmode) p->devmode = *devmode;
-    else if (Entry<PFN_DrvGetModes>(driver, INDEX_DrvGetModes)(driver->module, sizeof(DEVMODEW), &p->devmode) == 0) {
+    if (devmode)
+        p->devmode = *devmode;
+    else if (Entry<PFN_DrvGetModes>(driver, INDEX_DrvGetModes)(driver->module, sizeof(DEVMODEW),
+                                                               &p->devmode) == 0) {
         p->devmode.dmSize = sizeof(DEVMODEW);
         p->devmode.dmSpecVersion = 0x0400;
         p->devmode.dmOrientation = DMORIENT_PORTRAIT;
@@ -313,14 +333,17 @@ bool DeliverPage(PrinterDevice& p) {
 
 }  // namespace
 
-QImage* PrinterTarget(HDC dc) { return dc->printer && dc->printer->inPage ? &dc->printer->page : nullptr; }
+QImage* PrinterTarget(HDC dc) {
+    return dc->printer && dc->printer->inPage ? &dc->printer->page : nullptr;
+}
 
 int PrinterStartDoc(HDC dc, const DOCINFOW* doc) {
     PrinterDevice& p = *dc->printer;
     if (p.inDoc) return -1;
     std::u16string name = doc && doc->lpszDocName ? doc->lpszDocName : u"";
     static DWORD jobs = 0;
-    if (!Entry<PFN_DrvStartDoc>(p.driver, INDEX_DrvStartDoc)(p.Surface(), name.data(), ++jobs)) return -1;
+    if (!Entry<PFN_DrvStartDoc>(p.driver, INDEX_DrvStartDoc)(p.Surface(), name.data(), ++jobs))
+        return -1;
     p.inDoc = true;
     return int(jobs);
 }
@@ -363,21 +386,36 @@ void PrinterDelete(HDC dc) {
 int PrinterCaps(HDC dc, int index) {
     const GDIINFO& g = dc->printer->gdiInfo;
     switch (index) {
-        case TECHNOLOGY: return int(g.ulTechnology);
-        case HORZSIZE: return int(g.ulHorzSize);
-        case VERTSIZE: return int(g.ulVertSize);
-        case HORZRES: return dc->printer->page.width();
-        case VERTRES: return dc->printer->page.height();
-        case BITSPIXEL: return int(g.cBitsPixel);
-        case PLANES: return 1;
-        case NUMCOLORS: return -1;
-        case LOGPIXELSX: return int(g.ulLogPixelsX);
-        case LOGPIXELSY: return int(g.ulLogPixelsY);
-        case PHYSICALWIDTH: return int(g.szlPhysSize.cx);
-        case PHYSICALHEIGHT: return int(g.szlPhysSize.cy);
-        case PHYSICALOFFSETX: return int(g.ptlPhysOffset.x);
-        case PHYSICALOFFSETY: return int(g.ptlPhysOffset.y);
-        default: return 0;
+        case TECHNOLOGY:
+            return int(g.ulTechnology);
+        case HORZSIZE:
+            return int(g.ulHorzSize);
+        case VERTSIZE:
+            return int(g.ulVertSize);
+        case HORZRES:
+            return dc->printer->page.width();
+        case VERTRES:
+            return dc->printer->page.height();
+        case BITSPIXEL:
+            return int(g.cBitsPixel);
+        case PLANES:
+            return 1;
+        case NUMCOLORS:
+            return -1;
+        case LOGPIXELSX:
+            return int(g.ulLogPixelsX);
+        case LOGPIXELSY:
+            return int(g.ulLogPixelsY);
+        case PHYSICALWIDTH:
+            return int(g.szlPhysSize.cx);
+        case PHYSICALHEIGHT:
+            return int(g.szlPhysSize.cy);
+        case PHYSICALOFFSETX:
+            return int(g.ptlPhysOffset.x);
+        case PHYSICALOFFSETY:
+            return int(g.ptlPhysOffset.y);
+        default:
+            return 0;
     }
 }
 
@@ -447,7 +485,8 @@ BOOL PrintDlgW(PRINTDLGW* dialog) {
         SetLastError(ERROR_INVALID_PRINTER_NAME);
         return FALSE;
     }
-    dialog->hdc = CreateDCW(nullptr, choice.printer.c_str(), choice.port.empty() ? nullptr : choice.port.c_str(), nullptr);
+    dialog->hdc = CreateDCW(nullptr, choice.printer.c_str(),
+                            choice.port.empty() ? nullptr : choice.port.c_str(), nullptr);
     return dialog->hdc != nullptr;
 }
 
@@ -488,13 +527,21 @@ int GetDeviceCaps(HDC dc, int index) {
     if (dc->kind == HDC__::Kind::Printer) return gdi::PrinterCaps(dc, index);
     QImage* t = gdi::Target(dc);
     switch (index) {
-        case HORZRES: return t ? t->width() : 1;
-        case VERTRES: return t ? t->height() : 1;
-        case BITSPIXEL: return 24;
-        case PLANES: return 1;
-        case LOGPIXELSX: case LOGPIXELSY: return 96;
-        case TECHNOLOGY: return int(DT_RASDISPLAY);
-        default: return 0;
+        case HORZRES:
+            return t ? t->width() : 1;
+        case VERTRES:
+            return t ? t->height() : 1;
+        case BITSPIXEL:
+            return 24;
+        case PLANES:
+            return 1;
+        case LOGPIXELSX:
+        case LOGPIXELSY:
+            return 96;
+        case TECHNOLOGY:
+            return int(DT_RASDISPLAY);
+        default:
+            return 0;
     }
 }
 

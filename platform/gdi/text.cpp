@@ -19,9 +19,9 @@ QString FamilyFor(std::u16string_view face) {
         const char* family;
     };
     static const Alias kAliases[] = {
-        {u"Arial", "Liberation Sans"},      {u"System", "Liberation Sans"},
-        {u"Tahoma", "Liberation Sans"},     {u"Helvetica", "Liberation Sans"},
-        {u"Courier New", "Liberation Mono"}, {u"Times New Roman", "Liberation Serif"},
+        {u"Arial", "Liberation Sans"},          {u"System", "Liberation Sans"},
+        {u"Tahoma", "Liberation Sans"},         {u"Helvetica", "Liberation Sans"},
+        {u"Courier New", "Liberation Mono"},    {u"Times New Roman", "Liberation Serif"},
         {u"\uAD74\uB9BC", "NanumGothicCoding"}, {u"Gulim", "NanumGothicCoding"},
         {u"\uB3CB\uC6C0", "NanumGothicCoding"}, {u"Dotum", "NanumGothicCoding"},
     };
@@ -57,8 +57,10 @@ QFont MakeFont(const LOGFONTW& lf) {
 std::u16string StripPrefixes(std::u16string_view text) {
     std::u16string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'&' && i + 1 < text.size()) ++i;
-        else if (text[i] == u'&') continue;
+        if (text[i] == u'&' && i + 1 < text.size())
+            ++i;
+        else if (text[i] == u'&')
+            continue;
         out += text[i];
     }
     return out;
@@ -84,7 +86,8 @@ void BreakParagraph(const QFontMetrics& fm, std::u16string_view para, int width,
             i = wordEnd + 1;
             continue;
         }
-        std::u16string candidate = hasWord ? line + u' ' + std::u16string(word) : line + std::u16string(word);
+        std::u16string candidate =
+            hasWord ? line + u' ' + std::u16string(word) : line + std::u16string(word);
         if (Width(fm, candidate) <= width) {
             line = std::move(candidate);
             hasWord = true;
@@ -108,8 +111,8 @@ void BreakParagraph(const QFontMetrics& fm, std::u16string_view para, int width,
     if (!line.empty() || lines.empty()) lines.push_back(std::move(line));
 }
 
-std::vector<std::u16string> LayoutLines(const QFontMetrics& fm, std::u16string_view text,
-                                        int width, UINT format) {
+std::vector<std::u16string> LayoutLines(const QFontMetrics& fm, std::u16string_view text, int width,
+                                        UINT format) {
     std::vector<std::u16string> lines;
     if (format & DT_SINGLELINE) {
         std::u16string one;
@@ -122,16 +125,21 @@ std::vector<std::u16string> LayoutLines(const QFontMetrics& fm, std::u16string_v
     while (start <= text.size()) {
         size_t end = text.find_first_of(u"\r\n", start);
         std::u16string_view para = text.substr(start, end == text.npos ? text.npos : end - start);
-        if (format & DT_WORDBREAK) BreakParagraph(fm, para, std::max(1, width), lines);
-        else lines.emplace_back(para);
+        if (format & DT_WORDBREAK)
+            BreakParagraph(fm, para, std::max(1, width), lines);
+        else
+            lines.emplace_back(para);
         if (end == text.npos) break;
-        start = end + ((text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n') ? 2 : 1);
+        start =
+            end + ((text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n') ? 2 : 1);
         if (start == text.size()) break;
     }
     return lines;
 }
 
-QColor ToColour(COLORREF c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+QColor ToColour(COLORREF c) {
+    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
 
 }  // namespace
 
@@ -161,8 +169,10 @@ int DrawTextW(HDC dc, LPCWSTR text, int count, RECT* rect, UINT format) {
         int widest = 0;
         for (const auto& l : lines) widest = std::max(widest, gdi::Width(fm, l));
         // One line is measured to its end; several keep the rectangle's width.
-        if (lines.size() == 1) rect->right = rect->left + widest;
-        else rect->right = std::max<LONG>(rect->right, rect->left + widest);
+        if (lines.size() == 1)
+            rect->right = rect->left + widest;
+        else
+            rect->right = std::max<LONG>(rect->right, rect->left + widest);
         rect->bottom = rect->top + height;
         return height;
     }
@@ -171,18 +181,24 @@ int DrawTextW(HDC dc, LPCWSTR text, int count, RECT* rect, UINT format) {
     QPainter painter(target);
     painter.setFont(font);
     if (!(format & DT_NOCLIP))
-        painter.setClipRect(QRect(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top));
+        painter.setClipRect(
+            QRect(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top));
     int y = rect->top;
     if (format & DT_SINGLELINE) {
-        if (format & DT_BOTTOM) y = rect->bottom - lineHeight;
-        else if (format & DT_VCENTER) y = rect->top + (rect->bottom - rect->top - lineHeight) / 2;
+        if (format & DT_BOTTOM)
+            y = rect->bottom - lineHeight;
+        else if (format & DT_VCENTER)
+            y = rect->top + (rect->bottom - rect->top - lineHeight) / 2;
     }
     for (const auto& line : lines) {
         int w = gdi::Width(fm, line);
         int x = rect->left;
-        if (format & DT_CENTER) x = rect->left + (rect->right - rect->left - w) / 2;
-        else if (format & DT_RIGHT) x = rect->right - w;
-        if (dc->bkMode == OPAQUE) painter.fillRect(QRect(x, y, w, lineHeight), gdi::ToColour(dc->bkColour));
+        if (format & DT_CENTER)
+            x = rect->left + (rect->right - rect->left - w) / 2;
+        else if (format & DT_RIGHT)
+            x = rect->right - w;
+        if (dc->bkMode == OPAQUE)
+            painter.fillRect(QRect(x, y, w, lineHeight), gdi::ToColour(dc->bkColour));
         painter.setPen(gdi::ToColour(dc->textColour));
         painter.drawText(x, y + fm.ascent(), QString::fromStdU16String(line));
         y += lineHeight;
@@ -201,7 +217,8 @@ BOOL TextOutW(HDC dc, int x, int y, LPCWSTR text, int count) {
     QPainter painter(target);
     painter.setFont(font);
     if (dc->bkMode == OPAQUE)
-        painter.fillRect(QRect(x, y, gdi::Width(fm, line), fm.ascent() + fm.descent()), gdi::ToColour(dc->bkColour));
+        painter.fillRect(QRect(x, y, gdi::Width(fm, line), fm.ascent() + fm.descent()),
+                         gdi::ToColour(dc->bkColour));
     painter.setPen(gdi::ToColour(dc->textColour));
     painter.drawText(x, y + fm.ascent(), QString::fromStdU16String(line));
     return TRUE;

@@ -113,8 +113,8 @@ HANDLE OpenDevice(std::u16string_view name, DWORD access) {
         // The user sees only that the port failed; the log says which device and why
         // (a missing device, or one only the dialout or lp group may open).
         int error = errno;
-        NKDbgPrintfW(u"CreateFile: %s is the Linux device %S, which does not open: %S\r\n", port.c_str(),
-                     object->path.c_str(), std::strerror(error));
+        NKDbgPrintfW(u"CreateFile: %s is the Linux device %S, which does not open: %S\r\n",
+                     port.c_str(), object->path.c_str(), std::strerror(error));
         return Fail(io::ErrorFromErrno(error));
     }
     object->fd.Reset(fd);

@@ -16,9 +16,9 @@ struct SocketRecord {
     int type = 0;
     bool nonBlocking = false;
     bool sendShutDown = false;  // shutdown SD_SEND or SD_BOTH: sends fail with WSAESHUTDOWN
-    bool connected = false;    // infrared only
-    int sendUnit = 0;          // infrared only: the device's pdu
-    bool printerMode = false;  // infrared only: IRLMP_IRLPT_MODE, sends of one unit at most
+    bool connected = false;     // infrared only
+    int sendUnit = 0;           // infrared only: the device's pdu
+    bool printerMode = false;   // infrared only: IRLMP_IRLPT_MODE, sends of one unit at most
 };
 
 bool Started();

@@ -1,9 +1,9 @@
 // The peer's advertised receive window, from the kernel's TCP record. Apart from the
 // other net files: glibc's netinet/tcp.h lacks the field and clashes with linux/tcp.h.
 #include <linux/tcp.h>
-#include <cstddef>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <cstddef>
 
 #include "net_window.h"
 

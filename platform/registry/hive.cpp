@@ -35,7 +35,8 @@ Key& Hive::FindOrAdd(std::u16string_view path) {
 
 void Hive::Erase(std::u16string_view path) {
     std::u16string p(path);
-    std::erase_if(keys, [&](const Key& k) { return WideEqualsNoCase(k.path, p) || IsParentOf(p, k.path); });
+    std::erase_if(
+        keys, [&](const Key& k) { return WideEqualsNoCase(k.path, p) || IsParentOf(p, k.path); });
 }
 
 Value* FindValue(Key& key, std::u16string_view name) {
@@ -162,7 +163,8 @@ struct Parser {
         for (;;) {
             ++line;
             size_t end = text.find('\n', pos);
-            std::string_view phys = text.substr(pos, end == std::string_view::npos ? text.size() - pos : end - pos);
+            std::string_view phys =
+                text.substr(pos, end == std::string_view::npos ? text.size() - pos : end - pos);
             pos = end == std::string_view::npos ? text.size() : end + 1;
             unterminated = end == std::string_view::npos;
             if (!phys.empty() && phys.back() == '\r') phys.remove_suffix(1);
@@ -225,7 +227,8 @@ bool ParseData(std::string_view s, Value& v, std::string& why) {
         std::string text;
         std::string str(s);
         size_t i = 0;
-        if (!ReadQuoted(str, i, text) || i != str.size()) return why = "malformed text value", false;
+        if (!ReadQuoted(str, i, text) || i != str.size())
+            return why = "malformed text value", false;
         std::u16string wide = Utf8ToWide(text);
         v.type = 1;
         v.data.resize((wide.size() + 1) * 2);
@@ -250,7 +253,8 @@ bool ParseData(std::string_view s, Value& v, std::string& why) {
         return true;
     }
     size_t colon = s.find(':');
-    if (s.substr(0, 3) != "hex" || colon == std::string_view::npos) return why = "unknown value syntax", false;
+    if (s.substr(0, 3) != "hex" || colon == std::string_view::npos)
+        return why = "unknown value syntax", false;
     std::string_view kind = s.substr(3, colon - 3);
     v.type = 3;
     if (!kind.empty()) {
@@ -271,7 +275,8 @@ bool ParseData(std::string_view s, Value& v, std::string& why) {
 bool ParseKeyLine(const std::string& line, std::u16string& path, std::string& why) {
     if (line.size() < 2 || line.back() != ']') return why = "a key line must end in ']'", false;
     std::string name = line.substr(1, line.size() - 2);
-    if (name.size() >= kRoot.size() && WideEqualsNoCase(Utf8ToWide(name.substr(0, kRoot.size())), u"HKEY_LOCAL_MACHINE") &&
+    if (name.size() >= kRoot.size() &&
+        WideEqualsNoCase(Utf8ToWide(name.substr(0, kRoot.size())), u"HKEY_LOCAL_MACHINE") &&
         (name.size() == kRoot.size() || name[kRoot.size()] == '\\')) {
         path = Utf8ToWide(name.size() > kRoot.size() ? name.substr(kRoot.size() + 1) : "");
         if (path.find(u"\\\\") != std::u16string::npos || (!path.empty() && path.back() == u'\\'))
@@ -298,7 +303,8 @@ bool ParseHive(std::string_view text, Hive& hive, ParseError& error) {
             return p.Fail("the last line has no line end (the file is cut short)");
         if (s == std::string::npos || line[s] == ';') continue;
         if (!sawHeader) {
-            if (line != kHeader) return p.Fail("the first line must be \"Windows Registry Editor Version 5.00\"");
+            if (line != kHeader)
+                return p.Fail("the first line must be \"Windows Registry Editor Version 5.00\"");
             sawHeader = true;
             continue;
         }
@@ -322,8 +328,10 @@ bool ParseHive(std::string_view text, Hive& hive, ParseError& error) {
         }
         if (i >= line.size() || line[i] != '=') return p.Fail("expected '=' after the value name");
         if (!ParseData(std::string_view(line).substr(i + 1), v, why)) return p.Fail(why);
-        if (Value* old = FindValue(*current, v.name)) *old = std::move(v);
-        else current->values.push_back(std::move(v));
+        if (Value* old = FindValue(*current, v.name))
+            *old = std::move(v);
+        else
+            current->values.push_back(std::move(v));
     }
     if (!sawHeader && !text.empty() && text.find_first_not_of(" \t\r\n") != std::string_view::npos)
         return p.Fail("the first line must be \"Windows Registry Editor Version 5.00\"");

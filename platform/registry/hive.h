@@ -25,7 +25,7 @@ struct Hive {
 
     Key* Find(std::u16string_view path);
     Key& FindOrAdd(std::u16string_view path);  // adds missing parents too
-    void Erase(std::u16string_view path);       // with every key below it
+    void Erase(std::u16string_view path);      // with every key below it
 };
 
 struct ParseError {

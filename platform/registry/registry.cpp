@@ -78,7 +78,9 @@ bool ValidValueName(LPCWSTR name) {
     return n <= kMaxValueNameChars && !HasBadChars(std::u16string_view(name ? name : u"", n));
 }
 
-std::u16string NameOf(LPCWSTR name) { return name ? std::u16string(name) : std::u16string(); }
+std::u16string NameOf(LPCWSTR name) {
+    return name ? std::u16string(name) : std::u16string();
+}
 
 // Runs fn on the key behind an open handle that grants `need`.
 LONG WithKey(HKEY hkey, REGSAM need, bool write, const std::function<LONG(Key&, bool&)>& fn) {
@@ -165,8 +167,8 @@ LONG RegCloseKey(HKEY key) {
     return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD /*reserved*/, LPDWORD type,
-                      LPBYTE data, LPDWORD dataSize) {
+LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD /*reserved*/, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize) {
     if (data && !dataSize) return ERROR_INVALID_PARAMETER;
     if (!ValidValueName(valueName)) return ERROR_INVALID_PARAMETER;
     std::u16string name = NameOf(valueName);
@@ -178,8 +180,8 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD /*reserved*/, LPDWORD
     });
 }
 
-LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD /*reserved*/, DWORD type,
-                    const BYTE* data, DWORD dataSize) {
+LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
+                    DWORD dataSize) {
     if ((!data && dataSize) || !ValidValueName(valueName)) return ERROR_INVALID_PARAMETER;
     std::u16string name = NameOf(valueName);
     return WithKey(key, KEY_SET_VALUE, true, [&](Key& k, bool& changed) -> LONG {
@@ -247,8 +249,9 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWOR
         DWORD seen = 0;
         size_t skip = parent.empty() ? 0 : parent.size() + 1;
         for (const Key& k : hive.keys) {
-            if (k.path.size() <= skip || (skip && (k.path[skip - 1] != u'\\' ||
-                                                   !WideEqualsNoCase(k.path.substr(0, skip - 1), parent))))
+            if (k.path.size() <= skip ||
+                (skip && (k.path[skip - 1] != u'\\' ||
+                          !WideEqualsNoCase(k.path.substr(0, skip - 1), parent))))
                 continue;
             std::u16string_view child = std::u16string_view(k.path).substr(skip);
             if (child.find(u'\\') != child.npos || seen++ != index) continue;
@@ -279,7 +282,8 @@ LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classChars, LPDWORD /*r
         size_t skip = path.empty() ? 0 : path.size() + 1;
         for (const Key& c : hive.keys) {
             if (c.path.size() <= skip) continue;
-            if (skip && (c.path[skip - 1] != u'\\' || !WideEqualsNoCase(c.path.substr(0, skip - 1), path)))
+            if (skip &&
+                (c.path[skip - 1] != u'\\' || !WideEqualsNoCase(c.path.substr(0, skip - 1), path)))
                 continue;
             std::u16string_view child = std::u16string_view(c.path).substr(skip);
             if (child.find(u'\\') != child.npos) continue;

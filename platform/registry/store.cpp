@@ -27,8 +27,10 @@ namespace wce {
 std::string RegistryFilePath() {
     if (const char* p = std::getenv("QX_REGISTRY"); p && *p) return std::string(p);
     std::string base(".");
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) base = std::string(x);
-    else if (const char* h = std::getenv("HOME"); h && *h) base = std::string(h) + "/.config";
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
+        base = std::string(x);
+    else if (const char* h = std::getenv("HOME"); h && *h)
+        base = std::string(h) + "/.config";
     return base + "/qx/registry.reg";
 }
 
@@ -252,7 +254,7 @@ constexpr auto kLockWait = std::chrono::seconds(3);
 constexpr int kLockPollMs = 50;  // in case the release cannot be watched
 
 class FileLock {
-public:
+  public:
     explicit FileLock(const std::string& target) : path_(target + ".lock") {
         MakeFolders(Folder(target));
         fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -274,7 +276,7 @@ public:
     }
     LONG error() const { return error_; }
 
-private:
+  private:
     // "pid count": who holds the lock now, and which of its writes this is.
     void Stamp() {
         static std::atomic<unsigned long> writes{0};
@@ -311,9 +313,10 @@ private:
                 deadline = now + kLockWait;
             }
             if (now >= deadline) {
-                NKDbgPrintfW(u"registry: cannot write %S: another program has held %S for more "
-                             u"than %d s\r\n",
-                             target.c_str(), path_.c_str(), int(kLockWait.count()));
+                NKDbgPrintfW(
+                    u"registry: cannot write %S: another program has held %S for more "
+                    u"than %d s\r\n",
+                    target.c_str(), path_.c_str(), int(kLockWait.count()));
                 error_ = ERROR_TIMEOUT;
                 break;
             }

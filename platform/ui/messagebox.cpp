@@ -50,8 +50,10 @@ const char* AnswerName(int answer) {
 }  // namespace
 
 LPCWSTR MessageBoxButtonText(int answer, UINT codePage) {
-    static const char16_t* const kEnglish[] = {u"OK", u"Cancel", u"Abort", u"Retry", u"Ignore", u"Yes", u"No"};
-    static const char16_t* const kKorean[] = {u"확인", u"취소", u"중단", u"다시 시도", u"무시", u"예", u"아니요"};
+    static const char16_t* const kEnglish[] = {u"OK",     u"Cancel", u"Abort", u"Retry",
+                                               u"Ignore", u"Yes",    u"No"};
+    static const char16_t* const kKorean[] = {u"확인", u"취소", u"중단",  u"다시 시도",
+                                              u"무시", u"예",   u"아니요"};
     if (answer < IDOK || answer > IDNO) return nullptr;
     return (codePage == 949 ? kKorean : kEnglish)[answer - IDOK];
 }

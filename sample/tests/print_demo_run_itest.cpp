@@ -30,9 +30,9 @@ Outcome RunProgram(const PrinterWorld& world, const std::string& script) {
 void ExpectGoldenPicture(const PrinterWorld& world, const std::string& name) {
     QImage picture(QString::fromStdString(world.Dir() + "/" + name + ".png"));
     ASSERT_FALSE(picture.isNull()) << name;
-    EXPECT_EQ(qxtest::CompareWithGolden(
-                  picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name),
-              "");
+    EXPECT_EQ(
+        qxtest::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name),
+        "");
 }
 
 TEST(PrintDemoProgram, ALabelAndASampleLabelFromTheDialog) {

@@ -76,7 +76,7 @@ inline void ExpectGoldenPage(const std::string& png, const std::string& name) {
     std::string error;
     ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
     auto outcome = qxtest::CheckGolden(page, std::string(QX_GOLDEN_DIR) + "/" + name + ".png",
-                                      name + "-diff.png");
+                                       name + "-diff.png");
     EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
 }
 

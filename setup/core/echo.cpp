@@ -27,7 +27,9 @@ EchoControl& CurrentControl() {
 }
 
 // Socket errors are 10000 to 10999; an echo's own statuses start at 11000.
-bool IsSocketError(DWORD error) { return error >= 10000 && error < 11000; }
+bool IsSocketError(DWORD error) {
+    return error >= 10000 && error < 11000;
+}
 
 void Put16(BYTE* at, unsigned value) {
     at[0] = BYTE(value);
@@ -46,7 +48,9 @@ EchoControl SetEchoControl(EchoControl control) {
     return previous;
 }
 
-EchoService::~EchoService() { Close(); }
+EchoService::~EchoService() {
+    Close();
+}
 
 bool EchoService::Open() {
     if (open_) return true;
@@ -62,8 +66,9 @@ void EchoService::Close() {
     WSACleanup();
 }
 
-DWORD EchoService::SendEcho(ULONG address, const void* data, WORD dataSize, const IP_OPTION_INFORMATION* options,
-                            const BYTE* optionsData, void* reply, DWORD replySize, DWORD timeoutMs) {
+DWORD EchoService::SendEcho(ULONG address, const void* data, WORD dataSize,
+                            const IP_OPTION_INFORMATION* options, const BYTE* optionsData,
+                            void* reply, DWORD replySize, DWORD timeoutMs) {
     if (!reply || replySize < sizeof(ICMP_ECHO_REPLY)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
@@ -95,7 +100,8 @@ DWORD EchoService::SendEcho(ULONG address, const void* data, WORD dataSize, cons
 
     DWORD requestLength = length;
     DWORD replyLength = replySize;
-    DWORD error = CurrentControl()(DWORD(IPPROTO_TCP), WSCNTL_TCPIP_ICMP_ECHO, r, &requestLength, reply, &replyLength);
+    DWORD error = CurrentControl()(DWORD(IPPROTO_TCP), WSCNTL_TCPIP_ICMP_ECHO, r, &requestLength,
+                                   reply, &replyLength);
     if (error != 0) {
         SetLastError(error);
         return 0;
@@ -122,8 +128,8 @@ bool PingAddress(const char* addressText) {
         return false;
     }
     alignas(4) BYTE reply[kReplyBufferSize];
-    DWORD replies = echo.SendEcho(address, kPingData, kPingDataSize, nullptr, nullptr, reply, sizeof reply,
-                                  kPingTimeoutMs);
+    DWORD replies = echo.SendEcho(address, kPingData, kPingDataSize, nullptr, nullptr, reply,
+                                  sizeof reply, kPingTimeoutMs);
     DWORD why = GetLastError();
     echo.Close();
     // A socket error means no echo could be sent at all (no ICMP socket is allowed to

@@ -11,7 +11,8 @@ namespace qxsetup {
 // (for a machine where no address can be made to leave an echo unanswered). Returns
 // the previous one; nullptr puts WsControl back.
 using EchoControl = wce::DWORD (*)(wce::DWORD protocol, wce::DWORD action, wce::LPVOID request,
-                                   wce::LPDWORD requestLength, wce::LPVOID reply, wce::LPDWORD replyLength);
+                                   wce::LPDWORD requestLength, wce::LPVOID reply,
+                                   wce::LPDWORD replyLength);
 EchoControl SetEchoControl(EchoControl control);
 
 class EchoService {

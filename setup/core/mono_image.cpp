@@ -45,7 +45,7 @@ struct BitmapLayout {
     std::uint32_t compression = 0;
     std::uint64_t stride = 0;
     std::uint32_t paletteEntries = 0;  // entries the file holds, at most 1 << bitsPerPixel
-    std::uint32_t masks[3] = {};        // red, green, blue of a 16-bit pixel
+    std::uint32_t masks[3] = {};       // red, green, blue of a 16-bit pixel
 };
 
 // The one rule for every colour: black below the middle brightness.
@@ -100,8 +100,9 @@ bool ReadLayout(const std::uint8_t* data, std::size_t size, BitmapLayout* out,
     // The header's size tells what kind of bitmap this is before its sizes are judged.
     l.infoSize = size >= kFileHeaderBytes + 4 ? U32(data + 14) : 0;
     if (l.infoSize == kOs2HeaderBytes) {
-        return Fail(message, u"This is an OS/2 bitmap (12-byte information header), not a "
-                             u"Windows bitmap; only Windows bitmaps can be converted");
+        return Fail(message,
+                    u"This is an OS/2 bitmap (12-byte information header), not a "
+                    u"Windows bitmap; only Windows bitmaps can be converted");
     }
     if (l.pixelOffset < kFileHeaderBytes + kInfoHeaderBytes) {
         return Fail(message, FormatWideString(u"The pixel data offset (%u) lies inside the "
@@ -136,7 +137,8 @@ bool ReadLayout(const std::uint8_t* data, std::size_t size, BitmapLayout* out,
 // The masks of a 16-bit bit-field bitmap: in the later headers, or after the 40-byte one.
 bool ReadMasks(const std::uint8_t* data, BitmapLayout* l, std::u16string* message) {
     if (l->bitsPerPixel != 16 || l->compression != kBitFields) return true;
-    if (kMasksAt + 12 > l->pixelOffset) return Fail(message, u"The 16-bit bitmap has no channel masks");
+    if (kMasksAt + 12 > l->pixelOffset)
+        return Fail(message, u"The 16-bit bitmap has no channel masks");
     for (int i = 0; i < 3; ++i) l->masks[i] = U32(data + kMasksAt + 4 * std::size_t(i));
     return true;
 }
@@ -169,10 +171,11 @@ bool CheckPicture(const BitmapLayout& l, std::u16string* message) {
     std::uint64_t needed = SourceStride(bpp, std::uint64_t(l.width)) * std::uint64_t(l.height);
     std::uint64_t present = l.fileSize - l.pixelOffset;
     if (needed > present) {
-        return Fail(message, FormatWideString(u"The bitmap's pixel data has %llu bytes; its %d rows "
-                                              u"need %llu",
-                                              (unsigned long long)present, l.height,
-                                              (unsigned long long)needed));
+        return Fail(
+            message,
+            FormatWideString(u"The bitmap's pixel data has %llu bytes; its %d rows "
+                             u"need %llu",
+                             (unsigned long long)present, l.height, (unsigned long long)needed));
     }
     if (bpp == 1 && l.infoSize + kPaletteEntryBytes > l.pixelOffset - kFileHeaderBytes) {
         return Fail(message, u"The 1-bit bitmap has no palette");
@@ -203,7 +206,8 @@ std::vector<bool> BlackIndexes(const BitmapLayout& l, const std::uint8_t* data) 
     return black;
 }
 
-bool IsBlack(const BitmapLayout& l, const std::vector<bool>& blackIndex, const std::uint8_t* row, int x) {
+bool IsBlack(const BitmapLayout& l, const std::vector<bool>& blackIndex, const std::uint8_t* row,
+             int x) {
     switch (l.bitsPerPixel) {
         case 4: {
             std::uint8_t pair = row[x / 2];
@@ -213,7 +217,8 @@ bool IsBlack(const BitmapLayout& l, const std::vector<bool>& blackIndex, const s
             return blackIndex[row[x]];
         case 16: {
             unsigned word = U16(row + 2 * x);  // little-endian, like every number in the file
-            return IsDark(Channel(word, l.masks[2]), Channel(word, l.masks[1]), Channel(word, l.masks[0]));
+            return IsDark(Channel(word, l.masks[2]), Channel(word, l.masks[1]),
+                          Channel(word, l.masks[0]));
         }
         default: {
             const std::uint8_t* p = row + 3 * x;
@@ -247,7 +252,8 @@ bool DecodeMonoImage(const std::uint8_t* data, std::size_t size, MonoImage* imag
                      std::u16string* message) {
     message->clear();
     BitmapLayout l;
-    if (!ReadLayout(data, size, &l, message) || !CheckPicture(l, message) || !ReadMasks(data, &l, message))
+    if (!ReadLayout(data, size, &l, message) || !CheckPicture(l, message) ||
+        !ReadMasks(data, &l, message))
         return false;
     l.stride = SourceStride(l.bitsPerPixel, std::uint64_t(l.width));
 
@@ -276,7 +282,8 @@ namespace {
 bool IsRegularFile(LPCWSTR path, std::u16string* message) {
     std::error_code error;
     auto status = std::filesystem::status(WideToUtf8(path), error);
-    if (error || status.type() == std::filesystem::file_type::regular) return true;  // CreateFile tells
+    if (error || status.type() == std::filesystem::file_type::regular)
+        return true;  // CreateFile tells
     if (status.type() == std::filesystem::file_type::directory)
         return Fail(message, FormatWideString(u"%s is a folder, not a bitmap file", path));
     return Fail(message, FormatWideString(u"%s is not a regular file (a device, pipe or socket), "

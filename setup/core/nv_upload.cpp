@@ -128,7 +128,9 @@ std::vector<std::vector<std::uint8_t>> ConvertFiles(const std::vector<std::u16st
             }
         }
         if (!converted)
-            ShowAppMessage(FormatWideString(u"%s is not uploaded:\n%s", path.c_str(), message.c_str()).c_str());
+            ShowAppMessage(
+                FormatWideString(u"%s is not uploaded:\n%s", path.c_str(), message.c_str())
+                    .c_str());
     }
     return blocks;
 }

@@ -156,8 +156,8 @@ bool NetworkLink::Connect(LPCWSTR address, u_short port) {
 }
 
 bool NetworkLink::ConnectWithin(DWORD ms) {
-    if (connect(tcpSocket, reinterpret_cast<const sockaddr*>(&serverAddress), sizeof serverAddress) !=
-        SOCKET_ERROR)
+    if (connect(tcpSocket, reinterpret_cast<const sockaddr*>(&serverAddress),
+                sizeof serverAddress) != SOCKET_ERROR)
         return true;
     if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
     wce::fd_set writable, failed;  // the system's select types share these names
@@ -169,7 +169,8 @@ bool NetworkLink::ConnectWithin(DWORD ms) {
     if (wce::select(0, nullptr, &writable, &failed, &limit) <= 0) return false;
     int error = 0;
     int size = sizeof error;
-    return getsockopt(tcpSocket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != SOCKET_ERROR &&
+    return getsockopt(tcpSocket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) !=
+               SOCKET_ERROR &&
            error == 0;
 }
 

@@ -14,7 +14,14 @@ using namespace wce::ui;
 using namespace paper;
 
 const DialogTemplate kPaperTemplate{
-    129, 136, 154, u"Paper Settings", WS_POPUP | WS_CAPTION | DS_MODALFRAME, 0, u"System", 8,
+    129,
+    136,
+    154,
+    u"Paper Settings",
+    WS_POPUP | WS_CAPTION | DS_MODALFRAME,
+    0,
+    u"System",
+    8,
     {
         rc::GroupBox(kPageGroup, u"Page Settings", 3, 6, 129, 81),
         rc::AutoCheckBox(kCustomPaper, u"Used Custom Paper", 36, 14, 90, 10, WS_TABSTOP),
@@ -39,19 +46,37 @@ using namespace page_lines;
 
 const TestPageLine kEnglishPage[] = {
     kCongratulations,
-    {u"If you can read this information, you have correctly installed your ARQUENT QX-470 on Windows CE.", 108},
-    kBelow, kSubmitted, kTime,
+    {u"If you can read this information, you have correctly installed your ARQUENT QX-470 on "
+     u"Windows CE.",
+     108},
+    kBelow,
+    kSubmitted,
+    kTime,
     {u"Printer model : ARQUENT QX-470", 27},
     kEmulation,
-    kColour, kPort, kFormat, kDriver, kVersion, kEnvironment, kEnd,
+    kColour,
+    kPort,
+    kFormat,
+    kDriver,
+    kVersion,
+    kEnvironment,
+    kEnd,
 };
 
 const TestPageLine kKoreanPage[] = {
     {u"이 정보를 읽을 수 있으면, ARQUENT 3-인치 모바일 라벨 프린터를 제대로 설치한 것입니다.", 108},
-    kKoreanBelow, kKoreanSubmitted, kTime,
+    kKoreanBelow,
+    kKoreanSubmitted,
+    kTime,
     {u"프린터 모델 : ARQUENT QX-470", 27},
     kEmulation,
-    kKoreanColour, kKoreanPort, kKoreanFormat, kKoreanDriver, kKoreanVersion, kKoreanEnvironment, kKoreanEnd,
+    kKoreanColour,
+    kKoreanPort,
+    kKoreanFormat,
+    kKoreanDriver,
+    kKoreanVersion,
+    kKoreanEnvironment,
+    kKoreanEnd,
 };
 
 constexpr const qxproto::PrinterModel& kPrinter = qxproto::kModelA;
@@ -76,6 +101,8 @@ const SetupModel kModelA{
 
 }  // namespace
 
-const SetupModel& ModelA() { return kModelA; }
+const SetupModel& ModelA() {
+    return kModelA;
+}
 
 }  // namespace setup

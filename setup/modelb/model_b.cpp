@@ -17,7 +17,14 @@ using namespace wce::ui;
 using namespace paper;
 
 const DialogTemplate kPaperTemplate{
-    129, 136, 154, u"Paper Settings", WS_POPUP | WS_CAPTION | DS_MODALFRAME, 0, u"System", 8,
+    129,
+    136,
+    154,
+    u"Paper Settings",
+    WS_POPUP | WS_CAPTION | DS_MODALFRAME,
+    0,
+    u"System",
+    8,
     {
         rc::GroupBox(kPageGroup, u"Page Settings", 3, 5, 129, 81),
         rc::AutoCheckBox(kCustomPaper, u"Used Custom Paper", 47, 15, 79, 10, WS_TABSTOP),
@@ -40,17 +47,36 @@ using namespace page_lines;
 
 const TestPageLine kEnglishPage[] = {
     kCongratulations,
-    {u"If you can read this information, you have correctly installed your ARQUENT QX-250 on Windows CE.", 108},
-    kBelow, kSubmitted, kTime,
+    {u"If you can read this information, you have correctly installed your ARQUENT QX-250 on "
+     u"Windows CE.",
+     108},
+    kBelow,
+    kSubmitted,
+    kTime,
     {u"Printer model : ARQUENT QX-250", 27},
-    kColour, kPort, kFormat, kDriver, kVersion, kEnvironment, kEnd,
+    kColour,
+    kPort,
+    kFormat,
+    kDriver,
+    kVersion,
+    kEnvironment,
+    kEnd,
 };
 
 const TestPageLine kKoreanPage[] = {
-    {u"이 정보를 읽을 수 있으면, ARQUENT 2-인치 모바일 영수증 프린터를 제대로 설치한 것입니다.", 108},
-    kKoreanBelow, kKoreanSubmitted, kTime,
+    {u"이 정보를 읽을 수 있으면, ARQUENT 2-인치 모바일 영수증 프린터를 제대로 설치한 것입니다.",
+     108},
+    kKoreanBelow,
+    kKoreanSubmitted,
+    kTime,
     {u"프린터 모델 : ARQUENT QX-250", 27},
-    kKoreanColour, kKoreanPort, kKoreanFormat, kKoreanDriver, kKoreanVersion, kKoreanEnvironment, kKoreanEnd,
+    kKoreanColour,
+    kKoreanPort,
+    kKoreanFormat,
+    kKoreanDriver,
+    kKoreanVersion,
+    kKoreanEnvironment,
+    kKoreanEnd,
 };
 
 constexpr const qxproto::PrinterModel& kPrinter = qxproto::kModelB;
@@ -75,6 +101,8 @@ const SetupModel kModelB{
 
 }  // namespace
 
-const SetupModel& ModelB() { return kModelB; }
+const SetupModel& ModelB() {
+    return kModelB;
+}
 
 }  // namespace setup

@@ -1,8 +1,8 @@
 // The icon push button drawn through the Qt backend, against golden pictures, and its
 // input details.
-#include <QImage>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <QImage>
 
 #include "golden_qimage.h"
 #include "icon_button.h"
@@ -14,21 +14,36 @@ using namespace wce::ui;
 
 namespace {
 
-enum : int { kEdit = 100, kRaised = 101, kPressed = 102, kFocused = 103, kDisabled = 104, kWrapped = 105, kBare = 106, kNext = 107 };
+enum : int {
+    kEdit = 100,
+    kRaised = 101,
+    kPressed = 102,
+    kFocused = 103,
+    kDisabled = 104,
+    kWrapped = 105,
+    kBare = 106,
+    kNext = 107
+};
 
-const DialogTemplate kTemplate{
-    400, 134, 200, u"Buttons", WS_POPUP | WS_CAPTION | DS_MODALFRAME, 0, u"System", 8,
-    {
-        rc::EditText(kEdit, 4, 4, 40, 12),
-        rc::PushButton(kRaised, u"Paper Settings", 18, 18, 99, 21),
-        rc::PushButton(kPressed, u"Paper Settings", 18, 40, 99, 21),
-        rc::PushButton(kFocused, u"Port Settings", 18, 62, 99, 21),
-        rc::PushButton(kDisabled, u"Paper Settings", 18, 84, 99, 21),
-        rc::PushButton(kWrapped, u"Delete File...", 7, 106, 57, 21),
-        rc::PushButton(kBare, u"", 70, 106, 57, 21),
-        rc::PushButton(kNext, u"Exit", 70, 150, 57, 21),
-        rc::DefPushButton(IDOK, u"OK", 10, 128, 50, 22),
-    }};
+const DialogTemplate kTemplate{400,
+                               134,
+                               200,
+                               u"Buttons",
+                               WS_POPUP | WS_CAPTION | DS_MODALFRAME,
+                               0,
+                               u"System",
+                               8,
+                               {
+                                   rc::EditText(kEdit, 4, 4, 40, 12),
+                                   rc::PushButton(kRaised, u"Paper Settings", 18, 18, 99, 21),
+                                   rc::PushButton(kPressed, u"Paper Settings", 18, 40, 99, 21),
+                                   rc::PushButton(kFocused, u"Port Settings", 18, 62, 99, 21),
+                                   rc::PushButton(kDisabled, u"Paper Settings", 18, 84, 99, 21),
+                                   rc::PushButton(kWrapped, u"Delete File...", 7, 106, 57, 21),
+                                   rc::PushButton(kBare, u"", 70, 106, 57, 21),
+                                   rc::PushButton(kNext, u"Exit", 70, 150, 57, 21),
+                                   rc::DefPushButton(IDOK, u"OK", 10, 128, 50, 22),
+                               }};
 
 class ButtonsDialog : public Dialog {
   public:
@@ -41,9 +56,9 @@ class ButtonsDialog : public Dialog {
   protected:
     BOOL OnInitDialog() override {
         Dialog::OnInitDialog();
-        const std::pair<IconButton*, UINT> buttons[] = {{&raised, 135}, {&pressed, 135}, {&focused, 141},
-                                                        {&disabled, 135}, {&wrapped, 134}, {&bare, 132},
-                                                        {&next, 132}, {&ok, 138}};
+        const std::pair<IconButton*, UINT> buttons[] = {
+            {&raised, 135},  {&pressed, 135}, {&focused, 141}, {&disabled, 135},
+            {&wrapped, 134}, {&bare, 132},    {&next, 132},    {&ok, 138}};
         for (auto [button, icon] : buttons) {
             button->SetFont(GetDialogFont(), TRUE);
             button->SetIcon(icon, 32, 32);
@@ -80,8 +95,9 @@ class IconButtonTest : public ::testing::Test {
         return picture.convertToFormat(QImage::Format_RGB32);
     }
     void ExpectGolden(const QImage& picture, const std::string& name) {
-        EXPECT_EQ(qxtest::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/icon_button_" + name + ".png",
-                                             "icon_button_" + name),
+        EXPECT_EQ(qxtest::CompareWithGolden(
+                      picture, std::string(QX_GOLDEN_DIR) + "/icon_button_" + name + ".png",
+                      "icon_button_" + name),
                   "");
     }
     HWND Item(int id) { return GetDlgItem(dialog.Handle(), id); }
@@ -105,7 +121,7 @@ TEST_F(IconButtonTest, EveryLookAgainstItsGolden) {
     SendMessageW(Item(kPressed), BM_SETSTATE, TRUE, 0);
     QImage pressed = Picture(kPressed);
     ExpectGolden(pressed, "pressed");
-    EXPECT_EQ(pressed.pixel(0, 0) & 0xFFFFFF, 0x808080u);  // sunken
+    EXPECT_EQ(pressed.pixel(0, 0) & 0xFFFFFF, 0x808080u);    // sunken
     EXPECT_EQ(IconBlock(pressed, 1, 1), IconBlock(raised));  // the icon 1 pixel right and down
 
     QImage def = Picture(IDOK);
@@ -122,7 +138,8 @@ TEST_F(IconButtonTest, EveryLookAgainstItsGolden) {
 
     QImage bare = Picture(kBare);
     ExpectGolden(bare, "nocaption");
-    EXPECT_EQ(bare.copy((bare.width() - 32) / 2 + 2, 2, 28, 28), IconBlock(Picture(kNext)));  // centred
+    EXPECT_EQ(bare.copy((bare.width() - 32) / 2 + 2, 2, 28, 28),
+              IconBlock(Picture(kNext)));  // centred
 
     SetFocus(Item(kFocused));
     QImage focused = Picture(kFocused);
@@ -135,11 +152,12 @@ TEST_F(IconButtonTest, EveryLookAgainstItsGolden) {
 TEST_F(IconButtonTest, TheDefaultFrameMovesWithTheFocusAsTheDialogManagerSays) {
     EXPECT_TRUE(dialog.ok.IsDefault());
     EXPECT_FALSE(dialog.raised.IsDefault());
-    EXPECT_EQ(SendMessageW(Item(IDOK), WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON, DLGC_DEFPUSHBUTTON);
+    EXPECT_EQ(SendMessageW(Item(IDOK), WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON,
+              DLGC_DEFPUSHBUTTON);
     SetFocus(Item(kRaised));
     EXPECT_TRUE(dialog.raised.IsDefault());
     EXPECT_FALSE(dialog.ok.IsDefault());
-    EXPECT_EQ(Picture(IDOK).pixel(0, 0) & 0xFFFFFF, 0xFFFFFFu);  // the frame left OK
+    EXPECT_EQ(Picture(IDOK).pixel(0, 0) & 0xFFFFFF, 0xFFFFFFu);   // the frame left OK
     EXPECT_EQ(dialog.ok.GetStyle() & BS_TYPEMASK, BS_OWNERDRAW);  // still drawn by the program
     SetFocus(Item(kEdit));
     EXPECT_TRUE(dialog.ok.IsDefault());
@@ -155,7 +173,8 @@ TEST_F(IconButtonTest, ADoubleTapActsTwiceAndDisablingPassesTheFocusOn) {
     EnableWindow(Item(kFocused), FALSE);
     EXPECT_EQ(GetFocus(), Item(kDisabled));
     // The last enabled tab stop disabled: the focus wraps to the first one after it.
-    for (int id : {kEdit, kRaised, kPressed, kDisabled, kWrapped, kBare, kNext}) EnableWindow(Item(id), FALSE);
+    for (int id : {kEdit, kRaised, kPressed, kDisabled, kWrapped, kBare, kNext})
+        EnableWindow(Item(id), FALSE);
     EXPECT_EQ(GetFocus(), Item(IDOK));
     EnableWindow(Item(IDOK), FALSE);
     EXPECT_EQ(GetFocus(), dialog.Handle());  // nothing left: the dialog itself

@@ -69,12 +69,14 @@ class NvDialogEndToEnd : public NvDialogRun {
     void SetUp() override {
         first_ = dir_.File("a-logo.bmp");
         second_ = dir_.File("b-logo.bmp");
-        ASSERT_TRUE(Convert("-size 120x48 xc:white -fill black -draw 'rectangle 0,0 119,7' "
-                            "-draw 'rectangle 0,40 119,47' -draw 'polygon 10,12 60,36 110,12' -type bilevel",
-                            first_));
-        ASSERT_TRUE(Convert("-size 200x64 gradient:white-black -fill white -draw 'circle 100,32 120,50' "
-                            "-type truecolor",
-                            second_));
+        ASSERT_TRUE(Convert(
+            "-size 120x48 xc:white -fill black -draw 'rectangle 0,0 119,7' "
+            "-draw 'rectangle 0,40 119,47' -draw 'polygon 10,12 60,36 110,12' -type bilevel",
+            first_));
+        ASSERT_TRUE(
+            Convert("-size 200x64 gradient:white-black -fill white -draw 'circle 100,32 120,50' "
+                    "-type truecolor",
+                    second_));
         std::ofstream(dir_.File("receipt.txt")) << "Logos from the image memory\nabove and below\n";
     }
     void TearDown() override {
@@ -115,7 +117,8 @@ class NvDialogEndToEnd : public NvDialogRun {
         }
 
         // A receipt through the driver, with the logos at its start and end.
-        qxtest::RegisterDriver(Wide(driverPort), {{u"StartLogo", 1}, {u"EndLogo", 2}, {u"PrintingLength", 0}});
+        qxtest::RegisterDriver(Wide(driverPort),
+                               {{u"StartLogo", 1}, {u"EndLogo", 2}, {u"PrintingLength", 0}});
         run = RunIn(dir_.path(), "'" QX_PRINT_BIN "' -q receipt.txt");
         ASSERT_EQ(run.exitCode, 0) << run.output;
         ExpectNextReceipt("nv-logos-receipt");
@@ -144,8 +147,9 @@ class NvDialogEndToEnd : public NvDialogRun {
         std::string error;
         // The file may still be in writing.
         ASSERT_TRUE(WaitUntil([&] { return qxemu::ReadPng(png, &page, &error); })) << error;
-        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
-                                          name + "-diff.png");
+        auto outcome =
+            qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
+                                name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
     }
 
@@ -172,14 +176,15 @@ class NvDialogPictures : public NvDialogRun {
     void ExpectGolden(const std::string& name) {
         QImage picture(QString::fromStdString(dir_.File(name + ".png")));
         ASSERT_FALSE(picture.isNull()) << name;
-        EXPECT_EQ(qxtest::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png",
-                                                      name),
+        EXPECT_EQ(qxtest::CompareWithGolden(picture,
+                                            std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name),
                   "");
     }
     // The dialog at its start, then with the link open over the network and two files
     // listed, the second one selected.
     std::string Session(const std::string& suffix, const std::string& address) {
-        return "screenshot nv-start" + suffix + ".png\nselect 1003 \"WLAN\"\ntype 1005 \"" + address +
+        return "screenshot nv-start" + suffix + ".png\nselect 1003 \"WLAN\"\ntype 1005 \"" +
+               address +
                "\"\nclick 1013\nclick 1015\nfile /home/user/logos/shop-name.bmp\nclick 1015\n"
                "file /home/user/logos/address-line.bmp\nselect 1022 1\nscreenshot nv-open" +
                suffix + ".png\nclick 1\n";
@@ -191,11 +196,13 @@ TEST_F(NvDialogPictures, EnglishAndKorean) {
     ASSERT_TRUE(emulator.Start({"--tcp", "127.0.43.3:9100", "--out", dir_.File("out")}));
     Outcome run = Play("expect-caption \"Dialog\"\n" + Session("", "127.0.43.3"));
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    run = Play("expect-caption \"이미지 업로드\"\nexpect-text 1017 \"로고 업로드\"\n" + Session("-ko", "127.0.43.3"),
+    run = Play("expect-caption \"이미지 업로드\"\nexpect-text 1017 \"로고 업로드\"\n" +
+                   Session("-ko", "127.0.43.3"),
                "LC_ALL=ko_KR.UTF-8");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(emulator.Stop(), 0);
-    for (const char* name : {"nv-start", "nv-open", "nv-start-ko", "nv-open-ko"}) ExpectGolden(name);
+    for (const char* name : {"nv-start", "nv-open", "nv-start-ko", "nv-open-ko"})
+        ExpectGolden(name);
 }
 
 }  // namespace

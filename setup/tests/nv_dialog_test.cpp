@@ -121,7 +121,8 @@ TEST_F(NvDialogTest, StartsWithCom9AndOnlyOpenUsableAndTheAddressFollowsWlan) {
 // the same file as often as it was added.
 TEST_F(NvDialogTest, UploadSendsTheListInPathOrderOverTheNetwork) {
     std::string first = dir_.File("a-logo.bmp"), second = dir_.File("b-logo.bmp");
-    ASSERT_TRUE(Convert("-size 37x21 xc:white -fill black -draw 'rectangle 2,3 30,12' -type bilevel", first));
+    ASSERT_TRUE(Convert(
+        "-size 37x21 xc:white -fill black -draw 'rectangle 2,3 30,12' -type bilevel", first));
     ASSERT_TRUE(Convert("-size 20x9 gradient:white-black -type truecolor", second));
     TcpPrinter printer("127.0.42.10", TcpPrinter::Mode::kReadAll);
     ASSERT_TRUE(printer.ok());
@@ -135,7 +136,8 @@ TEST_F(NvDialogTest, UploadSendsTheListInPathOrderOverTheNetwork) {
     AddFile(first);
     AddFile(second);
     EXPECT_EQ(user::Click(Item(kAdd)), "");  // the file dialog cancelled: nothing added
-    EXPECT_EQ(dialog_.ListedFiles(), (std::vector<std::u16string>{Wide(first), Wide(second), Wide(second)}));
+    EXPECT_EQ(dialog_.ListedFiles(),
+              (std::vector<std::u16string>{Wide(first), Wide(second), Wide(second)}));
 
     EXPECT_EQ(user::Click(Item(kUpload)), "");
     EXPECT_EQ(user::Click(Item(kClose)), "");

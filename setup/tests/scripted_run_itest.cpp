@@ -52,7 +52,8 @@ class SetupProgram : public ::testing::Test {
     void ExpectGolden(const std::string& file, const std::string& name) {
         QImage picture(QString::fromStdString(world_.dir() + "/" + file));
         ASSERT_FALSE(picture.isNull()) << file;
-        EXPECT_EQ(qxtest::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name),
+        EXPECT_EQ(qxtest::CompareWithGolden(picture,
+                                            std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name),
                   "");
     }
     void ExpectPictures(const std::string& suffix) {
@@ -65,7 +66,8 @@ class SetupProgram : public ::testing::Test {
 
 // Every dialog in front once, with pictures; the paper edited; then the given end.
 std::string Session(const std::string& end) {
-    return "expect-caption \"" + std::string(end == "save" ? "ARQUENT QX-470 Driver Setup" : "드라이버 설정") +
+    return "expect-caption \"" +
+           std::string(end == "save" ? "ARQUENT QX-470 Driver Setup" : "드라이버 설정") +
            "\"\n"
            "screenshot main.png\n"
            "click 1001\nexpect-dialog 129\nscreenshot paper.png\n"
@@ -77,7 +79,9 @@ std::string Session(const std::string& end) {
 }
 
 TEST_F(SetupProgram, EditsThePaperSettingsAndSavesThem) {
-    Outcome run = Start("click 1002\nexpect-dialog 130\nscreenshot commands.png\nclick 2\n" + Session("save"), false);
+    Outcome run =
+        Start("click 1002\nexpect-dialog 130\nscreenshot commands.png\nclick 2\n" + Session("save"),
+              false);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(Number(u"PHeight"), 625);
     EXPECT_EQ(Number(u"PaperSize"), 0);
@@ -91,9 +95,10 @@ TEST_F(SetupProgram, EditsThePaperSettingsAndSavesThem) {
 
 TEST_F(SetupProgram, KoreanDialogsAndLeavingWithoutSaving) {
     const std::string before = FileBytes(world_.dir() + "/registry.reg");
-    Outcome run = Start("click 1002\nexpect-caption \"이미지 저장\"\nscreenshot commands.png\nclick 2\n" +
-                            Session("cancel"),
-                        true);
+    Outcome run =
+        Start("click 1002\nexpect-caption \"이미지 저장\"\nscreenshot commands.png\nclick 2\n" +
+                  Session("cancel"),
+              true);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(FileBytes(world_.dir() + "/registry.reg"), before);
     ExpectPictures("-ko");
@@ -114,13 +119,16 @@ TEST_F(SetupProgram, HelpAndArgumentsItDoesNotTake) {
     // Not a window waiting for a user who asked for something else.
     Outcome unknown = run("--verbose");
     EXPECT_EQ(unknown.exitCode, 2);
-    EXPECT_NE(unknown.output.find("unknown argument \"--verbose\""), std::string::npos) << unknown.output;
+    EXPECT_NE(unknown.output.find("unknown argument \"--verbose\""), std::string::npos)
+        << unknown.output;
 }
 
 TEST_F(SetupProgram, ALineThatCannotBeAppliedFailsTheRun) {
-    Outcome run = Start("click 1001\ntype 1005 90\nclick 1\n", false);  // a preset: the width is disabled
+    Outcome run =
+        Start("click 1001\ntype 1005 90\nclick 1\n", false);  // a preset: the width is disabled
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_NE(run.output.find("script.txt:2: control 1005 is disabled"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("script.txt:2: control 1005 is disabled"), std::string::npos)
+        << run.output;
 }
 
 // Model B's utility: its own key, no emulation, whole millimetres.
@@ -130,27 +138,33 @@ class ModelBProgram : public SetupProgram {
         qxtest::RegisterModelBDriver(u"COM1:");
         qxtest::SetText(u"Port1", u"COM1:", u"Printers\\Ports");
     }
-    Outcome StartB(const std::string& script, bool korean) { return Start(script, korean, QX250SETUP_BIN); }
+    Outcome StartB(const std::string& script, bool korean) {
+        return Start(script, korean, QX250SETUP_BIN);
+    }
 };
 
 TEST_F(ModelBProgram, EditsACustomSizeInWholeMillimetresAndSavesIt) {
-    Outcome run = StartB("expect-caption \"ARQUENT QX-250 Driver Setup\"\nscreenshot main.png\n"
-                         "click 1001\nexpect-dialog 129\nscreenshot paper.png\n"
-                         "select 1003 0\ntype 1006 99.9\ntype 1005 57.5\nclick 1\n"
-                         "click 1004\nanswer OK\n",
-                         false);
+    Outcome run = StartB(
+        "expect-caption \"ARQUENT QX-250 Driver Setup\"\nscreenshot main.png\n"
+        "click 1001\nexpect-dialog 129\nscreenshot paper.png\n"
+        "select 1003 0\ntype 1006 99.9\ntype 1005 57.5\nclick 1\n"
+        "click 1004\nanswer OK\n",
+        false);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(Number(u"PHeight", qxtest::kModelBDriverKey), 99);
     EXPECT_EQ(Number(u"PWidth", qxtest::kModelBDriverKey), 57);
     EXPECT_EQ(Number(u"PaperSize", qxtest::kModelBDriverKey), 0);
     for (const char* value : {"Emulation", "BackFeed", "Rotation"})
-        EXPECT_EQ(Number(std::u16string(value, value + std::strlen(value)).c_str(), qxtest::kModelBDriverKey), -999);
+        EXPECT_EQ(Number(std::u16string(value, value + std::strlen(value)).c_str(),
+                         qxtest::kModelBDriverKey),
+                  -999);
     ExpectGolden("main.png", "setup-b-main");
     ExpectGolden("paper.png", "setup-b-paper");
 }
 
 TEST_F(ModelBProgram, KoreanDialogs) {
-    Outcome run = StartB("screenshot main.png\nclick 1001\nscreenshot paper.png\nclick 2\nclose\n", true);
+    Outcome run =
+        StartB("screenshot main.png\nclick 1001\nscreenshot paper.png\nclick 2\nclose\n", true);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     ExpectGolden("main.png", "setup-b-main-ko");
     ExpectGolden("paper.png", "setup-b-paper-ko");
@@ -158,15 +172,17 @@ TEST_F(ModelBProgram, KoreanDialogs) {
 
 TEST_F(ModelBProgram, TheImageManagerConnectsAfterTheEchoAndAnUnknownNameFailsToOpen) {
     qxtest::EmulatorProcess printer(QX_EMULATOR_BIN);
-    ASSERT_TRUE(printer.Start({"--model", "b", "--tcp", "127.0.44.1:9100", "--out", world_.dir() + "/out"}))
+    ASSERT_TRUE(
+        printer.Start({"--model", "b", "--tcp", "127.0.44.1:9100", "--out", world_.dir() + "/out"}))
         << printer.firstLine;
-    Outcome run = StartB("click 1006\nexpect-dialog 144\nselect 1003 10\ntype 1005 127.0.44.1\nclick 1013\n"
-                         "expect-enabled 1014 1\nexpect-enabled 1013 0\nclick 1014\n"
-                         "type 1005 no-such-printer.invalid\nclick 1013\n"
-                         "expect-message \"Invaliad Address.\"\nexpect-caption \"ERROR\"\nanswer OK\n"
-                         "expect-message \"Open Failed\"\nanswer OK\nexpect-enabled 1013 1\nexpect-enabled 1014 0\n"
-                         "close\nclose\n",
-                         false);
+    Outcome run = StartB(
+        "click 1006\nexpect-dialog 144\nselect 1003 10\ntype 1005 127.0.44.1\nclick 1013\n"
+        "expect-enabled 1014 1\nexpect-enabled 1013 0\nclick 1014\n"
+        "type 1005 no-such-printer.invalid\nclick 1013\n"
+        "expect-message \"Invaliad Address.\"\nexpect-caption \"ERROR\"\nanswer OK\n"
+        "expect-message \"Open Failed\"\nanswer OK\nexpect-enabled 1013 1\nexpect-enabled 1014 0\n"
+        "close\nclose\n",
+        false);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(printer.Stop(), 0);
 }
@@ -180,10 +196,11 @@ TEST_F(ModelBProgram, AUserWithoutIcmpSocketsIsToldThePingCannotStart) {
     range >> first >> last;
     if (first <= 65534 && 65534 <= last) GTEST_SKIP() << "nobody may open ICMP sockets here";
     ASSERT_EQ(::chmod(world_.dir().c_str(), 0755), 0);
-    Outcome run = Start("click 1006\nexpect-dialog 144\nselect 1003 10\ntype 1005 127.0.44.2\nclick 1013\n"
-                        "expect-message \"Can't intialize Ping.\"\nexpect-caption \"ERROR\"\nanswer OK\n"
-                        "expect-message \"Open Failed\"\nanswer OK\nexpect-enabled 1013 1\nclose\nclose\n",
-                        false, QX250SETUP_BIN, "setpriv --reuid=65534 --regid=65534 --clear-groups");
+    Outcome run = Start(
+        "click 1006\nexpect-dialog 144\nselect 1003 10\ntype 1005 127.0.44.2\nclick 1013\n"
+        "expect-message \"Can't intialize Ping.\"\nexpect-caption \"ERROR\"\nanswer OK\n"
+        "expect-message \"Open Failed\"\nanswer OK\nexpect-enabled 1013 1\nclose\nclose\n",
+        false, QX250SETUP_BIN, "setpriv --reuid=65534 --regid=65534 --clear-groups");
     EXPECT_EQ(run.exitCode, 0) << run.output;
 }
 
@@ -192,8 +209,9 @@ TEST_F(ModelBProgram, AUserWithoutIcmpSocketsIsToldThePingCannotStart) {
 // Both programs say that nothing was saved and stay open with the edits; nothing changes.
 TEST_F(SetupProgram, SettingsThatCannotBeStoredAreSaidSoAndTheProgramStaysOpen) {
     const std::string registry = world_.dir() + "/registry.reg";
-    const std::string notSaved = "expect-message \"The driver settings could not be saved\\n(registry error %d).\\n"
-                                 "Nothing was changed.\"\nanswer OK\nexpect-dialog 102\n";
+    const std::string notSaved =
+        "expect-message \"The driver settings could not be saved\\n(registry error %d).\\n"
+        "Nothing was changed.\"\nanswer OK\nexpect-dialog 102\n";
     auto script = [&](int error) {
         char text[512];
         std::snprintf(text, sizeof text, notSaved.c_str(), error);
@@ -216,7 +234,8 @@ TEST_F(SetupProgram, SettingsThatCannotBeStoredAreSaidSoAndTheProgramStaysOpen) 
     ASSERT_EQ(::chmod(world_.dir().c_str(), 0755), 0);
     for (const char* program : {QX470SETUP_BIN, QX250SETUP_BIN}) {
         SCOPED_TRACE(program);
-        Outcome run = Start(script(5), false, program, "setpriv --reuid=65534 --regid=65534 --clear-groups");
+        Outcome run =
+            Start(script(5), false, program, "setpriv --reuid=65534 --regid=65534 --clear-groups");
         EXPECT_EQ(run.exitCode, 0) << run.output;
         EXPECT_EQ(FileBytes(registry), before);
     }

@@ -17,12 +17,16 @@ TEST_F(MainDialog, FirstStartWritesTheNewKeyAndDisablesTheEscPosButtons) {
                   "expect-text 1041 \"QX-470 Printer Driver's Settings\"\n"
                   "expect-enabled 1002 0\nexpect-enabled 1006 0\nexpect-enabled 1001 1\nclose\n"),
               IDCANCEL);
-    const std::pair<const char16_t*, std::u16string> texts[] = {
-        {u"Driver", u"QX470.dll"}, {u"Color", u"Monochrome"}, {u"Draft Quality", u"75"}, {u"High Quality", u"300"},
-        {u"Port", u""},           {u"StartDocText", u""},    {u"EndDocText", u""}};
+    const std::pair<const char16_t*, std::u16string> texts[] = {{u"Driver", u"QX470.dll"},
+                                                                {u"Color", u"Monochrome"},
+                                                                {u"Draft Quality", u"75"},
+                                                                {u"High Quality", u"300"},
+                                                                {u"Port", u""},
+                                                                {u"StartDocText", u""},
+                                                                {u"EndDocText", u""}};
     const std::pair<const char16_t*, int> numbers[] = {
-        {u"PHeight", 508}, {u"PWidth", 80}, {u"PaperSize", 2},      {u"Copies", 1},
-        {u"StartLogo", 0}, {u"EndLogo", 0}, {u"PrintingLength", 1}, {u"UserPaper", 1},
+        {u"PHeight", 508}, {u"PWidth", 80},  {u"PaperSize", 2},      {u"Copies", 1},
+        {u"StartLogo", 0}, {u"EndLogo", 0},  {u"PrintingLength", 1}, {u"UserPaper", 1},
         {u"Emulation", 1}, {u"BackFeed", 0}, {u"Rotation", 0}};
     auto values = Values();
     ASSERT_EQ(values.size(), 18u);
@@ -49,12 +53,15 @@ TEST_F(MainDialog, FirstStartWritesTheNewKeyAndDisablesTheEscPosButtons) {
 }
 
 TEST_F(MainDialog, AnEscPosKeyEnablesBothButtonsAndAPresetTakesTheTableSize) {
-    qxtest::RegisterDriver(u"COM1:", {{u"Emulation", 0}, {u"PaperSize", 3}, {u"PWidth", 60}, {u"PHeight", 300}});
+    qxtest::RegisterDriver(
+        u"COM1:", {{u"Emulation", 0}, {u"PaperSize", 3}, {u"PWidth", 60}, {u"PHeight", 300}});
     // "NV Upload" opens the image manager's dialog, empty for now.
-    Run("expect-enabled 1002 1\nexpect-enabled 1006 1\nclick 1006\nexpect-dialog 144\nexpect-caption \"Dialog\"\n"
+    Run("expect-enabled 1002 1\nexpect-enabled 1006 1\nclick 1006\nexpect-dialog "
+        "144\nexpect-caption \"Dialog\"\n"
         "close\n"
         // Leaving ESC/POS disables both; the focus moves on past them.
-        "focus 1003\nclick 1001\nselect 1004 1\nclick 1\nexpect-enabled 1002 0\nexpect-enabled 1006 0\n"
+        "focus 1003\nclick 1001\nselect 1004 1\nclick 1\nexpect-enabled 1002 0\nexpect-enabled "
+        "1006 0\n"
         "expect-focus 1004\nclose\n");
     const setup::SettingsRecord& r = Dialog().record;
     EXPECT_EQ(r.paperWidth, 80);
@@ -79,7 +86,8 @@ TEST_F(MainDialog, SaveAnsweredCancelLeavesTheFileUntouchedAndExitWritesNothing)
     qxtest::RegisterDriver(u"COM1:");
     const std::string before = FileBytes(RegistryFile());
     Run("click 1001\ntype 1007 5\nclick 1\nclick 1004\n"
-        "expect-message \"This utility will terminate\\nto save changed settings\\nwhen you click\\nthe OK Button.\"\n"
+        "expect-message \"This utility will terminate\\nto save changed settings\\nwhen you "
+        "click\\nthe OK Button.\"\n"
         "expect-caption \"Save Driver Settings\"\nanswer Cancel\nexpect-dialog 102\ncaption-ok\n");
     EXPECT_EQ(Dialog().record.copies, 5);
     EXPECT_EQ(FileBytes(RegistryFile()), before);
@@ -88,14 +96,16 @@ TEST_F(MainDialog, SaveAnsweredCancelLeavesTheFileUntouchedAndExitWritesNothing)
 }
 
 TEST_F(MainDialog, ARegistryFileThatDoesNotParseIsSaidSoAndNeverWritten) {
-    std::ofstream(RegistryFile()) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers\n";
+    std::ofstream(RegistryFile())
+        << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers\n";
     const std::string before = FileBytes(RegistryFile());
-    EXPECT_EQ(Run("expect-message \"The driver settings could not be read\\n(registry error 1009).\\n"
-                  "The defaults are shown.\"\nexpect-caption \"ARQUENT QX-470 Driver Setup\"\nanswer OK\n"
-                  "click 1004\nanswer OK\n"
-                  "expect-message \"The driver settings could not be saved\\n(registry error 1009).\\n"
-                  "Nothing was changed.\"\nanswer OK\nexpect-dialog 102\nclose\n"),
-              IDCANCEL);
+    EXPECT_EQ(
+        Run("expect-message \"The driver settings could not be read\\n(registry error 1009).\\n"
+            "The defaults are shown.\"\nexpect-caption \"ARQUENT QX-470 Driver Setup\"\nanswer OK\n"
+            "click 1004\nanswer OK\n"
+            "expect-message \"The driver settings could not be saved\\n(registry error 1009).\\n"
+            "Nothing was changed.\"\nanswer OK\nexpect-dialog 102\nclose\n"),
+        IDCANCEL);
     EXPECT_EQ(FileBytes(RegistryFile()), before);
 }
 
@@ -106,20 +116,23 @@ TEST_F(MainDialog, AReadOnlyRegistryKeepsTheEditsAndSaysSoAtEveryWrite) {
     qxtest::SetText(u"Port1", u"COM1:", u"Printers\\Ports");
     ASSERT_EQ(::chmod(RegistryFile().c_str(), 0444), 0);
     const std::string before = FileBytes(RegistryFile());
-    EXPECT_EQ(Run("click 1001\ntype 1007 3\nclick 1\n"
-                  "click 1005\nexpect-message \"The driver settings could not be saved\\n(registry error 5).\\n"
-                  "The test page is not printed.\"\nanswer OK\n"
-                  "click 1002\ntype 1018 4\nclick 1013\n"
-                  "expect-message \"The setting could not be saved\\n(registry error 5).\"\nanswer OK\nclick 1\n"
-                  "click 1003\ntype 1021 LPT2:\nclick 1020\n"
-                  "expect-message \"The port list could not be saved\\n(registry error 5).\"\nanswer OK\n"
-                  "expect-count 1014 1\nselect 1014 0\nclick 1015\n"
-                  "expect-message \"The port list could not be saved\\n(registry error 5).\"\nanswer OK\n"
-                  "expect-count 1014 1\nexpect-item 1014 0 \"COM1:\"\nclick 1\n"
-                  "click 1004\nanswer OK\n"
-                  "expect-message \"The driver settings could not be saved\\n(registry error 5).\\n"
-                  "Nothing was changed.\"\nanswer OK\nexpect-dialog 102\nclose\n"),
-              IDCANCEL);
+    EXPECT_EQ(
+        Run("click 1001\ntype 1007 3\nclick 1\n"
+            "click 1005\nexpect-message \"The driver settings could not be saved\\n(registry error "
+            "5).\\n"
+            "The test page is not printed.\"\nanswer OK\n"
+            "click 1002\ntype 1018 4\nclick 1013\n"
+            "expect-message \"The setting could not be saved\\n(registry error 5).\"\nanswer "
+            "OK\nclick 1\n"
+            "click 1003\ntype 1021 LPT2:\nclick 1020\n"
+            "expect-message \"The port list could not be saved\\n(registry error 5).\"\nanswer OK\n"
+            "expect-count 1014 1\nselect 1014 0\nclick 1015\n"
+            "expect-message \"The port list could not be saved\\n(registry error 5).\"\nanswer OK\n"
+            "expect-count 1014 1\nexpect-item 1014 0 \"COM1:\"\nclick 1\n"
+            "click 1004\nanswer OK\n"
+            "expect-message \"The driver settings could not be saved\\n(registry error 5).\\n"
+            "Nothing was changed.\"\nanswer OK\nexpect-dialog 102\nclose\n"),
+        IDCANCEL);
     EXPECT_EQ(Dialog().record.copies, 3);
     EXPECT_EQ(Dialog().record.startLogo, 4);
     EXPECT_EQ(FileBytes(RegistryFile()), before);
@@ -131,7 +144,8 @@ TEST_F(MainDialog, AnUnknownPaperSizeReadsAsCustomAndANegativeHeightAsZero) {
     for (int size : {7, -1}) {
         SCOPED_TRACE(size);
         qxtest::RegisterDriver(u"", {{u"PaperSize", size}, {u"PHeight", -5}, {u"PWidth", 58}});
-        Run("click 1001\nexpect-selected 1003 0\nexpect-text 1006 \"0.0\"\nexpect-text 1005 \"58\"\n"
+        Run("click 1001\nexpect-selected 1003 0\nexpect-text 1006 \"0.0\"\nexpect-text 1005 "
+            "\"58\"\n"
             "type 1006 40.5\nclick 1\nclick 1004\nanswer OK\n");
         EXPECT_EQ(Number(u"PaperSize"), 0);
         EXPECT_EQ(Number(u"PHeight"), 405);
@@ -142,13 +156,17 @@ TEST_F(MainDialog, AnUnknownPaperSizeReadsAsCustomAndANegativeHeightAsZero) {
 TEST_F(MainDialog, KoreanTextsInEveryDialogWhenTheCodePageIs949) {
     UseLanguage(true);
     Run("expect-caption \"드라이버 설정\"\nexpect-text 1041 \"QX-470 프린터 드라이버 설정\"\n"
-        "expect-text 1003 \"포트 설정\"\nexpect-text 1002 \"추가 명령어 설정\"\nexpect-text 2 \"종료\"\n"
+        "expect-text 1003 \"포트 설정\"\nexpect-text 1002 \"추가 명령어 설정\"\nexpect-text 2 "
+        "\"종료\"\n"
         "click 1001\nexpect-caption \"페이지 설정\"\nexpect-text 1024 \"페이지 설정\"\n"
-        "expect-text 1023 \"백피드 후 인쇄\"\nexpect-text 1043 \"180°회전\"\nexpect-text 1025 \"인쇄 위치 조정\"\n"
-        "select 1004 0\nexpect-text 1023 \"용지 크기에 맞게 인쇄\"\nexpect-text 1 \"확인\"\nclick 2\n"
+        "expect-text 1023 \"백피드 후 인쇄\"\nexpect-text 1043 \"180°회전\"\nexpect-text 1025 "
+        "\"인쇄 위치 조정\"\n"
+        "select 1004 0\nexpect-text 1023 \"용지 크기에 맞게 인쇄\"\nexpect-text 1 \"확인\"\nclick "
+        "2\n"
         "click 1003\nexpect-caption \"프린터 포트 설정\"\nexpect-text 1016 \"포트 선택\"\nclick 1\n"
         "click 1004\nexpect-caption \"드라이버 설정 저장\"\n"
-        "expect-message \"유틸리티는 확인 버튼을\\n클릭했을 때 변경된 값을\\n저장하기 위해서\\n자동으로 종료됩니다.\"\n"
+        "expect-message \"유틸리티는 확인 버튼을\\n클릭했을 때 변경된 값을\\n저장하기 "
+        "위해서\\n자동으로 종료됩니다.\"\n"
         "answer Cancel\nclose\n");
     EXPECT_EQ(Dialog().codePage, 949u);
 }
@@ -162,17 +180,20 @@ std::string TextsThatDoNotFit(HWND dialog) {
         if (c->text.empty()) continue;
         DWORD type = c->style & BS_TYPEMASK;
         bool label = c->kind == ui::ControlClass::Static;
-        bool check = c->kind == ui::ControlClass::Button && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX);
+        bool check =
+            c->kind == ui::ControlClass::Button && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX);
         bool group = c->kind == ui::ControlClass::Button && type == BS_GROUPBOX;
         if (!label && !check && !group) continue;
         SelectObject(dc, c->font);
         LONG width = c->rect.right - c->rect.left - (check ? 16 : group ? 12 : 0);
         RECT r{0, 0, width, 0};
-        int height = DrawTextW(dc, c->text.c_str(), -1, &r, DT_CALCRECT | (label ? DT_WORDBREAK : DT_SINGLELINE));
+        int height = DrawTextW(dc, c->text.c_str(), -1, &r,
+                               DT_CALCRECT | (label ? DT_WORDBREAK : DT_SINGLELINE));
         if (r.right > width || (!group && height > c->rect.bottom - c->rect.top))
             faults += " " + std::to_string(c->id) + " \"" + WideToUtf8(c->text) + "\" needs " +
-                      std::to_string(r.right) + "x" + std::to_string(height) + " in " + std::to_string(width) + "x" +
-                      std::to_string(c->rect.bottom - c->rect.top) + ";";
+                      std::to_string(r.right) + "x" + std::to_string(height) + " in " +
+                      std::to_string(width) + "x" + std::to_string(c->rect.bottom - c->rect.top) +
+                      ";";
     }
     SelectObject(dc, GetStockObject(SYSTEM_FONT));
     DeleteDC(dc);
@@ -230,7 +251,8 @@ TEST_F(PaperDialog, AHeightThatIsNoNumberKeepsTheOneBeforeAndATypedWidthIsTaken)
 
 TEST_F(PaperDialog, CustomPaperBoxEnablesTheList) {
     qxtest::RegisterDriver(u"", {{u"UserPaper", 0}});
-    Run("click 1001\nexpect-checked 1042 0\nexpect-enabled 1003 0\ncheck 1042 1\nexpect-enabled 1003 1\n"
+    Run("click 1001\nexpect-checked 1042 0\nexpect-enabled 1003 0\ncheck 1042 1\nexpect-enabled "
+        "1003 1\n"
         "click 1\nclose\n");
     EXPECT_EQ(Dialog().record.userPaper, 1);
 }
@@ -238,8 +260,10 @@ TEST_F(PaperDialog, CustomPaperBoxEnablesTheList) {
 TEST_F(PaperDialog, OneCheckBoxServesTwoSettingsAcrossEmulationSwitches) {
     // The first start: CPCL with gap, every option clear.
     Run("click 1001\nselect 1004 2\nexpect-text 1025 \"Adjust Printing Position\"\n"
-        "expect-text 1023 \"Print after Back-Feed\"\nexpect-enabled 1043 1\ncheck 1023 1\ncheck 1043 1\n"
-        "select 1004 0\nexpect-text 1023 \"According to Page Size\"\nexpect-text 1025 \"Printing Area[Length]\"\n"
+        "expect-text 1023 \"Print after Back-Feed\"\nexpect-enabled 1043 1\ncheck 1023 1\ncheck "
+        "1043 1\n"
+        "select 1004 0\nexpect-text 1023 \"According to Page Size\"\nexpect-text 1025 \"Printing "
+        "Area[Length]\"\n"
         "expect-checked 1023 0\nexpect-enabled 1043 0\ncheck 1023 1\nclick 1\n"
         // ESC/POS now: both buttons on at once, and the dialog opens with it.
         "expect-enabled 1002 1\nexpect-enabled 1006 1\n"
@@ -267,8 +291,10 @@ using CommandsDialog = SetupTest;
 
 TEST_F(CommandsDialog, EmptyNumberFieldsKeepZeroAndAnyNumberIsStored) {
     qxtest::RegisterDriver(u"");
-    Run("click 1002\nexpect-dialog 130\nexpect-text 1018 \"\"\nexpect-text 1020 \"\"\ntype 1018 300\n"
-        "type 1021 \"Thank you\"\nclick 1\nclick 1002\nexpect-text 1018 \"300\"\nexpect-text 1021 \"Thank you\"\n"
+    Run("click 1002\nexpect-dialog 130\nexpect-text 1018 \"\"\nexpect-text 1020 \"\"\ntype 1018 "
+        "300\n"
+        "type 1021 \"Thank you\"\nclick 1\nclick 1002\nexpect-text 1018 \"300\"\nexpect-text 1021 "
+        "\"Thank you\"\n"
         "click 2\nclose\n");
     EXPECT_EQ(Dialog().record.startLogo, 300);
     EXPECT_EQ(Dialog().record.endLogo, 0);
@@ -317,11 +343,13 @@ TEST_F(PortDialog, ListsNewestFirstAddsAsTheNextNumberAndRefusesAKnownName) {
     qxtest::SetText(u"Port1", u"COM1:", kPorts);
     qxtest::SetText(u"Port2", u"192.168.1.20", kPorts);
     Run("click 1003\nexpect-dialog 131\nexpect-count 1014 2\nexpect-item 1014 0 \"192.168.1.20\"\n"
-        "expect-item 1014 1 \"COM1:\"\ntype 1021 \"COM3: 115200\"\nclick 1020\nexpect-count 1014 3\n"
+        "expect-item 1014 1 \"COM1:\"\ntype 1021 \"COM3: 115200\"\nclick 1020\nexpect-count 1014 "
+        "3\n"
         "expect-item 1014 2 \"COM3: 115200\"\ntype 1021 com1:\nclick 1020\n"
         "expect-message \"This name already exists!\"\nanswer OK\nexpect-count 1014 3\n"
         // A quick double tap adds twice: the second is refused.
-        "type 1021 LPT2:\ndouble-click 1020\nexpect-message \"This name already exists!\"\nanswer OK\n"
+        "type 1021 LPT2:\ndouble-click 1020\nexpect-message \"This name already exists!\"\nanswer "
+        "OK\n"
         "expect-count 1014 4\nclick 1\nclose\n");
     auto values = Values(kPorts);
     ASSERT_EQ(values.size(), 4u);
@@ -333,8 +361,10 @@ TEST_F(PortDialog, ListsNewestFirstAddsAsTheNextNumberAndRefusesAKnownName) {
 
 TEST_F(PortDialog, AValueNameClashShowsBothMessagesAndAddsNothing) {
     qxtest::SetText(u"Port2", u"COM2:", kPorts);
-    Run("click 1003\ntype 1021 LPT1:\nclick 1020\nexpect-message \"Value of this name already exists!\"\n"
-        "answer OK\nexpect-message \"This name already exists!\"\nanswer OK\nexpect-count 1014 1\nclick 1\nclose\n");
+    Run("click 1003\ntype 1021 LPT1:\nclick 1020\nexpect-message \"Value of this name already "
+        "exists!\"\n"
+        "answer OK\nexpect-message \"This name already exists!\"\nanswer OK\nexpect-count 1014 "
+        "1\nclick 1\nclose\n");
     auto values = Values(kPorts);
     ASSERT_EQ(values.size(), 1u);
     EXPECT_EQ(values[0].name, u"Port2");
@@ -342,7 +372,8 @@ TEST_F(PortDialog, AValueNameClashShowsBothMessagesAndAddsNothing) {
 }
 
 TEST_F(PortDialog, RemovingRenumbersInListOrderAndTheLastRemovalDisablesTheButtons) {
-    for (auto [name, port] : {std::pair{u"Port1", u"COM1:"}, {u"Port2", u"COM2:"}, {u"Port3", u"COM3:"}})
+    for (auto [name, port] :
+         {std::pair{u"Port1", u"COM1:"}, {u"Port2", u"COM2:"}, {u"Port3", u"COM3:"}})
         qxtest::SetText(name, port, kPorts);
     // The list reads COM3:, COM2:, COM1:; the middle one goes.
     Run("click 1003\nexpect-item 1014 1 \"COM2:\"\nselect 1014 1\nclick 1015\nexpect-count 1014 2\n"
@@ -351,7 +382,8 @@ TEST_F(PortDialog, RemovingRenumbersInListOrderAndTheLastRemovalDisablesTheButto
     EXPECT_TRUE(Values(kPorts).empty());
     EXPECT_EQ(Dialog().portDialog.portCounter, 0);
 
-    for (auto [name, port] : {std::pair{u"Port1", u"COM1:"}, {u"Port2", u"COM2:"}, {u"Port3", u"COM3:"}})
+    for (auto [name, port] :
+         {std::pair{u"Port1", u"COM1:"}, {u"Port2", u"COM2:"}, {u"Port3", u"COM3:"}})
         qxtest::SetText(name, port, kPorts);
     Run("click 1003\nselect 1014 1\nclick 1015\nclick 1\nclose\n");
     auto values = Values(kPorts);
@@ -369,8 +401,10 @@ TEST_F(PortDialog, OnlyPortValuesAreListedCountedRemovedAndRenumbered) {
     qxtest::SetText(u"DefaultPrintPort", u"COM1:", kPorts);
     qxtest::SetText(u"Port1", u"COM1:", kPorts);
     qxtest::SetText(u"Port4", u"COM4:", kPorts);
-    Run("click 1003\nexpect-count 1014 2\nexpect-item 1014 0 \"COM4:\"\nexpect-item 1014 1 \"COM1:\"\n"
-        "select 1014 1\nclick 1015\nexpect-count 1014 1\ntype 1021 LPT2:\nclick 1020\nexpect-count 1014 2\n"
+    Run("click 1003\nexpect-count 1014 2\nexpect-item 1014 0 \"COM4:\"\nexpect-item 1014 1 "
+        "\"COM1:\"\n"
+        "select 1014 1\nclick 1015\nexpect-count 1014 1\ntype 1021 LPT2:\nclick 1020\nexpect-count "
+        "1014 2\n"
         "click 1\nclose\n");
     auto values = Values(kPorts);
     ASSERT_EQ(values.size(), 3u);
@@ -399,17 +433,20 @@ TEST_F(PortDialog, SelectPortNeedsThePortValueOfTheDriverKey) {
     qxtest::SetNumber(u"Emulation", 1);  // a driver key without "Port"
     qxtest::SetText(u"Port1", u"COM2:", kPorts);
     Run("click 1003\nexpect-text 1017 \"\"\nselect 1014 0\nclick 1016\n"
-        "expect-message \"Failed to update the Port!\"\nanswer OK\nexpect-text 1017 \"\"\nclick 1\nclose\n");
+        "expect-message \"Failed to update the Port!\"\nanswer OK\nexpect-text 1017 \"\"\nclick "
+        "1\nclose\n");
     EXPECT_EQ(Text(u"Port"), u"<missing>");
 
     qxtest::SetText(u"Port", u"");  // as a new key holds it
-    Run("click 1003\nexpect-text 1017 \"\"\nselect 1014 0\nclick 1016\nexpect-text 1017 \"COM2:\"\nclick 1\n"
+    Run("click 1003\nexpect-text 1017 \"\"\nselect 1014 0\nclick 1016\nexpect-text 1017 "
+        "\"COM2:\"\nclick 1\n"
         "click 1003\nexpect-text 1017 \"COM2:\"\nclick 1\nclose\n");
     EXPECT_EQ(Text(u"Port"), u"COM2:");
 }
 
 TEST_F(PortDialog, AMissingPortsKeyIsCreatedEmpty) {
-    Run("click 1003\nexpect-count 1014 0\nexpect-enabled 1015 1\nclick 1015\nclick 1016\nclick 1\nclose\n");
+    Run("click 1003\nexpect-count 1014 0\nexpect-enabled 1015 1\nclick 1015\nclick 1016\nclick "
+        "1\nclose\n");
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPorts, 0, KEY_READ, &key), ERROR_SUCCESS);
     RegCloseKey(key);

@@ -26,7 +26,9 @@ struct Value {
     std::u16string name;
     DWORD type = 0;
     std::vector<BYTE> data;
-    int Number() const { return data.size() == 4 ? *reinterpret_cast<const int*>(data.data()) : -999; }
+    int Number() const {
+        return data.size() == 4 ? *reinterpret_cast<const int*>(data.data()) : -999;
+    }
     std::u16string Text() const {
         std::u16string t(reinterpret_cast<const char16_t*>(data.data()), data.size() / 2);
         return t.substr(0, WideLength(t.c_str()));
@@ -37,11 +39,13 @@ struct Value {
 inline std::vector<Value> Values(const char16_t* keyName = qxtest::kDriverKey) {
     std::vector<Value> values;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyName, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return values;
     for (DWORD i = 0;; ++i) {
         WCHAR name[256];
         DWORD chars = 256, type = 0, size = 0;
-        if (RegEnumValueW(key, i, name, &chars, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        if (RegEnumValueW(key, i, name, &chars, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            break;
         Value v{std::u16string(name, chars), type, std::vector<BYTE>(size)};
         RegQueryValueExW(key, v.name.c_str(), nullptr, nullptr, v.data.data(), &size);
         values.push_back(std::move(v));

@@ -26,14 +26,16 @@ class TestPage : public SetupTest {
     void TearDown() override { setup::SetTestPageClock({}); }
 
     void StartPrinter(const std::string& address) {
-        ASSERT_TRUE(emulator_.Start({"--tcp", address + ":9100", "--out", world_.dir() + "/out", "--idle-ms", "0"}))
+        ASSERT_TRUE(emulator_.Start(
+            {"--tcp", address + ":9100", "--out", world_.dir() + "/out", "--idle-ms", "0"}))
             << emulator_.firstLine;
         qxtest::RegisterDriver(std::u16string(address.begin(), address.end()));
     }
-    void StartModelBPrinter(const std::string& address, std::initializer_list<std::pair<const char16_t*, int>> numbers) {
+    void StartModelBPrinter(const std::string& address,
+                            std::initializer_list<std::pair<const char16_t*, int>> numbers) {
         model_ = &setup::ModelB();
-        ASSERT_TRUE(emulator_.Start({"--model", "b", "--tcp", address + ":9100", "--out", world_.dir() + "/out",
-                                     "--idle-ms", "0"}))
+        ASSERT_TRUE(emulator_.Start({"--model", "b", "--tcp", address + ":9100", "--out",
+                                     world_.dir() + "/out", "--idle-ms", "0"}))
             << emulator_.firstLine;
         qxtest::RegisterModelBDriver(std::u16string(address.begin(), address.end()), numbers);
     }
@@ -59,8 +61,9 @@ class TestPage : public SetupTest {
         qxemu::Bitmap page;
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(files[0], &page, &error)) << error;
-        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
-                                          name + "-diff.png");
+        auto outcome =
+            qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
+                                name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << outcome.message;
     }
 
@@ -88,7 +91,8 @@ TEST_F(TestPage, EditedSettingsArePrintedAndStayWrittenAfterExit) {
     StartPrinter("127.0.16.2");
     qxtest::SetNumber(u"Emulation", 1);
     qxtest::SetNumber(u"PaperSize", 2);
-    auto lines = PrintAndJournal("click 1001\nselect 1003 0\ntype 1006 100\nclick 1\nclick 1005\nclose\n");
+    auto lines =
+        PrintAndJournal("click 1001\nselect 1003 0\ntype 1006 100\nclick 1\nclick 1005\nclose\n");
     EXPECT_EQ(bottom_, 609);
     ASSERT_EQ(lines.size(), 14u);
     EXPECT_EQ(lines[6].first, u"Emulation : CPCL");
@@ -124,7 +128,8 @@ TEST_F(TestPage, ModelBOnEightyMillimetresIs384DotsWideWithoutAnEmulationLine) {
     ASSERT_EQ(lines.size(), 13u);
     EXPECT_EQ(bottom_, 639);  // trunc(80 / 25.4 * 203), not whole inches
     EXPECT_EQ(lines[1].first,
-              u"If you can read this information, you have correctly installed your ARQUENT QX-250 on Windows CE.");
+              u"If you can read this information, you have correctly installed your ARQUENT QX-250 "
+              u"on Windows CE.");
     EXPECT_EQ(lines[5].first, u"Printer model : ARQUENT QX-250");
     EXPECT_EQ(lines[6].first, u"Color support : No");
     EXPECT_EQ(lines[7].first, u"Port name(s) : 127.0.16.5");
@@ -151,7 +156,9 @@ TEST_F(TestPage, ModelBInKorean) {
     auto lines = PrintAndJournal("click 1005\nclose\n");
     ASSERT_EQ(lines.size(), 12u);
     EXPECT_EQ(bottom_, 799);
-    EXPECT_EQ(lines[0].first, u"이 정보를 읽을 수 있으면, ARQUENT 2-인치 모바일 영수증 프린터를 제대로 설치한 것입니다.");
+    EXPECT_EQ(
+        lines[0].first,
+        u"이 정보를 읽을 수 있으면, ARQUENT 2-인치 모바일 영수증 프린터를 제대로 설치한 것입니다.");
     EXPECT_EQ(lines[4].first, u"프린터 모델 : ARQUENT QX-250");
     EXPECT_EQ(lines[11].second, 108 + 81 + 27 * 8 + 44);
     ExpectGolden("setup-testpage-modelb-100-ko");
@@ -164,7 +171,8 @@ TEST_F(TestPage, NoDeviceContextWhenThePortDoesNotOpen) {
         "expect-caption \"Error\"\nanswer OK\nclose\n");
     EXPECT_EQ(Number(u"Copies"), 3);  // written before printing, and kept
     UseLanguage(true);
-    Run("click 1005\nexpect-message \"프린터 DC 생성 에러\"\nexpect-caption \"에러\"\nanswer OK\nclose\n");
+    Run("click 1005\nexpect-message \"프린터 DC 생성 에러\"\nexpect-caption \"에러\"\nanswer "
+        "OK\nclose\n");
 }
 
 }  // namespace

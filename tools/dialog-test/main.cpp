@@ -28,8 +28,14 @@ enum : int {
 };
 
 const DialogTemplate kMainTemplate{
-    300, 134, 154, u"Dialog Test", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME,
-    WS_EX_APPWINDOW | WS_EX_CAPTIONOKBTN, u"System", 8,
+    300,
+    134,
+    154,
+    u"Dialog Test",
+    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME,
+    WS_EX_APPWINDOW | WS_EX_CAPTIONOKBTN,
+    u"System",
+    8,
     {
         rc::GroupBox(kGroup, u"Names", 4, 4, 126, 74),
         rc::RText(kNameLabel, u"Name : ", 8, 16, 26, 8),
@@ -59,8 +65,17 @@ struct Texts {
     const char16_t* cancel;
     const char16_t* question;
 };
-const Texts kKorean{u"대화 상자 시험", u"이름",       u"이름 : ", u"추가", u"삭제", u"종류 : ",
-                    u"삭제하기 전에 묻기", u"파일 열기", u"확인", u"취소", u"선택한 이름을 삭제할까요?"};
+const Texts kKorean{u"대화 상자 시험",
+                    u"이름",
+                    u"이름 : ",
+                    u"추가",
+                    u"삭제",
+                    u"종류 : ",
+                    u"삭제하기 전에 묻기",
+                    u"파일 열기",
+                    u"확인",
+                    u"취소",
+                    u"선택한 이름을 삭제할까요?"};
 
 class DialogTestDialog : public Dialog {
   public:
@@ -136,16 +151,19 @@ class DialogTestDialog : public Dialog {
         if (selected < 0) return;
         if (IsDlgButtonChecked(Handle(), kLoud) &&
             MessageBoxW(Handle(), korean_ ? kKorean.question : u"Remove the selected name?",
-                        korean_ ? kKorean.caption : u"Dialog Test", MB_YESNO | MB_ICONQUESTION) != IDYES)
+                        korean_ ? kKorean.caption : u"Dialog Test",
+                        MB_YESNO | MB_ICONQUESTION) != IDYES)
             return;
         names_.DeleteString(UINT(selected));
         if (names_.GetCount() == 0) remove_.EnableWindow(FALSE);
     }
 
     void OnOpen() {
-        FileDialog chooser(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
-                           u"Image File(*.bmp)|*.bmp|Image File(*.jpg)|*.jpg|Image File(*.gif)|*.gif||", this);
-        if (chooser.DoModal() == IDOK) SetDlgItemTextW(Handle(), kFile, chooser.GetFileName().c_str());
+        FileDialog chooser(
+            TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+            u"Image File(*.bmp)|*.bmp|Image File(*.jpg)|*.jpg|Image File(*.gif)|*.gif||", this);
+        if (chooser.DoModal() == IDOK)
+            SetDlgItemTextW(Handle(), kFile, chooser.GetFileName().c_str());
     }
 
     void OnListChange() { remove_.EnableWindow(names_.GetCurSel() >= 0); }
@@ -164,8 +182,8 @@ int main(int argc, char** argv) {
         RegisterSetupIcons();
         DialogTestDialog dialog;
         int result = dialog.DoModal();
-        std::printf("result %d, name \"%s\", kind %d, ask %d\n", result, WideToUtf8(dialog.name).c_str(), dialog.kind,
-                    dialog.loud);
+        std::printf("result %d, name \"%s\", kind %d, ask %d\n", result,
+                    WideToUtf8(dialog.name).c_str(), dialog.kind, dialog.loud);
         return result == IDOK ? 0 : 1;
     });
 }

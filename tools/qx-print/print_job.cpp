@@ -20,7 +20,6 @@ using namespace wce;
 
 namespace {
 
-
 struct Input {
     std::string path;
     bool image = false;
@@ -44,7 +43,8 @@ bool IsUtf8Text(const std::string& bytes) {
 const char* ImageFailure(DWORD error) {
     constexpr DWORD kFileCorrupt = 1392;  // ERROR_FILE_CORRUPT: cut short or corrupt
     if (error == kFileCorrupt) return "the image is damaged (the file is cut short or corrupt)";
-    if (error == ERROR_NOT_ENOUGH_MEMORY) return "the image is too large to load; scale it down first";
+    if (error == ERROR_NOT_ENOUGH_MEMORY)
+        return "the image is too large to load; scale it down first";
     return "the image is damaged or of a kind that cannot be read";
 }
 
@@ -57,7 +57,8 @@ bool Load(Input& in) {
     }
     std::ifstream file(in.path, std::ios::binary);
     if (!file) {
-        std::fprintf(stderr, "qx-print: %s: cannot open the file: %s\n", in.path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "qx-print: %s: cannot open the file: %s\n", in.path.c_str(),
+                     std::strerror(errno));
         return false;
     }
     std::stringstream all;
@@ -67,11 +68,14 @@ bool Load(Input& in) {
         in.image = true;
         SetLastError(0);
         in.bitmap = SHLoadDIBitmap(Utf8ToWide(in.path).c_str());
-        if (!in.bitmap) std::fprintf(stderr, "qx-print: %s: %s\n", in.path.c_str(), ImageFailure(GetLastError()));
+        if (!in.bitmap)
+            std::fprintf(stderr, "qx-print: %s: %s\n", in.path.c_str(),
+                         ImageFailure(GetLastError()));
         return in.bitmap != nullptr;
     }
     if (!IsUtf8Text(bytes)) {
-        std::fprintf(stderr, "qx-print: %s: neither an image (PNG, JPEG, GIF, BMP) nor UTF-8 text\n",
+        std::fprintf(stderr,
+                     "qx-print: %s: neither an image (PNG, JPEG, GIF, BMP) nor UTF-8 text\n",
                      in.path.c_str());
         return false;
     }
@@ -94,18 +98,24 @@ HDC OpenPrinter(const Options& o, int& status) {
     std::string registry = RegistryFilePath();
     DWORD why = GetLastError();
     if (why == ERROR_INVALID_PRINTER_NAME) {
-        std::string name = o.printer.empty() ? "no default printer" : "no printer \"" + WideToUtf8(o.printer) + "\"";
-        std::fprintf(stderr, "qx-print: %s is registered in %s (a key under HKEY_LOCAL_MACHINE\\Printers with a \"Driver\" value)\n",
+        std::string name = o.printer.empty() ? "no default printer"
+                                             : "no printer \"" + WideToUtf8(o.printer) + "\"";
+        std::fprintf(stderr,
+                     "qx-print: %s is registered in %s (a key under HKEY_LOCAL_MACHINE\\Printers "
+                     "with a \"Driver\" value)\n",
                      name.c_str(), registry.c_str());
         status = kExitNoPrinter;
     } else if (why == ERROR_MOD_NOT_FOUND || why == ERROR_PROC_NOT_FOUND) {
-        std::fprintf(stderr, "qx-print: the printer's driver (its \"Driver\" value in %s) cannot be loaded; "
-                     "it must lie beside qx-print or in $QX_DRIVER_PATH\n", registry.c_str());
+        std::fprintf(
+            stderr,
+            "qx-print: the printer's driver (its \"Driver\" value in %s) cannot be loaded; "
+            "it must lie beside qx-print or in $QX_DRIVER_PATH\n",
+            registry.c_str());
         status = kExitNoPrinter;
     } else {
         std::string port = o.port.empty() ? "" : " \"" + WideToUtf8(o.port) + "\"";
-        std::fprintf(stderr, "qx-print: the printer's port%s does not open (error %u)\n", port.c_str(),
-                     unsigned(why));
+        std::fprintf(stderr, "qx-print: the printer's port%s does not open (error %u)\n",
+                     port.c_str(), unsigned(why));
         status = kExitNoPort;
     }
     return nullptr;
@@ -134,7 +144,8 @@ const DriverKey& KeyOfDriver(const Options& o) {
 
 bool ReadNumber(HKEY key, LPCWSTR name, LONG& value) {
     DWORD v = 0, size = sizeof v;
-    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) != 0) return false;
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) != 0)
+        return false;
     value = LONG(v);
     return true;
 }
@@ -148,7 +159,8 @@ bool LabelLengthMm(const DriverKey& driver, LONG& mm) {
     bool ok = ReadNumber(key, u"PaperSize", paperSize);
     if (ok && paperSize >= 1 && size_t(paperSize) < driver.papers.size())
         length = driver.papers[size_t(paperSize)].height;
-    else if (ok) ok = ReadNumber(key, u"PHeight", length);
+    else if (ok)
+        ok = ReadNumber(key, u"PHeight", length);
     RegCloseKey(key);
     mm = length / driver.heightUnitsPerMm;
     return ok;
@@ -158,28 +170,35 @@ bool LabelLengthMm(const DriverKey& driver, LONG& mm) {
 // the value (or its key) a fresh process keeps zero. Such a job would send nothing
 // while every page seemed to print, so it is refused first, naming what is missing.
 bool DriverWouldPrint(const Options& o) {
-    if (RegistryText(u"Printers\\" + PrinterName(o), u"Driver").empty()) return true;  // CreateDC tells
+    if (RegistryText(u"Printers\\" + PrinterName(o), u"Driver").empty())
+        return true;  // CreateDC tells
     const DriverKey& driver = KeyOfDriver(o);
     std::string where =
         "HKEY_LOCAL_MACHINE\\" + WideToUtf8(driver.settingsKey) + " in " + RegistryFilePath();
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, driver.settingsKey, 0, KEY_READ, &key) != 0) {
-        std::fprintf(stderr, "qx-print: the driver's settings key %s is missing, so the driver would print "
-                     "nothing; run the settings utility once, or add the key with its \"Copies\" value\n",
-                     where.c_str());
+        std::fprintf(
+            stderr,
+            "qx-print: the driver's settings key %s is missing, so the driver would print "
+            "nothing; run the settings utility once, or add the key with its \"Copies\" value\n",
+            where.c_str());
         return false;
     }
     LONG copies = 0;
     bool present = ReadNumber(key, u"Copies", copies);
     RegCloseKey(key);
     if (!present) {
-        std::fprintf(stderr, "qx-print: the driver's settings (%s) have no \"Copies\" value, so the driver "
-                     "would print nothing; add it, for example \"Copies\"=dword:00000001\n", where.c_str());
+        std::fprintf(stderr,
+                     "qx-print: the driver's settings (%s) have no \"Copies\" value, so the driver "
+                     "would print nothing; add it, for example \"Copies\"=dword:00000001\n",
+                     where.c_str());
         return false;
     }
     if (copies < 1) {
-        std::fprintf(stderr, "qx-print: the driver's settings (%s) ask for %ld copies, so the driver would "
-                     "print nothing\n", where.c_str(), long(copies));
+        std::fprintf(stderr,
+                     "qx-print: the driver's settings (%s) ask for %ld copies, so the driver would "
+                     "print nothing\n",
+                     where.c_str(), long(copies));
         return false;
     }
     return true;
@@ -197,14 +216,16 @@ int PrintedRows(HDC dc, const DriverKey& driver, int pageRows) {
 }
 
 class Printer {
-public:
+  public:
     Printer(HDC dc, const Options& o) : dc_(dc), quiet_(o.quiet) {
         // A landscape page turns the printed rows into its width.
         width_ = GetDeviceCaps(dc, HORZRES);
         height_ = GetDeviceCaps(dc, VERTRES);
         const DriverKey& driver = KeyOfDriver(o);
-        if (o.landscape) width_ = PrintedRows(dc, driver, width_);
-        else height_ = PrintedRows(dc, driver, height_);
+        if (o.landscape)
+            width_ = PrintedRows(dc, driver, width_);
+        else
+            height_ = PrintedRows(dc, driver, height_);
     }
     int width() const { return width_; }
     int height() const { return height_; }
@@ -227,7 +248,7 @@ public:
     DWORD stopError() const { return stopError_; }
     HDC dc() const { return dc_; }
 
-private:
+  private:
     // Keeps the first failure; false, for the caller to return.
     bool Stopped(int page) {
         if (stoppedPage_ == 0) stoppedPage_ = page, stopError_ = GetLastError();
@@ -347,10 +368,11 @@ int PrintFiles(const Options& options, const std::vector<std::string>& files) {
     DeleteDC(dc);
     release();
     if (!ok && printer.stoppedPage() > 0) {
-        std::fprintf(stderr,
-                     "qx-print: page %d: the printer on port \"%s\" stopped taking data (error %u); "
-                     "the rest of the job was not sent\n",
-                     printer.stoppedPage(), PortOf(options).c_str(), unsigned(printer.stopError()));
+        std::fprintf(
+            stderr,
+            "qx-print: page %d: the printer on port \"%s\" stopped taking data (error %u); "
+            "the rest of the job was not sent\n",
+            printer.stoppedPage(), PortOf(options).c_str(), unsigned(printer.stopError()));
         return kExitPrintFailed;
     }
     if (!ok) {

@@ -23,8 +23,10 @@ size_t FitPrefix(HDC dc, std::u16string_view word, int width, size_t guess) {
     const size_t n = word.size();
     size_t fits = 1, tooWide = n + 1;  // tooWide == n + 1: no length known to be too wide
     auto probe = [&](size_t length) {
-        if (TextWidth(dc, word.substr(0, length)) <= width) fits = length;
-        else tooWide = length;
+        if (TextWidth(dc, word.substr(0, length)) <= width)
+            fits = length;
+        else
+            tooWide = length;
     };
     if (guess > 1) probe(std::min(guess, n));
     for (size_t step = 1; tooWide == n + 1 && fits < n; step *= 2) probe(std::min(n, fits + step));

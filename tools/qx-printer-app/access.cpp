@@ -43,7 +43,8 @@ Identity IdentityOfUid(uid_t uid) {
     std::vector<char> buffer(16384);
     passwd entry{}, *found = nullptr;
     Identity who{std::to_string(uid), uid};
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) who.name = found->pw_name;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        who.name = found->pw_name;
     return who;
 }
 
@@ -51,7 +52,8 @@ bool InGroup(uid_t uid, gid_t gid) {
     if (gid == gid_t(-1)) return false;
     std::vector<char> buffer(16384);
     passwd entry{}, *found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return false;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return false;
     if (found->pw_gid == gid) return true;
     int count = 64;
     std::vector<gid_t> groups(static_cast<size_t>(count));
@@ -70,7 +72,8 @@ bool ParseProcAddress(const std::string& text, std::vector<uint32_t>* words, uns
     size_t colon = text.find(':');
     if (colon == std::string::npos || (colon != 8 && colon != 32)) return false;
     words->clear();
-    for (size_t at = 0; at < colon; at += 8) words->push_back(uint32_t(std::strtoul(text.substr(at, 8).c_str(), nullptr, 16)));
+    for (size_t at = 0; at < colon; at += 8)
+        words->push_back(uint32_t(std::strtoul(text.substr(at, 8).c_str(), nullptr, 16)));
     *port = unsigned(std::strtoul(text.c_str() + colon + 1, nullptr, 16));
     return true;
 }
@@ -106,7 +109,8 @@ std::optional<uid_t> LocalPeer(int fd) {
         return std::nullopt;
     std::vector<uint32_t> mineWords, peerWords;
     unsigned minePort = 0, peerPort = 0;
-    if (!SocketWords(mine, &mineWords, &minePort) || !SocketWords(peer, &peerWords, &peerPort)) return std::nullopt;
+    if (!SocketWords(mine, &mineWords, &minePort) || !SocketWords(peer, &peerWords, &peerPort))
+        return std::nullopt;
     std::ifstream table(mine.ss_family == AF_INET ? "/proc/net/tcp" : "/proc/net/tcp6");
     std::string line;
     std::getline(table, line);  // the heading
@@ -114,11 +118,16 @@ std::optional<uid_t> LocalPeer(int fd) {
         char local[64], remote[64];
         unsigned state = 0, uid = 0;
         // sl local rem st tx:rx tr:when retrnsmt uid ...
-        if (std::sscanf(line.c_str(), " %*[^:]: %63s %63s %x %*s %*s %*s %u", local, remote, &state, &uid) != 4) continue;
+        if (std::sscanf(line.c_str(), " %*[^:]: %63s %63s %x %*s %*s %*s %u", local, remote, &state,
+                        &uid) != 4)
+            continue;
         std::vector<uint32_t> localWords, remoteWords;
         unsigned localPort = 0, remotePort = 0;
-        if (!ParseProcAddress(local, &localWords, &localPort) || !ParseProcAddress(remote, &remoteWords, &remotePort)) continue;
-        if (localWords == peerWords && localPort == peerPort && remoteWords == mineWords && remotePort == minePort)
+        if (!ParseProcAddress(local, &localWords, &localPort) ||
+            !ParseProcAddress(remote, &remoteWords, &remotePort))
+            continue;
+        if (localWords == peerWords && localPort == peerPort && remoteWords == mineWords &&
+            remotePort == minePort)
             return uid_t(uid);
     }
     return std::nullopt;
@@ -134,25 +143,31 @@ int Converse(int count, const pam_message** messages, pam_response** responses, 
     auto* replies = static_cast<pam_response*>(std::calloc(size_t(count), sizeof(pam_response)));
     if (!replies) return PAM_BUF_ERR;
     for (int i = 0; i < count; ++i) {
-        if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF) replies[i].resp = ::strdup(given->password);
-        else if (messages[i]->msg_style == PAM_PROMPT_ECHO_ON) replies[i].resp = ::strdup(given->user);
+        if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF)
+            replies[i].resp = ::strdup(given->password);
+        else if (messages[i]->msg_style == PAM_PROMPT_ECHO_ON)
+            replies[i].resp = ::strdup(given->user);
     }
     *responses = replies;
     return PAM_SUCCESS;
 }
 
-bool PamAccepts(const Rules& rules, pappl_client_t* client, const char* user, const char* password) {
+bool PamAccepts(const Rules& rules, pappl_client_t* client, const char* user,
+                const char* password) {
     Credentials given{user, password};
     pam_conv conversation{Converse, &given};
     pam_handle_t* pam = nullptr;
     int status = rules.confDir.empty()
                      ? ::pam_start(rules.service.c_str(), user, &conversation, &pam)
-                     : ::pam_start_confdir(rules.service.c_str(), user, &conversation, rules.confDir.c_str(), &pam);
-    if (status == PAM_SUCCESS) status = ::pam_set_item(pam, PAM_RHOST, papplClientGetHostName(client));
+                     : ::pam_start_confdir(rules.service.c_str(), user, &conversation,
+                                           rules.confDir.c_str(), &pam);
+    if (status == PAM_SUCCESS)
+        status = ::pam_set_item(pam, PAM_RHOST, papplClientGetHostName(client));
     if (status == PAM_SUCCESS) status = ::pam_authenticate(pam, PAM_SILENT);
     if (status == PAM_SUCCESS) status = ::pam_acct_mgmt(pam, PAM_SILENT);
     if (status != PAM_SUCCESS)
-        papplLogClient(client, PAPPL_LOGLEVEL_INFO, "PAM refused \"%s\": %s", user, ::pam_strerror(pam, status));
+        papplLogClient(client, PAPPL_LOGLEVEL_INFO, "PAM refused \"%s\": %s", user,
+                       ::pam_strerror(pam, status));
     if (pam) ::pam_end(pam, status);
     return status == PAM_SUCCESS;
 }
@@ -161,7 +176,8 @@ bool PamAccepts(const Rules& rules, pappl_client_t* client, const char* user, co
 // or no PAM service, counts as no credentials.
 http_status_t CheckBasic(const Rules& rules, pappl_client_t* client, const char* header,
                          std::optional<Identity>* who) {
-    if (rules.service.empty() || std::strncmp(header, "Basic ", 6) != 0) return HTTP_STATUS_CONTINUE;
+    if (rules.service.empty() || std::strncmp(header, "Basic ", 6) != 0)
+        return HTTP_STATUS_CONTINUE;
     char decoded[512];
     int length = sizeof decoded;
     const char* data = header + 6;
@@ -174,12 +190,15 @@ http_status_t CheckBasic(const Rules& rules, pappl_client_t* client, const char*
     Identity id{decoded, std::nullopt};
     std::vector<char> buffer(16384);
     passwd entry{}, *found = nullptr;
-    if (::getpwnam_r(decoded, &entry, buffer.data(), buffer.size(), &found) == 0 && found) id.uid = found->pw_uid;
+    if (::getpwnam_r(decoded, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        id.uid = found->pw_uid;
     *who = id;
     return HTTP_STATUS_CONTINUE;
 }
 
-bool Allowed(const Rules& rules, uid_t uid) { return uid == 0 || uid == rules.owner || InGroup(uid, rules.adminGid); }
+bool Allowed(const Rules& rules, uid_t uid) {
+    return uid == 0 || uid == rules.owner || InGroup(uid, rules.adminGid);
+}
 
 // PAPPL asks before every operation but Get-Printer-Attributes and the like: naming
 // the admin group (always set, "none" at least) for one that changes something, and
@@ -200,7 +219,9 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void* 
     if (who) papplClientSetUsername(client, who->name.c_str());
     if (!group) return HTTP_STATUS_CONTINUE;
     if (who && who->uid && Allowed(rules, *who->uid)) return HTTP_STATUS_CONTINUE;
-    if (who) papplLogClient(client, PAPPL_LOGLEVEL_INFO, "\"%s\" is no administrator of this server.", who->name.c_str());
+    if (who)
+        papplLogClient(client, PAPPL_LOGLEVEL_INFO, "\"%s\" is no administrator of this server.",
+                       who->name.c_str());
     // Someone known only by the connection may still sign in as an administrator.
     if (!signedIn && !rules.service.empty()) return HTTP_STATUS_UNAUTHORIZED;
     return HTTP_STATUS_FORBIDDEN;
@@ -212,13 +233,16 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void* 
 bool NarrowSocket(pappl_system_t* system, void* data) {
     const Rules& rules = *static_cast<const Rules*>(data);
     struct stat info {};
-    if (::lstat(rules.socketPath.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != ::getuid())
+    if (::lstat(rules.socketPath.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) ||
+        info.st_uid != ::getuid())
         return false;
     mode_t mode = 0600;
-    if (rules.adminGid != gid_t(-1) && ::chown(rules.socketPath.c_str(), uid_t(-1), rules.adminGid) == 0) mode = 0660;
+    if (rules.adminGid != gid_t(-1) &&
+        ::chown(rules.socketPath.c_str(), uid_t(-1), rules.adminGid) == 0)
+        mode = 0660;
     if (::chmod(rules.socketPath.c_str(), mode) != 0)
-        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot narrow the access to %s: %s", rules.socketPath.c_str(),
-                 std::strerror(errno));
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot narrow the access to %s: %s",
+                 rules.socketPath.c_str(), std::strerror(errno));
     return false;
 }
 
@@ -253,16 +277,21 @@ bool SetUpAccess(pappl_system_t* system, int count, cups_option_t* options) {
     } else {
         std::vector<char> buffer(65536);
         group entry{}, *found = nullptr;
-        if (::getgrnam_r(rules.adminGroup.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) {
-            std::fprintf(stderr, "qx-printer-app: admin-group=%s: there is no such group\n", rules.adminGroup.c_str());
+        if (::getgrnam_r(rules.adminGroup.c_str(), &entry, buffer.data(), buffer.size(), &found) !=
+                0 ||
+            !found) {
+            std::fprintf(stderr, "qx-printer-app: admin-group=%s: there is no such group\n",
+                         rules.adminGroup.c_str());
             return false;
         }
         rules.adminGid = found->gr_gid;
     }
     if (rules.service == "none") rules.service.clear();
     if (!rules.service.empty() && !ServiceFileExists(rules)) {
-        std::fprintf(stderr, "qx-printer-app: auth-service=%s: no PAM service file %s/%s\n", rules.service.c_str(),
-                     rules.confDir.empty() ? "/etc/pam.d" : rules.confDir.c_str(), rules.service.c_str());
+        std::fprintf(stderr, "qx-printer-app: auth-service=%s: no PAM service file %s/%s\n",
+                     rules.service.c_str(),
+                     rules.confDir.empty() ? "/etc/pam.d" : rules.confDir.c_str(),
+                     rules.service.c_str());
         return false;
     }
     // PAPPL names the admin group in the question it asks; a name is needed even

@@ -25,10 +25,8 @@ using namespace wce;
 
 namespace {
 
-
 // More text than this is no receipt: a few kilometres of paper.
 constexpr size_t kMaxText = 16u << 20;
-
 
 // A label no longer than the paper is wide gets a page of this length from the driver,
 // which prints only the label's own length of it.
@@ -36,7 +34,8 @@ constexpr int kShortLabelPageMm = 80;
 
 bool ReadNumber(HKEY key, LPCWSTR name, LONG& value) {
     DWORD v = 0, size = sizeof v;
-    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) != 0) return false;
+    if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) != 0)
+        return false;
     value = LONG(v);
     return true;
 }
@@ -50,7 +49,8 @@ int PrintedRows(const EngineJob& job) {
     const PrinterModel& m = job.width() == ModelB().printedDots ? ModelB() : ModelA();
     HKEY key = nullptr;
     std::u16string path = u"Printers\\" + Utf8ToWide(m.printerKey);
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != 0) return job.height();
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != 0)
+        return job.height();
     LONG paperSize = 0, length = 0;
     bool ok = ReadNumber(key, u"PaperSize", paperSize);
     bool preset = false;
@@ -105,7 +105,8 @@ bool PrintPdfPage(EngineJob& job, const poppler::document& doc, int index, std::
     poppler::rectf box = page->page_rect(poppler::crop_box);
     double w = box.width(), h = box.height();
     // The page's own turn is drawn by the renderer.
-    if (page->orientation() == poppler::page::landscape || page->orientation() == poppler::page::seascape)
+    if (page->orientation() == poppler::page::landscape ||
+        page->orientation() == poppler::page::seascape)
         std::swap(w, h);
     if (!(w >= 1 && h >= 1)) return *reason = which + " has no size", false;
     // Scaled to the printed width, or less where the page would be longer than the paper.
@@ -132,7 +133,8 @@ bool PrintPdf(EngineJob& job, const std::string& path, std::string* reason) {
     std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(path));
     bool ok = false;
     if (!doc) {
-        *reason = "the PDF is damaged and cannot be read" + (popplerSays.empty() ? "" : " (" + popplerSays + ")");
+        *reason = "the PDF is damaged and cannot be read" +
+                  (popplerSays.empty() ? "" : " (" + popplerSays + ")");
     } else if (doc->is_locked()) {
         *reason = "the PDF is encrypted with a password; print it unprotected";
     } else if (doc->is_encrypted() && !doc->has_permission(poppler::perm_print)) {
@@ -162,7 +164,10 @@ size_t FirstNonUtf8(const std::string& s) {
             ++i;
             continue;
         }
-        size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        size_t len = c >= 0xC2 && c <= 0xDF   ? 2
+                     : c >= 0xE0 && c <= 0xEF ? 3
+                     : c >= 0xF0 && c <= 0xF4 ? 4
+                                              : 0;
         if (len == 0 || i + len > n) return i;
         unsigned lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
         if (c == 0xE0) lo = 0xA0;
@@ -184,10 +189,10 @@ std::string NotUtf8(const std::string& bytes, size_t at) {
            std::to_string(line) + ")";
 }
 
-
 // Lines down each page as qx-print lays them: broken to the printed width, a new page
 // when the next line would not fit; a text of blank lines prints one blank page.
-bool DrawLines(EngineJob& job, const std::vector<std::u16string>& lines, int lineHeight, std::string* reason) {
+bool DrawLines(EngineJob& job, const std::vector<std::u16string>& lines, int lineHeight,
+               std::string* reason) {
     HDC dc = static_cast<HDC>(job.dc());
     int rows = PrintedRows(job);
     int y = 0;
@@ -220,7 +225,8 @@ bool PrintText(EngineJob& job, const std::string& path, std::string* reason) {
     SIZE cell{};
     GetTextExtentPoint32W(dc, u"X", 1, &cell);
     int lineHeight = std::max<int>(cell.cy, 1);
-    bool ok = DrawLines(job, qxprint::WrapText(dc, Utf8ToWide(bytes), job.width()), lineHeight, reason);
+    bool ok =
+        DrawLines(job, qxprint::WrapText(dc, Utf8ToWide(bytes), job.width()), lineHeight, reason);
     SelectObject(dc, old);
     DeleteObject(font);
     return ok;
@@ -228,7 +234,8 @@ bool PrintText(EngineJob& job, const std::string& path, std::string* reason) {
 
 }  // namespace
 
-bool PrintDocument(EngineJob& job, const std::string& path, const std::string& format, std::string* reason) {
+bool PrintDocument(EngineJob& job, const std::string& path, const std::string& format,
+                   std::string* reason) {
     if (format == kPdfFormat) return PrintPdf(job, path, reason);
     if (format == kTextFormat) return PrintText(job, path, reason);
     *reason = "documents of type " + format + " are not printed here";

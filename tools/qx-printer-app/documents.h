@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-
 namespace qxapp {
 
 class EngineJob;
@@ -21,6 +20,7 @@ inline const std::vector<const char*>& DocumentFormats() {
 // Prints the file, of one of DocumentFormats(), on the job's started document: each page
 // started, drawn and ended on the job's device context. False with a reason a client
 // can read when the file cannot be printed (damaged, empty, of another kind).
-bool PrintDocument(EngineJob& job, const std::string& path, const std::string& format, std::string* reason);
+bool PrintDocument(EngineJob& job, const std::string& path, const std::string& format,
+                   std::string* reason);
 
 }  // namespace qxapp

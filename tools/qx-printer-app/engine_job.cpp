@@ -3,8 +3,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -50,15 +50,14 @@ std::string TakeMessageBox() {
 namespace {
 
 bool SetNumber(HKEY key, LPCWSTR name, DWORD value) {
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
-           ERROR_SUCCESS;
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value) == ERROR_SUCCESS;
 }
 
 bool SetText(HKEY key, LPCWSTR name, const std::u16string& text) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           DWORD((text.size() + 1) * 2)) == ERROR_SUCCESS;
 }
-
 
 // Every value the driver reads is written for each job, from the job's settings and
 // its printer's commands (texts, logos, back-feed). A model without CPCL gets none of
@@ -68,25 +67,33 @@ bool WriteSettings(const std::string& port, const JobSettings& s) {
     const PrinterModel& m = *s.model;
     HKEY key = nullptr;
     std::u16string path = u"Printers\\" + Utf8ToWide(m.printerKey);
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
         return false;
-    bool ok = SetText(key, u"Driver", Utf8ToWide(m.driverFile)) && SetText(key, u"Port", Utf8ToWide(port)) &&
+    bool ok = SetText(key, u"Driver", Utf8ToWide(m.driverFile)) &&
+              SetText(key, u"Port", Utf8ToWide(port)) &&
               SetText(key, u"StartDocText", Utf8ToWide(s.startText)) &&
-              SetText(key, u"EndDocText", Utf8ToWide(s.endText)) && SetNumber(key, u"StartLogo", DWORD(s.startLogo)) &&
+              SetText(key, u"EndDocText", Utf8ToWide(s.endText)) &&
+              SetNumber(key, u"StartLogo", DWORD(s.startLogo)) &&
               SetNumber(key, u"EndLogo", DWORD(s.endLogo));
     if (m.cpcl) ok = ok && SetNumber(key, u"BackFeed", DWORD(s.backFeed));
     if (ok && !s.portDevice.empty()) ok = MapPort(port, s.portDevice);
-    ok = ok && SetNumber(key, u"PHeight", DWORD(s.paperHeight)) && SetNumber(key, u"PWidth", DWORD(s.widthMm)) &&
-         SetNumber(key, u"PaperSize", DWORD(s.paperSize)) && SetNumber(key, u"Copies", DWORD(s.copies)) &&
-         SetNumber(key, u"PrintingLength", DWORD(s.printingLength)) && SetNumber(key, u"UserPaper", 1);
+    ok = ok && SetNumber(key, u"PHeight", DWORD(s.paperHeight)) &&
+         SetNumber(key, u"PWidth", DWORD(s.widthMm)) &&
+         SetNumber(key, u"PaperSize", DWORD(s.paperSize)) &&
+         SetNumber(key, u"Copies", DWORD(s.copies)) &&
+         SetNumber(key, u"PrintingLength", DWORD(s.printingLength)) &&
+         SetNumber(key, u"UserPaper", 1);
     if (m.cpcl)
-        ok = ok && SetNumber(key, u"Emulation", DWORD(s.emulation)) && SetNumber(key, u"Rotation", DWORD(s.rotation));
+        ok = ok && SetNumber(key, u"Emulation", DWORD(s.emulation)) &&
+             SetNumber(key, u"Rotation", DWORD(s.rotation));
     RegCloseKey(key);
     return ok;
 }
 
-HDC Dc(void* dc) { return static_cast<HDC>(dc); }
+HDC Dc(void* dc) {
+    return static_cast<HDC>(dc);
+}
 
 }  // namespace
 
@@ -94,24 +101,26 @@ HDC Dc(void* dc) { return static_cast<HDC>(dc); }
 // under Platform\Devices, in the printer's own registry file.
 bool MapPort(const std::string& port, const std::string& device) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Platform\\Devices", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Platform\\Devices", 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
-    bool ok = SetText(key, Utf8ToWide(port.substr(0, port.find(':') + 1)).c_str(), Utf8ToWide(device));
+    bool ok =
+        SetText(key, Utf8ToWide(port.substr(0, port.find(':') + 1)).c_str(), Utf8ToWide(device));
     RegCloseKey(key);
     return ok;
 }
 
 std::unique_ptr<EngineJob> EngineJob::Start(const std::string& port, const JobSettings& settings,
-                                            const std::string& documentName, const std::string& workDir,
-                                            std::string* reason) {
+                                            const std::string& documentName,
+                                            const std::string& workDir, std::string* reason) {
     CatchMessageBoxes();
     std::unique_ptr<EngineJob> job(new EngineJob);
     job->hold_ = std::unique_lock(engineLock);
     job->port_ = port;
     job->workDir_ = workDir;
     if (!WriteSettings(port, settings)) {
-        *reason = "the driver's settings cannot be written to the registry file " + RegistryFilePath();
+        *reason =
+            "the driver's settings cannot be written to the registry file " + RegistryFilePath();
         return nullptr;
     }
     DEVMODEW dm{};
@@ -134,7 +143,8 @@ std::unique_ptr<EngineJob> EngineJob::Start(const std::string& port, const JobSe
         std::string box = TakeMessageBox();
         char code[32];
         std::snprintf(code, sizeof code, " (error %u)", unsigned(why));
-        *reason = "the printer's port " + port + " does not open" + (box.empty() ? "" : ": " + box) + code;
+        *reason = "the printer's port " + port + " does not open" +
+                  (box.empty() ? "" : ": " + box) + code;
         return nullptr;
     }
     job->dc_ = dc;
@@ -162,7 +172,8 @@ std::string EngineJob::Failure(const std::string& what) {
     std::string box = TakeMessageBox();
     char code[32];
     std::snprintf(code, sizeof code, " (error %u)", unsigned(GetLastError()));
-    return "sending " + what + " to the printer on " + port_ + " failed" + (box.empty() ? "" : ": " + box) + code;
+    return "sending " + what + " to the printer on " + port_ + " failed" +
+           (box.empty() ? "" : ": " + box) + code;
 }
 
 bool EngineJob::StartPage(std::string* reason) {
@@ -191,10 +202,12 @@ void* EngineJob::GreyBitmap(const std::uint8_t* grey, int width, int height) {
     }
     auto bitmap = static_cast<HBITMAP>(bitmap_);
     BITMAP bm{};
-    if (!bitmap || GetObjectW(bitmap, sizeof bm, &bm) != int(sizeof bm) || !bm.bmBits || bm.bmBitsPixel != 32)
+    if (!bitmap || GetObjectW(bitmap, sizeof bm, &bm) != int(sizeof bm) || !bm.bmBits ||
+        bm.bmBitsPixel != 32)
         return nullptr;
     for (int y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(bm.bmBits) + size_t(y) * bm.bmWidthBytes);
+        auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(bm.bmBits) +
+                                                     size_t(y) * bm.bmWidthBytes);
         const std::uint8_t* from = &grey[size_t(y) * size_t(width)];
         for (int x = 0; x < width; ++x) row[x] = 0xFF000000u | std::uint32_t(from[x]) * 0x010101u;
     }
@@ -207,8 +220,8 @@ bool EngineJob::EndPage(const std::uint8_t* grey, size_t size, int width, int he
                       ? static_cast<HBITMAP>(GreyBitmap(grey, width, height))
                       : nullptr;
     if (!bitmap) {
-        *reason = "page " + std::to_string(pages_) + " of " + std::to_string(width) + "x" + std::to_string(height) +
-                  " dots cannot be made into a bitmap";
+        *reason = "page " + std::to_string(pages_) + " of " + std::to_string(width) + "x" +
+                  std::to_string(height) + " dots cannot be made into a bitmap";
         return false;
     }
     HDC screen = GetDC(nullptr);
@@ -216,7 +229,8 @@ bool EngineJob::EndPage(const std::uint8_t* grey, size_t size, int width, int he
     HGDIOBJ old = SelectObject(memory, bitmap);
     int drawWidth = std::min(width_, width - left);
     int drawHeight = std::min(height_, height);
-    bool drawn = drawWidth <= 0 || BitBlt(Dc(dc_), 0, 0, drawWidth, drawHeight, memory, left, 0, SRCCOPY);
+    bool drawn =
+        drawWidth <= 0 || BitBlt(Dc(dc_), 0, 0, drawWidth, drawHeight, memory, left, 0, SRCCOPY);
     SelectObject(memory, old);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);

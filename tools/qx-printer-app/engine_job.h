@@ -14,13 +14,13 @@
 namespace qxapp {
 
 class EngineJob {
-public:
+  public:
     // Writes the settings, makes the device context and starts the document. The driver
     // serves one device context at a time, so this waits for any other job to finish.
     // Null with a reason when the port does not open or the document does not start.
     static std::unique_ptr<EngineJob> Start(const std::string& port, const JobSettings& settings,
-                                            const std::string& documentName, const std::string& workDir,
-                                            std::string* reason);
+                                            const std::string& documentName,
+                                            const std::string& workDir, std::string* reason);
     ~EngineJob();
     EngineJob(const EngineJob&) = delete;
     EngineJob& operator=(const EngineJob&) = delete;
@@ -37,15 +37,17 @@ public:
     bool EndDrawnPage(std::string* reason);
     // Draws an 8-bit grey page (0 black, 255 white; width bytes a row), its columns from
     // left on, at the top left of the printer's page, and ends the page.
-    bool EndPage(const std::uint8_t* grey, size_t size, int width, int height, int left, std::string* reason);
-    bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, std::string* reason) {
+    bool EndPage(const std::uint8_t* grey, size_t size, int width, int height, int left,
+                 std::string* reason);
+    bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left,
+                 std::string* reason) {
         return EndPage(grey.data(), grey.size(), width, height, left, reason);
     }
     // Ends the document; a cancelled job is aborted instead, so a page not yet sent is
     // dropped.
     bool Finish(bool cancelled, std::string* reason);
 
-private:
+  private:
     EngineJob() = default;
     std::string Failure(const std::string& what);
     // HBITMAP: the engine's types stay out of this header.
@@ -68,7 +70,5 @@ std::string TakeMessageBox();
 
 // Maps the port's COMn: or LPTn: to a Linux device under Platform\Devices.
 bool MapPort(const std::string& port, const std::string& device);
-
-
 
 }  // namespace qxapp

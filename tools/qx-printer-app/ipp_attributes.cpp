@@ -23,7 +23,8 @@ void AddIppAttributes(const DriverInfo& driver, pappl_pr_driver_data_t* data, ip
     // IPP/1.1 and PWG 5100.12 want a default orientation of portrait, landscape or their
     // reverses ("none" is no such value): pages print upright unless a job asks
     // otherwise, and a job that wants its picture turned to fit the label asks for "none".
-    if (data->orient_default < IPP_ORIENT_PORTRAIT || data->orient_default > IPP_ORIENT_REVERSE_PORTRAIT)
+    if (data->orient_default < IPP_ORIENT_PORTRAIT ||
+        data->orient_default > IPP_ORIENT_REVERSE_PORTRAIT)
         data->orient_default = IPP_ORIENT_PORTRAIT;
     if (!data->identify_cb) {
         data->identify_cb = Identify;
@@ -39,13 +40,15 @@ void AddIppAttributes(const DriverInfo& driver, pappl_pr_driver_data_t* data, ip
     // An override may name the documents and pages it covers, as IPP Everywhere asks;
     // nothing else of a job changes from page to page on these printers.
     static const char* const kOverrides[] = {"document-number", "pages"};
-    ippAddStrings(a, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "overrides-supported", 2, nullptr, kOverrides);
+    ippAddStrings(a, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "overrides-supported", 2,
+                  nullptr, kOverrides);
     // Grey dots with no colour management: the printer chooses.
     AddKeyword(a, "print-rendering-intent-default", "auto");
     AddKeyword(a, "print-rendering-intent-supported", "auto");
     // One-sided printers: PAPPL names the back of a sheet only for duplex drivers (and a
     // duplex mode would go into urf-supported), so it is said here.
-    if (data->duplex == PAPPL_DUPLEX_NONE) AddKeyword(a, "pwg-raster-document-sheet-back", "normal");
+    if (data->duplex == PAPPL_DUPLEX_NONE)
+        AddKeyword(a, "pwg-raster-document-sheet-back", "normal");
 
     // The one supply of a direct thermal printer, which has no ink, toner or ribbon: the
     // paper it marks, a roll or labels. Neither the printer nor the driver can tell how
@@ -53,7 +56,8 @@ void AddIppAttributes(const DriverInfo& driver, pappl_pr_driver_data_t* data, ip
     // PAPPL reports printer-supply only for supplies a driver sets at run time, which
     // these never do, so the two attributes are the driver's own.
     static const char kSupply[] =
-        "index=1;class=supplyThatIsConsumed;type=other;unit=percent;maxcapacity=100;level=-2;colorantname=unknown;";
+        "index=1;class=supplyThatIsConsumed;type=other;unit=percent;maxcapacity=100;level=-2;"
+        "colorantname=unknown;";
     ippAddOctetString(a, IPP_TAG_PRINTER, "printer-supply", kSupply, int(sizeof kSupply - 1));
     ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-supply-description", nullptr,
                  driver.label ? "Labels" : "Paper roll");

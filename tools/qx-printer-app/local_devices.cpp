@@ -78,7 +78,8 @@ std::vector<LocalDevice> ListLocalDevices(const std::string& dev) {
         for (const std::string& path : Glob(dev + kind + "[0-9]")) {
             if (lpt > 9) break;
             std::string name = "LPT" + std::to_string(lpt++) + ":";
-            devices.push_back({"Parallel port " + name + " (" + path + ")", DeviceUriForPort(name, path)});
+            devices.push_back(
+                {"Parallel port " + name + " (" + path + ")", DeviceUriForPort(name, path)});
         }
     devices.push_back({"Infrared printer (IrLPT)", "qx:IRDA"});
     return devices;

@@ -17,11 +17,16 @@ namespace qxapp {
 
 namespace {
 
-void Put16(std::string& b, std::uint32_t v) { b += char(v & 0xFF), b += char((v >> 8) & 0xFF); }
-void Put32(std::string& b, std::uint32_t v) { Put16(b, v & 0xFFFF), Put16(b, v >> 16); }
+void Put16(std::string& b, std::uint32_t v) {
+    b += char(v & 0xFF), b += char((v >> 8) & 0xFF);
+}
+void Put32(std::string& b, std::uint32_t v) {
+    Put16(b, v & 0xFFFF), Put16(b, v >> 16);
+}
 
 // A Windows bitmap of the given depth and palette around rows already padded to 4 bytes.
-std::string BitmapFile(int width, int height, int bits, const std::string& palette, const std::string& rows) {
+std::string BitmapFile(int width, int height, int bits, const std::string& palette,
+                       const std::string& rows) {
     std::string file = "BM";
     std::uint32_t offset = 14 + 40 + std::uint32_t(palette.size());
     Put32(file, offset + std::uint32_t(rows.size()));
@@ -42,7 +47,8 @@ std::string OneBitFile(const qxsetup::MonoImage& image) {
     size_t stride = (size_t(image.width) + 31) / 32 * 4;
     std::string rows(stride * size_t(image.height), '\0');
     for (int y = 0; y < image.height; ++y)
-        std::memcpy(&rows[size_t(y) * stride], &image.bits[size_t(y) * size_t(image.rowBytes)], size_t(image.rowBytes));
+        std::memcpy(&rows[size_t(y) * stride], &image.bits[size_t(y) * size_t(image.rowBytes)],
+                    size_t(image.rowBytes));
     return BitmapFile(image.width, image.height, 1, std::string("\xFF\xFF\xFF\0\0\0\0\0", 8), rows);
 }
 
@@ -51,7 +57,8 @@ std::string OneBitFile(const qxsetup::MonoImage& image) {
 bool PictureAsBitmap(const std::string& path, std::string* file, std::string* reason) {
     wce::HBITMAP bitmap = wce::SHLoadDIBitmap(wce::Utf8ToWide(path).c_str());
     wce::BITMAP bm{};
-    if (!bitmap || wce::GetObjectW(bitmap, sizeof bm, &bm) != int(sizeof bm) || bm.bmBitsPixel != 32) {
+    if (!bitmap || wce::GetObjectW(bitmap, sizeof bm, &bm) != int(sizeof bm) ||
+        bm.bmBitsPixel != 32) {
         if (bitmap) wce::DeleteObject(bitmap);
         *reason = "the picture is damaged, too large or of a kind that cannot be read";
         return false;
@@ -59,7 +66,8 @@ bool PictureAsBitmap(const std::string& path, std::string* file, std::string* re
     size_t stride = (size_t(bm.bmWidth) * 3 + 3) / 4 * 4;
     std::string rows(stride * size_t(bm.bmHeight), '\0');
     for (int y = 0; y < bm.bmHeight; ++y) {
-        auto* from = reinterpret_cast<const std::uint32_t*>(static_cast<const char*>(bm.bmBits) + size_t(y) * bm.bmWidthBytes);
+        auto* from = reinterpret_cast<const std::uint32_t*>(static_cast<const char*>(bm.bmBits) +
+                                                            size_t(y) * bm.bmWidthBytes);
         char* to = &rows[size_t(bm.bmHeight - 1 - y) * stride];
         for (int x = 0; x < bm.bmWidth; ++x) {
             to[x * 3] = char(from[x] & 0xFF);
@@ -84,10 +92,12 @@ std::string ReadAll(const std::string& path) {
 bool OpenLink(qxsetup::NvPrinterLink& link, const std::string& port, const std::string& device,
               std::string* reason) {
     bool serial = port.rfind("COM", 0) == 0;
-    if (!device.empty() && !MapPort(port, device)) return *reason = "the port's device cannot be mapped", false;
+    if (!device.empty() && !MapPort(port, device))
+        return *reason = "the port's device cannot be mapped", false;
     std::string name = serial ? port.substr(0, port.find(':') + 1) : port;
     TakeMessageBox();
-    if (qxsetup::OpenPrinterLink(link, wce::Utf8ToWide(name).c_str(), serial ? 115200 : 9100)) return true;
+    if (qxsetup::OpenPrinterLink(link, wce::Utf8ToWide(name).c_str(), serial ? 115200 : 9100))
+        return true;
     std::string box = TakeMessageBox();
     *reason = "the printer's port " + name + " does not open" + (box.empty() ? "" : ": " + box);
     return false;
@@ -100,8 +110,8 @@ bool MakeLogo(const std::string& from, const std::string& to, std::string* reaso
     if (bytes.compare(0, 2, "BM") != 0 && !PictureAsBitmap(from, &bytes, reason)) return false;
     qxsetup::MonoImage image;
     std::u16string message;
-    if (!qxsetup::DecodeMonoImage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), &image,
-                                  &message)) {
+    if (!qxsetup::DecodeMonoImage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                                  &image, &message)) {
         *reason = message.empty() ? "the bitmap cannot be read" : wce::WideToUtf8(message.c_str());
         return false;
     }
@@ -110,8 +120,8 @@ bool MakeLogo(const std::string& from, const std::string& to, std::string* reaso
     return bool(out.flush()) || (*reason = "the logo cannot be written to " + to, false);
 }
 
-bool SendLogos(const std::string& port, const std::string& device, const std::vector<std::string>& files,
-               std::string* reason) {
+bool SendLogos(const std::string& port, const std::string& device,
+               const std::vector<std::string>& files, std::string* reason) {
     qxsetup::NvPrinterLink link;
     if (!OpenLink(link, port, device, reason)) return false;
     std::vector<std::u16string> paths;
@@ -123,13 +133,16 @@ bool SendLogos(const std::string& port, const std::string& device, const std::ve
     return ok;
 }
 
-bool LogoCommand(char what, const std::string& port, const std::string& device, std::string* reason) {
+bool LogoCommand(char what, const std::string& port, const std::string& device,
+                 std::string* reason) {
     qxsetup::NvPrinterLink link;
     if (!OpenLink(link, port, device, reason)) return false;
     bool ok = what == 'O' ? qxsetup::PrintAllNvImages(link) : qxsetup::EraseNvImages(link);
     std::string box = TakeMessageBox();
     qxsetup::ClosePrinterLink(link);
-    if (!ok) *reason = "the printer did not take the command" + (box.empty() ? std::string() : ": " + box);
+    if (!ok)
+        *reason =
+            "the printer did not take the command" + (box.empty() ? std::string() : ": " + box);
     return ok;
 }
 

@@ -46,14 +46,16 @@ std::vector<std::string> StagedLogos(const std::string& folder) {
 }
 
 std::string Base64(const std::string& bytes) {
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     for (size_t i = 0; i < bytes.size(); i += 3) {
         std::uint32_t v = std::uint32_t(std::uint8_t(bytes[i])) << 16;
         if (i + 1 < bytes.size()) v |= std::uint32_t(std::uint8_t(bytes[i + 1])) << 8;
         if (i + 2 < bytes.size()) v |= std::uint8_t(bytes[i + 2]);
         for (int k = 0; k < 4; ++k)
-            out += i * 8 + size_t(k) * 6 < bytes.size() * 8 ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
+            out +=
+                i * 8 + size_t(k) * 6 < bytes.size() * 8 ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
     }
     return out;
 }
@@ -70,7 +72,8 @@ std::string Act(const LogoPrinter& p, const std::string& action, int count, cups
     ::mkdir(folder.c_str(), 0700);
     Worker worker;
     std::string reason;
-    std::string own = WorkDir() + "/printer-" + std::to_string(papplPrinterGetID(p.printer)) + ".reg";
+    std::string own =
+        WorkDir() + "/printer-" + std::to_string(papplPrinterGetID(p.printer)) + ".reg";
     if (!worker.Spawn(SharedRegistry(), own, &reason)) return "No worker: " + reason;
     std::vector<std::string> staged = StagedLogos(folder);
     if (action == "upload") {
@@ -108,18 +111,20 @@ std::string Act(const LogoPrinter& p, const std::string& action, int count, cups
         if (files.empty()) reason = "there is no logo to store";
         if (ok) {
             std::ofstream(folder + "/stored") << staged.size() << "\n";
-            done = "Stored " + std::to_string(staged.size()) + " logos in the printer as images 1 to " +
-                   std::to_string(staged.size()) + ".";
+            done = "Stored " + std::to_string(staged.size()) +
+                   " logos in the printer as images 1 to " + std::to_string(staged.size()) + ".";
         }
     } else if (action == "print" || action == "erase") {
         ok = worker.LogoCommand(action == "print" ? 'O' : 'X', p.port, p.device, &reason);
         if (ok && action == "erase") ::unlink((folder + "/stored").c_str());
-        done = action == "print" ? "The printer prints every logo it holds." : "The printer's logos are erased.";
+        done = action == "print" ? "The printer prints every logo it holds."
+                                 : "The printer's logos are erased.";
     } else {
         reason = "no such action";
     }
     papplPrinterCloseDevice(p.printer);
-    if (!ok && !reason.empty()) reason[0] = char(std::toupper(static_cast<unsigned char>(reason[0])));
+    if (!ok && !reason.empty())
+        reason[0] = char(std::toupper(static_cast<unsigned char>(reason[0])));
     return ok ? done : reason + ".";
 }
 
@@ -133,39 +138,52 @@ void ShowPage(pappl_client_t* client, pappl_printer_t* printer, const std::strin
         papplClientHTMLEscape(client, status.c_str(), 0);
         papplClientHTMLPuts(client, "</div>\n");
     }
-    papplClientHTMLPrintf(client, "<p>%s</p>\n",
-                          stored.empty() ? "The printer holds no logo stored from here."
-                                         : ("The printer holds the " + std::to_string(std::atoi(stored.c_str())) +
-                                            " logos stored from here last.").c_str());
+    papplClientHTMLPrintf(
+        client, "<p>%s</p>\n",
+        stored.empty() ? "The printer holds no logo stored from here."
+                       : ("The printer holds the " + std::to_string(std::atoi(stored.c_str())) +
+                          " logos stored from here last.")
+                             .c_str());
     papplClientHTMLPuts(client, "<table class=\"list\"><tbody>\n");
     int number = 0;
     for (const std::string& name : staged) {
         std::string bytes = ReadAll(folder + "/" + name);
-        int width = bytes.size() > 26 ? int(std::uint8_t(bytes[18]) | std::uint8_t(bytes[19]) << 8) : 0;
-        int height = bytes.size() > 26 ? int(std::uint8_t(bytes[22]) | std::uint8_t(bytes[23]) << 8) : 0;
+        int width =
+            bytes.size() > 26 ? int(std::uint8_t(bytes[18]) | std::uint8_t(bytes[19]) << 8) : 0;
+        int height =
+            bytes.size() > 26 ? int(std::uint8_t(bytes[22]) | std::uint8_t(bytes[23]) << 8) : 0;
         ++number;
-        papplClientHTMLPrintf(client, "<tr><td>Image %d</td><td><img alt=\"Image %d\" style=\"border:1px solid #ccc\" "
-                                      "src=\"data:image/bmp;base64,",
-                              number, number);
+        papplClientHTMLPrintf(
+            client,
+            "<tr><td>Image %d</td><td><img alt=\"Image %d\" style=\"border:1px solid #ccc\" "
+            "src=\"data:image/bmp;base64,",
+            number, number);
         papplClientHTMLPuts(client, Base64(bytes).c_str());
         papplClientHTMLPrintf(client, "\"></td><td>%d x %d dots</td><td>", width, height);
         papplClientHTMLStartForm(client, papplClientGetURI(client), false);
-        papplClientHTMLPrintf(client, "<input type=\"hidden\" name=\"action\" value=\"remove-%s\">"
-                                      "<input type=\"submit\" value=\"Remove\"></form></td></tr>\n",
+        papplClientHTMLPrintf(client,
+                              "<input type=\"hidden\" name=\"action\" value=\"remove-%s\">"
+                              "<input type=\"submit\" value=\"Remove\"></form></td></tr>\n",
                               name.c_str());
     }
     papplClientHTMLPuts(client, "</tbody></table>\n<h2 class=\"title\">Add logos</h2>\n");
     papplClientHTMLStartForm(client, papplClientGetURI(client), true);
     papplClientHTMLPuts(client, "<input type=\"hidden\" name=\"action\" value=\"upload\">\n");
     for (int i = 1; i <= 4; ++i)
-        papplClientHTMLPrintf(client, "<p><input type=\"file\" name=\"logo%d\" accept=\".bmp,.png,.jpg,.jpeg\"></p>\n", i);
-    papplClientHTMLPuts(client, "<p><input type=\"submit\" value=\"Upload\"> BMP (1, 4, 8, 16 or 24 bits a dot), "
-                                "PNG or JPEG; each becomes a one-bit picture, black where it is dark.</p></form>\n"
-                                "<h2 class=\"title\">The printer's memory</h2>\n");
-    for (auto [action, label] : {std::pair{"store", "Store in the printer"}, {"print", "Print Out"}, {"erase", "Erase"}}) {
+        papplClientHTMLPrintf(
+            client,
+            "<p><input type=\"file\" name=\"logo%d\" accept=\".bmp,.png,.jpg,.jpeg\"></p>\n", i);
+    papplClientHTMLPuts(
+        client,
+        "<p><input type=\"submit\" value=\"Upload\"> BMP (1, 4, 8, 16 or 24 bits a dot), "
+        "PNG or JPEG; each becomes a one-bit picture, black where it is dark.</p></form>\n"
+        "<h2 class=\"title\">The printer's memory</h2>\n");
+    for (auto [action, label] :
+         {std::pair{"store", "Store in the printer"}, {"print", "Print Out"}, {"erase", "Erase"}}) {
         papplClientHTMLStartForm(client, papplClientGetURI(client), false);
-        papplClientHTMLPrintf(client, "<input type=\"hidden\" name=\"action\" value=\"%s\">"
-                                      "<input type=\"submit\" value=\"%s\"></form> ",
+        papplClientHTMLPrintf(client,
+                              "<input type=\"hidden\" name=\"action\" value=\"%s\">"
+                              "<input type=\"submit\" value=\"%s\"></form> ",
                               action, label);
     }
     papplClientHTMLPrinterFooter(client);
@@ -175,8 +193,8 @@ bool LogoPage(pappl_client_t* client, void*) {
     // "/NAME/logos": the printer of that name, if it is still there.
     std::string uri = papplClientGetURI(client);
     std::string name = uri.substr(1, uri.rfind('/') - 1);
-    pappl_printer_t* printer =
-        papplSystemFindPrinter(papplClientGetSystem(client), ("/ipp/print/" + name).c_str(), 0, nullptr);
+    pappl_printer_t* printer = papplSystemFindPrinter(papplClientGetSystem(client),
+                                                      ("/ipp/print/" + name).c_str(), 0, nullptr);
     if (!printer) {
         papplClientRespond(client, HTTP_STATUS_NOT_FOUND, nullptr, nullptr, 0, 0);
         return true;
@@ -208,8 +226,10 @@ void AddLogoPage(pappl_printer_t* printer) {
     if (!driver || driver->emulation != 0) return;  // stored logos are ESC/POS's
     char path[256];
     papplPrinterGetPath(printer, "logos", path, sizeof path);
-    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", LogoPage, nullptr);
-    papplPrinterAddLink(printer, "Logos", path, pappl_loptions_t(PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS));
+    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", LogoPage,
+                                   nullptr);
+    papplPrinterAddLink(printer, "Logos", path,
+                        pappl_loptions_t(PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS));
 }
 
 }  // namespace qxapp

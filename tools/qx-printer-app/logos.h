@@ -21,8 +21,9 @@ void AddLogoPage(pappl_printer_t* printer);
 bool MakeLogo(const std::string& from, const std::string& to, std::string* reason);
 // The image manager's upload, print-out ('O') or erase ('X') over the printer's port
 // (a COMn: at 115200 bit/s, else TCP port 9100 of the address).
-bool SendLogos(const std::string& port, const std::string& device, const std::vector<std::string>& files,
-               std::string* reason);
-bool LogoCommand(char what, const std::string& port, const std::string& device, std::string* reason);
+bool SendLogos(const std::string& port, const std::string& device,
+               const std::vector<std::string>& files, std::string* reason);
+bool LogoCommand(char what, const std::string& port, const std::string& device,
+                 std::string* reason);
 
 }  // namespace qxapp

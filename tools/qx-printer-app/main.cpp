@@ -2,6 +2,7 @@
 // CUPS queue prints to it; every page goes through the graphics engine and the printer's
 // driver, QX470.dll for model A and QX250.dll for model B.
 #include <fcntl.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <pappl/pappl.h>
@@ -26,14 +27,17 @@ namespace {
 
 const char kVersion[] = "1.0";
 
-std::string Option(int count, cups_option_t* options, const char* name, const std::string& fallback) {
+std::string Option(int count, cups_option_t* options, const char* name,
+                   const std::string& fallback) {
     const char* value = cupsGetOption(name, count, options);
     return value && *value ? value : fallback;
 }
 
 std::string DefaultStateDir() {
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/qx-printer-app";
-    if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/state/qx-printer-app";
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
+        return std::string(state) + "/qx-printer-app";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.local/state/qx-printer-app";
     return "/tmp/qx-printer-app";
 }
 
@@ -59,7 +63,8 @@ pappl_loglevel_t LogLevel(const std::string& name) {
 std::vector<pappl_pr_driver_t>& DriverList() {
     static std::vector<pappl_pr_driver_t> list = [] {
         std::vector<pappl_pr_driver_t> l;
-        for (const qxapp::DriverInfo& d : qxapp::Drivers()) l.push_back({d.name, d.description, nullptr, nullptr});
+        for (const qxapp::DriverInfo& d : qxapp::Drivers())
+            l.push_back({d.name, d.description, nullptr, nullptr});
         return l;
     }();
     return list;
@@ -81,8 +86,8 @@ bool SaveState(pappl_system_t* system, void*) {
     bool ok = papplSystemSaveState(system, temporary.c_str()) && SyncPath(temporary, O_RDONLY) &&
               ::rename(temporary.c_str(), stateFile.c_str()) == 0;
     if (!ok) {
-        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to save the state in \"%s\": %s", stateFile.c_str(),
-                 std::strerror(errno));
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to save the state in \"%s\": %s",
+                 stateFile.c_str(), std::strerror(errno));
         ::unlink(temporary.c_str());
         return false;
     }
@@ -95,14 +100,17 @@ bool LockStateDir(const std::string& dir) {
     std::string path = dir + "/qx-printer-app.lock";
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        std::fprintf(stderr, "qx-printer-app: %s cannot be opened: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "qx-printer-app: %s cannot be opened: %s\n", path.c_str(),
+                     std::strerror(errno));
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         char pid[32] = {};
         ssize_t n = ::pread(fd, pid, sizeof pid - 1, 0);
-        std::fprintf(stderr, "qx-printer-app: another server (process %s) already uses the state folder %s\n",
-                     n > 0 ? std::string(pid, size_t(n)).c_str() : "?", dir.c_str());
+        std::fprintf(
+            stderr,
+            "qx-printer-app: another server (process %s) already uses the state folder %s\n",
+            n > 0 ? std::string(pid, size_t(n)).c_str() : "?", dir.c_str());
         ::close(fd);
         return false;
     }
@@ -121,7 +129,8 @@ std::string PortTaken(const std::string& hostname, long port) {
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_PASSIVE;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(hostname == "*" ? nullptr : hostname.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+    if (::getaddrinfo(hostname == "*" ? nullptr : hostname.c_str(), std::to_string(port).c_str(),
+                      &hints, &found) != 0)
         return {};
     std::string taken;
     for (addrinfo* a = found; a && taken.empty(); a = a->ai_next) {
@@ -143,7 +152,9 @@ std::string PortTaken(const std::string& hostname, long port) {
 
 // The server's loop notices a shutdown only when it wakes; without a timer that can be
 // half a minute after the request.
-bool KeepAwake(pappl_system_t*, void*) { return true; }
+bool KeepAwake(pappl_system_t*, void*) {
+    return true;
+}
 
 // The names the web pages show for the printers' own options, in English and Korean
 // (the settings utility's words).
@@ -194,13 +205,14 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     std::string hostname = Option(count, options, "listen-hostname", "localhost");
     if (!LockStateDir(dir)) return nullptr;
     if (std::string taken = PortTaken(hostname, port); !taken.empty()) {
-        std::fprintf(stderr, "qx-printer-app: port %ld of %s (%s) is in use by another program\n", port,
-                     hostname.c_str(), taken.c_str());
+        std::fprintf(stderr, "qx-printer-app: port %ld of %s (%s) is in use by another program\n",
+                     port, hostname.c_str(), taken.c_str());
         return nullptr;
     }
     std::string logFile = Option(count, options, "log-file", dir + "/qx-printer-app.log");
     pappl_system_t* system = papplSystemCreate(
-        pappl_soptions_t(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG),
+        pappl_soptions_t(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                         PAPPL_SOPTIONS_WEB_LOG),
         "QX Printer Application", int(port), "_print,_universal", dir.c_str(), logFile.c_str(),
         LogLevel(Option(count, options, "log-level", "info")), nullptr, false);
     if (!system) return nullptr;
@@ -221,10 +233,11 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     qxapp::AddImageFilters(system);
     qxapp::AddDocumentFilters(system);
     AddWebStrings(system);
-    papplSystemSetPrinterDrivers(system, int(DriverList().size()), DriverList().data(), nullptr, qxapp::PrinterCreated,
-                                 qxapp::DriverCallback, nullptr);
-    papplSystemSetFooterHTML(system, "QX printing system: model A receipts and labels through QX470.dll, "
-                                     "model B receipts through QX250.dll.");
+    papplSystemSetPrinterDrivers(system, int(DriverList().size()), DriverList().data(), nullptr,
+                                 qxapp::PrinterCreated, qxapp::DriverCallback, nullptr);
+    papplSystemSetFooterHTML(system,
+                             "QX printing system: model A receipts and labels through QX470.dll, "
+                             "model B receipts through QX250.dll.");
     pappl_version_t version{};
     std::snprintf(version.name, sizeof version.name, "qx-printer-app");
     std::snprintf(version.sversion, sizeof version.sversion, "%s", kVersion);
@@ -283,6 +296,10 @@ void Usage(void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return papplMainloop(argc, argv, kVersion, nullptr, int(DriverList().size()), DriverList().data(), nullptr,
-                         qxapp::DriverCallback, nullptr, nullptr, SystemCallback, Usage, nullptr);
+    // Each of PAPPL's client threads would otherwise get a heap arena of its own, and an
+    // arena keeps the memory of the pages it held long after the jobs have gone.
+    ::mallopt(M_ARENA_MAX, 2);
+    return papplMainloop(argc, argv, kVersion, nullptr, int(DriverList().size()),
+                         DriverList().data(), nullptr, qxapp::DriverCallback, nullptr, nullptr,
+                         SystemCallback, Usage, nullptr);
 }

@@ -12,8 +12,8 @@
 #include "ipp_attributes.h"
 #include "local_devices.h"
 #include "logos.h"
-#include "test_page_job.h"
 #include "qx_models.h"
+#include "test_page_job.h"
 #include "worker.h"
 
 namespace qxapp {
@@ -41,11 +41,12 @@ struct RasterJob {
     bool replica = false;
 };
 
-RasterJob* Data(pappl_job_t* job) { return static_cast<RasterJob*>(papplJobGetData(job)); }
+RasterJob* Data(pappl_job_t* job) {
+    return static_cast<RasterJob*>(papplJobGetData(job));
+}
 
 std::string ReadCommands(pappl_pr_options_t* options, JobSettings* to);
 void TakeCommands(JobSettings& to, const JobSettings& from);
-
 
 // The job's data, with its worker started; made by the image filter or the first
 // raster callback, whichever comes first.
@@ -68,13 +69,15 @@ RasterJob* Prepare(pappl_job_t* job, std::string* reason) {
 bool Fail(pappl_job_t* job, std::string reason, bool portTrouble) {
     if (reason == "stopped") {
         portTrouble = false;
-        reason = papplJobIsCanceled(job) ? "canceled while printing"
-                                         : "the server stopped while the job was printing; it was not finished";
+        reason = papplJobIsCanceled(job)
+                     ? "canceled while printing"
+                     : "the server stopped while the job was printing; it was not finished";
     }
     if (!reason.empty()) reason[0] = char(std::toupper(static_cast<unsigned char>(reason[0])));
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", reason.c_str());
     papplJobSetMessage(job, "%s", reason.c_str());
-    if (portTrouble) papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+    if (portTrouble)
+        papplPrinterSetReasons(papplJobGetPrinter(job), PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
     delete Data(job);
     papplJobSetData(job, nullptr);
     return false;
@@ -92,13 +95,16 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     RasterJob* data = Prepare(job, &reason);
     if (!data) return Fail(job, reason, false);
     data->driver = FindDriver(papplPrinterGetDriverName(printer));
-    if (!data->driver) return Fail(job, "the printer's driver is not one of this application's", false);
+    if (!data->driver)
+        return Fail(job, "the printer's driver is not one of this application's", false);
     const char* rotation = cupsGetOption("qx-rotation", options->num_vendor, options->vendor);
     data->rotation = rotation ? rotation : "";
     data->copies = options->copies;
-    SettingsResult s = SettingsFor(*data->driver, options->media.size_length, data->copies, data->rotation);
+    SettingsResult s =
+        SettingsFor(*data->driver, options->media.size_length, data->copies, data->rotation);
     if (!s.error.empty()) return Fail(job, s.error, false);
-    if (std::string bad = ReadCommands(options, &data->commands); !bad.empty()) return Fail(job, bad, false);
+    if (std::string bad = ReadCommands(options, &data->commands); !bad.empty())
+        return Fail(job, bad, false);
     PortName port = PortOf(job, device);
     data->port = port.name;
     data->commands.portDevice = port.device;
@@ -125,8 +131,8 @@ bool StartEngine(pappl_job_t* job, RasterJob& data, const cups_page_header2_t& h
 // or longer than the model's longest paper, is refused rather than printed wrongly.
 std::string CheckHeader(const cups_page_header2_t& h, const PrinterModel& model) {
     if (h.HWResolution[0] != kDpi || h.HWResolution[1] != kDpi)
-        return "the page is at " + std::to_string(h.HWResolution[0]) + "x" + std::to_string(h.HWResolution[1]) +
-               " dpi; this printer prints at 203 dpi";
+        return "the page is at " + std::to_string(h.HWResolution[0]) + "x" +
+               std::to_string(h.HWResolution[1]) + " dpi; this printer prints at 203 dpi";
     bool grey = h.cupsColorSpace == CUPS_CSPACE_SW || h.cupsColorSpace == CUPS_CSPACE_W ||
                 h.cupsColorSpace == CUPS_CSPACE_K;
     if (!grey || (h.cupsBitsPerPixel != 8 && h.cupsBitsPerPixel != 1))
@@ -153,7 +159,8 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     if (data->replica) return true;
     data->lastPage = page;
     const cups_page_header2_t& h = options->header;
-    if (std::string bad = CheckHeader(h, *data->driver->model); !bad.empty()) return Fail(job, bad, false);
+    if (std::string bad = CheckHeader(h, *data->driver->model); !bad.empty())
+        return Fail(job, bad, false);
     if (!data->started && !StartEngine(job, *data, h)) return false;
     data->width = int(h.cupsWidth);
     data->height = int(h.cupsHeight);
@@ -166,7 +173,8 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     return true;
 }
 
-bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y, const unsigned char* line) {
+bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
+               const unsigned char* line) {
     RasterJob* data = Data(job);
     if (!data) return false;
     if (data->replica || y >= unsigned(data->height)) return true;
@@ -192,8 +200,9 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
     if (data->replica) return true;
     if (data->rows < data->height)
         return Fail(job,
-                    "page " + std::to_string(data->lastPage) + " was cut short: " + std::to_string(data->rows) +
-                        " of its " + std::to_string(data->height) + " rows arrived",
+                    "page " + std::to_string(data->lastPage) +
+                        " was cut short: " + std::to_string(data->rows) + " of its " +
+                        std::to_string(data->height) + " rows arrived",
                     false);
     // The paper's margins are outside the dots the printer prints (576 or 384).
     int left = std::max(0, (data->width - data->driver->model->printedDots) / 2);
@@ -209,7 +218,8 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     std::string reason;
     bool cancelled = papplJobIsCanceled(job);
     if (!cancelled && data->stop()) return Fail(job, "stopped", false);
-    if (data->started && !data->worker->Finish(cancelled, data->stop, &reason)) return Fail(job, reason, true);
+    if (data->started && !data->worker->Finish(cancelled, data->stop, &reason))
+        return Fail(job, reason, true);
     if (!cancelled) KeepWorker(data->printerId, std::move(data->worker));
     delete data;
     papplJobSetData(job, nullptr);
@@ -231,7 +241,9 @@ bool DeviceOpen(pappl_device_t* device, const char* uri, const char*) {
     return true;
 }
 
-void DeviceClose(pappl_device_t* device) { delete static_cast<PortName*>(papplDeviceGetData(device)); }
+void DeviceClose(pappl_device_t* device) {
+    delete static_cast<PortName*>(papplDeviceGetData(device));
+}
 
 bool ListDevices(pappl_device_cb_t found, void* data, pappl_deverror_cb_t, void*) {
     for (const LocalDevice& d : ListLocalDevices())
@@ -239,9 +251,15 @@ bool ListDevices(pappl_device_cb_t found, void* data, pappl_deverror_cb_t, void*
     return false;
 }
 
-ssize_t DeviceRead(pappl_device_t*, void*, size_t) { return 0; }
-ssize_t DeviceWrite(pappl_device_t*, const void*, size_t bytes) { return ssize_t(bytes); }
-pappl_preason_t DeviceStatus(pappl_device_t*) { return PAPPL_PREASON_NONE; }
+ssize_t DeviceRead(pappl_device_t*, void*, size_t) {
+    return 0;
+}
+ssize_t DeviceWrite(pappl_device_t*, const void*, size_t bytes) {
+    return ssize_t(bytes);
+}
+pappl_preason_t DeviceStatus(pappl_device_t*) {
+    return PAPPL_PREASON_NONE;
+}
 
 // The media size names of a range: custom_min_80x10mm and custom_max_80x1000mm for
 // labels, roll_... for a roll. PAPPL keeps the pointers, so the texts live on.
@@ -249,8 +267,9 @@ const char* RangeName(const PrinterModel& model, bool label, bool max) {
     static std::mutex lock;
     static std::set<std::string> names;
     char name[64];
-    std::snprintf(name, sizeof name, "%s_%s_%dx%dmm", label ? "custom" : "roll", max ? "max" : "min",
-                  model.paperWidthMm, max ? model.maxLengthMm : model.minLengthMm);
+    std::snprintf(name, sizeof name, "%s_%s_%dx%dmm", label ? "custom" : "roll",
+                  max ? "max" : "min", model.paperWidthMm,
+                  max ? model.maxLengthMm : model.minLengthMm);
     std::lock_guard g(lock);
     return names.insert(name).first->c_str();
 }
@@ -323,16 +342,19 @@ bool WorkerDocument(pappl_job_t* job, pappl_device_t* device, void* format) {
     bool ok = options && StartJob(job, options, device);
     data = Data(job);
     if (ok && data) {
-        SettingsResult s = SettingsFor(*data->driver, options->media.size_length, data->copies, data->rotation);
+        SettingsResult s =
+            SettingsFor(*data->driver, options->media.size_length, data->copies, data->rotation);
         TakeCommands(s.settings, data->commands);
         if (!s.error.empty()) {
             ok = Fail(job, s.error, false);
-        } else if (!data->worker->StartDocument(data->port, s.settings, data->name, data->stop, &reason)) {
+        } else if (!data->worker->StartDocument(data->port, s.settings, data->name, data->stop,
+                                                &reason)) {
             ok = Fail(job, reason, reason.find("registry") == std::string::npos);
         } else {
             data->started = true;
             int pages = 0;
-            if (!data->worker->PrintDocument(file, static_cast<const char*>(format), data->stop, &reason, &pages)) {
+            if (!data->worker->PrintDocument(file, static_cast<const char*>(format), data->stop,
+                                             &reason, &pages)) {
                 ok = Fail(job, reason, reason.find("printer") != std::string::npos);
             } else {
                 papplJobSetImpressions(job, pages);
@@ -357,12 +379,14 @@ void AddCommandOptions(const DriverInfo& driver, pappl_pr_driver_data_t* d, ipp_
     if (!*attrs) *attrs = ippNew();
     for (const char* text : {"qx-start-text", "qx-end-text"}) {
         d->vendor[d->num_vendor++] = text;
-        ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_TEXT, (std::string(text) + "-default").c_str(), nullptr, "");
+        ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_TEXT,
+                     (std::string(text) + "-default").c_str(), nullptr, "");
     }
     for (const char* logo : {"qx-start-logo", "qx-end-logo"}) {
         d->vendor[d->num_vendor++] = logo;
         ippAddRange(*attrs, IPP_TAG_PRINTER, (std::string(logo) + "-supported").c_str(), 0, 255);
-        ippAddInteger(*attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, (std::string(logo) + "-default").c_str(), 0);
+        ippAddInteger(*attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER,
+                      (std::string(logo) + "-default").c_str(), 0);
     }
     if (driver.model->cpcl && driver.emulation != 0) {
         d->vendor[d->num_vendor++] = "qx-back-feed";
@@ -370,8 +394,10 @@ void AddCommandOptions(const DriverInfo& driver, pappl_pr_driver_data_t* d, ipp_
         ippAddBoolean(*attrs, IPP_TAG_PRINTER, "qx-back-feed-default", 0);
         d->vendor[d->num_vendor++] = "qx-rotation";
         static const char* const kRotations[] = {"none", "half-turn"};
-        ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-supported", 2, nullptr, kRotations);
-        ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-default", nullptr, "none");
+        ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-supported", 2, nullptr,
+                      kRotations);
+        ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "qx-rotation-default", nullptr,
+                     "none");
     }
 }
 
@@ -392,12 +418,15 @@ std::string ReadCommands(pappl_pr_options_t* options, JobSettings* to) {
     to->endText = value("qx-end-text");
     for (const std::string* text : {&to->startText, &to->endText})
         if (Utf8Characters(*text) > size_t(kMaxCommandText))
-            return "a start or end text has more than " + std::to_string(kMaxCommandText) + " characters";
-    for (auto [name, logo] : {std::pair{"qx-start-logo", &to->startLogo}, {"qx-end-logo", &to->endLogo}}) {
+            return "a start or end text has more than " + std::to_string(kMaxCommandText) +
+                   " characters";
+    for (auto [name, logo] :
+         {std::pair{"qx-start-logo", &to->startLogo}, {"qx-end-logo", &to->endLogo}}) {
         std::string v = value(name);
         char* end = nullptr;
         long n = v.empty() ? 0 : std::strtol(v.c_str(), &end, 10);
-        if ((end && *end) || n < 0 || n > 255) return std::string(name) + " is a stored image from 1 to 255, or 0";
+        if ((end && *end) || n < 0 || n > 255)
+            return std::string(name) + " is a stored image from 1 to 255, or 0";
         *logo = int(n);
     }
     std::string feed = value("qx-back-feed");
@@ -416,7 +445,9 @@ void TakeCommands(JobSettings& to, const JobSettings& from) {
 
 }  // namespace
 
-void SetWorkDir(const std::string& dir) { workDir = dir; }
+void SetWorkDir(const std::string& dir) {
+    workDir = dir;
+}
 
 void UseRegistryIn(const std::string& stateDir) {
     ::setenv("QX_REGISTRY", (stateDir + "/registry.reg").c_str(), 1);
@@ -427,30 +458,36 @@ std::string SharedRegistry() {
     return path && *path ? path : workDir + "/registry.reg";
 }
 
-void PrinterCreated(pappl_printer_t* printer, void*) { AddLogoPage(printer); }
-const std::string& WorkDir() { return workDir; }
+void PrinterCreated(pappl_printer_t* printer, void*) {
+    AddLogoPage(printer);
+}
+const std::string& WorkDir() {
+    return workDir;
+}
 
 void AddDocumentFilters(pappl_system_t* system) {
     for (const char* format : DocumentFormats())
-        papplSystemAddMIMEFilter(system, format, "image/pwg-raster", WorkerDocument, const_cast<char*>(format));
+        papplSystemAddMIMEFilter(system, format, "image/pwg-raster", WorkerDocument,
+                                 const_cast<char*>(format));
     papplSystemAddMIMEFilter(system, kTestPageFormat, "image/pwg-raster", WorkerDocument,
                              const_cast<char*>(kTestPageFormat));
     papplSystemSetMIMECallback(system, TestPageType, nullptr);
 }
 
 void AddImageFilters(pappl_system_t* system) {
-    papplSystemAddMIMEFilter(system, "image/png", "image/pwg-raster", CheckedImage, const_cast<ImageFilter*>(&kPng));
+    papplSystemAddMIMEFilter(system, "image/png", "image/pwg-raster", CheckedImage,
+                             const_cast<ImageFilter*>(&kPng));
     papplSystemAddMIMEFilter(system, "image/jpeg", "image/pwg-raster", CheckedImage,
                              const_cast<ImageFilter*>(&kJpeg));
 }
 
 void AddDeviceScheme() {
-    papplDeviceAddScheme("qx", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListDevices, DeviceOpen, DeviceClose, DeviceRead,
-                         DeviceWrite, DeviceStatus, nullptr);
+    papplDeviceAddScheme("qx", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListDevices, DeviceOpen, DeviceClose,
+                         DeviceRead, DeviceWrite, DeviceStatus, nullptr);
 }
 
-bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char*,
-                    pappl_pr_driver_data_t* d, ipp_t** attrs, void*) {
+bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
+                    const char*, pappl_pr_driver_data_t* d, ipp_t** attrs, void*) {
     const DriverInfo* driver = FindDriver(driverName ? driverName : "");
     if (!driver) {
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "No driver \"%s\" in this application.", driverName);
@@ -459,7 +496,8 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
     if (deviceUri) {
         PortName port = PortFromDeviceUri(deviceUri);
         if (!port.error.empty()) {
-            papplLog(system, PAPPL_LOGLEVEL_ERROR, "Device \"%s\": %s.", deviceUri, port.error.c_str());
+            papplLog(system, PAPPL_LOGLEVEL_ERROR, "Device \"%s\": %s.", deviceUri,
+                     port.error.c_str());
             return false;
         }
     }

@@ -29,7 +29,8 @@ void AddImageFilters(pappl_system_t* system);
 // The documents the job's worker lays out itself (documents.h).
 void AddDocumentFilters(pappl_system_t* system);
 
-bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
-                    pappl_pr_driver_data_t* data, ipp_t** attrs, void* context);
+bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
+                    const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attrs,
+                    void* context);
 
 }  // namespace qxapp

@@ -71,7 +71,8 @@ std::string CheckPort(const std::string& port) {
         return "\"" + port + "\": the bit rate is not one of " + RateList();
     }
     if (IsDottedAddress(port)) return {};
-    return "\"" + port + "\" is none of COMn:, LPTn:, IRDA or a printer's IPv4 address in dotted form "
+    return "\"" + port +
+           "\" is none of COMn:, LPTn:, IRDA or a printer's IPv4 address in dotted form "
            "(host names are not looked up)";
 }
 
@@ -158,7 +159,8 @@ bool Unescape(std::string_view text, std::string* out) {
 
 // A device the port may be mapped to: a file under /dev, named plainly.
 std::string CheckDevice(const std::string& device, const std::string& port) {
-    bool plain = device.rfind("/dev/", 0) == 0 && device.size() < 256 && device.find("/../") == std::string::npos &&
+    bool plain = device.rfind("/dev/", 0) == 0 && device.size() < 256 &&
+                 device.find("/../") == std::string::npos &&
                  std::all_of(device.begin(), device.end(), [](unsigned char c) {
                      return std::isalnum(c) || c == '/' || c == '.' || c == '_' || c == '-';
                  });
@@ -211,7 +213,8 @@ std::string DeviceUriForPort(std::string_view port, std::string_view device) {
     auto escaped = [](std::string_view text, bool path) {
         std::string out;
         for (unsigned char c : text) {
-            if (std::isalnum(c) || c == '.' || c == ':' || c == '-' || c == '_' || (path && c == '/')) {
+            if (std::isalnum(c) || c == '.' || c == ':' || c == '-' || c == '_' ||
+                (path && c == '/')) {
                 out += char(c);
             } else {
                 char escape[4];
@@ -225,7 +228,6 @@ std::string DeviceUriForPort(std::string_view port, std::string_view device) {
     if (!device.empty()) uri += "?device=" + escaped(device, true);
     return uri;
 }
-
 
 SettingsResult SettingsFor(const DriverInfo& driver, int lengthHundredthsMm, int copies,
                            std::string_view rotation) {
@@ -248,9 +250,11 @@ SettingsResult SettingsFor(const DriverInfo& driver, int lengthHundredthsMm, int
     s.widthMm = m.paperWidthMm;
     // The driver takes the length in its own units; model B's whole millimetres round.
     int height = int(std::lround(lengthHundredthsMm * m.heightUnitsPerMm / 100.0));
-    if (height < m.minLengthMm * m.heightUnitsPerMm || height > m.maxLengthMm * m.heightUnitsPerMm) {
+    if (height < m.minLengthMm * m.heightUnitsPerMm ||
+        height > m.maxLengthMm * m.heightUnitsPerMm) {
         char text[96];
-        std::snprintf(text, sizeof text, "the media is %.1f mm long; this printer takes %d to %d mm",
+        std::snprintf(text, sizeof text,
+                      "the media is %.1f mm long; this printer takes %d to %d mm",
                       lengthHundredthsMm / 100.0, m.minLengthMm, m.maxLengthMm);
         r.error = text;
         return r;

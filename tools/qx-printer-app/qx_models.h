@@ -33,7 +33,7 @@ struct PrinterModel {
     // papers are long would otherwise get a wide picture turned sideways.
     bool portraitByDefault;
     std::span<const PaperPreset> presets;  // "PaperSize" 1 on
-    int defaultPreset;  // index into presets
+    int defaultPreset;                     // index into presets
 };
 const PrinterModel& ModelA();  // the 3-inch label printer, QX470.dll
 const PrinterModel& ModelB();  // the 2-inch receipt printer, QX250.dll
@@ -69,9 +69,9 @@ struct JobSettings {
     const PrinterModel* model = nullptr;
     int copies = 1;
     int emulation = 0;
-    int paperSize = 0;     // 0 custom, else a preset of the table
+    int paperSize = 0;  // 0 custom, else a preset of the table
     int widthMm = 80;
-    int paperHeight = 0;   // "PHeight", in the model's units
+    int paperHeight = 0;     // "PHeight", in the model's units
     int rotation = 0;        // CPCL: 1 turns the label half a turn
     int printingLength = 0;  // ESC/POS: trailing blank rows are dropped
     // The printer's commands around each document, as its settings utility keeps them.

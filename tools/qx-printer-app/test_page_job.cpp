@@ -19,8 +19,8 @@ const char* TestPageFile(pappl_printer_t* printer, char* buffer, size_t size) {
     std::snprintf(buffer, size, "%s/qx-test-page-XXXXXX", WorkDir().c_str());
     int fd = ::mkstemp(buffer);
     if (fd < 0) {
-        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "No test page file in \"%s\": %s", WorkDir().c_str(),
-                        std::strerror(errno));
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "No test page file in \"%s\": %s",
+                        WorkDir().c_str(), std::strerror(errno));
         return nullptr;
     }
     bool ok = ::write(fd, kMarker, sizeof kMarker - 1) == ssize_t(sizeof kMarker - 1);
@@ -32,8 +32,9 @@ const char* TestPageFile(pappl_printer_t* printer, char* buffer, size_t size) {
 }
 
 const char* TestPageType(const unsigned char* header, size_t size, void*) {
-    return size >= sizeof kMarker - 1 && std::memcmp(header, kMarker, sizeof kMarker - 1) == 0 ? kTestPageFormat
-                                                                                                 : nullptr;
+    return size >= sizeof kMarker - 1 && std::memcmp(header, kMarker, sizeof kMarker - 1) == 0
+               ? kTestPageFormat
+               : nullptr;
 }
 
 }  // namespace qxapp

@@ -8,7 +8,8 @@
 namespace qxapp {
 
 bool PrintTestPage(EngineJob& job, const JobSettings& settings, std::string* reason) {
-    const setup::SetupModel& model = settings.model == &ModelB() ? setup::ModelB() : setup::ModelA();
+    const setup::SetupModel& model =
+        settings.model == &ModelB() ? setup::ModelB() : setup::ModelA();
     // What the driver reads now: the key the job has just written.
     setup::SettingsRecord record = setup::NewRecord(model);
     if (setup::LoadOrCreateSettings(model, record) != 0) {

@@ -145,8 +145,8 @@ Keeper& TheKeeper() {
 
 }  // namespace
 
-std::unique_ptr<Worker> TakeWorker(int printer, const std::string& registry, const std::string& copy,
-                                   std::string* reason) {
+std::unique_ptr<Worker> TakeWorker(int printer, const std::string& registry,
+                                   const std::string& copy, std::string* reason) {
     Keeper& k = TheKeeper();
     std::unique_ptr<Worker> worker;
     {
@@ -182,15 +182,20 @@ void KeepWorker(int printer, std::unique_ptr<Worker> worker) {
     if (replaced) replaced->Release();
 }
 
-Worker::~Worker() { Kill(); }
+Worker::~Worker() {
+    Kill();
+}
 
 // The printer's own copy of the registry, made afresh for each job; a missing one
 // starts empty. Written beside and renamed, as the registry itself is.
-bool Worker::CopyRegistry(const std::string& registry, const std::string& copy, std::string* reason) {
+bool Worker::CopyRegistry(const std::string& registry, const std::string& copy,
+                          std::string* reason) {
     std::string dir = copy.substr(0, copy.find_last_of('/') + 1);
     std::string temporary = copy + ".XXXXXX";
     int out = ::mkstemp(temporary.data());
-    if (out < 0) return *reason = "no room for the job's settings in " + dir + ": " + std::strerror(errno), false;
+    if (out < 0)
+        return *reason = "no room for the job's settings in " + dir + ": " + std::strerror(errno),
+               false;
     std::ifstream in(registry, std::ios::binary);
     std::stringstream all;
     if (in) all << in.rdbuf();
@@ -213,7 +218,8 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
     // Everything the child needs is made before the fork: after it, only system calls.
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "QX_REGISTRY=", 12) != 0 && std::strncmp(*e, "QX_APP_WORK_DIR=", 16) != 0 &&
+        if (std::strncmp(*e, "QX_REGISTRY=", 12) != 0 &&
+            std::strncmp(*e, "QX_APP_WORK_DIR=", 16) != 0 &&
             std::strncmp(*e, "QX_REGISTRY_SCRATCH=", 20) != 0)
             env.emplace_back(*e);
     env.push_back("QX_REGISTRY=" + copy);
@@ -227,7 +233,9 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
     if (::access(program.c_str(), X_OK) != 0) {
         ::close(pair[0]);
         ::close(pair[1]);
-        return *reason = "the job's worker program " + program + " cannot be run: " + std::strerror(errno), false;
+        return *reason = "the job's worker program " + program +
+                         " cannot be run: " + std::strerror(errno),
+               false;
     }
     std::string argument = kWorkerArgument;
     char* argv[] = {program.data(), argument.data(), nullptr};
@@ -258,7 +266,8 @@ std::string Worker::Ended() {
     if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_) {
         pid_ = -1;
         if (WIFSIGNALED(status))
-            return "the job's worker process was ended by signal " + std::to_string(WTERMSIG(status));
+            return "the job's worker process was ended by signal " +
+                   std::to_string(WTERMSIG(status));
         return "the job's worker process ended with status " + std::to_string(WEXITSTATUS(status));
     }
     return "the job's worker process is gone";
@@ -276,7 +285,8 @@ bool Worker::Call(char op, const std::string& body, const StopCheck& stop, std::
         int n = ::poll(&p, 1, 100);
         if (n < 0 && errno != EINTR) return *reason = std::strerror(errno), false;
         if (n > 0) break;
-        if (!deadline && stop && stop()) deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
+        if (!deadline && stop && stop())
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
         if (deadline && std::chrono::steady_clock::now() >= *deadline) {
             Kill();
             *reason = "stopped";
@@ -298,15 +308,17 @@ bool Worker::CheckImage(const std::string& path, const StopCheck& stop, std::str
     return Call('C', path, stop, reason);
 }
 
-bool Worker::StartDocument(const std::string& port, const JobSettings& settings, const std::string& name,
-                           const StopCheck& stop, std::string* reason) {
+bool Worker::StartDocument(const std::string& port, const JobSettings& settings,
+                           const std::string& name, const StopCheck& stop, std::string* reason) {
     return Call('S', EncodeSettings(port, settings, name), stop, reason);
 }
 
-bool Worker::StartPage(const StopCheck& stop, std::string* reason) { return Call('P', {}, stop, reason); }
+bool Worker::StartPage(const StopCheck& stop, std::string* reason) {
+    return Call('P', {}, stop, reason);
+}
 
-bool Worker::PrintDocument(const std::string& path, const std::string& format, const StopCheck& stop,
-                           std::string* reason, int* pages) {
+bool Worker::PrintDocument(const std::string& path, const std::string& format,
+                           const StopCheck& stop, std::string* reason, int* pages) {
     std::string body;
     PutText(body, format);
     PutText(body, path);
@@ -315,8 +327,8 @@ bool Worker::PrintDocument(const std::string& path, const std::string& format, c
     return true;
 }
 
-bool Worker::EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, const StopCheck& stop,
-                     std::string* reason) {
+bool Worker::EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left,
+                     const StopCheck& stop, std::string* reason) {
     std::string body;
     body.reserve(12 + grey.size());
     PutInt(body, width);
@@ -341,8 +353,8 @@ bool Worker::MakeLogo(const std::string& from, const std::string& to, std::strin
     return Call('M', body, LogoDeadline(), reason);
 }
 
-bool Worker::SendLogos(const std::string& port, const std::string& device, const std::vector<std::string>& files,
-                       std::string* reason) {
+bool Worker::SendLogos(const std::string& port, const std::string& device,
+                       const std::vector<std::string>& files, std::string* reason) {
     std::string body;
     PutText(body, port);
     PutText(body, device);
@@ -350,7 +362,8 @@ bool Worker::SendLogos(const std::string& port, const std::string& device, const
     return Call('N', body, LogoDeadline(), reason);
 }
 
-bool Worker::LogoCommand(char what, const std::string& port, const std::string& device, std::string* reason) {
+bool Worker::LogoCommand(char what, const std::string& port, const std::string& device,
+                         std::string* reason) {
     std::string body;
     PutText(body, port);
     PutText(body, device);
@@ -372,8 +385,10 @@ void Worker::Release() {
     fd_ = -1;
     for (int i = 0; i < 100 && pid_ > 0; ++i) {
         int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
-        else ::usleep(10000);
+        if (::waitpid(pid_, &status, WNOHANG) == pid_)
+            pid_ = -1;
+        else
+            ::usleep(10000);
     }
     Kill();
 }

@@ -25,7 +25,7 @@ constexpr const char* kWorkerProgram = "qx-printer-app-worker";
 constexpr const char* kWorkerArgument = "--qx-job-worker";
 
 class Worker {
-public:
+  public:
     // Tells whether the work should stop: the job was cancelled or the server stops.
     using StopCheck = std::function<bool()>;
 
@@ -39,29 +39,31 @@ public:
     bool Spawn(const std::string& registry, const std::string& copy, std::string* reason);
     // Makes the printer's own registry afresh from the shared one, for the next job of a
     // worker kept from the last.
-    static bool CopyRegistry(const std::string& registry, const std::string& copy, std::string* reason);
+    static bool CopyRegistry(const std::string& registry, const std::string& copy,
+                             std::string* reason);
     // The process is there and has not ended.
     bool Alive();
 
     // Loads an image file with the engine's loader, as qx-print does: damaged, too
     // large or unreadable files are refused with a reason.
     bool CheckImage(const std::string& path, const StopCheck& stop, std::string* reason);
-    bool StartDocument(const std::string& port, const JobSettings& settings, const std::string& name,
-                       const StopCheck& stop, std::string* reason);
+    bool StartDocument(const std::string& port, const JobSettings& settings,
+                       const std::string& name, const StopCheck& stop, std::string* reason);
     bool StartPage(const StopCheck& stop, std::string* reason);
     // Lays out and prints a whole document file (documents.h) on the started document.
     bool PrintDocument(const std::string& path, const std::string& format, const StopCheck& stop,
                        std::string* reason, int* pages);
-    bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left, const StopCheck& stop,
-                 std::string* reason);
+    bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left,
+                 const StopCheck& stop, std::string* reason);
     // Ends the document; a cancelled one is aborted, and a worker that does not answer
     // within a second is killed.
     bool Finish(bool cancelled, const StopCheck& stop, std::string* reason);
     // The logo memory's work (logos.h), each in the worker.
     bool MakeLogo(const std::string& from, const std::string& to, std::string* reason);
-    bool SendLogos(const std::string& port, const std::string& device, const std::vector<std::string>& files,
-                   std::string* reason);
-    bool LogoCommand(char what, const std::string& port, const std::string& device, std::string* reason);
+    bool SendLogos(const std::string& port, const std::string& device,
+                   const std::vector<std::string>& files, std::string* reason);
+    bool LogoCommand(char what, const std::string& port, const std::string& device,
+                     std::string* reason);
     // Kills the worker at once (a cancel or the server's stop).
     void Kill();
 
@@ -69,7 +71,7 @@ public:
     // server went away; one that does not within a second is killed.
     void Release();
 
-private:
+  private:
     static StopCheck LogoDeadline();
     bool Call(char op, const std::string& body, const StopCheck& stop, std::string* reason);
     std::string Ended();
@@ -87,8 +89,8 @@ private:
 constexpr int kKeepWorkerMs = 3000;
 // The printer's kept worker, or a new one; either way the printer's own registry is
 // made afresh from `registry` for the job.
-std::unique_ptr<Worker> TakeWorker(int printer, const std::string& registry, const std::string& copy,
-                                   std::string* reason);
+std::unique_ptr<Worker> TakeWorker(int printer, const std::string& registry,
+                                   const std::string& copy, std::string* reason);
 void KeepWorker(int printer, std::unique_ptr<Worker> worker);
 
 }  // namespace qxapp

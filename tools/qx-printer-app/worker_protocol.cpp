@@ -55,7 +55,9 @@ bool Receive(int fd, char* op, std::string* body) {
     return ReadAll(fd, body->data(), n);
 }
 
-void PutInt(std::string& out, std::int32_t v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); }
+void PutInt(std::string& out, std::int32_t v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
 
 bool Reader::Int(std::int32_t* v) {
     if (at_ + sizeof *v > body_.size()) return false;
@@ -82,8 +84,8 @@ std::string EncodeSettings(const std::string& port, const JobSettings& s, const 
     PutText(body, port);
     PutText(body, name);
     PutInt(body, s.model == &ModelB() ? 1 : 0);
-    for (int v : {s.copies, s.emulation, s.paperSize, s.widthMm, s.paperHeight, s.rotation, s.printingLength,
-                  s.startLogo, s.endLogo, s.backFeed})
+    for (int v : {s.copies, s.emulation, s.paperSize, s.widthMm, s.paperHeight, s.rotation,
+                  s.printingLength, s.startLogo, s.endLogo, s.backFeed})
         PutInt(body, v);
     PutText(body, s.startText);
     PutText(body, s.endText);

@@ -23,7 +23,7 @@ void PutText(std::string& out, const std::string& text);
 
 // Reads what PutInt and PutText wrote, in order; false once the body runs short.
 class Reader {
-public:
+  public:
     explicit Reader(const std::string& body) : body_(body) {}
     bool Int(std::int32_t* v);
     bool Text(std::string* text);
@@ -32,7 +32,7 @@ public:
         return body_.data() + at_;
     }
 
-private:
+  private:
     const std::string& body_;
     size_t at_ = 0;
 };

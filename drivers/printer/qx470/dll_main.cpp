@@ -18,7 +18,9 @@ __attribute__((constructor)) void OnProcessAttach() {
 }
 
 // The static job record's clean-up: buffers freed, any open port flushed and closed.
-__attribute__((destructor)) void OnProcessDetach() { qx470::DriverUnload(); }
+__attribute__((destructor)) void OnProcessDetach() {
+    qx470::DriverUnload();
+}
 
 }  // namespace
 

@@ -80,8 +80,10 @@ void ReadSettingsAndGeometry(GDIINFO& gi, PrinterJob& job, const DEVMODEW& dm) {
         return;
     DriverSettings& s = TheSettings();
     ReadDriverSettings(key, s);
-    if (s.userPaper != 0) CustomGeometry(gi, job, s);
-    else FixedGeometry(gi, job, dm);
+    if (s.userPaper != 0)
+        CustomGeometry(gi, job, s);
+    else
+        FixedGeometry(gi, job, dm);
     RegCloseKey(key);
 }
 
@@ -110,7 +112,8 @@ DeviceValues& TheDevice() {
 BOOL DrvEnableDriver(ULONG, ULONG, PFN* table, PFN* services) {
     if (!table || !services) return FALSE;
     std::memcpy(savedTable, table, sizeof savedTable);
-    engCreateSurface = reinterpret_cast<PFN_EngCreateDeviceSurface>(services[INDEX_EngCreateDeviceSurface]);
+    engCreateSurface =
+        reinterpret_cast<PFN_EngCreateDeviceSurface>(services[INDEX_EngCreateDeviceSurface]);
     engDeleteSurface = reinterpret_cast<PFN_EngDeleteSurface>(services[INDEX_EngDeleteSurface]);
     engCreatePalette = reinterpret_cast<PFN_EngCreatePalette>(services[INDEX_EngCreatePalette]);
     table[INDEX_DrvEnablePDEV] = reinterpret_cast<PFN>(&DrvEnablePDEV);
@@ -127,21 +130,23 @@ BOOL DrvEnableDriver(ULONG, ULONG, PFN* table, PFN* services) {
     return TRUE;
 }
 
-DHPDEV DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logicalAddress, ULONG patterns, HSURF* patternSurfaces,
-                     ULONG capsSize, ULONG* caps, ULONG devInfoSize, DEVINFO* devInfo, HDEV engineDevice,
-                     LPWSTR deviceName, HANDLE driver) {
+DHPDEV DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logicalAddress, ULONG patterns,
+                     HSURF* patternSurfaces, ULONG capsSize, ULONG* caps, ULONG devInfoSize,
+                     DEVINFO* devInfo, HDEV engineDevice, LPWSTR deviceName, HANDLE driver) {
     DeviceValues& dev = TheDevice();
     PrinterJob& job = TheJob();
     // The records the engine hands in must hold what is written into them.
-    if (!engCreatePalette || !caps || capsSize < sizeof(GDIINFO) || !devInfo || devInfoSize < sizeof(DEVINFO))
+    if (!engCreatePalette || !caps || capsSize < sizeof(GDIINFO) || !devInfo ||
+        devInfoSize < sizeof(DEVINFO))
         return nullptr;
     dev.palette = engCreatePalette(PAL_BGR, 0, nullptr, 0, 0, 0);
     if (!dev.palette) return nullptr;
     devInfo->hpalDefault = dev.palette;
     auto engineEnable = reinterpret_cast<PFN_DrvEnablePDEV>(savedTable[INDEX_DrvEnablePDEV]);
-    dev.device = engineEnable ? engineEnable(devmode, logicalAddress, patterns, patternSurfaces, capsSize,
-                                             caps, devInfoSize, devInfo, engineDevice, deviceName, driver)
-                              : nullptr;
+    dev.device = engineEnable
+                     ? engineEnable(devmode, logicalAddress, patterns, patternSurfaces, capsSize,
+                                    caps, devInfoSize, devInfo, engineDevice, deviceName, driver)
+                     : nullptr;
     DEVMODEW fallback;
     DefaultDevMode(fallback);
     const DEVMODEW& dm = devmode ? *devmode : fallback;
@@ -198,7 +203,9 @@ ULONG DrvGetModes(HANDLE, ULONG size, DEVMODEW* devmode) {
     return kDevModeSize;
 }
 
-BOOL DrvSetPalette(DHPDEV, void*, FLONG, ULONG, ULONG) { return FALSE; }
+BOOL DrvSetPalette(DHPDEV, void*, FLONG, ULONG, ULONG) {
+    return FALSE;
+}
 
 void DrvPowerHandler(DHPDEV, BOOL) {}
 

@@ -20,8 +20,8 @@ DeviceValues& TheDevice();
 
 constexpr wce::ULONG kDevModeSize = 192;
 
-wce::BOOL DrvEnableDriver(wce::ULONG engineVersion, wce::ULONG tableSize,
-                          wce::PFN* table, wce::PFN* engineServices);
+wce::BOOL DrvEnableDriver(wce::ULONG engineVersion, wce::ULONG tableSize, wce::PFN* table,
+                          wce::PFN* engineServices);
 
 wce::DHPDEV DrvEnablePDEV(wce::DEVMODEW* devmode, wce::LPWSTR logicalAddress, wce::ULONG patterns,
                           wce::HSURF* patternSurfaces, wce::ULONG capsSize, wce::ULONG* caps,

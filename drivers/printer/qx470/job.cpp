@@ -42,9 +42,12 @@ void PrintEscPos(PrinterJob& job, const DriverSettings& s) {
 
 void PrintCpcl(PrinterJob& job, const DriverSettings& s) {
     PrinterSendText(job, kHeader.text, static_cast<int>(s.paperHeight * 0.8), s.copies);
-    if (s.emulation == 2) PrinterSendText(job, kBarSense.text);
-    else if (s.emulation == 3) PrinterSendText(job, kJournal.text);
-    else PrinterSendText(job, kGapSense.text);
+    if (s.emulation == 2)
+        PrinterSendText(job, kBarSense.text);
+    else if (s.emulation == 3)
+        PrinterSendText(job, kJournal.text);
+    else
+        PrinterSendText(job, kGapSense.text);
     if (s.backFeed != 0) PrinterSendText(job, kBackfeed.text);
     SendCpclPage(job, s.rotation);
     PrinterSendText(job, s.emulation == 3 ? kPrintOnly.text : kFormPrint.text);
@@ -80,8 +83,10 @@ void PrinterSendText(PrinterJob& job, wce::LPCWSTR format, ...) {
 }
 
 void PrintPage(PrinterJob& job, const DriverSettings& settings) {
-    if (settings.emulation == 0) PrintEscPos(job, settings);
-    else PrintCpcl(job, settings);
+    if (settings.emulation == 0)
+        PrintEscPos(job, settings);
+    else
+        PrintCpcl(job, settings);
 }
 
 wce::BOOL DrvStartDoc(wce::SURFOBJ*, wce::LPWSTR, wce::DWORD) {

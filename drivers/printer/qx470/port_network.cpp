@@ -141,8 +141,8 @@ wce::timeval TimeLeft(DWORD deadline) {
 bool ConnectWithin(SOCKET socket, const sockaddr_in& address, DWORD seconds) {
     wce::u_long nonBlocking = 1;
     if (ioctlsocket(socket, FIONBIO, &nonBlocking) == SOCKET_ERROR) return false;
-    bool connected =
-        connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != SOCKET_ERROR;
+    bool connected = connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+                     SOCKET_ERROR;
     if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
         wce::fd_set writable, failed;  // the system's select types share these names
         FD_ZERO(&writable);
@@ -153,9 +153,8 @@ bool ConnectWithin(SOCKET socket, const sockaddr_in& address, DWORD seconds) {
         int ready = wce::select(0, nullptr, &writable, &failed, &limit);
         int error = ready == 0 ? WSAETIMEDOUT : 0;
         int size = sizeof error;
-        if (ready > 0 &&
-            getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) ==
-                SOCKET_ERROR) {
+        if (ready > 0 && getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                                    &size) == SOCKET_ERROR) {
             error = WSAGetLastError();
         }
         connected = ready > 0 && error == 0;

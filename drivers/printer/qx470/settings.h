@@ -14,9 +14,9 @@ struct DriverSettings {
     wce::WCHAR startDocText[kSettingsTextChars] = {};
     wce::WCHAR endDocText[kSettingsTextChars] = {};
     int copies = 0;
-    int paperSize = 0;     // 0 custom, else a preset of the model's papers
-    int paperWidth = 0;    // "PWidth", millimetres
-    int paperHeight = 0;   // "PHeight", in the model's units (kModel)
+    int paperSize = 0;    // 0 custom, else a preset of the model's papers
+    int paperWidth = 0;   // "PWidth", millimetres
+    int paperHeight = 0;  // "PHeight", in the model's units (kModel)
     int startLogo = 0;
     int endLogo = 0;
     int printingLength = 0;

@@ -192,7 +192,6 @@ struct ByteReversal {
 };
 constexpr ByteReversal kReversedBits;
 
-
 template <bool kMasked>
 __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __mmask16 GreyLanes(
     const std::int16_t* values, const wce::BYTE* mask, int width, int x, __m256i& lanes) {
@@ -224,9 +223,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) bool DrawNoiseWide(
     }
     if (grey == 0) return false;
     const std::uint32_t seed = DrawSeed();
-    __m512i state = _mm512_add_epi32(
-        _mm512_mullo_epi32(_mm512_loadu_si512(kJumps.factor + 1), _mm512_set1_epi32(static_cast<int>(seed))),
-        _mm512_loadu_si512(kJumps.addend + 1));
+    __m512i state = _mm512_add_epi32(_mm512_mullo_epi32(_mm512_loadu_si512(kJumps.factor + 1),
+                                                        _mm512_set1_epi32(static_cast<int>(seed))),
+                                     _mm512_loadu_si512(kJumps.addend + 1));
     const __m512i factor16 = _mm512_set1_epi32(static_cast<int>(kJumps.factor[16]));
     const __m512i addend16 = _mm512_set1_epi32(static_cast<int>(kJumps.addend[16]));
     const __m512i low15 = _mm512_set1_epi32(0x7FFF);
@@ -269,10 +268,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) bool DrawNoiseWide(
 }
 
 bool WideNoiseAvailable() {
-    static const bool available = __builtin_cpu_supports("avx512f") &&
-                                  __builtin_cpu_supports("avx512bw") &&
-                                  __builtin_cpu_supports("avx512vl") &&
-                                  __builtin_cpu_supports("popcnt");
+    static const bool available =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("popcnt");
     return available;
 }
 #endif
@@ -418,8 +416,7 @@ void GatherNextRow(const std::int32_t* left, std::int16_t* error, int width) {
 // plain loop's conversion does.
 __attribute__((target("avx512f"))) inline __m512i SixteenthWide(__m512i n) {
     return _mm512_srai_epi32(
-        _mm512_add_epi32(n, _mm512_and_si512(_mm512_srai_epi32(n, 31), _mm512_set1_epi32(15))),
-        4);
+        _mm512_add_epi32(n, _mm512_and_si512(_mm512_srai_epi32(n, 31), _mm512_set1_epi32(15))), 4);
 }
 
 template <int kStep>
@@ -450,8 +447,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void GatherNextRowWide(
 // The same eight dots at a time, for processors with AVX2 but not AVX-512.
 __attribute__((target("avx2"))) inline __m256i SixteenthAvx2(__m256i n) {
     return _mm256_srai_epi32(
-        _mm256_add_epi32(n, _mm256_and_si256(_mm256_srai_epi32(n, 31), _mm256_set1_epi32(15))),
-        4);
+        _mm256_add_epi32(n, _mm256_and_si256(_mm256_srai_epi32(n, 31), _mm256_set1_epi32(15))), 4);
 }
 
 template <int kStep>
@@ -476,8 +472,8 @@ __attribute__((target("avx2"))) void GatherNextRowAvx2(const std::int32_t* left,
             // The low 16 bits, which the unsigned pack then keeps as they are.
             sums[half] = _mm256_and_si256(sum, low16);
         }
-        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(sums[0], sums[1]),
-                                                        0xD8);
+        const __m256i packed =
+            _mm256_permute4x64_epi64(_mm256_packus_epi32(sums[0], sums[1]), 0xD8);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(error + x), packed);
     }
     GatherNextRow<kStep>(left + x, error + x, width - x);
@@ -552,9 +548,9 @@ void RunPlane(const Diffusion& start, const std::int16_t* values, std::int16_t* 
         if (s.carry == 0 && QuietBlock<kMasked>(values + first, error + first, byteMask, out)) {
             std::memset(work.left + first + 1, 0, 8 * sizeof(std::int32_t));
         } else {
-            out = DiffuseByte<kStep, kMasked, kDrawn>(s, values + first, error + first, work.noise + first,
-                                              work.left + first, byteMask,
-                                              std::make_integer_sequence<int, 8>{});
+            out = DiffuseByte<kStep, kMasked, kDrawn>(
+                s, values + first, error + first, work.noise + first, work.left + first, byteMask,
+                std::make_integer_sequence<int, 8>{});
         }
         bits[byte] = static_cast<wce::BYTE>(out);
     }
@@ -606,8 +602,8 @@ inline void DiffuseByteThree(Diffusion (&s)[kColourPlanes],
         ForEachPlane([&](auto k) {
             const ColourPlane& plane = planes[k];
             out[k] |= DiffuseDot<kMasked, kDrawn>(s[k], plane.values + first, plane.error + first,
-                                                  plane.work.noise + first,
-                                                  plane.work.left + first, at, masked);
+                                                  plane.work.noise + first, plane.work.left + first,
+                                                  at, masked);
         });
     };
     (dot.template operator()<kI>(), ...);
@@ -657,7 +653,7 @@ void RunThreePlanes(const Diffusion (&start)[kColourPlanes],
             });
         } else {
             DiffuseByteThree<kStep, kMasked, kDrawn>(s, planes, first, byteMask, out,
-                                             std::make_integer_sequence<int, 8>{});
+                                                     std::make_integer_sequence<int, 8>{});
         }
         put(byte, out);
     }
@@ -665,7 +661,6 @@ void RunThreePlanes(const Diffusion (&start)[kColourPlanes],
     ForEachPlane(
         [&](auto k) { GatherNextRowFast<kStep>(planes[k].work.left, planes[k].error, width); });
 }
-
 
 // Grey tone of a pixel: 255 - Y as the index, Y = (76 red + 151 green + 28 blue) / 256.
 inline int GreyIndex(const wce::BYTE* pixel) {
@@ -704,10 +699,10 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) int FillMonochro
         const __m512i blue = _mm512_maskz_permutex2var_epi8(kLowBytes, head, pickBlue, tail);
         const __m512i green = _mm512_maskz_permutex2var_epi8(kLowBytes, head, pickGreen, tail);
         const __m512i red = _mm512_maskz_permutex2var_epi8(kLowBytes, head, pickRed, tail);
-        const __m512i sum = _mm512_add_epi16(
-            _mm512_add_epi16(_mm512_mullo_epi16(red, _mm512_set1_epi16(76)),
-                             _mm512_mullo_epi16(green, _mm512_set1_epi16(151))),
-            _mm512_mullo_epi16(blue, _mm512_set1_epi16(28)));
+        const __m512i sum =
+            _mm512_add_epi16(_mm512_add_epi16(_mm512_mullo_epi16(red, _mm512_set1_epi16(76)),
+                                              _mm512_mullo_epi16(green, _mm512_set1_epi16(151))),
+                             _mm512_mullo_epi16(blue, _mm512_set1_epi16(28)));
         const __m512i index = _mm512_sub_epi16(c255, _mm512_srli_epi16(sum, 8));
         const __m512i b0 = _mm512_permutex2var_epi16(table[0], index, table[1]);
         const __m512i b1 = _mm512_permutex2var_epi16(table[2], index, table[3]);
@@ -772,7 +767,6 @@ void FillMonochromeValues(const PrinterJob& job, const wce::BYTE* line) {
     for (; x < width; ++x, line += 3) out[x] = tone[GreyIndex(line)];
 }
 
-
 // Diffuses cyan, magenta and yellow into the page row, after black. Their random seeds
 // are drawn in that order, each only when the plane needs one, as separate passes would.
 template <bool kMasked>
@@ -793,8 +787,8 @@ int DiffuseColourPlanes(PrinterJob& job, const wce::BYTE* mask, RowMerge merge) 
         const ColourPlane& p = planes[k];
         active[k] = even ? StartPlane<1, kMasked>(s[k], p.values, p.error, mask, width, levels[k],
                                                   p.work, drawn)
-                         : StartPlane<-1, kMasked>(s[k], p.values, p.error, mask, width,
-                                                   levels[k], p.work, drawn);
+                         : StartPlane<-1, kMasked>(s[k], p.values, p.error, mask, width, levels[k],
+                                                   p.work, drawn);
     });
     wce::BYTE* bits = job.buffers.colourBits.get();
     std::memset(bits, 0, static_cast<std::size_t>(job.bytesPerRow));

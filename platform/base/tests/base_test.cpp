@@ -11,7 +11,7 @@ using namespace wce;
 TEST(Text, Utf8RoundTripAndMalformedInput) {
     std::u16string wide = u"A\u00E9\uAD74\U0001F600";
     EXPECT_EQ(Utf8ToWide(WideToUtf8(wide)), wide);
-    EXPECT_EQ(Utf8ToWide("\xC3"), u"\uFFFD");          // truncated
+    EXPECT_EQ(Utf8ToWide("\xC3"), u"\uFFFD");            // truncated
     EXPECT_EQ(Utf8ToWide("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
     const char16_t lone[] = {u'x', 0xDC00, 0};
     EXPECT_EQ(WideToUtf8(lone), "x\xEF\xBF\xBD");
@@ -19,11 +19,12 @@ TEST(Text, Utf8RoundTripAndMalformedInput) {
 }
 
 TEST(Format, WideConventions) {
-    EXPECT_EQ(FormatWideString(u"%s|%S|%c|%d|%5d|%-4d|%04x|%X|%u|%%", u"wide", "narrow", u'Z', -42, 7,
-                               3, 0xAB, 0xBEEFu, 4000000000u),
+    EXPECT_EQ(FormatWideString(u"%s|%S|%c|%d|%5d|%-4d|%04x|%X|%u|%%", u"wide", "narrow", u'Z', -42,
+                               7, 3, 0xAB, 0xBEEFu, 4000000000u),
               u"wide|narrow|Z|-42|    7|3   |00ab|BEEF|4000000000|%");
-    EXPECT_EQ(FormatWideString(u"%ld %lu %hs %ls %.2s %I64d", 5, 6u, "hs", u"ls", u"abc", 1ll << 40),
-              u"5 6 hs ls ab 1099511627776");
+    EXPECT_EQ(
+        FormatWideString(u"%ld %lu %hs %ls %.2s %I64d", 5, 6u, "hs", u"ls", u"abc", 1ll << 40),
+        u"5 6 hs ls ab 1099511627776");
     EXPECT_EQ(FormatWideString(u"%s", static_cast<const char16_t*>(nullptr)), u"(null)");
     char16_t buf[8];
     EXPECT_EQ(FormatWide(buf, 8, u"%d", 1234567), 7);

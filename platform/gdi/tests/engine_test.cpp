@@ -43,7 +43,8 @@ std::string Encoded(const QImage& image, const char* format, bool progressive = 
 QImage Stripes(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) image.setPixel(x, y, ((x / 8 + y / 8) % 2) ? qRgb(255, 255, 255) : qRgb(200, 30, 30));
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, ((x / 8 + y / 8) % 2) ? qRgb(255, 255, 255) : qRgb(200, 30, 30));
     return image;
 }
 
@@ -120,24 +121,26 @@ std::string RleBmp(int width, int height) {
 }
 
 class EngineTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = folder_.path();
         setenv("QX_REGISTRY", (dir_ + "/registry.reg").c_str(), 1);
         setenv("QX_DEBUG_LOG", (dir_ + "/debug.log").c_str(), 1);
         driver_ = LoadLibraryW(u"RECORD.dll");
         ASSERT_NE(driver_, nullptr);
-        state_ = reinterpret_cast<RecordingState* (*)()>(GetProcAddress(driver_, "RecordingDriverState"))();
+        state_ = reinterpret_cast<RecordingState* (*)()>(
+            GetProcAddress(driver_, "RecordingDriverState"))();
     }
-    void TearDown() override {
-        FreeLibrary(driver_);
-    }
+    void TearDown() override { FreeLibrary(driver_); }
     void Register(const char16_t* name, const std::u16string& port) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::u16string(u"Printers\\") + name).c_str(), 0,
-                                  nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::u16string(u"Printers\\") + name).c_str(), 0,
+                            nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            0);
         auto text = [&](const char16_t* v, const std::u16string& t) {
-            RegSetValueExW(key, v, 0, REG_SZ, reinterpret_cast<const BYTE*>(t.c_str()), DWORD((t.size() + 1) * 2));
+            RegSetValueExW(key, v, 0, REG_SZ, reinterpret_cast<const BYTE*>(t.c_str()),
+                           DWORD((t.size() + 1) * 2));
         };
         text(u"Driver", u"RECORD.dll");
         text(u"Port", port);
@@ -217,8 +220,8 @@ TEST_F(EngineTest, PagesArriveInBandsTopToBottomAsBgr) {
     EXPECT_GT(EndDoc(dc), 0);
     DeleteObject(red);
     DeleteDC(dc);
-    std::vector<std::string> expected = {"EnablePDEV", "StartDoc", "StartPage", "EndDoc",
-                                         "DisableSurface", "DisablePDEV"};
+    std::vector<std::string> expected = {"EnablePDEV", "StartDoc",       "StartPage",
+                                         "EndDoc",     "DisableSurface", "DisablePDEV"};
     EXPECT_EQ(state_->calls, expected);
 }
 
@@ -270,7 +273,9 @@ TEST_F(EngineTest, DrawTextWrapsWordsAndMeasures) {
     EXPECT_LE(wrap.right, 200);
     RECT unbroken{0, 0, 200, 1000};
     EXPECT_EQ(DrawTextW(mem, u"averyveryveryverylongwordthatcannotfit", -1, &unbroken,
-                        DT_WORDBREAK | DT_CALCRECT) % oneLine, 0);
+                        DT_WORDBREAK | DT_CALCRECT) %
+                  oneLine,
+              0);
     SelectObject(mem, GetStockObject(SYSTEM_FONT));
     EXPECT_TRUE(DeleteObject(font));
     EXPECT_FALSE(DeleteObject(bmp));  // still selected
@@ -315,15 +320,18 @@ TEST_F(EngineTest, WordBreakingKeepsAParagraphsLeadingBlanksOnItsFirstLineOnly) 
     EXPECT_EQ(inkOf(u"one\r\n    Hi", DT_WORDBREAK, 300, line, 2 * line), indented);
     // A wrapped line starts at its word, whatever blanks stood before it.
     RECT narrow{0, 0, 120, 200};
-    int lines = DrawTextW(mem, u"    Hi there    Hi", -1, &narrow, DT_WORDBREAK | DT_CALCRECT) / line;
+    int lines =
+        DrawTextW(mem, u"    Hi there    Hi", -1, &narrow, DT_WORDBREAK | DT_CALCRECT) / line;
     ASSERT_GE(lines, 2);
     EXPECT_EQ(inkOf(u"    Hi there    Hi", DT_WORDBREAK, 120, 0, line), indented);
-    EXPECT_EQ(inkOf(u"    Hi there    Hi", DT_WORDBREAK, 120, (lines - 1) * line, lines * line), plain);
+    EXPECT_EQ(inkOf(u"    Hi there    Hi", DT_WORDBREAK, 120, (lines - 1) * line, lines * line),
+              plain);
     // An indent leaving no room for its first word gives way to the word.
     RECT tight{0, 0, 1000, 200};
     DrawTextW(mem, u"Wide", -1, &tight, DT_CALCRECT);
     int wideWidth = tight.right + 2;
-    EXPECT_EQ(inkOf(u"    Wide", DT_WORDBREAK, wideWidth, 0, line), inkOf(u"Wide", DT_WORDBREAK, wideWidth, 0, line));
+    EXPECT_EQ(inkOf(u"    Wide", DT_WORDBREAK, wideWidth, 0, line),
+              inkOf(u"Wide", DT_WORDBREAK, wideWidth, 0, line));
     RECT calc{0, 0, wideWidth, 200};
     EXPECT_EQ(DrawTextW(mem, u"    Wide", -1, &calc, DT_WORDBREAK | DT_CALCRECT), line);
     SelectObject(mem, GetStockObject(SYSTEM_FONT));
@@ -389,7 +397,7 @@ TEST_F(EngineTest, ImageFilesCutShortAreRefusedAsDamaged) {
         {"rle.bmp", RleBmp(300, 30), 300, 30, 2},  // the end code, after the last row's end
         {"photo.jpg", Encoded(Stripes(120, 80), "JPG"), 120, 80, 0},
         {"progressive.jpg", Encoded(Stripes(120, 80), "JPG", true), 120, 80, 0},  // several scans
-        {"photo.gif", Gif(120, 40), 120, 40, 1},  // the trailer
+        {"photo.gif", Gif(120, 40), 120, 40, 1},                                  // the trailer
         {"photo.png", Encoded(Stripes(120, 80), "PNG"), 120, 80, -1},
     };
     auto load = [&](const File& f, size_t size) {
@@ -415,7 +423,8 @@ TEST_F(EngineTest, ImageFilesCutShortAreRefusedAsDamaged) {
             cuts.push_back(size - f.spare - 1);
         }
         for (size_t cut : cuts) {
-            EXPECT_EQ(load(f, cut), nullptr) << f.name << " cut to " << cut << " of " << size << " bytes";
+            EXPECT_EQ(load(f, cut), nullptr)
+                << f.name << " cut to " << cut << " of " << size << " bytes";
             if (f.spare >= 0) {
                 EXPECT_EQ(GetLastError(), 1392u) << f.name << " cut to " << cut;
             }
@@ -424,9 +433,10 @@ TEST_F(EngineTest, ImageFilesCutShortAreRefusedAsDamaged) {
     std::ifstream log(dir_ + "/debug.log");
     std::stringstream text;
     text << log.rdbuf();
-    EXPECT_NE(text.str().find("cut-" + std::to_string(files[0].bytes.size() / 2) +
-                              "-photo.bmp): the image is damaged: the file ends inside the pixel data"),
-              std::string::npos)
+    EXPECT_NE(
+        text.str().find("cut-" + std::to_string(files[0].bytes.size() / 2) +
+                        "-photo.bmp): the image is damaged: the file ends inside the pixel data"),
+        std::string::npos)
         << text.str();
 }
 
@@ -438,13 +448,15 @@ TEST_F(EngineTest, ImagesTooLargeToLoadAreToldApartFromDamagedOnes) {
     std::ofstream(bmp, std::ios::binary) << RleBmp(12000, 12000);
     for (const std::string& path : {gif, bmp}) {
         SetLastError(0);
-        EXPECT_EQ(SHLoadDIBitmap(std::u16string(path.begin(), path.end()).c_str()), nullptr) << path;
+        EXPECT_EQ(SHLoadDIBitmap(std::u16string(path.begin(), path.end()).c_str()), nullptr)
+            << path;
         EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_ENOUGH_MEMORY)) << path;
     }
     std::ifstream log(dir_ + "/debug.log");
     std::stringstream text;
     text << log.rdbuf();
-    EXPECT_NE(text.str().find("screen.gif): the image is too large: 12000 x 12000 dots"), std::string::npos)
+    EXPECT_NE(text.str().find("screen.gif): the image is too large: 12000 x 12000 dots"),
+              std::string::npos)
         << text.str();
     EXPECT_EQ(text.str().find("damaged"), std::string::npos) << text.str();
     // A picture of a size the reader takes still loads.

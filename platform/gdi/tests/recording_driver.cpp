@@ -12,7 +12,7 @@ struct RecordingState {
     std::vector<std::string> calls;
     std::vector<RECTL> rects;
     std::vector<std::vector<BYTE>> rows;  // each delivered page row, blue-green-red
-    LONG width = 120, height = 80;         // the page the driver reports
+    LONG width = 120, height = 80;        // the page the driver reports
     std::u16string port;
     bool failOpen = false;
 };
@@ -31,7 +31,8 @@ DHPDEV EnablePDEV(DEVMODEW* dm, LPWSTR port, ULONG patterns, HSURF* surfaces, UL
     state.port = port ? port : u"(none)";
     if (state.failOpen) return nullptr;
     auto engine = reinterpret_cast<PFN_DrvEnablePDEV>(saved[INDEX_DrvEnablePDEV]);
-    DHPDEV device = engine(dm, port, patterns, surfaces, capsSize, caps, infoSize, info, dev, name, drv);
+    DHPDEV device =
+        engine(dm, port, patterns, surfaces, capsSize, caps, infoSize, info, dev, name, drv);
     auto* gi = reinterpret_cast<GDIINFO*>(caps);
     landscape = dm->dmOrientation == DMORIENT_LANDSCAPE;
     gi->ulHorzRes = ULONG(landscape ? state.height : state.width);
@@ -40,20 +41,26 @@ DHPDEV EnablePDEV(DEVMODEW* dm, LPWSTR port, ULONG patterns, HSURF* surfaces, UL
 }
 
 HSURF EnableSurface(DHPDEV) {
-    auto create = reinterpret_cast<PFN_EngCreateDeviceSurface>(services[INDEX_EngCreateDeviceSurface]);
+    auto create =
+        reinterpret_cast<PFN_EngCreateDeviceSurface>(services[INDEX_EngCreateDeviceSurface]);
     SIZEL size = landscape ? SIZEL{state.height, state.width} : SIZEL{state.width, state.height};
     return create(reinterpret_cast<DHSURF>(surfaceRecord), size, BMF_24BPP);
 }
 
-void DisableSurface(DHPDEV) { state.calls.push_back("DisableSurface"); }
-void DisablePDEV(DHPDEV) { state.calls.push_back("DisablePDEV"); }
+void DisableSurface(DHPDEV) {
+    state.calls.push_back("DisableSurface");
+}
+void DisablePDEV(DHPDEV) {
+    state.calls.push_back("DisablePDEV");
+}
 
 BOOL CopyBits(SURFOBJ*, SURFOBJ* src, CLIPOBJ*, XLATEOBJ*, RECTL* rect, POINTL*) {
     state.rects.push_back(*rect);
     const auto* base = static_cast<const BYTE*>(src->pvScan0);
     if (!landscape) {
         for (LONG y = rect->top; y < rect->bottom; ++y)
-            state.rows.emplace_back(base + y * src->lDelta, base + y * src->lDelta + src->sizlBitmap.cx * 3);
+            state.rows.emplace_back(base + y * src->lDelta,
+                                    base + y * src->lDelta + src->sizlBitmap.cx * 3);
         return TRUE;
     }
     for (LONG c = 0; c < rect->right - rect->left; ++c) {
@@ -83,7 +90,9 @@ BOOL EndDoc(SURFOBJ*, FLONG) {
 
 }  // namespace
 
-extern "C" RecordingState* RecordingDriverState() { return &state; }
+extern "C" RecordingState* RecordingDriverState() {
+    return &state;
+}
 
 extern "C" BOOL DrvEnableDriver(ULONG, ULONG, PFN* table, PFN* engineServices) {
     std::memcpy(saved, table, sizeof saved);

@@ -33,9 +33,8 @@ constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
 UINT GetACP();
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount,
                         LPWSTR wide, int wideCount);
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
-                        LPSTR multiByte, int multiByteCount, LPCSTR defaultChar,
-                        BOOL* usedDefaultChar);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multiByte,
+                        int multiByteCount, LPCSTR defaultChar, BOOL* usedDefaultChar);
 
 // Debug output: standard error, or the file named by QX_DEBUG_LOG (appended).
 void OutputDebugStringW(LPCWSTR text);

@@ -20,9 +20,9 @@ struct OPENFILENAMEW {
     LPCWSTR lpstrFilter;  // pairs of zero-terminated texts, ended by an empty one
     LPWSTR lpstrCustomFilter;
     DWORD nMaxCustFilter;
-    DWORD nFilterIndex;   // 1-based; 0 takes the first
-    LPWSTR lpstrFile;     // in: the initial name, out: the full path
-    DWORD nMaxFile;       // characters, terminator included
+    DWORD nFilterIndex;     // 1-based; 0 takes the first
+    LPWSTR lpstrFile;       // in: the initial name, out: the full path
+    DWORD nMaxFile;         // characters, terminator included
     LPWSTR lpstrFileTitle;  // out: the name without its folder (may be null)
     DWORD nMaxFileTitle;
     LPCWSTR lpstrInitialDir;

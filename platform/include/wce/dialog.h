@@ -46,16 +46,22 @@ struct DialogTemplate {
 // The resource compiler's statements with their default styles; extra style bits are
 // added to the defaults.
 namespace rc {
-ControlTemplate PushButton(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style = 0);
-ControlTemplate DefPushButton(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style = 0);
-ControlTemplate AutoCheckBox(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style = 0);
-ControlTemplate GroupBox(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style = 0);
-ControlTemplate EditText(int id, short x, short y, short cx, short cy, DWORD style = 0);  // + WS_BORDER, WS_TABSTOP
+ControlTemplate PushButton(int id, LPCWSTR text, short x, short y, short cx, short cy,
+                           DWORD style = 0);
+ControlTemplate DefPushButton(int id, LPCWSTR text, short x, short y, short cx, short cy,
+                              DWORD style = 0);
+ControlTemplate AutoCheckBox(int id, LPCWSTR text, short x, short y, short cx, short cy,
+                             DWORD style = 0);
+ControlTemplate GroupBox(int id, LPCWSTR text, short x, short y, short cx, short cy,
+                         DWORD style = 0);
+ControlTemplate EditText(int id, short x, short y, short cx, short cy,
+                         DWORD style = 0);  // + WS_BORDER, WS_TABSTOP
 ControlTemplate LText(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style = 0);
 ControlTemplate RText(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style = 0);
 ControlTemplate CText(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style = 0);
-ControlTemplate ComboBox(int id, short x, short y, short cx, short cy, DWORD style);  // + WS_TABSTOP
-ControlTemplate ListBox(int id, short x, short y, short cx, short cy, DWORD style);   // + WS_TABSTOP
+ControlTemplate ComboBox(int id, short x, short y, short cx, short cy,
+                         DWORD style);                                               // + WS_TABSTOP
+ControlTemplate ListBox(int id, short x, short y, short cx, short cy, DWORD style);  // + WS_TABSTOP
 }  // namespace rc
 
 constexpr int IDC_STATIC = -1;
@@ -311,8 +317,8 @@ namespace user {
 std::string Click(HWND control);
 std::string DoubleClick(HWND control);
 std::string Type(HWND control, std::u16string_view text);  // replaces the field's text
-std::string Select(HWND control, int index);                // combo or list box
-std::string SetCheck(HWND control, int state);              // clicks until it shows state
+std::string Select(HWND control, int index);               // combo or list box
+std::string SetCheck(HWND control, int state);             // clicks until it shows state
 std::string Focus(HWND control);
 std::string Key(HWND dialog, UINT virtualKey, bool shift = false);
 std::string Close(HWND dialog);      // the caption's close button

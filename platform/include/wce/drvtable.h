@@ -69,8 +69,8 @@ using PFN_DrvEnableDriver = BOOL (*)(ULONG engineVersion, ULONG tableSize, PFN* 
 
 using PFN_EngCreateDeviceSurface = HSURF (*)(DHSURF driverSurface, SIZEL size, ULONG format);
 using PFN_EngDeleteSurface = BOOL (*)(HSURF surface);
-using PFN_EngCreatePalette = HPALETTE (*)(ULONG mode, ULONG colours, ULONG* colourTable,
-                                          FLONG red, FLONG green, FLONG blue);
+using PFN_EngCreatePalette = HPALETTE (*)(ULONG mode, ULONG colours, ULONG* colourTable, FLONG red,
+                                          FLONG green, FLONG blue);
 
 // GDIINFO capability size the engine passes to DrvEnablePDEV, in bytes.
 constexpr ULONG kGdiInfoSize = sizeof(GDIINFO);

@@ -205,9 +205,9 @@ BOOL StretchBlt(HDC dst, int x, int y, int width, int height, HDC src, int srcX,
 // ---- the journal: every drawing call, for tests ----
 
 struct GdiJournalEntry {
-    std::string call;     // "DrawTextW", "StretchBlt", "StartPage", ...
-    std::u16string text;  // the text drawn, where there is one
-    RECT rect{};          // the target rectangle, or (x, y, x, y) for a point
+    std::string call;        // "DrawTextW", "StretchBlt", "StartPage", ...
+    std::u16string text;     // the text drawn, where there is one
+    RECT rect{};             // the target rectangle, or (x, y, x, y) for a point
     std::vector<long> args;  // further arguments in call order (format flags, sizes ...)
 };
 void EnableGdiJournal(bool on);

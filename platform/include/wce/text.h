@@ -8,9 +8,9 @@
 
 namespace wce {
 
-size_t WideLength(LPCWSTR text);  // 0 for null
-std::u16string Utf8ToWide(std::string_view text);   // invalid sequences become U+FFFD
-std::string WideToUtf8(std::u16string_view text);   // unpaired surrogates become U+FFFD
+size_t WideLength(LPCWSTR text);                   // 0 for null
+std::u16string Utf8ToWide(std::string_view text);  // invalid sequences become U+FFFD
+std::string WideToUtf8(std::u16string_view text);  // unpaired surrogates become U+FFFD
 std::string WideToUtf8(LPCWSTR text);
 // Strict check: true when the UTF-16 text has no unpaired surrogate.
 bool IsValidWide(std::u16string_view text);

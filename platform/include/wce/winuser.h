@@ -15,14 +15,28 @@ using HMENU = void*;
 
 // ---- resource identifiers ----
 
-inline LPCWSTR MAKEINTRESOURCEW(UINT id) { return reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(id & 0xFFFF)); }
-inline bool IS_INTRESOURCE(LPCWSTR name) { return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0; }
+inline LPCWSTR MAKEINTRESOURCEW(UINT id) {
+    return reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(id & 0xFFFF));
+}
+inline bool IS_INTRESOURCE(LPCWSTR name) {
+    return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0;
+}
 
-constexpr WORD LOWORD(ULONG_PTR v) { return WORD(v & 0xFFFF); }
-constexpr WORD HIWORD(ULONG_PTR v) { return WORD((v >> 16) & 0xFFFF); }
-constexpr WPARAM MAKEWPARAM(WORD low, WORD high) { return WPARAM(low) | (WPARAM(high) << 16); }
-constexpr LPARAM MAKELPARAM(WORD low, WORD high) { return LPARAM(DWORD(low) | (DWORD(high) << 16)); }
-constexpr LRESULT MAKELRESULT(WORD low, WORD high) { return LRESULT(DWORD(low) | (DWORD(high) << 16)); }
+constexpr WORD LOWORD(ULONG_PTR v) {
+    return WORD(v & 0xFFFF);
+}
+constexpr WORD HIWORD(ULONG_PTR v) {
+    return WORD((v >> 16) & 0xFFFF);
+}
+constexpr WPARAM MAKEWPARAM(WORD low, WORD high) {
+    return WPARAM(low) | (WPARAM(high) << 16);
+}
+constexpr LPARAM MAKELPARAM(WORD low, WORD high) {
+    return LPARAM(DWORD(low) | (DWORD(high) << 16));
+}
+constexpr LRESULT MAKELRESULT(WORD low, WORD high) {
+    return LRESULT(DWORD(low) | (DWORD(high) << 16));
+}
 
 // ---- window styles ----
 

@@ -13,7 +13,7 @@
 #include "wce/registry.h"
 
 class RegistryFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = folder_.path();
         path_ = dir_ + "/registry.reg";
@@ -35,8 +35,8 @@ protected:
 
     wce::HKEY Create(const char16_t* path, wce::REGSAM sam = wce::KEY_ALL_ACCESS) {
         wce::HKEY key = nullptr;
-        EXPECT_EQ(wce::RegCreateKeyExW(wce::HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, sam,
-                                       nullptr, &key, nullptr),
+        EXPECT_EQ(wce::RegCreateKeyExW(wce::HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, sam, nullptr,
+                                       &key, nullptr),
                   0);
         return key;
     }

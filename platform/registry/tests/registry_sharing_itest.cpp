@@ -44,7 +44,7 @@ void WriterProcess(const char* prefix, int count) {
 }  // namespace
 
 class RegistrySharingTest : public RegistryFileTest {
-protected:
+  protected:
     // Names of *.tmp.* files beside the registry file.
     std::vector<std::string> TemporaryFiles() const {
         std::vector<std::string> found;
@@ -69,13 +69,15 @@ TEST_F(RegistrySharingTest, TwoWritersLoseNothing) {
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Shared", 0, KEY_READ, &key), 0);
     DWORD values = 0;
     ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
-                               nullptr, nullptr, nullptr, nullptr), 0);
+                               nullptr, nullptr, nullptr, nullptr),
+              0);
     EXPECT_EQ(values, 500u);
     for (const char* prefix : {"a", "b"})
         for (int i = 0; i < 250; ++i) {
             DWORD v = 99999, size = 4;
             ASSERT_EQ(RegQueryValueExW(key, Name(prefix, i).c_str(), nullptr, nullptr,
-                                       reinterpret_cast<BYTE*>(&v), &size), 0);
+                                       reinterpret_cast<BYTE*>(&v), &size),
+                      0);
             EXPECT_EQ(v, DWORD(i));
         }
     RegCloseKey(key);
@@ -102,9 +104,12 @@ TEST_F(RegistrySharingTest, WriterKilledAtAnyMomentLeavesOldOrNewContent) {
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
         HKEY k = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Kill", 0, KEY_READ, &k), 0) << "round " << round;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Kill", 0, KEY_READ, &k), 0)
+            << "round " << round;
         DWORD v = 0, size = 4;
-        ASSERT_EQ(RegQueryValueExW(k, u"Counter", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size), 0);
+        ASSERT_EQ(
+            RegQueryValueExW(k, u"Counter", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size),
+            0);
         EXPECT_GE(v, last);
         last = v;
         RegCloseKey(k);

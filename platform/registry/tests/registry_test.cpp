@@ -19,12 +19,14 @@ TEST_F(RegistryTest, OpenMissingKeyIsNotFoundAndCreateReportsDisposition) {
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\Ports", 0, KEY_READ, &key), 2);
     EXPECT_EQ(key, nullptr);
     DWORD how = 0;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\Ports", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, &how), 0);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\Ports", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, &how),
+              0);
     EXPECT_EQ(how, REG_CREATED_NEW_KEY);
     RegCloseKey(key);
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"printers\\PORTS", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, &how), 0);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"printers\\PORTS", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, &how),
+              0);
     EXPECT_EQ(how, REG_OPENED_EXISTING_KEY);
     RegCloseKey(key);
     // The parent was created on the way and survives in the file.
@@ -47,10 +49,12 @@ TEST_F(RegistryTest, QuerySizesAndMoreData) {
     EXPECT_EQ(size, 12u);
     char16_t text[6];
     size = sizeof text;
-    ASSERT_EQ(RegQueryValueExW(key, u"Text", nullptr, &type, reinterpret_cast<BYTE*>(text), &size), 0);
+    ASSERT_EQ(RegQueryValueExW(key, u"Text", nullptr, &type, reinterpret_cast<BYTE*>(text), &size),
+              0);
     EXPECT_EQ(std::u16string(text), u"LPT1:");
     EXPECT_EQ(RegQueryValueExW(key, u"Missing", nullptr, &type, nullptr, &size), 2);
-    EXPECT_EQ(RegQueryValueExW(key, u"Text", nullptr, &type, small, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegQueryValueExW(key, u"Text", nullptr, &type, small, nullptr),
+              ERROR_INVALID_PARAMETER);
     RegCloseKey(key);
 }
 
@@ -69,7 +73,8 @@ TEST_F(RegistryTest, AccessMasksAreHonoured) {
               ERROR_ACCESS_DENIED);
     DWORD count = 0;
     EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
-                               nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_ACCESS_DENIED);
     RegCloseKey(key);
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
 }
@@ -99,10 +104,12 @@ TEST_F(RegistryTest, EnumerationKeepsInsertionOrderAndDeletionShiftsUp) {
     // Too small a name buffer: more data.
     char16_t tiny[3];
     DWORD chars = 3;
-    EXPECT_EQ(RegEnumValueW(key, 0, tiny, &chars, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(RegEnumValueW(key, 0, tiny, &chars, nullptr, nullptr, nullptr, nullptr),
+              ERROR_MORE_DATA);
     DWORD values = 0, maxName = 0, maxData = 0;
     ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
-                               &maxName, &maxData, nullptr, nullptr), 0);
+                               &maxName, &maxData, nullptr, nullptr),
+              0);
     EXPECT_EQ(values, 2u);
     EXPECT_EQ(maxName, 5u);
     EXPECT_EQ(maxData, 24u);  // "192.168.0.9" and its terminator
@@ -165,9 +172,12 @@ TEST_F(RegistryTest, OverlongAndUnstorableNamesAreRefused) {
     HKEY key = Create(u"K");
     std::u16string longKey(256, u'k'), okKey(255, u'k');
     HKEY sub = nullptr;
-    EXPECT_EQ(RegCreateKeyExW(key, longKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+    EXPECT_EQ(RegCreateKeyExW(key, longKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub,
+                              nullptr),
               ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegCreateKeyExW(key, okKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), 0);
+    EXPECT_EQ(
+        RegCreateKeyExW(key, okKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+        0);
     RegCloseKey(sub);
     std::u16string longName(16384, u'v'), okName(16383, u'v');
     EXPECT_EQ(SetDword(key, longName.c_str(), 1), ERROR_INVALID_PARAMETER);
@@ -180,18 +190,22 @@ TEST_F(RegistryTest, OverlongAndUnstorableNamesAreRefused) {
 
 TEST_F(RegistryTest, UnparsableFileFailsEveryCallAndIsNeverOverwritten) {
     const std::string broken =
-        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers]\n\"A\"=dword:00000001\n\"B\"=bogus\n";
+        "Windows Registry Editor Version "
+        "5.00\n\n[HKEY_LOCAL_MACHINE\\Printers]\n\"A\"=dword:00000001\n\"B\"=bogus\n";
     WriteFileText(broken);
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers", 0, KEY_READ, &key), ERROR_BADDB);
     EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Other", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr), ERROR_BADDB);
+                              &key, nullptr),
+              ERROR_BADDB);
     EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, u"X", 1), ERROR_BADDB);
     EXPECT_EQ(FileText(), broken);
     std::string debug = DebugText();
     EXPECT_NE(debug.find(path_ + " line 5"), std::string::npos) << debug;
     // Mended by hand, the file works again.
-    WriteFileText("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers]\n\"A\"=dword:00000001\n");
+    WriteFileText(
+        "Windows Registry Editor Version "
+        "5.00\n\n[HKEY_LOCAL_MACHINE\\Printers]\n\"A\"=dword:00000001\n");
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers", 0, KEY_READ, &key), 0);
     RegCloseKey(key);
 }
@@ -239,14 +253,15 @@ TEST_F(RegistryTest, FileCutShortIsRefusedAndKept) {
         EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, u"Copies", 1), ERROR_BADDB) << text;
         EXPECT_EQ(FileText(), text);
         EXPECT_NE(DebugText().find(path_ + " line " + std::to_string(line)), std::string::npos)
-            << text << "\n" << DebugText();
+            << text << "\n"
+            << DebugText();
     }
     // Whole lines, with either line end, read as before.
     for (const char* end : {"\n", "\r\n"}) {
         WriteFileText(head + "\"Copies\"=dword:00000003" + end);
         HKEY key = nullptr;
-        ASSERT_EQ(
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\QX-470 Driver", 0, KEY_READ, &key), 0);
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Printers\\QX-470 Driver", 0, KEY_READ, &key),
+                  0);
         DWORD copies = 0, size = 4;
         EXPECT_EQ(RegQueryValueExW(key, u"Copies", nullptr, nullptr,
                                    reinterpret_cast<BYTE*>(&copies), &size),
@@ -304,8 +319,9 @@ TEST_F(RegistryTest, WriteKeepsModeAndOwnerAndFollowsLinks) {
 }
 
 TEST_F(RegistryTest, ReadOnlyFileIsRefusedAndLeftAsItIs) {
-    const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
-                             "\"Old\"=dword:00000001\n";
+    const std::string text =
+        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
+        "\"Old\"=dword:00000001\n";
     std::ofstream(path_) << text;
     ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
     HKEY key = nullptr;
@@ -313,9 +329,11 @@ TEST_F(RegistryTest, ReadOnlyFileIsRefusedAndLeftAsItIs) {
     EXPECT_EQ(SetDword(key, u"New", 7), LONG(ERROR_ACCESS_DENIED));
     EXPECT_EQ(RegDeleteValueW(key, u"Old"), LONG(ERROR_ACCESS_DENIED));
     DWORD value = 0, size = sizeof value;
-    EXPECT_EQ(RegQueryValueExW(key, u"Old", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), 0);
+    EXPECT_EQ(
+        RegQueryValueExW(key, u"Old", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), 0);
     EXPECT_EQ(value, 1u);
-    EXPECT_EQ(RegQueryValueExW(key, u"New", nullptr, nullptr, nullptr, nullptr), LONG(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(RegQueryValueExW(key, u"New", nullptr, nullptr, nullptr, nullptr),
+              LONG(ERROR_FILE_NOT_FOUND));
     RegCloseKey(key);
     EXPECT_EQ(ReadFile(path_), text);
     struct stat after;

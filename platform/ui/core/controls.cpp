@@ -9,7 +9,9 @@ namespace wce::ui {
 namespace {
 
 int CompareNoCase(std::u16string_view a, std::u16string_view b) {
-    auto fold = [](char16_t c) -> char16_t { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; };
+    auto fold = [](char16_t c) -> char16_t {
+        return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+    };
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
         char16_t x = fold(a[i]), y = fold(b[i]);
@@ -34,11 +36,13 @@ LRESULT SetText(HWND w, LPARAM text) {
     return TRUE;
 }
 
-DWORD ButtonType(HWND w) { return w->style & BS_TYPEMASK; }
+DWORD ButtonType(HWND w) {
+    return w->style & BS_TYPEMASK;
+}
 
 bool IsCheckType(DWORD type) {
-    return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE || type == BS_AUTO3STATE ||
-           type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
+    return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE ||
+           type == BS_AUTO3STATE || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
 }
 
 LRESULT ButtonProc(HWND w, UINT message, WPARAM wParam, LPARAM) {
@@ -48,7 +52,8 @@ LRESULT ButtonProc(HWND w, UINT message, WPARAM wParam, LPARAM) {
             if (type == BS_PUSHBUTTON) return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
             if (type == BS_DEFPUSHBUTTON) return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
             if (type == BS_GROUPBOX) return DLGC_STATIC;
-            if (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON) return DLGC_BUTTON | DLGC_RADIOBUTTON;
+            if (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON)
+                return DLGC_BUTTON | DLGC_RADIOBUTTON;
             return DLGC_BUTTON;
         case BM_GETCHECK:
             return w->check;
@@ -91,9 +96,12 @@ LRESULT ButtonProc(HWND w, UINT message, WPARAM wParam, LPARAM) {
         case WM_LBUTTONUP: {
             if (!w->pushed) return 0;
             SendMessageW(w, BM_SETSTATE, FALSE, 0);
-            if (type == BS_AUTOCHECKBOX) SendMessageW(w, BM_SETCHECK, w->check ? BST_UNCHECKED : BST_CHECKED, 0);
-            else if (type == BS_AUTO3STATE) SendMessageW(w, BM_SETCHECK, WPARAM((w->check + 1) % 3), 0);
-            else if (type == BS_AUTORADIOBUTTON) SendMessageW(w, BM_SETCHECK, BST_CHECKED, 0);
+            if (type == BS_AUTOCHECKBOX)
+                SendMessageW(w, BM_SETCHECK, w->check ? BST_UNCHECKED : BST_CHECKED, 0);
+            else if (type == BS_AUTO3STATE)
+                SendMessageW(w, BM_SETCHECK, WPARAM((w->check + 1) % 3), 0);
+            else if (type == BS_AUTORADIOBUTTON)
+                SendMessageW(w, BM_SETCHECK, BST_CHECKED, 0);
             Notify(w, BN_CLICKED);
             return 0;
         }
@@ -194,8 +202,10 @@ LRESULT DeleteItem(HWND w, WPARAM index) {
     if (index >= w->items.size()) return LB_ERR;
     int at = int(index);
     w->items.erase(w->items.begin() + at);
-    if (w->selection == at) w->selection = -1;
-    else if (w->selection > at) --w->selection;
+    if (w->selection == at)
+        w->selection = -1;
+    else if (w->selection > at)
+        --w->selection;
     Changed(w, Change::Items);
     return LRESULT(w->items.size());
 }
@@ -221,7 +231,8 @@ LRESULT FindPrefix(HWND w, WPARAM startAfter, LPARAM text) {
     for (int step = 1; step <= n; ++step) {
         int i = (start + step) % n;
         const std::u16string& item = w->items[size_t(i)];
-        if (item.size() >= prefix.size() && CompareNoCase(std::u16string_view(item).substr(0, prefix.size()), prefix) == 0)
+        if (item.size() >= prefix.size() &&
+            CompareNoCase(std::u16string_view(item).substr(0, prefix.size()), prefix) == 0)
             return i;
     }
     return LB_ERR;
@@ -405,7 +416,8 @@ LRESULT ClassProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
     // Messages every class answers alike.
     switch (message) {
         case WM_SETTEXT:
-            if (w->kind != ControlClass::Edit && w->kind != ControlClass::ComboBox) return SetText(w, lParam);
+            if (w->kind != ControlClass::Edit && w->kind != ControlClass::ComboBox)
+                return SetText(w, lParam);
             break;
         case WM_GETTEXT:
             return CopyText(w->text, wParam, lParam);

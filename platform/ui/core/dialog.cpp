@@ -10,7 +10,8 @@ namespace wce::ui {
 
 namespace {
 
-ControlTemplate Make(int id, ControlClass kind, LPCWSTR text, DWORD style, short x, short y, short cx, short cy) {
+ControlTemplate Make(int id, ControlClass kind, LPCWSTR text, DWORD style, short x, short y,
+                     short cx, short cy) {
     return ControlTemplate{id, kind, text, style, x, y, cx, cy, 0};
 }
 
@@ -18,20 +19,25 @@ ControlTemplate Make(int id, ControlClass kind, LPCWSTR text, DWORD style, short
 
 namespace rc {
 
-ControlTemplate PushButton(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style) {
+ControlTemplate PushButton(int id, LPCWSTR text, short x, short y, short cx, short cy,
+                           DWORD style) {
     return Make(id, ControlClass::Button, text, BS_PUSHBUTTON | WS_TABSTOP | style, x, y, cx, cy);
 }
-ControlTemplate DefPushButton(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style) {
-    return Make(id, ControlClass::Button, text, BS_DEFPUSHBUTTON | WS_TABSTOP | style, x, y, cx, cy);
+ControlTemplate DefPushButton(int id, LPCWSTR text, short x, short y, short cx, short cy,
+                              DWORD style) {
+    return Make(id, ControlClass::Button, text, BS_DEFPUSHBUTTON | WS_TABSTOP | style, x, y, cx,
+                cy);
 }
-ControlTemplate AutoCheckBox(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style) {
+ControlTemplate AutoCheckBox(int id, LPCWSTR text, short x, short y, short cx, short cy,
+                             DWORD style) {
     return Make(id, ControlClass::Button, text, BS_AUTOCHECKBOX | WS_TABSTOP | style, x, y, cx, cy);
 }
 ControlTemplate GroupBox(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style) {
     return Make(id, ControlClass::Button, text, BS_GROUPBOX | style, x, y, cx, cy);
 }
 ControlTemplate EditText(int id, short x, short y, short cx, short cy, DWORD style) {
-    return Make(id, ControlClass::Edit, nullptr, ES_LEFT | WS_BORDER | WS_TABSTOP | style, x, y, cx, cy);
+    return Make(id, ControlClass::Edit, nullptr, ES_LEFT | WS_BORDER | WS_TABSTOP | style, x, y, cx,
+                cy);
 }
 ControlTemplate LText(int id, LPCWSTR text, short x, short y, short cx, short cy, DWORD style) {
     return Make(id, ControlClass::Static, text, SS_LEFT | WS_GROUP | style, x, y, cx, cy);
@@ -81,9 +87,15 @@ HWND Window::UnsubclassWindow() {
     return old;
 }
 
-int Window::GetDlgCtrlID() const { return wce::GetDlgCtrlID(hwnd_); }
-HWND Window::GetParent() const { return wce::GetParent(hwnd_); }
-HWND Window::GetDlgItem(int id) const { return wce::GetDlgItem(hwnd_, id); }
+int Window::GetDlgCtrlID() const {
+    return wce::GetDlgCtrlID(hwnd_);
+}
+HWND Window::GetParent() const {
+    return wce::GetParent(hwnd_);
+}
+HWND Window::GetDlgItem(int id) const {
+    return wce::GetDlgItem(hwnd_, id);
+}
 BOOL Window::SetWindowText(std::u16string_view text) {
     std::u16string copy(text);
     return SetWindowTextW(hwnd_, copy.c_str());
@@ -94,30 +106,47 @@ std::u16string Window::GetWindowText() const {
     text.resize(size_t(GetWindowTextW(hwnd_, text.data(), int(text.size()))));
     return text;
 }
-BOOL Window::EnableWindow(BOOL enable) { return wce::EnableWindow(hwnd_, enable); }
-BOOL Window::IsWindowEnabled() const { return wce::IsWindowEnabled(hwnd_); }
-BOOL Window::ShowWindow(int command) { return wce::ShowWindow(hwnd_, command); }
+BOOL Window::EnableWindow(BOOL enable) {
+    return wce::EnableWindow(hwnd_, enable);
+}
+BOOL Window::IsWindowEnabled() const {
+    return wce::IsWindowEnabled(hwnd_);
+}
+BOOL Window::ShowWindow(int command) {
+    return wce::ShowWindow(hwnd_, command);
+}
 BOOL Window::CenterWindow(HWND alternateOwner) {
     if (!IsLive(hwnd_) || !hwnd_->isDialog) return FALSE;
     HWND over = IsLive(alternateOwner) ? alternateOwner : hwnd_->parent;
     RECT desktop = CurrentBackend().Desktop();
     RECT area = IsLive(over) ? over->rect : desktop;
     LONG cx = hwnd_->rect.right - hwnd_->rect.left, cy = hwnd_->rect.bottom - hwnd_->rect.top;
-    LONG x = area.left + (area.right - area.left - cx) / 2, y = area.top + (area.bottom - area.top - cy) / 2;
+    LONG x = area.left + (area.right - area.left - cx) / 2,
+         y = area.top + (area.bottom - area.top - cy) / 2;
     x = std::max(desktop.left, std::min(x, desktop.right - cx));
     y = std::max(desktop.top, std::min(y, desktop.bottom - cy));
     hwnd_->rect = RECT{x, y, x + cx, y + cy};
     Changed(hwnd_, Change::Position);
     return TRUE;
 }
-HWND Window::SetFocus() { return wce::SetFocus(hwnd_); }
-void Window::SetFont(HFONT font, BOOL redraw) { SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw); }
-HFONT Window::GetFont() const { return reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)); }
-void Window::Invalidate() { InvalidateRect(hwnd_, nullptr, TRUE); }
+HWND Window::SetFocus() {
+    return wce::SetFocus(hwnd_);
+}
+void Window::SetFont(HFONT font, BOOL redraw) {
+    SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw);
+}
+HFONT Window::GetFont() const {
+    return reinterpret_cast<HFONT>(SendMessage(WM_GETFONT));
+}
+void Window::Invalidate() {
+    InvalidateRect(hwnd_, nullptr, TRUE);
+}
 LRESULT Window::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
     return SendMessageW(hwnd_, message, wParam, lParam);
 }
-DWORD Window::GetStyle() const { return IsLive(hwnd_) ? hwnd_->style : 0; }
+DWORD Window::GetStyle() const {
+    return IsLive(hwnd_) ? hwnd_->style : 0;
+}
 
 LRESULT Window::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!IsLive(window)) return 0;
@@ -133,26 +162,50 @@ LRESULT Window::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return IsLive(hwnd_) ? ClassProc(hwnd_, message, wParam, lParam) : 0;
 }
 
-bool Window::OnReflectedCommand(WORD) { return false; }
+bool Window::OnReflectedCommand(WORD) {
+    return false;
+}
 void Window::DrawItem(const DRAWITEMSTRUCT&) {}
-HBRUSH Window::OnCtlColor(HDC, UINT) { return nullptr; }
+HBRUSH Window::OnCtlColor(HDC, UINT) {
+    return nullptr;
+}
 
 // ---- controls ----
 
-int Button::GetCheck() const { return int(SendMessage(BM_GETCHECK)); }
-void Button::SetCheck(int check) { SendMessage(BM_SETCHECK, WPARAM(check)); }
-UINT Button::GetState() const { return UINT(SendMessage(BM_GETSTATE)); }
-void Button::SetState(BOOL pushed) { SendMessage(BM_SETSTATE, WPARAM(pushed)); }
-UINT Button::GetButtonStyle() const { return UINT(GetStyle() & 0xFFFF); }
-void Button::SetButtonStyle(UINT style, BOOL redraw) { SendMessage(BM_SETSTYLE, style, redraw); }
+int Button::GetCheck() const {
+    return int(SendMessage(BM_GETCHECK));
+}
+void Button::SetCheck(int check) {
+    SendMessage(BM_SETCHECK, WPARAM(check));
+}
+UINT Button::GetState() const {
+    return UINT(SendMessage(BM_GETSTATE));
+}
+void Button::SetState(BOOL pushed) {
+    SendMessage(BM_SETSTATE, WPARAM(pushed));
+}
+UINT Button::GetButtonStyle() const {
+    return UINT(GetStyle() & 0xFFFF);
+}
+void Button::SetButtonStyle(UINT style, BOOL redraw) {
+    SendMessage(BM_SETSTYLE, style, redraw);
+}
 
-void Edit::LimitText(int characters) { SendMessage(EM_LIMITTEXT, WPARAM(characters)); }
-UINT Edit::GetLimitText() const { return UINT(SendMessage(EM_GETLIMITTEXT)); }
-void Edit::SetSel(int start, int end) { SendMessage(EM_SETSEL, WPARAM(start), LPARAM(end)); }
+void Edit::LimitText(int characters) {
+    SendMessage(EM_LIMITTEXT, WPARAM(characters));
+}
+UINT Edit::GetLimitText() const {
+    return UINT(SendMessage(EM_GETLIMITTEXT));
+}
+void Edit::SetSel(int start, int end) {
+    SendMessage(EM_SETSEL, WPARAM(start), LPARAM(end));
+}
 
 namespace {
 
-LPARAM TextParam(const std::u16string& text) { return reinterpret_cast<LPARAM>(text.c_str()); }
+LPARAM TextParam(const std::u16string& text) {
+    return reinterpret_cast<LPARAM>(text.c_str());
+}
 
 std::u16string ItemText(const Window& w, UINT lenMessage, UINT textMessage, int index) {
     LRESULT len = w.SendMessage(lenMessage, WPARAM(index));
@@ -165,45 +218,80 @@ std::u16string ItemText(const Window& w, UINT lenMessage, UINT textMessage, int 
 
 }  // namespace
 
-int ComboBox::AddString(std::u16string_view text) { return int(SendMessage(CB_ADDSTRING, 0, TextParam(std::u16string(text)))); }
+int ComboBox::AddString(std::u16string_view text) {
+    return int(SendMessage(CB_ADDSTRING, 0, TextParam(std::u16string(text))));
+}
 int ComboBox::InsertString(int index, std::u16string_view text) {
     return int(SendMessage(CB_INSERTSTRING, WPARAM(index), TextParam(std::u16string(text))));
 }
-int ComboBox::DeleteString(UINT index) { return int(SendMessage(CB_DELETESTRING, index)); }
-void ComboBox::ResetContent() { SendMessage(CB_RESETCONTENT); }
-int ComboBox::GetCount() const { return int(SendMessage(CB_GETCOUNT)); }
-int ComboBox::GetCurSel() const { return int(SendMessage(CB_GETCURSEL)); }
-int ComboBox::SetCurSel(int index) { return int(SendMessage(CB_SETCURSEL, WPARAM(index))); }
-std::u16string ComboBox::GetLBText(int index) const { return ItemText(*this, CB_GETLBTEXTLEN, CB_GETLBTEXT, index); }
+int ComboBox::DeleteString(UINT index) {
+    return int(SendMessage(CB_DELETESTRING, index));
+}
+void ComboBox::ResetContent() {
+    SendMessage(CB_RESETCONTENT);
+}
+int ComboBox::GetCount() const {
+    return int(SendMessage(CB_GETCOUNT));
+}
+int ComboBox::GetCurSel() const {
+    return int(SendMessage(CB_GETCURSEL));
+}
+int ComboBox::SetCurSel(int index) {
+    return int(SendMessage(CB_SETCURSEL, WPARAM(index)));
+}
+std::u16string ComboBox::GetLBText(int index) const {
+    return ItemText(*this, CB_GETLBTEXTLEN, CB_GETLBTEXT, index);
+}
 int ComboBox::FindStringExact(int startAfter, std::u16string_view text) const {
-    return int(SendMessage(CB_FINDSTRINGEXACT, WPARAM(startAfter), TextParam(std::u16string(text))));
+    return int(
+        SendMessage(CB_FINDSTRINGEXACT, WPARAM(startAfter), TextParam(std::u16string(text))));
 }
 
-int ListBox::AddString(std::u16string_view text) { return int(SendMessage(LB_ADDSTRING, 0, TextParam(std::u16string(text)))); }
+int ListBox::AddString(std::u16string_view text) {
+    return int(SendMessage(LB_ADDSTRING, 0, TextParam(std::u16string(text))));
+}
 int ListBox::InsertString(int index, std::u16string_view text) {
     return int(SendMessage(LB_INSERTSTRING, WPARAM(index), TextParam(std::u16string(text))));
 }
-int ListBox::DeleteString(UINT index) { return int(SendMessage(LB_DELETESTRING, index)); }
-void ListBox::ResetContent() { SendMessage(LB_RESETCONTENT); }
-int ListBox::GetCount() const { return int(SendMessage(LB_GETCOUNT)); }
-int ListBox::GetCurSel() const { return int(SendMessage(LB_GETCURSEL)); }
-int ListBox::SetCurSel(int index) { return int(SendMessage(LB_SETCURSEL, WPARAM(index))); }
-std::u16string ListBox::GetText(int index) const { return ItemText(*this, LB_GETTEXTLEN, LB_GETTEXT, index); }
-int ListBox::GetTextLen(int index) const { return int(SendMessage(LB_GETTEXTLEN, WPARAM(index))); }
+int ListBox::DeleteString(UINT index) {
+    return int(SendMessage(LB_DELETESTRING, index));
+}
+void ListBox::ResetContent() {
+    SendMessage(LB_RESETCONTENT);
+}
+int ListBox::GetCount() const {
+    return int(SendMessage(LB_GETCOUNT));
+}
+int ListBox::GetCurSel() const {
+    return int(SendMessage(LB_GETCURSEL));
+}
+int ListBox::SetCurSel(int index) {
+    return int(SendMessage(LB_SETCURSEL, WPARAM(index)));
+}
+std::u16string ListBox::GetText(int index) const {
+    return ItemText(*this, LB_GETTEXTLEN, LB_GETTEXT, index);
+}
+int ListBox::GetTextLen(int index) const {
+    return int(SendMessage(LB_GETTEXTLEN, WPARAM(index)));
+}
 int ListBox::FindStringExact(int startAfter, std::u16string_view text) const {
-    return int(SendMessage(LB_FINDSTRINGEXACT, WPARAM(startAfter), TextParam(std::u16string(text))));
+    return int(
+        SendMessage(LB_FINDSTRINGEXACT, WPARAM(startAfter), TextParam(std::u16string(text))));
 }
 
 // ---- data exchange ----
 
 DataExchange::DataExchange(Dialog& dialog, bool saving) : dialog_(dialog), saving_(saving) {}
 
-HWND DataExchange::DialogHandle() const { return dialog_.Handle(); }
+HWND DataExchange::DialogHandle() const {
+    return dialog_.Handle();
+}
 
 HWND DataExchange::Item(int id) {
     HWND item = wce::GetDlgItem(dialog_.Handle(), id);
     if (!item) {
-        NKDbgPrintfW(u"data exchange: dialog %u has no control %d\r\n", dialog_.Template().resourceId, id);
+        NKDbgPrintfW(u"data exchange: dialog %u has no control %d\r\n",
+                     dialog_.Template().resourceId, id);
         Fail(id);
     }
     return item;
@@ -245,8 +333,10 @@ void DataExchange::Text(int id, int& value) {
     if (!Item(id)) return;
     BOOL ok = FALSE;
     int taken = int(GetDlgItemInt(dialog_.Handle(), id, &ok, TRUE));
-    if (ok) value = taken;
-    else Fail(id);
+    if (ok)
+        value = taken;
+    else
+        Fail(id);
 }
 
 void DataExchange::Text(int id, UINT& value) {
@@ -258,29 +348,37 @@ void DataExchange::Text(int id, UINT& value) {
     if (!Item(id)) return;
     BOOL ok = FALSE;
     UINT taken = GetDlgItemInt(dialog_.Handle(), id, &ok, FALSE);
-    if (ok) value = taken;
-    else Fail(id);
+    if (ok)
+        value = taken;
+    else
+        Fail(id);
 }
 
 void DataExchange::Check(int id, int& state) {
     HWND item = Item(id);
     if (!item) return;
-    if (saving_) state = int(SendMessageW(item, BM_GETCHECK, 0, 0));
-    else SendMessageW(item, BM_SETCHECK, WPARAM(state), 0);
+    if (saving_)
+        state = int(SendMessageW(item, BM_GETCHECK, 0, 0));
+    else
+        SendMessageW(item, BM_SETCHECK, WPARAM(state), 0);
 }
 
 void DataExchange::ComboIndex(int id, int& index) {
     HWND item = Item(id);
     if (!item) return;
-    if (saving_) index = int(SendMessageW(item, CB_GETCURSEL, 0, 0));
-    else SendMessageW(item, CB_SETCURSEL, WPARAM(index), 0);
+    if (saving_)
+        index = int(SendMessageW(item, CB_GETCURSEL, 0, 0));
+    else
+        SendMessageW(item, CB_SETCURSEL, WPARAM(index), 0);
 }
 
 void DataExchange::ListIndex(int id, int& index) {
     HWND item = Item(id);
     if (!item) return;
-    if (saving_) index = int(SendMessageW(item, LB_GETCURSEL, 0, 0));
-    else SendMessageW(item, LB_SETCURSEL, WPARAM(index), 0);
+    if (saving_)
+        index = int(SendMessageW(item, LB_GETCURSEL, 0, 0));
+    else
+        SendMessageW(item, LB_SETCURSEL, WPARAM(index), 0);
 }
 
 void DataExchange::Control(int id, Window& control) {
@@ -291,7 +389,8 @@ void DataExchange::Control(int id, Window& control) {
 
 // ---- Dialog ----
 
-Dialog::Dialog(const DialogTemplate& dialogTemplate, Window* owner) : template_(dialogTemplate), owner_(owner) {}
+Dialog::Dialog(const DialogTemplate& dialogTemplate, Window* owner)
+    : template_(dialogTemplate), owner_(owner) {}
 
 Dialog::~Dialog() {
     if (IsLive(Handle())) wce::DestroyWindow(Handle());
@@ -303,7 +402,8 @@ void Dialog::AddHandler(int id, WORD code, std::function<void()> handler) {
 }
 
 HWND Dialog::CreateWindows(HWND owner) {
-    if (!font_) font_ = MakeDialogFont(template_.font ? template_.font : u"System", template_.pointSize);
+    if (!font_)
+        font_ = MakeDialogFont(template_.font ? template_.font : u"System", template_.pointSize);
     HWND dialog = NewWindow(owner, ControlClass::Static, true);
     dialog->id = int(template_.resourceId);
     dialog->style = template_.style;
@@ -325,8 +425,10 @@ HWND Dialog::CreateWindows(HWND owner) {
         w->font = font_;
         w->rect = DialogUnitsToPixels(font_, RECT{c.x, c.y, c.x + c.cx, c.y + c.cy});
         // A combo box's rectangle includes its open list; the closed box is one line.
-        if (c.kind == ControlClass::ComboBox) w->rect.bottom = std::min<LONG>(w->rect.bottom, w->rect.top + base.cy + 8);
-        if (c.kind == ControlClass::Button && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON && !dialog->defId)
+        if (c.kind == ControlClass::ComboBox)
+            w->rect.bottom = std::min<LONG>(w->rect.bottom, w->rect.top + base.cy + 8);
+        if (c.kind == ControlClass::Button && (c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON &&
+            !dialog->defId)
             dialog->defId = c.id;
         CurrentBackend().Created(w);
     }
@@ -371,11 +473,17 @@ BOOL Dialog::Create() {
     return TRUE;
 }
 
-BOOL Dialog::DestroyWindow() { return IsLive(Handle()) ? wce::DestroyWindow(Handle()) : FALSE; }
+BOOL Dialog::DestroyWindow() {
+    return IsLive(Handle()) ? wce::DestroyWindow(Handle()) : FALSE;
+}
 
-void Dialog::EndDialog(int result) { wce::EndDialog(Handle(), result); }
+void Dialog::EndDialog(int result) {
+    wce::EndDialog(Handle(), result);
+}
 
-bool Dialog::Ended() const { return IsLive(Handle()) && Handle()->ended; }
+bool Dialog::Ended() const {
+    return IsLive(Handle()) && Handle()->ended;
+}
 
 BOOL Dialog::UpdateData(BOOL saveAndValidate) {
     if (!IsLive(Handle())) return FALSE;
@@ -388,14 +496,24 @@ BOOL Dialog::UpdateData(BOOL saveAndValidate) {
     return TRUE;
 }
 
-HFONT Dialog::GetDialogFont() const { return font_; }
-void Dialog::SetDefID(int id) { SendMessage(DM_SETDEFID, WPARAM(id)); }
-int Dialog::GetDefID() const { return LOWORD(ULONG_PTR(SendMessage(DM_GETDEFID))); }
+HFONT Dialog::GetDialogFont() const {
+    return font_;
+}
+void Dialog::SetDefID(int id) {
+    SendMessage(DM_SETDEFID, WPARAM(id));
+}
+int Dialog::GetDefID() const {
+    return LOWORD(ULONG_PTR(SendMessage(DM_GETDEFID)));
+}
 void Dialog::SetIcon(HICON icon, BOOL big) {
     SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }
-void Dialog::NextDlgCtrl() { SendMessage(WM_NEXTDLGCTL, 0, 0); }
-void Dialog::GotoDlgCtrl(HWND control) { wce::SetFocus(control); }
+void Dialog::NextDlgCtrl() {
+    SendMessage(WM_NEXTDLGCTL, 0, 0);
+}
+void Dialog::GotoDlgCtrl(HWND control) {
+    wce::SetFocus(control);
+}
 
 BOOL Dialog::OnInitDialog() {
     UpdateData(FALSE);
@@ -409,14 +527,17 @@ void Dialog::OnOK() {
     EndDialog(IDOK);
 }
 
-void Dialog::OnCancel() { EndDialog(IDCANCEL); }
+void Dialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
 bool Dialog::DispatchCommand(WPARAM wParam, LPARAM lParam) {
     int id = LOWORD(wParam);
     if (id >= 0x8000) id -= 0x10000;  // ids such as -1 come back as 0xFFFF
     WORD code = HIWORD(wParam);
     HWND control = reinterpret_cast<HWND>(lParam);
-    if (IsLive(control) && control->object && control->object != this && control->object->OnReflectedCommand(code))
+    if (IsLive(control) && control->object && control->object != this &&
+        control->object->OnReflectedCommand(code))
         return true;
     for (const Handler& h : handlers_) {
         if (h.id == id && h.code == code) {
@@ -456,7 +577,8 @@ LRESULT Dialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CTLCOLORSTATIC: {
             HWND control = reinterpret_cast<HWND>(lParam);
             if (IsLive(control) && control->object && control->object != this) {
-                if (HBRUSH brush = control->object->OnCtlColor(reinterpret_cast<HDC>(wParam), message))
+                if (HBRUSH brush =
+                        control->object->OnCtlColor(reinterpret_cast<HDC>(wParam), message))
                     return reinterpret_cast<LRESULT>(brush);
             }
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));

@@ -34,13 +34,16 @@ DWORD& CommDlgError() {
 }
 
 void Unanswered(HWND dialog) {
-    NKDbgPrintfW(u"[dialog] %u \"%s\": nobody to answer it, cancelled\r\n", unsigned(dialog->id), dialog->text.c_str());
+    NKDbgPrintfW(u"[dialog] %u \"%s\": nobody to answer it, cancelled\r\n", unsigned(dialog->id),
+                 dialog->text.c_str());
     EndDialog(dialog, IDCANCEL);
 }
 
 }  // namespace
 
-void PushFront(HWND dialog) { FrontStack().push_back(dialog); }
+void PushFront(HWND dialog) {
+    FrontStack().push_back(dialog);
+}
 
 void PopFront(HWND dialog) {
     auto& stack = FrontStack();
@@ -89,14 +92,16 @@ int RunBox(BoxRequest& box) {
     if (!answered) answered = CurrentBackend().Ask(box);
     if (!answered) {
         if (box.kind == BoxRequest::Kind::Message) {
-            box.answer = HeadlessMessageBox(box.owner, box.text.c_str(), box.caption.c_str(), box.type);
+            box.answer =
+                HeadlessMessageBox(box.owner, box.text.c_str(), box.caption.c_str(), box.type);
         } else {
             NKDbgPrintfW(u"[file dialog] nobody to answer it, cancelled\r\n");
             box.answer = IDCANCEL;
         }
     }
     auto& stack = FrontStack();
-    stack.erase(std::remove(stack.begin(), stack.end(), std::variant<HWND, BoxRequest*>(&box)), stack.end());
+    stack.erase(std::remove(stack.begin(), stack.end(), std::variant<HWND, BoxRequest*>(&box)),
+                stack.end());
     return box.answer;
 }
 
@@ -111,9 +116,13 @@ int FrameworkMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     return RunBox(box);
 }
 
-HWND FrontDialog() { return CurrentFront().dialog; }
+HWND FrontDialog() {
+    return CurrentFront().dialog;
+}
 
-ModalHook SetModalHook(ModalHook hook) { return std::exchange(Hook(), std::move(hook)); }
+ModalHook SetModalHook(ModalHook hook) {
+    return std::exchange(Hook(), std::move(hook));
+}
 
 FileDialogHandler SetFileDialogHandler(FileDialogHandler handler) {
     return std::exchange(FileHandler(), std::move(handler));
@@ -121,7 +130,8 @@ FileDialogHandler SetFileDialogHandler(FileDialogHandler handler) {
 
 // ---- FileDialog ----
 
-FileDialog::FileDialog(BOOL, LPCWSTR defaultExtension, LPCWSTR fileName, DWORD flags, LPCWSTR filter, Window* parent)
+FileDialog::FileDialog(BOOL, LPCWSTR defaultExtension, LPCWSTR fileName, DWORD flags,
+                       LPCWSTR filter, Window* parent)
     : defaultExtension_(defaultExtension ? defaultExtension : u""),
       path_(fileName ? fileName : u""),
       filter_(filter ? filter : u""),
@@ -133,7 +143,8 @@ std::u16string FileDialog::FilterPairs(std::u16string_view barFilter) {
     for (char16_t& c : pairs)
         if (c == u'|') c = u'\0';
     // Zero-terminated pairs ended by an empty text: "||" at the end gives the two zeros.
-    if (pairs.size() < 2 || pairs[pairs.size() - 1] != 0 || pairs[pairs.size() - 2] != 0) pairs.append(2, u'\0');
+    if (pairs.size() < 2 || pairs[pairs.size() - 1] != 0 || pairs[pairs.size() - 2] != 0)
+        pairs.append(2, u'\0');
     return pairs;
 }
 
@@ -186,13 +197,16 @@ BOOL GetOpenFileNameW(OPENFILENAMEW* dialog) {
         }
         box.file.filter.push_back(u'\0');
     }
-    box.file.initialName = std::u16string(dialog->lpstrFile, std::find(dialog->lpstrFile, dialog->lpstrFile + dialog->nMaxFile, u'\0'));
+    box.file.initialName =
+        std::u16string(dialog->lpstrFile,
+                       std::find(dialog->lpstrFile, dialog->lpstrFile + dialog->nMaxFile, u'\0'));
     box.file.flags = dialog->Flags;
     if (ui::RunBox(box) != IDOK) return FALSE;
     std::u16string path = box.path;
     // The default extension is added to a name that has none.
     size_t slash = path.find_last_of(u'/');
-    if (dialog->lpstrDefExt && *dialog->lpstrDefExt && path.find(u'.', slash == path.npos ? 0 : slash) == path.npos)
+    if (dialog->lpstrDefExt && *dialog->lpstrDefExt &&
+        path.find(u'.', slash == path.npos ? 0 : slash) == path.npos)
         path += u"." + std::u16string(dialog->lpstrDefExt);
     if (path.size() + 1 > dialog->nMaxFile) {
         ui::CommDlgError() = FNERR_BUFFERTOOSMALL;
@@ -209,11 +223,14 @@ BOOL GetOpenFileNameW(OPENFILENAMEW* dialog) {
     size_t dot = path.find_last_of(u'.');
     dialog->nFileExtension = WORD(dot != path.npos && dot >= nameAt ? dot + 1 : path.size());
     if (dialog->lpstrFileTitle && dialog->nMaxFileTitle)
-        WideCopy(dialog->lpstrFileTitle, dialog->nMaxFileTitle, std::u16string_view(path).substr(nameAt));
+        WideCopy(dialog->lpstrFileTitle, dialog->nMaxFileTitle,
+                 std::u16string_view(path).substr(nameAt));
     return TRUE;
 }
 
-DWORD CommDlgExtendedError() { return ui::CommDlgError(); }
+DWORD CommDlgExtendedError() {
+    return ui::CommDlgError();
+}
 
 }  // namespace wce
 
@@ -228,6 +245,8 @@ void UseHeadlessBackend() {
         SetMessageBoxHandler(std::move(current));
 }
 
-const char* BackendName() { return CurrentBackend().Name(); }
+const char* BackendName() {
+    return CurrentBackend().Name();
+}
 
 }  // namespace wce::ui

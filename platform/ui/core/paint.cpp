@@ -37,7 +37,8 @@ std::map<HINSTANCE, std::map<UINT, QByteArray>>& IconResources() {
 }  // namespace
 
 LPCWSTR DialogFace(LPCWSTR face) {
-    if (!face || WideEqualsNoCase(face, u"System")) return GetACP() == 949 ? kKoreanDialogFace : u"System";
+    if (!face || WideEqualsNoCase(face, u"System"))
+        return GetACP() == 949 ? kKoreanDialogFace : u"System";
     return face;
 }
 
@@ -62,8 +63,8 @@ SIZE BaseUnits(HFONT font) {
 
 RECT DialogUnitsToPixels(HFONT font, RECT units) {
     SIZE base = BaseUnits(font);
-    return RECT{MulDiv(units.left, base.cx, 4), MulDiv(units.top, base.cy, 8), MulDiv(units.right, base.cx, 4),
-                MulDiv(units.bottom, base.cy, 8)};
+    return RECT{MulDiv(units.left, base.cx, 4), MulDiv(units.top, base.cy, 8),
+                MulDiv(units.right, base.cx, 4), MulDiv(units.bottom, base.cy, 8)};
 }
 
 QImage PaintOwnerDrawn(HWND control) {
@@ -77,7 +78,8 @@ QImage PaintOwnerDrawn(HWND control) {
     FillRect(dc, &all, GetSysColorBrush(COLOR_BTNFACE));
     if (control->font) SelectObject(dc, control->font);
     HWND parent = control->parent;
-    SendMessageW(parent, WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+    SendMessageW(parent, WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc),
+                 reinterpret_cast<LPARAM>(control));
     DRAWITEMSTRUCT item{};
     item.CtlType = ODT_BUTTON;
     item.CtlID = UINT(control->id);
@@ -145,11 +147,14 @@ BOOL RegisterIconResource(HINSTANCE module, UINT id, const BYTE* png, size_t siz
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    ui::IconResources()[module][id] = QByteArray(reinterpret_cast<const char*>(png), qsizetype(size));
+    ui::IconResources()[module][id] =
+        QByteArray(reinterpret_cast<const char*>(png), qsizetype(size));
     return TRUE;
 }
 
-void UnregisterIconResources(HINSTANCE module) { ui::IconResources().erase(module); }
+void UnregisterIconResources(HINSTANCE module) {
+    ui::IconResources().erase(module);
+}
 
 HANDLE LoadImageW(HINSTANCE module, LPCWSTR name, UINT type, int cx, int cy, UINT flags) {
     if (type != IMAGE_ICON || !name || cx < 0 || cy < 0) {
@@ -233,7 +238,9 @@ BOOL DrawIconEx(HDC dc, int x, int y, HICON icon, int cx, int cy, UINT, HBRUSH, 
     return TRUE;
 }
 
-BOOL DrawIcon(HDC dc, int x, int y, HICON icon) { return DrawIconEx(dc, x, y, icon, 0, 0, 0, nullptr, DI_NORMAL); }
+BOOL DrawIcon(HDC dc, int x, int y, HICON icon) {
+    return DrawIconEx(dc, x, y, icon, 0, 0, 0, nullptr, DI_NORMAL);
+}
 
 // ---- the window manager's drawing helpers ----
 
@@ -244,7 +251,8 @@ BOOL DrawFocusRect(HDC dc, const RECT* rect) {
     if (!target || rect->right <= rect->left || rect->bottom <= rect->top) return TRUE;
     // Every other pixel of the outline is inverted, so a second call takes it away.
     auto invert = [target](int x, int y) {
-        if (x < 0 || y < 0 || x >= target->width() || y >= target->height() || ((x + y) & 1)) return;
+        if (x < 0 || y < 0 || x >= target->width() || y >= target->height() || ((x + y) & 1))
+            return;
         target->setPixel(x, y, target->pixel(x, y) ^ 0x00FFFFFF);
     };
     for (int x = rect->left; x < rect->right; ++x) {
@@ -283,7 +291,8 @@ BOOL SetRect(RECT* rect, int left, int top, int right, int bottom) {
 }
 
 BOOL PtInRect(const RECT* rect, POINT point) {
-    return rect && point.x >= rect->left && point.x < rect->right && point.y >= rect->top && point.y < rect->bottom;
+    return rect && point.x >= rect->left && point.x < rect->right && point.y >= rect->top &&
+           point.y < rect->bottom;
 }
 
 }  // namespace wce

@@ -44,7 +44,8 @@ Words Split(const std::string& line) {
         if (i >= line.size()) break;
         if (out.words.size() == 2) {
             out.rest = line.substr(i);
-            while (!out.rest.empty() && (out.rest.back() == ' ' || out.rest.back() == '\t' || out.rest.back() == '\r'))
+            while (!out.rest.empty() &&
+                   (out.rest.back() == ' ' || out.rest.back() == '\t' || out.rest.back() == '\r'))
                 out.rest.pop_back();
         }
         std::string word;
@@ -66,7 +67,8 @@ Words Split(const std::string& line) {
             }
             if (!closed) out.error = "a quoted text is not closed";
         } else {
-            while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') word += line[i++];
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
+                word += line[i++];
         }
         out.words.push_back(word);
     }
@@ -82,23 +84,32 @@ bool ParseInt(const std::string& text, int& value) {
     return true;
 }
 
-std::string Quote(const std::u16string& text) { return "\"" + WideToUtf8(text) + "\""; }
+std::string Quote(const std::u16string& text) {
+    return "\"" + WideToUtf8(text) + "\"";
+}
 
 struct AnswerName {
     const char* name;
     int answer;
 };
-const AnswerName kAnswers[] = {{"ok", IDOK},       {"cancel", IDCANCEL}, {"abort", IDABORT}, {"retry", IDRETRY},
-                               {"ignore", IDIGNORE}, {"yes", IDYES},       {"no", IDNO}};
+const AnswerName kAnswers[] = {{"ok", IDOK},       {"cancel", IDCANCEL}, {"abort", IDABORT},
+                               {"retry", IDRETRY}, {"ignore", IDIGNORE}, {"yes", IDYES},
+                               {"no", IDNO}};
 
 bool BoxOffers(UINT type, int answer) {
     switch (type & MB_TYPEMASK) {
-        case MB_OK: return answer == IDOK;
-        case MB_OKCANCEL: return answer == IDOK || answer == IDCANCEL;
-        case MB_ABORTRETRYIGNORE: return answer == IDABORT || answer == IDRETRY || answer == IDIGNORE;
-        case MB_YESNOCANCEL: return answer == IDYES || answer == IDNO || answer == IDCANCEL;
-        case MB_YESNO: return answer == IDYES || answer == IDNO;
-        case MB_RETRYCANCEL: return answer == IDRETRY || answer == IDCANCEL;
+        case MB_OK:
+            return answer == IDOK;
+        case MB_OKCANCEL:
+            return answer == IDOK || answer == IDCANCEL;
+        case MB_ABORTRETRYIGNORE:
+            return answer == IDABORT || answer == IDRETRY || answer == IDIGNORE;
+        case MB_YESNOCANCEL:
+            return answer == IDYES || answer == IDNO || answer == IDCANCEL;
+        case MB_YESNO:
+            return answer == IDYES || answer == IDNO;
+        case MB_RETRYCANCEL:
+            return answer == IDRETRY || answer == IDCANCEL;
     }
     return false;
 }
@@ -113,13 +124,16 @@ std::string ApplyToBox(const Words& w, BoxRequest& box) {
     bool file = box.kind == BoxRequest::Kind::File;
     std::string what = file ? "the file dialog" : "the message box " + Quote(box.caption);
     if (verb == "answer") {
-        if (w.words.size() != 2) return "answer takes one button (OK, Cancel, Yes, No, Retry, Abort, Ignore, its Korean caption or its id)";
+        if (w.words.size() != 2)
+            return "answer takes one button (OK, Cancel, Yes, No, Retry, Abort, Ignore, its Korean "
+                   "caption or its id)";
         // A button by its English name, its Korean caption or its id.
         std::u16string given = Utf8ToWide(w.words[1]);
         int id = 0;
         bool byId = ParseInt(w.words[1], id);
         for (const AnswerName& a : kAnswers) {
-            if (Lower(w.words[1]) != a.name && given != MessageBoxButtonText(a.answer, 949) && !(byId && id == a.answer))
+            if (Lower(w.words[1]) != a.name && given != MessageBoxButtonText(a.answer, 949) &&
+                !(byId && id == a.answer))
                 continue;
             if (file ? a.answer != IDCANCEL : !BoxOffers(box.type, a.answer))
                 return what + " has no " + w.words[1] + " button";
@@ -132,7 +146,9 @@ std::string ApplyToBox(const Words& w, BoxRequest& box) {
     if (verb == "file") {
         if (!file) return "no file dialog is in front (" + what + " is)";
         if (w.words.size() < 2) return "file takes a path";
-        box.path = Utf8ToWide(w.words.size() == 2 ? w.words[1] : w.rest.empty() ? w.words[1] : w.words[1] + " " + w.rest);
+        box.path = Utf8ToWide(w.words.size() == 2 ? w.words[1]
+                              : w.rest.empty()    ? w.words[1]
+                                                  : w.words[1] + " " + w.rest);
         box.answer = IDOK;
         box.answered = true;
         return {};
@@ -165,12 +181,14 @@ std::string Expect(const Words& w, HWND dialog) {
     const std::string& verb = w.words[0];
     if (verb == "expect-caption") {
         if (w.words.size() != 2) return "expect-caption takes one quoted text";
-        if (dialog->text != Utf8ToWide(w.words[1])) return "the dialog's caption is " + Quote(dialog->text);
+        if (dialog->text != Utf8ToWide(w.words[1]))
+            return "the dialog's caption is " + Quote(dialog->text);
         return {};
     }
     if (verb == "expect-dialog") {
         int id = 0;
-        if (w.words.size() != 2 || !ParseInt(w.words[1], id)) return "expect-dialog takes a dialog number";
+        if (w.words.size() != 2 || !ParseInt(w.words[1], id))
+            return "expect-dialog takes a dialog number";
         if (dialog->id != id) return "dialog " + std::to_string(dialog->id) + " is in front";
         return {};
     }
@@ -181,7 +199,8 @@ std::string Expect(const Words& w, HWND dialog) {
     std::string name = "control " + w.words[1];
     if (verb == "expect-focus") {
         if (dialog->focus != item)
-            return "the focus is on " + (dialog->focus ? "control " + std::to_string(dialog->focus->id) : "the dialog");
+            return "the focus is on " +
+                   (dialog->focus ? "control " + std::to_string(dialog->focus->id) : "the dialog");
         return {};
     }
     if (verb == "expect-text") {
@@ -191,21 +210,30 @@ std::string Expect(const Words& w, HWND dialog) {
     }
     if (verb == "expect-item") {
         int index = 0;
-        if (w.words.size() != 4 || !ParseInt(w.words[2], index)) return "expect-item takes a control id, an index and a text";
-        if (index < 0 || index >= int(item->items.size())) return name + " has no item " + w.words[2];
+        if (w.words.size() != 4 || !ParseInt(w.words[2], index))
+            return "expect-item takes a control id, an index and a text";
+        if (index < 0 || index >= int(item->items.size()))
+            return name + " has no item " + w.words[2];
         if (item->items[size_t(index)] != Utf8ToWide(w.words[3]))
             return name + " item " + w.words[2] + " is " + Quote(item->items[size_t(index)]);
         return {};
     }
     int expected = 0;
-    if (w.words.size() != 3 || !ParseInt(w.words[2], expected)) return verb + " takes a control id and a number";
+    if (w.words.size() != 3 || !ParseInt(w.words[2], expected))
+        return verb + " takes a control id and a number";
     int actual = 0;
-    if (verb == "expect-enabled") actual = IsWindowEnabled(item) ? 1 : 0;
-    else if (verb == "expect-visible") actual = IsWindowVisible(item) ? 1 : 0;
-    else if (verb == "expect-checked") actual = int(SendMessageW(item, BM_GETCHECK, 0, 0));
-    else if (verb == "expect-selected") actual = item->selection;
-    else if (verb == "expect-count") actual = int(item->items.size());
-    else return "no such command " + verb;
+    if (verb == "expect-enabled")
+        actual = IsWindowEnabled(item) ? 1 : 0;
+    else if (verb == "expect-visible")
+        actual = IsWindowVisible(item) ? 1 : 0;
+    else if (verb == "expect-checked")
+        actual = int(SendMessageW(item, BM_GETCHECK, 0, 0));
+    else if (verb == "expect-selected")
+        actual = item->selection;
+    else if (verb == "expect-count")
+        actual = int(item->items.size());
+    else
+        return "no such command " + verb;
     if (actual != expected) return name + ": " + verb.substr(7) + " is " + std::to_string(actual);
     return {};
 }
@@ -213,7 +241,8 @@ std::string Expect(const Words& w, HWND dialog) {
 std::string ApplyToDialog(const Words& w, HWND dialog) {
     const std::string& verb = w.words[0];
     if (verb == "answer" || verb == "file" || verb == "expect-message")
-        return "no message box or file dialog is in front (dialog " + std::to_string(dialog->id) + " is)";
+        return "no message box or file dialog is in front (dialog " + std::to_string(dialog->id) +
+               " is)";
     if (verb.rfind("expect-", 0) == 0) return Expect(w, dialog);
     if (verb == "screenshot") {
         if (w.words.size() != 2) return "screenshot takes a file name";
@@ -231,17 +260,20 @@ std::string ApplyToDialog(const Words& w, HWND dialog) {
         if (key == "space") return user::Key(dialog, VK_SPACE);
         return "no such key " + w.words[1];
     }
-    if (w.words.size() < 2) return verb.empty() ? "empty command" : "no such command " + verb + ", or no control id";
+    if (w.words.size() < 2)
+        return verb.empty() ? "empty command" : "no such command " + verb + ", or no control id";
     std::string why;
     HWND item = ItemOf(dialog, w.words[1], why);
     if (!item) return why;
     if (verb == "click" && w.words.size() == 2) return user::Click(item);
     if (verb == "double-click" && w.words.size() == 2) return user::DoubleClick(item);
     if (verb == "focus" && w.words.size() == 2) return user::Focus(item);
-    if (verb == "type") return user::Type(item, Utf8ToWide(w.words.size() == 3 ? w.words[2] : w.rest));
+    if (verb == "type")
+        return user::Type(item, Utf8ToWide(w.words.size() == 3 ? w.words[2] : w.rest));
     if (verb == "check") {
         int state = 0;
-        if (w.words.size() != 3 || !ParseInt(w.words[2], state)) return "check takes a control id and 0, 1 or 2";
+        if (w.words.size() != 3 || !ParseInt(w.words[2], state))
+            return "check takes a control id and 0, 1 or 2";
         return user::SetCheck(item, state);
     }
     if (verb == "select") {
@@ -266,7 +298,9 @@ bool IsBlank(const std::string& line) {
 
 }  // namespace
 
-bool ScriptFailed() { return active && active->failed; }
+bool ScriptFailed() {
+    return active && active->failed;
+}
 
 bool ScriptDrives(HWND dialog, BoxRequest* box) {
     ScriptRun::State* s = active;
@@ -278,9 +312,11 @@ bool ScriptDrives(HWND dialog, BoxRequest* box) {
         CurrentBackend().Settle();
         while (s->next < s->lines.size() && IsBlank(s->lines[s->next])) ++s->next;
         if (s->next >= s->lines.size()) {
-            std::string what = box ? (box->kind == BoxRequest::Kind::File ? std::string("a file dialog")
-                                                                          : "the message box " + Quote(box->caption))
-                                   : "dialog " + std::to_string(dialog->id) + " " + Quote(dialog->text);
+            std::string what =
+                box ? (box->kind == BoxRequest::Kind::File
+                           ? std::string("a file dialog")
+                           : "the message box " + Quote(box->caption))
+                    : "dialog " + std::to_string(dialog->id) + " " + Quote(dialog->text);
             s->failed = true;
             s->error = s->name + ": the script ended with " + what + " still open";
             break;
@@ -294,7 +330,8 @@ bool ScriptDrives(HWND dialog, BoxRequest* box) {
     if (!done()) {
         // A failed run: the dialog ends with -1, a box takes the cautious answer.
         if (box) {
-            box->answer = box->kind == BoxRequest::Kind::File ? IDCANCEL : CautiousAnswer(box->type);
+            box->answer =
+                box->kind == BoxRequest::Kind::File ? IDCANCEL : CautiousAnswer(box->type);
             box->answered = true;
         } else if (IsLive(dialog)) {
             EndDialog(dialog, -1);
@@ -331,11 +368,16 @@ std::unique_ptr<ScriptRun> ScriptRun::FromFile(const std::string& path, std::str
 bool ScriptRun::Finish() {
     State& s = *state_;
     while (s.next < s.lines.size() && IsBlank(s.lines[s.next])) ++s.next;
-    if (!s.failed && s.next < s.lines.size()) s.Fail(s.next, "no dialog or message box is open for this line");
+    if (!s.failed && s.next < s.lines.size())
+        s.Fail(s.next, "no dialog or message box is open for this line");
     return !s.failed;
 }
 
-bool ScriptRun::Failed() const { return state_->failed; }
-std::string ScriptRun::Error() const { return state_->error; }
+bool ScriptRun::Failed() const {
+    return state_->failed;
+}
+std::string ScriptRun::Error() const {
+    return state_->error;
+}
 
 }  // namespace wce::ui

@@ -6,7 +6,9 @@ namespace wce::ui::user {
 
 namespace {
 
-std::string Name(HWND control) { return "control " + std::to_string(control->id); }
+std::string Name(HWND control) {
+    return "control " + std::to_string(control->id);
+}
 
 // Why the user cannot reach the control now, or empty.
 std::string Unreachable(HWND control) {
@@ -21,7 +23,9 @@ std::string Unreachable(HWND control) {
     return {};
 }
 
-bool Ended(HWND dialog) { return !IsLive(dialog) || dialog->ended; }
+bool Ended(HWND dialog) {
+    return !IsLive(dialog) || dialog->ended;
+}
 
 }  // namespace
 
@@ -55,9 +59,11 @@ std::string DoubleClick(HWND control) {
 std::string Type(HWND control, std::u16string_view text) {
     if (std::string why = Unreachable(control); !why.empty()) return why;
     bool editable = control->kind == ControlClass::Edit ||
-                    (control->kind == ControlClass::ComboBox && ((control->style & 3) == CBS_DROPDOWN || (control->style & 3) == CBS_SIMPLE));
+                    (control->kind == ControlClass::ComboBox &&
+                     ((control->style & 3) == CBS_DROPDOWN || (control->style & 3) == CBS_SIMPLE));
     if (!editable) return Name(control) + " takes no typing";
-    if (control->kind == ControlClass::Edit && (control->style & ES_READONLY)) return Name(control) + " is read-only";
+    if (control->kind == ControlClass::Edit && (control->style & ES_READONLY))
+        return Name(control) + " is read-only";
     SetFocus(control);
     // What the keyboard could not add beyond the field's limit is refused, as it is.
     std::u16string typed(text.substr(0, std::min<size_t>(text.size(), control->limit)));
@@ -102,12 +108,14 @@ std::string SetCheck(HWND control, int state) {
     if (control->kind != ControlClass::Button ||
         (type != BS_AUTOCHECKBOX && type != BS_AUTO3STATE && type != BS_AUTORADIOBUTTON))
         return Name(control) + " is not a check box the user can tick";
-    if (state < 0 || state > (type == BS_AUTO3STATE ? 2 : 1)) return "no such check state " + std::to_string(state);
+    if (state < 0 || state > (type == BS_AUTO3STATE ? 2 : 1))
+        return "no such check state " + std::to_string(state);
     for (int clicks = 0; clicks < 3 && IsLive(control) && control->check != state; ++clicks) {
         std::string why = Click(control);
         if (!why.empty()) return why;
     }
-    if (IsLive(control) && control->check != state) return Name(control) + " does not take state " + std::to_string(state);
+    if (IsLive(control) && control->check != state)
+        return Name(control) + " does not take state " + std::to_string(state);
     return {};
 }
 
@@ -135,12 +143,15 @@ std::string Key(HWND dialog, UINT virtualKey, bool shift) {
             // The focused push button, else the default one, else IDOK.
             LRESULT code = IsLive(focus) ? SendMessageW(focus, WM_GETDLGCODE, 0, 0) : 0;
             HWND target = nullptr;
-            if (code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) target = focus;
-            else if (LRESULT def = SendMessageW(dialog, DM_GETDEFID, 0, 0); HIWORD(ULONG_PTR(def)) == DC_HASDEFID)
+            if (code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))
+                target = focus;
+            else if (LRESULT def = SendMessageW(dialog, DM_GETDEFID, 0, 0);
+                     HIWORD(ULONG_PTR(def)) == DC_HASDEFID)
                 target = GetDlgItem(dialog, short(LOWORD(ULONG_PTR(def))));
             if (target && !IsWindowEnabled(target)) return {};
             int id = target ? target->id : IDOK;
-            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED), reinterpret_cast<LPARAM>(target));
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(target));
             return {};
         }
         case VK_SPACE:
@@ -160,7 +171,8 @@ std::string Close(HWND dialog) {
 std::string CaptionOk(HWND dialog) {
     if (std::string why = Unreachable(dialog); !why.empty()) return why;
     if (!dialog->isDialog) return "only a dialog has a caption";
-    if (!(dialog->exStyle & WS_EX_CAPTIONOKBTN)) return "the dialog has no OK button in its caption";
+    if (!(dialog->exStyle & WS_EX_CAPTIONOKBTN))
+        return "the dialog has no OK button in its caption";
     SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return {};
 }

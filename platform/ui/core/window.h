@@ -47,7 +47,21 @@ struct HWND__ {
 namespace ui {
 
 // What changed in a window, for the backend to show.
-enum class Change { Text, Enabled, Visible, Check, Pushed, Items, Selection, Focus, Style, Font, Icon, Redraw, Position };
+enum class Change {
+    Text,
+    Enabled,
+    Visible,
+    Check,
+    Pushed,
+    Items,
+    Selection,
+    Focus,
+    Style,
+    Font,
+    Icon,
+    Redraw,
+    Position
+};
 
 // A message box, or a file-open dialog, in front while a script or the user answers it.
 struct BoxRequest {
@@ -85,7 +99,8 @@ class Backend {
     // Lets the windows catch up (paint, lay out) before a script looks at them.
     virtual void Settle() {}
     // Saves a picture of the dialog or box in front; empty text on success.
-    virtual std::string Screenshot(HWND /*dialog*/, BoxRequest* /*box*/, const std::string& /*path*/) {
+    virtual std::string Screenshot(HWND /*dialog*/, BoxRequest* /*box*/,
+                                   const std::string& /*path*/) {
         return "screenshots need the Qt backend (--ui qt)";
     }
 };

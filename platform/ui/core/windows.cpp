@@ -28,10 +28,16 @@ Backend* installed = nullptr;
 
 }  // namespace
 
-void SetBackend(Backend* backend) { installed = backend; }
-Backend& CurrentBackend() { return installed ? *installed : HeadlessBackend(); }
+void SetBackend(Backend* backend) {
+    installed = backend;
+}
+Backend& CurrentBackend() {
+    return installed ? *installed : HeadlessBackend();
+}
 
-bool IsLive(HWND window) { return window && LiveWindows().count(window); }
+bool IsLive(HWND window) {
+    return window && LiveWindows().count(window);
+}
 
 HWND NewWindow(HWND parent, ControlClass kind, bool isDialog) {
     HWND w = new HWND__;
@@ -60,16 +66,21 @@ void Notify(HWND control, WORD code) {
 
 namespace {
 
-bool IsPushButtonCode(LRESULT code) { return code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON); }
+bool IsPushButtonCode(LRESULT code) {
+    return code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON);
+}
 
 }  // namespace
 
 void FollowFocusWithDefault(HWND dialog, HWND focus) {
     if (!IsLive(dialog) || !dialog->isDialog) return;
     HWND wanted = nullptr;
-    LRESULT focusCode = IsLive(focus) && focus != dialog ? SendMessageW(focus, WM_GETDLGCODE, 0, 0) : 0;
-    if (IsPushButtonCode(focusCode)) wanted = focus;
-    else wanted = GetDlgItem(dialog, dialog->defId);
+    LRESULT focusCode =
+        IsLive(focus) && focus != dialog ? SendMessageW(focus, WM_GETDLGCODE, 0, 0) : 0;
+    if (IsPushButtonCode(focusCode))
+        wanted = focus;
+    else
+        wanted = GetDlgItem(dialog, dialog->defId);
     // A copy: a button's answer may change the children (it should not, but be safe).
     std::vector<HWND> children = dialog->children;
     for (HWND child : children) {
@@ -103,9 +114,13 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
-BOOL IsWindow(HWND window) { return IsLive(window); }
+BOOL IsWindow(HWND window) {
+    return IsLive(window);
+}
 
-HWND GetParent(HWND window) { return IsLive(window) ? window->parent : nullptr; }
+HWND GetParent(HWND window) {
+    return IsLive(window) ? window->parent : nullptr;
+}
 
 HWND GetDlgItem(HWND dialog, int id) {
     if (!IsLive(dialog)) {
@@ -118,7 +133,9 @@ HWND GetDlgItem(HWND dialog, int id) {
     return nullptr;
 }
 
-int GetDlgCtrlID(HWND window) { return IsLive(window) ? window->id : 0; }
+int GetDlgCtrlID(HWND window) {
+    return IsLive(window) ? window->id : 0;
+}
 
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
     HWND item = GetDlgItem(dialog, id);
@@ -130,7 +147,8 @@ BOOL SetWindowTextW(HWND window, LPCWSTR text) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    return SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text ? text : u"")) ? TRUE : FALSE;
+    return SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text ? text : u"")) ? TRUE
+                                                                                            : FALSE;
 }
 
 int GetWindowTextW(HWND window, LPWSTR buffer, int maxCount) {
@@ -139,10 +157,13 @@ int GetWindowTextW(HWND window, LPWSTR buffer, int maxCount) {
         if (buffer && maxCount > 0) buffer[0] = 0;
         return 0;
     }
-    return int(SendMessageW(window, WM_GETTEXT, WPARAM(maxCount), reinterpret_cast<LPARAM>(buffer)));
+    return int(
+        SendMessageW(window, WM_GETTEXT, WPARAM(maxCount), reinterpret_cast<LPARAM>(buffer)));
 }
 
-int GetWindowTextLengthW(HWND window) { return int(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0)); }
+int GetWindowTextLengthW(HWND window) {
+    return int(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0));
+}
 
 BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {
     HWND item = GetDlgItem(dialog, id);
@@ -159,7 +180,8 @@ UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR buffer, int maxCount) {
 }
 
 BOOL SetDlgItemInt(HWND dialog, int id, UINT value, BOOL isSigned) {
-    std::u16string text = isSigned ? FormatWideString(u"%d", int(value)) : FormatWideString(u"%u", value);
+    std::u16string text =
+        isSigned ? FormatWideString(u"%d", int(value)) : FormatWideString(u"%u", value);
     return SetDlgItemTextW(dialog, id, text.c_str());
 }
 
@@ -172,7 +194,8 @@ UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) {
     size_t i = 0;
     while (i < text.size() && text[i] == u' ') ++i;
     bool negative = false;
-    if (isSigned && i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
+    if (isSigned && i < text.size() && (text[i] == u'-' || text[i] == u'+'))
+        negative = text[i++] == u'-';
     if (i == text.size() || text[i] < u'0' || text[i] > u'9') return 0;
     unsigned long long value = 0;
     for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
@@ -186,7 +209,9 @@ UINT GetDlgItemInt(HWND dialog, int id, BOOL* translated, BOOL isSigned) {
     return negative ? UINT(-static_cast<long long>(value)) : UINT(value);
 }
 
-BOOL IsWindowEnabled(HWND window) { return IsLive(window) && !(window->style & WS_DISABLED); }
+BOOL IsWindowEnabled(HWND window) {
+    return IsLive(window) && !(window->style & WS_DISABLED);
+}
 
 BOOL IsWindowVisible(HWND window) {
     for (HWND w = window; IsLive(w); w = w->isDialog ? nullptr : w->parent) {
@@ -203,8 +228,10 @@ BOOL EnableWindow(HWND window, BOOL enable) {
     }
     BOOL wasDisabled = (window->style & WS_DISABLED) ? TRUE : FALSE;
     if (bool(enable) == !wasDisabled) return wasDisabled;
-    if (enable) window->style &= ~WS_DISABLED;
-    else window->style |= WS_DISABLED;
+    if (enable)
+        window->style &= ~WS_DISABLED;
+    else
+        window->style |= WS_DISABLED;
     ui::Changed(window, Change::Enabled);
     // A disabled control cannot keep the focus: it goes on to the next tab item.
     HWND dialog = ui::DialogOf(window);
@@ -219,8 +246,10 @@ BOOL EnableWindow(HWND window, BOOL enable) {
 BOOL ShowWindow(HWND window, int command) {
     if (!IsLive(window)) return FALSE;
     BOOL wasVisible = (window->style & WS_VISIBLE) ? TRUE : FALSE;
-    if (command == SW_HIDE) window->style &= ~WS_VISIBLE;
-    else window->style |= WS_VISIBLE;
+    if (command == SW_HIDE)
+        window->style &= ~WS_VISIBLE;
+    else
+        window->style |= WS_VISIBLE;
     if (bool(wasVisible) != bool(window->style & WS_VISIBLE)) ui::Changed(window, Change::Visible);
     HWND dialog = ui::DialogOf(window);
     if (command == SW_HIDE && dialog && dialog != window && dialog->focus == window) {
@@ -296,14 +325,16 @@ UINT IsDlgButtonChecked(HWND dialog, int id) {
 
 BOOL GetClientRect(HWND window, RECT* rect) {
     if (!IsLive(window) || !rect) return FALSE;
-    *rect = RECT{0, 0, window->rect.right - window->rect.left, window->rect.bottom - window->rect.top};
+    *rect =
+        RECT{0, 0, window->rect.right - window->rect.left, window->rect.bottom - window->rect.top};
     return TRUE;
 }
 
 BOOL GetWindowRect(HWND window, RECT* rect) {
     if (!IsLive(window) || !rect) return FALSE;
     *rect = window->rect;
-    if (!window->isDialog && IsLive(window->parent)) OffsetRect(rect, window->parent->rect.left, window->parent->rect.top);
+    if (!window->isDialog && IsLive(window->parent))
+        OffsetRect(rect, window->parent->rect.left, window->parent->rect.top);
     return TRUE;
 }
 

@@ -10,7 +10,8 @@ namespace wce::ui {
 namespace {
 
 // "--name VALUE" or "--name=VALUE"; true when argv[i] is the option (i moves past it).
-bool TakeOption(int argc, char** argv, int& i, const char* name, std::string& value, bool& missing) {
+bool TakeOption(int argc, char** argv, int& i, const char* name, std::string& value,
+                bool& missing) {
     size_t n = std::strlen(name);
     if (std::strncmp(argv[i], name, n) != 0) return false;
     if (argv[i][n] == '=') {
@@ -27,19 +28,21 @@ bool TakeOption(int argc, char** argv, int& i, const char* name, std::string& va
 }
 
 void PrintUsage(std::FILE* to, const char* program) {
-    std::fprintf(to,
-                 "usage: %s [--script FILE] [--ui qt|headless]\n"
-                 "  --script FILE     play the user from FILE, one action a line (click, type, select,\n"
-                 "                    answer, screenshot, expect-...); a line that cannot be applied\n"
-                 "                    ends the run with exit code 3\n"
-                 "  --ui qt|headless  real windows (offscreen without a display), or none at all\n"
-                 "QX_UI_SCRIPT and QX_UI do the same. Exit codes: 0 done, 2 usage, 3 script failed.\n",
-                 program);
+    std::fprintf(
+        to,
+        "usage: %s [--script FILE] [--ui qt|headless]\n"
+        "  --script FILE     play the user from FILE, one action a line (click, type, select,\n"
+        "                    answer, screenshot, expect-...); a line that cannot be applied\n"
+        "                    ends the run with exit code 3\n"
+        "  --ui qt|headless  real windows (offscreen without a display), or none at all\n"
+        "QX_UI_SCRIPT and QX_UI do the same. Exit codes: 0 done, 2 usage, 3 script failed.\n",
+        program);
 }
 
 }  // namespace
 
-int RunDialogApp(int argc, char** argv, const std::function<int()>& body, std::vector<std::string>* args) {
+int RunDialogApp(int argc, char** argv, const std::function<int()>& body,
+                 std::vector<std::string>* args) {
     const char* program = argc > 0 && argv[0] ? argv[0] : "program";
     std::string script, backend;
     if (const char* s = std::getenv("QX_UI_SCRIPT"); s && *s) script = s;
@@ -48,7 +51,8 @@ int RunDialogApp(int argc, char** argv, const std::function<int()>& body, std::v
     rest.push_back(program);
     for (int i = 1; i < argc; ++i) {
         bool missing = false;
-        if (TakeOption(argc, argv, i, "--script", script, missing) || TakeOption(argc, argv, i, "--ui", backend, missing)) {
+        if (TakeOption(argc, argv, i, "--script", script, missing) ||
+            TakeOption(argc, argv, i, "--ui", backend, missing)) {
             if (missing) {
                 std::fprintf(stderr, "%s: %s needs a value\n", program, argv[i]);
                 return kUsageExitCode;
@@ -78,7 +82,8 @@ int RunDialogApp(int argc, char** argv, const std::function<int()>& body, std::v
     } else if (backend == "headless") {
         UseHeadlessBackend();
     } else {
-        std::fprintf(stderr, "%s: no such user interface \"%s\" (qt or headless)\n", program, backend.c_str());
+        std::fprintf(stderr, "%s: no such user interface \"%s\" (qt or headless)\n", program,
+                     backend.c_str());
         return kUsageExitCode;
     }
 

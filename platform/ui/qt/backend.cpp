@@ -38,7 +38,9 @@ class HandheldStyle : public QProxyStyle {
         if (control != CC_ComboBox || !option) return r;
         const QRect& all = option->rect;
         if (part == SC_ComboBoxArrow)
-            return visualRect(option->direction, all, QRect(all.right() - kComboArrowWidth, all.top(), kComboArrowWidth + 1, all.height()));
+            return visualRect(option->direction, all,
+                              QRect(all.right() - kComboArrowWidth, all.top(), kComboArrowWidth + 1,
+                                    all.height()));
         if (part == SC_ComboBoxEditField) {
             QRect field = visualRect(option->direction, all, r);
             field.setRight(all.right() - kComboArrowWidth - 1);
@@ -71,11 +73,17 @@ QPalette HandheldPalette() {
     return p;
 }
 
-QWidget* Peer(HWND window) { return IsLive(window) ? static_cast<QWidget*>(window->peer) : nullptr; }
+QWidget* Peer(HWND window) {
+    return IsLive(window) ? static_cast<QWidget*>(window->peer) : nullptr;
+}
 
-QRect Geometry(const RECT& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
+QRect Geometry(const RECT& r) {
+    return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
 
-QString Text(const std::u16string& text) { return QString::fromStdU16String(text); }
+QString Text(const std::u16string& text) {
+    return QString::fromStdU16String(text);
+}
 
 // Windows captions mark their access keys with "&"; Qt labels show them as typed.
 QString Caption(const std::u16string& text) {
@@ -89,15 +97,18 @@ QString Caption(const std::u16string& text) {
 
 Qt::Alignment StaticAlignment(DWORD style) {
     switch (style & SS_TYPEMASK) {
-        case SS_CENTER: return Qt::AlignHCenter | Qt::AlignTop;
-        case SS_RIGHT: return Qt::AlignRight | Qt::AlignTop;
-        default: return Qt::AlignLeft | Qt::AlignTop;
+        case SS_CENTER:
+            return Qt::AlignHCenter | Qt::AlignTop;
+        case SS_RIGHT:
+            return Qt::AlignRight | Qt::AlignTop;
+        default:
+            return Qt::AlignLeft | Qt::AlignTop;
     }
 }
 
 bool IsCheckType(DWORD type) {
-    return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE || type == BS_AUTO3STATE ||
-           type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
+    return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE ||
+           type == BS_AUTO3STATE || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
 }
 
 // A control's focus, taken by a click or Qt's own focus handling, goes to the framework.
@@ -108,7 +119,8 @@ class FocusFilter : public QObject {
         if (event->type() == QEvent::FocusIn) {
             HWND window = WindowOf(watched);
             if (!window) window = WindowOf(watched->parent());  // a combo box's edit field
-            if (window && !window->isDialog && IsLive(window->parent) && window->parent->focus != window)
+            if (window && !window->isDialog && IsLive(window->parent) &&
+                window->parent->focus != window)
                 SetFocus(window);
         }
         return false;
@@ -129,14 +141,17 @@ class QtBackend : public Backend {
         QWidget* widget = window->isDialog ? MakeDialog(window) : MakeControl(window);
         if (!widget) return;
         window->peer = widget;
-        widget->setFont(gdi::RealizeFont(window->font ? window->font : GetStockObject(SYSTEM_FONT)));
+        widget->setFont(
+            gdi::RealizeFont(window->font ? window->font : GetStockObject(SYSTEM_FONT)));
         if (!window->isDialog) {
             widget->setGeometry(Geometry(window->rect));
             widget->installEventFilter(&focusFilter_);
             widget->setVisible(window->style & WS_VISIBLE);
             widget->setEnabled(!(window->style & WS_DISABLED));
             // Group boxes are decoration behind the controls they frame.
-            if (window->kind == ControlClass::Button && (window->style & BS_TYPEMASK) == BS_GROUPBOX) widget->lower();
+            if (window->kind == ControlClass::Button &&
+                (window->style & BS_TYPEMASK) == BS_GROUPBOX)
+                widget->lower();
         }
     }
 
@@ -147,7 +162,8 @@ class QtBackend : public Backend {
         Forget(widget);
         for (QObject* child : widget->findChildren<QObject*>()) Forget(child);
         widget->hide();
-        if (window->isDialog || !IsLive(window->parent) || !window->parent->peer) widget->deleteLater();
+        if (window->isDialog || !IsLive(window->parent) || !window->parent->peer)
+            widget->deleteLater();
     }
 
     void Changed(HWND window, Change what) override {
@@ -155,24 +171,44 @@ class QtBackend : public Backend {
         if (!widget) return;
         QSignalBlocker block(widget);
         switch (what) {
-            case Change::Text: ShowText(window, widget); break;
-            case Change::Enabled: widget->setEnabled(!(window->style & WS_DISABLED)); widget->update(); break;
-            case Change::Visible: widget->setVisible(window->style & WS_VISIBLE); break;
-            case Change::Check:
-                if (auto* box = dynamic_cast<QCheckBox*>(widget))
-                    box->setCheckState(window->check == 2 ? Qt::PartiallyChecked : window->check ? Qt::Checked : Qt::Unchecked);
+            case Change::Text:
+                ShowText(window, widget);
                 break;
-            case Change::Items: ShowItems(window, widget); break;
-            case Change::Selection: ShowSelection(window, widget); break;
-            case Change::Focus: ShowFocus(window, widget); break;
-            case Change::Font:
-                widget->setFont(gdi::RealizeFont(window->font ? window->font : GetStockObject(SYSTEM_FONT)));
+            case Change::Enabled:
+                widget->setEnabled(!(window->style & WS_DISABLED));
                 widget->update();
                 break;
-            case Change::Icon: ShowIcon(window, widget); break;
+            case Change::Visible:
+                widget->setVisible(window->style & WS_VISIBLE);
+                break;
+            case Change::Check:
+                if (auto* box = dynamic_cast<QCheckBox*>(widget))
+                    box->setCheckState(window->check == 2 ? Qt::PartiallyChecked
+                                       : window->check    ? Qt::Checked
+                                                          : Qt::Unchecked);
+                break;
+            case Change::Items:
+                ShowItems(window, widget);
+                break;
+            case Change::Selection:
+                ShowSelection(window, widget);
+                break;
+            case Change::Focus:
+                ShowFocus(window, widget);
+                break;
+            case Change::Font:
+                widget->setFont(
+                    gdi::RealizeFont(window->font ? window->font : GetStockObject(SYSTEM_FONT)));
+                widget->update();
+                break;
+            case Change::Icon:
+                ShowIcon(window, widget);
+                break;
             case Change::Style:
             case Change::Pushed:
-            case Change::Redraw: widget->update(); break;
+            case Change::Redraw:
+                widget->update();
+                break;
             case Change::Position:
                 if (window->isDialog) widget->move(window->rect.left, window->rect.top);
                 break;
@@ -205,8 +241,9 @@ class QtBackend : public Backend {
 
     bool Ask(BoxRequest& box) override {
         if (box.kind == BoxRequest::Kind::File) {
-            QString path = QFileDialog::getOpenFileName(Peer(box.owner), Text(box.caption), Text(box.file.initialName),
-                                                        QtFilter(box.file.filter));
+            QString path =
+                QFileDialog::getOpenFileName(Peer(box.owner), Text(box.caption),
+                                             Text(box.file.initialName), QtFilter(box.file.filter));
             box.answer = path.isEmpty() ? IDCANCEL : IDOK;
             box.path = path.toStdU16String();
             return true;
@@ -221,8 +258,8 @@ class QtBackend : public Backend {
     void ShowBox(BoxRequest& box) override {
         QWidget* shown = nullptr;
         if (box.kind == BoxRequest::Kind::File) {
-            auto* chooser = new QFileDialog(Peer(box.owner), Text(box.caption), Text(box.file.initialName),
-                                            QtFilter(box.file.filter));
+            auto* chooser = new QFileDialog(Peer(box.owner), Text(box.caption),
+                                            Text(box.file.initialName), QtFilter(box.file.filter));
             chooser->setOption(QFileDialog::DontUseNativeDialog);
             shown = chooser;
         } else {
@@ -259,7 +296,8 @@ class QtBackend : public Backend {
         } else {
             QWidget* widget = Peer(dialog);
             if (!widget) return "the dialog is not shown";
-            picture = WithCaption(widget->grab().toImage(), Text(dialog->text), dialog->exStyle & WS_EX_CAPTIONOKBTN);
+            picture = WithCaption(widget->grab().toImage(), Text(dialog->text),
+                                  dialog->exStyle & WS_EX_CAPTIONOKBTN);
         }
         if (!picture.save(QString::fromStdString(path), "PNG")) return "cannot write " + path;
         return {};
@@ -302,7 +340,8 @@ class QtBackend : public Backend {
         widget->setPalette(HandheldPalette());
         widget->setAutoFillBackground(true);
         widget->setWindowTitle(Caption(dialog->text));
-        widget->setFixedSize(dialog->rect.right - dialog->rect.left, dialog->rect.bottom - dialog->rect.top);
+        widget->setFixedSize(dialog->rect.right - dialog->rect.left,
+                             dialog->rect.bottom - dialog->rect.top);
         return widget;
     }
 
@@ -311,7 +350,9 @@ class QtBackend : public Backend {
         if (!dialog) return nullptr;
         QWidget* widget = nullptr;
         switch (control->kind) {
-            case ControlClass::Button: widget = MakeButton(control, dialog); break;
+            case ControlClass::Button:
+                widget = MakeButton(control, dialog);
+                break;
             case ControlClass::Edit: {
                 auto* edit = new QLineEdit(dialog);
                 edit->setFrame(control->style & WS_BORDER);
@@ -337,27 +378,33 @@ class QtBackend : public Backend {
                 list->setFrameShape((control->style & WS_BORDER) ? QFrame::Box : QFrame::NoFrame);
                 list->setFrameShadow(QFrame::Plain);
                 list->setSelectionMode(QAbstractItemView::SingleSelection);
-                QObject::connect(list, &QListWidget::itemPressed, list, [list](QListWidgetItem* item) {
-                    if (HWND w = WindowOf(list)) user::Select(w, list->row(item));
-                });
-                QObject::connect(list, &QListWidget::itemDoubleClicked, list, [list](QListWidgetItem*) {
-                    if (HWND w = WindowOf(list); w && (w->style & LBS_NOTIFY)) Notify(w, LBN_DBLCLK);
-                });
+                QObject::connect(list, &QListWidget::itemPressed, list,
+                                 [list](QListWidgetItem* item) {
+                                     if (HWND w = WindowOf(list)) user::Select(w, list->row(item));
+                                 });
+                QObject::connect(list, &QListWidget::itemDoubleClicked, list,
+                                 [list](QListWidgetItem*) {
+                                     if (HWND w = WindowOf(list); w && (w->style & LBS_NOTIFY))
+                                         Notify(w, LBN_DBLCLK);
+                                 });
                 widget = list;
                 break;
             }
             case ControlClass::ComboBox: {
                 auto* combo = new QComboBox(dialog);
-                combo->setEditable((control->style & 3) == CBS_DROPDOWN || (control->style & 3) == CBS_SIMPLE);
+                combo->setEditable((control->style & 3) == CBS_DROPDOWN ||
+                                   (control->style & 3) == CBS_SIMPLE);
                 combo->setInsertPolicy(QComboBox::NoInsert);
                 QObject::connect(combo, &QComboBox::activated, combo, [combo](int index) {
                     if (HWND w = WindowOf(combo)) user::Select(w, index);
                 });
                 if (QLineEdit* edit = combo->lineEdit()) {
                     edit->installEventFilter(&focusFilter_);
-                    QObject::connect(edit, &QLineEdit::textEdited, combo, [combo](const QString& text) {
-                        if (HWND w = WindowOf(combo)) user::Type(w, text.toStdU16String());
-                    });
+                    QObject::connect(edit, &QLineEdit::textEdited, combo,
+                                     [combo](const QString& text) {
+                                         if (HWND w = WindowOf(combo))
+                                             user::Type(w, text.toStdU16String());
+                                     });
                 }
                 widget = combo;
                 break;
@@ -384,14 +431,19 @@ class QtBackend : public Backend {
 
     static void ShowText(HWND window, QWidget* widget) {
         QString text = Text(window->text);
-        if (window->isDialog) widget->setWindowTitle(Caption(window->text));
+        if (window->isDialog)
+            widget->setWindowTitle(Caption(window->text));
         else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
             if (edit->text() != text) edit->setText(text);
-        } else if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(Caption(window->text));
-        else if (auto* box = qobject_cast<QCheckBox*>(widget)) box->setText(Caption(window->text));
+        } else if (auto* label = qobject_cast<QLabel*>(widget))
+            label->setText(Caption(window->text));
+        else if (auto* box = qobject_cast<QCheckBox*>(widget))
+            box->setText(Caption(window->text));
         else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-            if (combo->isEditable() && combo->lineEdit()->text() != text) combo->lineEdit()->setText(text);
-        } else widget->update();
+            if (combo->isEditable() && combo->lineEdit()->text() != text)
+                combo->lineEdit()->setText(text);
+        } else
+            widget->update();
     }
 
     static void ShowItems(HWND window, QWidget* widget) {
@@ -433,7 +485,8 @@ class QtBackend : public Backend {
 
     static void ShowIcon(HWND window, QWidget* widget) {
         if (!window->isDialog) return;
-        HICON icon = window->icons[ICON_SMALL] ? window->icons[ICON_SMALL] : window->icons[ICON_BIG];
+        HICON icon =
+            window->icons[ICON_SMALL] ? window->icons[ICON_SMALL] : window->icons[ICON_BIG];
         SIZE size{};
         if (!icon || !GetIconSize(icon, &size)) return;
         // Draw the icon into a picture of its own through the platform's call.
@@ -475,22 +528,36 @@ class QtBackend : public Backend {
         message.setFont(gdi::RealizeFont(font));
         DeleteObject(font);
         switch (box.type & MB_ICONMASK) {
-            case MB_ICONHAND: message.setIcon(QMessageBox::Critical); break;
-            case MB_ICONQUESTION: message.setIcon(QMessageBox::Question); break;
-            case MB_ICONEXCLAMATION: message.setIcon(QMessageBox::Warning); break;
-            case MB_ICONASTERISK: message.setIcon(QMessageBox::Information); break;
+            case MB_ICONHAND:
+                message.setIcon(QMessageBox::Critical);
+                break;
+            case MB_ICONQUESTION:
+                message.setIcon(QMessageBox::Question);
+                break;
+            case MB_ICONEXCLAMATION:
+                message.setIcon(QMessageBox::Warning);
+                break;
+            case MB_ICONASTERISK:
+                message.setIcon(QMessageBox::Information);
+                break;
         }
         struct Choice {
             int answer;
             QMessageBox::StandardButton button;
         };
         static const Choice kChoices[] = {
-            {IDOK, QMessageBox::Ok},         {IDCANCEL, QMessageBox::Cancel}, {IDABORT, QMessageBox::Abort},
-            {IDRETRY, QMessageBox::Retry},   {IDIGNORE, QMessageBox::Ignore}, {IDYES, QMessageBox::Yes},
+            {IDOK, QMessageBox::Ok},         {IDCANCEL, QMessageBox::Cancel},
+            {IDABORT, QMessageBox::Abort},   {IDRETRY, QMessageBox::Retry},
+            {IDIGNORE, QMessageBox::Ignore}, {IDYES, QMessageBox::Yes},
             {IDNO, QMessageBox::No},
         };
         static const std::vector<int> kSets[] = {
-            {IDOK}, {IDOK, IDCANCEL}, {IDABORT, IDRETRY, IDIGNORE}, {IDYES, IDNO, IDCANCEL}, {IDYES, IDNO}, {IDRETRY, IDCANCEL},
+            {IDOK},
+            {IDOK, IDCANCEL},
+            {IDABORT, IDRETRY, IDIGNORE},
+            {IDYES, IDNO, IDCANCEL},
+            {IDYES, IDNO},
+            {IDRETRY, IDCANCEL},
         };
         UINT set = box.type & MB_TYPEMASK;
         const std::vector<int>& answers = set < std::size(kSets) ? kSets[set] : kSets[0];
@@ -534,7 +601,8 @@ std::string SaveWindowPicture(HWND window, const std::string& path) {
     qt::installed->Settle();
     QWidget* widget = qt::Peer(window);
     if (!widget) return "no such window";
-    if (!widget->grab().toImage().save(QString::fromStdString(path), "PNG")) return "cannot write " + path;
+    if (!widget->grab().toImage().save(QString::fromStdString(path), "PNG"))
+        return "cannot write " + path;
     return {};
 }
 

@@ -23,9 +23,13 @@ void Bind(QObject* widget, HWND window) {
     widget->setProperty(kWindowProperty, QVariant::fromValue(reinterpret_cast<quintptr>(window)));
 }
 
-void Forget(QObject* widget) { widget->setProperty(kWindowProperty, QVariant::fromValue(quintptr(0))); }
+void Forget(QObject* widget) {
+    widget->setProperty(kWindowProperty, QVariant::fromValue(quintptr(0)));
+}
 
-DialogWidget::DialogWidget(HWND dialog, QWidget* owner) : QWidget(owner, Qt::Dialog) { Bind(this, dialog); }
+DialogWidget::DialogWidget(HWND dialog, QWidget* owner) : QWidget(owner, Qt::Dialog) {
+    Bind(this, dialog);
+}
 
 void DialogWidget::keyPressEvent(QKeyEvent* event) {
     HWND dialog = WindowOf(this);
@@ -75,7 +79,8 @@ void ButtonWidget::paintEvent(QPaintEvent*) {
     if (button->pushed) option.state = QStyle::State_Sunken;
     if (!(button->style & WS_DISABLED)) option.state |= QStyle::State_Enabled;
     if (hasFocus()) option.state |= QStyle::State_HasFocus;
-    if ((button->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) option.features |= QStyleOptionButton::DefaultButton;
+    if ((button->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+        option.features |= QStyleOptionButton::DefaultButton;
     painter.fillRect(rect(), palette().window());
     style()->drawControl(QStyle::CE_PushButton, &option, &painter, this);
 }
@@ -90,8 +95,10 @@ void ButtonWidget::mouseReleaseEvent(QMouseEvent* event) {
     HWND button = WindowOf(this);
     if (!button || event->button() != Qt::LeftButton) return;
     // Let go outside the button: no click, as on Windows.
-    if (!rect().contains(event->position().toPoint())) SendMessageW(button, BM_SETSTATE, FALSE, 0);
-    else SendMessageW(button, WM_LBUTTONUP, 0, 0);
+    if (!rect().contains(event->position().toPoint()))
+        SendMessageW(button, BM_SETSTATE, FALSE, 0);
+    else
+        SendMessageW(button, WM_LBUTTONUP, 0, 0);
 }
 
 void ButtonWidget::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -102,8 +109,10 @@ void ButtonWidget::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void ButtonWidget::keyPressEvent(QKeyEvent* event) {
     HWND button = WindowOf(this);
-    if (button && event->key() == Qt::Key_Space) SendMessageW(button, WM_KEYDOWN, VK_SPACE, 0);
-    else QWidget::keyPressEvent(event);
+    if (button && event->key() == Qt::Key_Space)
+        SendMessageW(button, WM_KEYDOWN, VK_SPACE, 0);
+    else
+        QWidget::keyPressEvent(event);
 }
 
 GroupWidget::GroupWidget(HWND group, QWidget* parent) : QWidget(parent) {
@@ -131,10 +140,13 @@ void GroupWidget::paintEvent(QPaintEvent*) {
     int x = fm.averageCharWidth();
     QRect text(x, 0, std::min(fm.horizontalAdvance(title) + 2, w - x - 2), fm.height());
     painter.fillRect(text, palette().window());
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     painter.drawText(text.adjusted(1, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop, title);
 }
 
-CheckWidget::CheckWidget(HWND button, QWidget* parent) : QCheckBox(parent) { Bind(this, button); }
+CheckWidget::CheckWidget(HWND button, QWidget* parent) : QCheckBox(parent) {
+    Bind(this, button);
+}
 
 }  // namespace wce::ui::qt

@@ -102,7 +102,8 @@ inline bool ReferenceDot(const Bytes& file, int x, int y) {
             return DarkIndex(file, 8, row[x]);
         case 16: {  // 5-5-5 in a little-endian word, each channel scaled to 0..255
             int word = row[2 * x] | row[2 * x + 1] << 8;
-            return Dark((word & 31) * 255 / 31, (word >> 5 & 31) * 255 / 31, (word >> 10 & 31) * 255 / 31);
+            return Dark((word & 31) * 255 / 31, (word >> 5 & 31) * 255 / 31,
+                        (word >> 10 & 31) * 255 / 31);
         }
         default:
             return int(row[3 * x] * 0.114 + row[3 * x + 1] * 0.587 + row[3 * x + 2] * 0.299) < 128;

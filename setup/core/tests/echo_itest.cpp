@@ -44,8 +44,9 @@ Captured captured;
 wce::USHORT answerReplies = 1;
 wce::ULONG answerStatus = wce::IP_SUCCESS;
 
-wce::DWORD CapturingControl(wce::DWORD protocol, wce::DWORD action, wce::LPVOID request, wce::LPDWORD requestLength,
-                            wce::LPVOID reply, wce::LPDWORD replyLength) {
+wce::DWORD CapturingControl(wce::DWORD protocol, wce::DWORD action, wce::LPVOID request,
+                            wce::LPDWORD requestLength, wce::LPVOID reply,
+                            wce::LPDWORD replyLength) {
     captured.protocol = protocol;
     captured.action = action;
     captured.requestLength = *requestLength;
@@ -83,15 +84,16 @@ TEST_F(EchoTest, TheRequestRecordIsLaidOutFieldByField) {
     // As long as the reply buffer, the larger of the two.
     EXPECT_EQ(captured.requestLength, 1024u);
     EXPECT_EQ(captured.replyLength, 1024u);
-    const wce::BYTE head[] = {192, 168, 1, 20,          // address, network order
-                              0xB8, 0x0B, 0, 0,         // 3000 ms
-                              20, 0, 16, 0,             // data offset and size
-                              0, 0, 0, 0,               // no options, so no TTL, TOS, flags
-                              20, 0, 0, 0};             // options offset, size, padding
+    const wce::BYTE head[] = {192,  168,  1,  20,  // address, network order
+                              0xB8, 0x0B, 0,  0,   // 3000 ms
+                              20,   0,    16, 0,   // data offset and size
+                              0,    0,    0,  0,   // no options, so no TTL, TOS, flags
+                              20,   0,    0,  0};  // options offset, size, padding
     ASSERT_GE(captured.record.size(), 36u);
     EXPECT_EQ(std::vector<wce::BYTE>(captured.record.begin(), captured.record.begin() + 20),
               std::vector<wce::BYTE>(std::begin(head), std::end(head)));
-    EXPECT_EQ(std::string(captured.record.begin() + 20, captured.record.begin() + 36), "Ping information");
+    EXPECT_EQ(std::string(captured.record.begin() + 20, captured.record.begin() + 36),
+              "Ping information");
     EXPECT_EQ(std::count(captured.record.begin() + 36, captured.record.end(), 0), 1024 - 36);
 
     // With options: they come first and the data follow them.
@@ -104,7 +106,8 @@ TEST_F(EchoTest, TheRequestRecordIsLaidOutFieldByField) {
     options.OptionsSize = 4;
     const wce::BYTE optionBytes[] = {1, 1, 1, 0};
     wce::BYTE reply[28];
-    EXPECT_EQ(echo.SendEcho(wce::inet_addr("10.0.0.1"), "ab", 2, &options, optionBytes, reply, sizeof reply, 500),
+    EXPECT_EQ(echo.SendEcho(wce::inet_addr("10.0.0.1"), "ab", 2, &options, optionBytes, reply,
+                            sizeof reply, 500),
               1u);
     ASSERT_EQ(captured.record.size(), 28u);  // the reply buffer is longer than 20 + 2 + 4
     EXPECT_EQ(captured.record[8], 24);
@@ -122,14 +125,18 @@ TEST_F(EchoTest, RefusalsAndRepliesThatAreNoEcho) {
     ASSERT_TRUE(echo.Open());
     wce::BYTE reply[27];
     wce::SetLastError(0);
-    EXPECT_EQ(echo.SendEcho(wce::inet_addr("127.0.0.1"), "x", 1, nullptr, nullptr, reply, sizeof reply, 100), 0u);
+    EXPECT_EQ(echo.SendEcho(wce::inet_addr("127.0.0.1"), "x", 1, nullptr, nullptr, reply,
+                            sizeof reply, 100),
+              0u);
     EXPECT_EQ(wce::GetLastError(), 122u);
 
     SetEchoControl(CapturingControl);
     answerReplies = 0;
     answerStatus = wce::IP_REQ_TIMED_OUT;
     wce::BYTE big[64];
-    EXPECT_EQ(echo.SendEcho(wce::inet_addr("127.0.0.1"), "x", 1, nullptr, nullptr, big, sizeof big, 100), 0u);
+    EXPECT_EQ(
+        echo.SendEcho(wce::inet_addr("127.0.0.1"), "x", 1, nullptr, nullptr, big, sizeof big, 100),
+        0u);
     EXPECT_EQ(wce::GetLastError(), wce::IP_REQ_TIMED_OUT);
     // A router's "host unreachable" is a reply, but no echo: the ping fails.
     answerReplies = 1;
@@ -210,7 +217,8 @@ std::string NoEchoNoConnection(bool* inNamespace) {
     at.sin_family = lnx::kAfInet;
     at.sin_port = htons(9100);
     ::inet_pton(lnx::kAfInet, *inNamespace ? "127.0.0.1" : "127.0.43.2", &at.sin_addr);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || ::listen(listener, 4) != 0)
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+        ::listen(listener, 4) != 0)
         return "no listener";
     wce::ScriptedMessageBoxes boxes;
     NetworkLink link;
@@ -222,12 +230,14 @@ std::string NoEchoNoConnection(bool* inNamespace) {
     if (connected) errors += "connected; ";
     if (!boxes.shown().empty()) errors += "a message was shown; ";
     if (link.tcpSocket != wce::INVALID_SOCKET) errors += "the socket stayed open; ";
-    if (*inNamespace && (seconds < 2.9 || seconds > 6)) errors += "waited " + std::to_string(seconds) + " s; ";
+    if (*inNamespace && (seconds < 2.9 || seconds > 6))
+        errors += "waited " + std::to_string(seconds) + " s; ";
     pollfd pending{listener, POLLIN, 0};
     if (::poll(&pending, 1, 0) != 0) errors += "the port was connected to; ";
     // The port itself would have taken the connection.
     int probe = ::socket(lnx::kAfInet, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(probe, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) errors += "the port refuses; ";
+    if (::connect(probe, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+        errors += "the port refuses; ";
     ::close(probe);
     ::close(listener);
     return errors;
@@ -249,12 +259,14 @@ TEST_F(EchoTest, AnAddressThatAnswersNoEchoIsNotConnectedToEvenWithItsPortOpen) 
     ::close(out[1]);
     std::string report;
     char buffer[512];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, size_t(n));
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, size_t(n));
     ::close(out[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
     ASSERT_FALSE(report.empty());
-    if (report[0] == 'F') std::printf("no network namespace here: the echo's control call was stood in for\n");
+    if (report[0] == 'F')
+        std::printf("no network namespace here: the echo's control call was stood in for\n");
     EXPECT_EQ(report.substr(1), "");
 }
 

@@ -103,9 +103,11 @@ TEST_F(MonoImageTest, ThresholdOfEachDepth) {
     // 16 bits, 5-5-5 little-endian words: white, black, grey 15 (123, black), grey 16
     // (131, white), pure green (white) and pure red (black); read as big-endian words
     // green and red would swap.
-    EXPECT_EQ(TopRow(BlockOf(MakeBmp(16, 6, {{0xFF, 0x7F, 0, 0, 0xEF, 0x3D, 0x10, 0x42, 0xE0, 0x03, 0x00, 0x7C}})),
-                     6),
-              (std::vector<int>{0, 1, 1, 0, 0, 1}));
+    EXPECT_EQ(
+        TopRow(BlockOf(MakeBmp(
+                   16, 6, {{0xFF, 0x7F, 0, 0, 0xEF, 0x3D, 0x10, 0x42, 0xE0, 0x03, 0x00, 0x7C}})),
+               6),
+        (std::vector<int>{0, 1, 1, 0, 0, 1}));
     // 24 bits, one cut of the whole sum: white 255, grey 128 sums to 128 (cut products
     // would give 127), grey 127 falls just short of 127.
     EXPECT_EQ(TopRow(BlockOf(MakeBmp(24, 3, {{255, 255, 255, 128, 128, 128, 127, 127, 127}})), 3),
@@ -116,11 +118,14 @@ TEST_F(MonoImageTest, ThresholdOfEachDepth) {
 // and light grey are light, below them a strip of dark greys. Written as 24 bits, it
 // is the image the colours show.
 const char kColourPicture[] =
-    "-size 40x18 xc:white -fill red -draw 'rectangle 0,0 9,8' -fill yellow -draw 'rectangle 10,0 19,8' "
+    "-size 40x18 xc:white -fill red -draw 'rectangle 0,0 9,8' -fill yellow -draw 'rectangle 10,0 "
+    "19,8' "
     "-fill blue -draw 'rectangle 20,0 29,8' -fill cyan -draw 'rectangle 30,0 39,8' "
     "-fill '#008000' -draw 'rectangle 0,9 19,17' -fill '#C0C0C0' -draw 'rectangle 20,9 29,17' "
     "-fill black -draw 'rectangle 30,9 39,17' "
-    "\\( -size 4x40 gradient:black-#303030 -rotate 90 \\) -append -compress none ";  // dark greys: more than 16 colours
+    "\\( -size 4x40 gradient:black-#303030 -rotate 90 \\) -append -compress none ";  // dark greys:
+                                                                                     // more than 16
+                                                                                     // colours
 
 TEST_F(MonoImageTest, PaletteAndSixteenBitFilesOfOtherWritersPrintTheirColours) {
     ASSERT_TRUE(Convert(std::string(kColourPicture) + "-type truecolor", dir_.File("24.bmp")));
@@ -128,15 +133,19 @@ TEST_F(MonoImageTest, PaletteAndSixteenBitFilesOfOtherWritersPrintTheirColours) 
     ASSERT_EQ(TopRow(expected, 40)[5], 1);   // red
     ASSERT_EQ(TopRow(expected, 40)[15], 0);  // yellow
     const std::pair<const char*, int> writers[] = {
-        {"-type palette", 8}, {"-colors 16 -type palette", 4}, {"-type truecolor -define bmp:subtype=RGB565", 16}};
+        {"-type palette", 8},
+        {"-colors 16 -type palette", 4},
+        {"-type truecolor -define bmp:subtype=RGB565", 16}};
     for (auto [options, bpp] : writers) {
         SCOPED_TRACE(options);
         std::string path = dir_.File(std::to_string(bpp) + ".bmp");
-        ASSERT_TRUE(Convert(std::string(kColourPicture) + options, path, bpp == 16 ? "BMP" : "BMP3"));
+        ASSERT_TRUE(
+            Convert(std::string(kColourPicture) + options, path, bpp == 16 ? "BMP" : "BMP3"));
         Bytes file = ReadBytes(path);
         ASSERT_EQ(file[28], bpp) << "convert wrote another depth";
         EXPECT_EQ(BlockOf(path), expected);
-        if (bpp != 16) EXPECT_EQ(BlockOf(path), ReferenceBlock(file));  // 5-6-5 masks: the 24-bit file tells
+        if (bpp != 16)
+            EXPECT_EQ(BlockOf(path), ReferenceBlock(file));  // 5-6-5 masks: the 24-bit file tells
     }
     // Adaptive palettes in any order, as other libraries write them: white first, and
     // the colours in the order they were found.
@@ -148,7 +157,8 @@ TEST_F(MonoImageTest, PaletteAndSixteenBitFilesOfOtherWritersPrintTheirColours) 
         rows8.push_back(top);
         rows24.emplace_back();
         for (std::uint8_t index : top)
-            for (int shift : {0, 8, 16}) rows24.back().push_back(std::uint8_t(whiteFirst[index] >> shift));
+            for (int shift : {0, 8, 16})
+                rows24.back().push_back(std::uint8_t(whiteFirst[index] >> shift));
     }
     const Bytes truecolour = BlockOf(MakeBmp(24, 8, rows24));
     EXPECT_EQ(TopRow(truecolour, 8), (std::vector<int>{1, 0, 1, 0, 0, 1, 0, 1}));

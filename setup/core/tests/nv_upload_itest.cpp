@@ -102,14 +102,16 @@ TEST_F(UploadStream, NothingIsSentWhenNoFileConverts) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     wce::ScriptedMessageBoxes boxes;
     std::string wire = Capture("127.0.41.24", [&](NvPrinterLink& link) {
-        EXPECT_FALSE(UploadNvImages(link, Paths({folder, fifo})));  // a FIFO nobody writes must not hang
+        EXPECT_FALSE(
+            UploadNvImages(link, Paths({folder, fifo})));  // a FIFO nobody writes must not hang
     });
     EXPECT_EQ(wire, "");
     ASSERT_EQ(boxes.shown().size(), 2u);
     EXPECT_EQ(boxes.shown()[0].text, Wide(folder) + u" is not uploaded:\n" + Wide(folder) +
                                          u" is a folder, not a bitmap file");
-    EXPECT_EQ(boxes.shown()[1].text, Wide(fifo) + u" is not uploaded:\n" + Wide(fifo) +
-                                         u" is not a regular file (a device, pipe or socket), not a bitmap file");
+    EXPECT_EQ(boxes.shown()[1].text,
+              Wide(fifo) + u" is not uploaded:\n" + Wide(fifo) +
+                  u" is not a regular file (a device, pipe or socket), not a bitmap file");
 }
 
 TEST_F(UploadStream, AtMost255FilesAreUploaded) {

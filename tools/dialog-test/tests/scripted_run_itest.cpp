@@ -35,11 +35,15 @@ class ScriptedRun : public ::testing::Test {
         qxtest::ChildResult run = qxtest::RunChild(program);
         return {run.exitCode, run.out};
     }
-    QImage Picture(const std::string& name) { return QImage(QString::fromStdString((dir_ / name).string())); }
+    QImage Picture(const std::string& name) {
+        return QImage(QString::fromStdString((dir_ / name).string()));
+    }
     void ExpectGolden(const std::string& name) {
         QImage picture = Picture(name + ".png");
         ASSERT_FALSE(picture.isNull()) << name;
-        EXPECT_EQ(qxtest::CompareWithGolden(picture, std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name), "");
+        EXPECT_EQ(qxtest::CompareWithGolden(picture,
+                                            std::string(QX_GOLDEN_DIR) + "/" + name + ".png", name),
+                  "");
     }
     qxtest::TempDir folder_{"qx-dialog-test"};
     fs::path dir_;
@@ -69,14 +73,16 @@ click 1
 TEST_F(ScriptedRun, ASessionOfTheProgramAndItsPicture) {
     Outcome run = Start(kSession);
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_NE(run.output.find("result 1, name \"alpha\", kind 1, ask 1"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("result 1, name \"alpha\", kind 1, ask 1"), std::string::npos)
+        << run.output;
     ExpectGolden("main");
 }
 
 TEST_F(ScriptedRun, KoreanTextsWhenTheCodePageIs949) {
-    Outcome run = Start("expect-caption \"대화 상자 시험\"\nclick 1003\nexpect-message \"이름을 입력하세요.\"\n"
-                    "screenshot message-ko.png\nanswer OK\nscreenshot main-ko.png\nclick 2\n",
-                    "LC_ALL=ko_KR.UTF-8");
+    Outcome run = Start(
+        "expect-caption \"대화 상자 시험\"\nclick 1003\nexpect-message \"이름을 입력하세요.\"\n"
+        "screenshot message-ko.png\nanswer OK\nscreenshot main-ko.png\nclick 2\n",
+        "LC_ALL=ko_KR.UTF-8");
     EXPECT_EQ(run.exitCode, 1) << run.output;  // cancelled
     ExpectGolden("main-ko");
     ExpectGolden("message-ko");
@@ -85,25 +91,32 @@ TEST_F(ScriptedRun, KoreanTextsWhenTheCodePageIs949) {
 TEST_F(ScriptedRun, ALineThatCannotBeAppliedFailsTheRunNamingIt) {
     Outcome run = Start("type 1002 x\nclick 1005\nclick 1\n");
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_NE(run.output.find("script failed: script.txt:2: control 1005 is disabled: click 1005"), std::string::npos)
+    EXPECT_NE(run.output.find("script failed: script.txt:2: control 1005 is disabled: click 1005"),
+              std::string::npos)
         << run.output;
 
     run = Start("click 1003\nanswer Cancel\n");
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_NE(run.output.find("script.txt:2: the message box \"Dialog Test\" has no Cancel button: answer Cancel"),
-              std::string::npos)
+    EXPECT_NE(
+        run.output.find(
+            "script.txt:2: the message box \"Dialog Test\" has no Cancel button: answer Cancel"),
+        std::string::npos)
         << run.output;
 
     run = Start("click 2\nclick 1\n");
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_NE(run.output.find("script.txt:2: no dialog or message box is open for this line: click 1"), std::string::npos)
+    EXPECT_NE(
+        run.output.find("script.txt:2: no dialog or message box is open for this line: click 1"),
+        std::string::npos)
         << run.output;
 }
 
 TEST_F(ScriptedRun, HeadlessRunsNeedNoWidgetsButTakeNoPictures) {
-    Outcome run = Start("type 1002 x\nclick 1003\nscreenshot x.png\n", "LC_ALL=C.UTF-8 QX_UI=headless");
+    Outcome run =
+        Start("type 1002 x\nclick 1003\nscreenshot x.png\n", "LC_ALL=C.UTF-8 QX_UI=headless");
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_NE(run.output.find("script.txt:3: screenshots need the Qt backend (--ui qt): screenshot x.png"),
+    EXPECT_NE(run.output.find(
+                  "script.txt:3: screenshots need the Qt backend (--ui qt): screenshot x.png"),
               std::string::npos)
         << run.output;
     run = Start("click 1\n", "LC_ALL=C.UTF-8 QX_UI=headless");

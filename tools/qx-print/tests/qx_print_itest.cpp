@@ -34,8 +34,9 @@ using Clock = std::chrono::steady_clock;
 // bytes it stops reading but keeps the connection open; a small receive buffer keeps
 // what it has not read with the sender.
 class SlowPrinter {
-public:
-    SlowPrinter(const char* address, size_t chunk, int pauseMs, size_t stopAfter = SIZE_MAX, int receiveBuffer = 0)
+  public:
+    SlowPrinter(const char* address, size_t chunk, int pauseMs, size_t stopAfter = SIZE_MAX,
+                int receiveBuffer = 0)
         : chunk_(chunk), pauseMs_(pauseMs), stopAfter_(stopAfter) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
@@ -46,7 +47,8 @@ public:
         at.sin_family = AF_INET;
         at.sin_port = htons(9100);
         ::inet_pton(AF_INET, address, &at.sin_addr);
-        ok_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && ::listen(listener_, 4) == 0;
+        ok_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+              ::listen(listener_, 4) == 0;
         if (ok_) thread_ = std::thread([this] { Serve(); });
     }
     ~SlowPrinter() {
@@ -62,7 +64,7 @@ public:
     }
     Clock::time_point lastRead() const { return lastRead_; }
 
-private:
+  private:
     void Serve() {
         pollfd p{listener_, POLLIN, 0};
         if (::poll(&p, 1, 20000) <= 0) return;
@@ -102,31 +104,33 @@ struct Outcome {
 };
 
 class QxPrintTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = folder_.path();
         registry_ = dir_ + "/registry.reg";
     }
 
     // The printer's key: the driver, its port, and the emulation (0 ESC/POS, 1 CPCL).
-    void Register(const std::string& address, int emulation, int printingLength = 1, int height = 508,
-                  int paperSize = 0, int widthMm = 80) {
+    void Register(const std::string& address, int emulation, int printingLength = 1,
+                  int height = 508, int paperSize = 0, int widthMm = 80) {
         char hex[5][9];
         std::snprintf(hex[0], 9, "%08x", emulation);
         std::snprintf(hex[1], 9, "%08x", printingLength);
         std::snprintf(hex[2], 9, "%08x", height);
         std::snprintf(hex[3], 9, "%08x", paperSize);
         std::snprintf(hex[4], 9, "%08x", widthMm);
-        std::ofstream(registry_) << "Windows Registry Editor Version 5.00\n\n"
-                                    "[HKEY_LOCAL_MACHINE\\Printers\\QX-470 Driver]\n"
-                                    "\"Driver\"=\"QX470.dll\"\n\"Port\"=\"" << address << "\"\n"
-                                 << "\"PHeight\"=dword:" << hex[2] << "\n\"PWidth\"=dword:" << hex[4] << "\n"
-                                 << "\"PaperSize\"=dword:" << hex[3] << "\n\"Copies\"=dword:00000001\n"
-                                 << "\"StartLogo\"=dword:00000000\n\"EndLogo\"=dword:00000000\n"
-                                 << "\"PrintingLength\"=dword:" << hex[1] << "\n\"UserPaper\"=dword:00000001\n"
-                                 << "\"Emulation\"=dword:" << hex[0] << "\n\"BackFeed\"=dword:00000000\n"
-                                 << "\"Rotation\"=dword:00000000\n\n"
-                                 << "[HKEY_LOCAL_MACHINE\\PrintSettings]\n\"TimeOut\"=dword:00000002\n";
+        std::ofstream(registry_)
+            << "Windows Registry Editor Version 5.00\n\n"
+               "[HKEY_LOCAL_MACHINE\\Printers\\QX-470 Driver]\n"
+               "\"Driver\"=\"QX470.dll\"\n\"Port\"=\""
+            << address << "\"\n"
+            << "\"PHeight\"=dword:" << hex[2] << "\n\"PWidth\"=dword:" << hex[4] << "\n"
+            << "\"PaperSize\"=dword:" << hex[3] << "\n\"Copies\"=dword:00000001\n"
+            << "\"StartLogo\"=dword:00000000\n\"EndLogo\"=dword:00000000\n"
+            << "\"PrintingLength\"=dword:" << hex[1] << "\n\"UserPaper\"=dword:00000001\n"
+            << "\"Emulation\"=dword:" << hex[0] << "\n\"BackFeed\"=dword:00000000\n"
+            << "\"Rotation\"=dword:00000000\n\n"
+            << "[HKEY_LOCAL_MACHINE\\PrintSettings]\n\"TimeOut\"=dword:00000002\n";
     }
     std::string Write(const std::string& name, const std::string& bytes) {
         std::string path = dir_ + "/" + name;
@@ -141,8 +145,8 @@ protected:
         return {run.exitCode, run.err};
     }
     // Prints with an emulator listening at address; returns the PNG files it wrote.
-    std::vector<std::string> PrintInto(const std::string& address, const std::string& args, Outcome& run,
-                                       const std::string& folder = "out") {
+    std::vector<std::string> PrintInto(const std::string& address, const std::string& args,
+                                       Outcome& run, const std::string& folder = "out") {
         qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
         std::string out = dir_ + "/" + folder;
         EXPECT_TRUE(emulator.Start({"--tcp", address + ":9100", "--out", out, "--idle-ms", "0"}));
@@ -154,8 +158,9 @@ protected:
         qxemu::Bitmap page;
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
-        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
-                                          name + "-diff.png");
+        auto outcome =
+            qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
+                                name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
     }
     std::string Read(const std::string& path) {
@@ -170,7 +175,9 @@ protected:
         EXPECT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
         return page;
     }
-    std::string Demo(const char* file) { return std::string(QX_SOURCE_DIR) + "/tools/demo/" + file; }
+    std::string Demo(const char* file) {
+        return std::string(QX_SOURCE_DIR) + "/tools/demo/" + file;
+    }
 
     qxtest::TempDir folder_{"qxprint"};
     std::string dir_, registry_;
@@ -188,14 +195,16 @@ TEST_F(QxPrintTest, AnImageBecomesOnePage) {
 TEST_F(QxPrintTest, LongTextRunsOntoAsManyLabelsAsItNeeds) {
     std::string text;
     for (int i = 1; i <= 40; ++i)
-        text += "Line " + std::to_string(i) + ": words enough that this line wraps at the edge of the label\n";
+        text += "Line " + std::to_string(i) +
+                ": words enough that this line wraps at the edge of the label\n";
     std::string file = Write("long.txt", text);
     Register("127.0.10.2", 1);
     Outcome run;
     auto pages = PrintInto("127.0.10.2", "'" + file + "'", run);
     EXPECT_EQ(run.status, 0) << run.err;
     ASSERT_GE(pages.size(), 3u);
-    EXPECT_NE(run.err.find("qx-print: page " + std::to_string(pages.size())), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("qx-print: page " + std::to_string(pages.size())), std::string::npos)
+        << run.err;
     ExpectGolden(pages.front(), "qx-print-text-first");
     ExpectGolden(pages.back(), "qx-print-text-last");
 }
@@ -203,7 +212,8 @@ TEST_F(QxPrintTest, LongTextRunsOntoAsManyLabelsAsItNeeds) {
 TEST_F(QxPrintTest, AMixOfImageAndTextIsOneReceipt) {
     Register("127.0.10.3", 0, 0);
     Outcome run;
-    auto pages = PrintInto("127.0.10.3", "-q '" + Demo("logo.png") + "' '" + Demo("receipt.txt") + "'", run);
+    auto pages =
+        PrintInto("127.0.10.3", "-q '" + Demo("logo.png") + "' '" + Demo("receipt.txt") + "'", run);
     EXPECT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(pages.size(), 1u);
     ExpectGolden(pages[0], "qx-print-mix");
@@ -220,7 +230,8 @@ TEST_F(QxPrintTest, EachFailureHasItsMessageAndStatus) {
     std::string text = Write("ok.txt", "hello\n");
     r = QxPrint("'" + text + "'");  // no registry file at all
     EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.err.find("no default printer is registered in " + registry_), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no default printer is registered in " + registry_), std::string::npos)
+        << r.err;
     Register("127.0.10.4", 0);
     r = QxPrint("--printer Other '" + text + "'");
     EXPECT_EQ(r.status, 3);
@@ -238,9 +249,11 @@ TEST_F(QxPrintTest, EachFailureHasItsMessageAndStatus) {
     }
     r = QxPrint("'" + text + "'");
     EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.err.find("driver (its \"Driver\" value in " + registry_ + ") cannot be loaded"), std::string::npos)
+    EXPECT_NE(r.err.find("driver (its \"Driver\" value in " + registry_ + ") cannot be loaded"),
+              std::string::npos)
         << r.err;
-    std::filesystem::copy_file(withDriver, registry_, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(withDriver, registry_,
+                               std::filesystem::copy_options::overwrite_existing);
 
     r = QxPrint("'" + dir_ + "/missing.txt' '" + text + "'");
     EXPECT_EQ(r.status, 2);
@@ -260,7 +273,8 @@ TEST_F(QxPrintTest, EachFailureHasItsMessageAndStatus) {
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("port \"LPT7:\" does not open"), std::string::npos) << r.err;
     // The debug output names the port and the Linux device behind it.
-    EXPECT_NE(Read(dir_ + "/debug.log").find("CreateFile: LPT7: is the Linux device /dev/"), std::string::npos)
+    EXPECT_NE(Read(dir_ + "/debug.log").find("CreateFile: LPT7: is the Linux device /dev/"),
+              std::string::npos)
         << Read(dir_ + "/debug.log");
 }
 
@@ -271,12 +285,15 @@ TEST_F(QxPrintTest, DamagedOrHugeImagesAreRefusedAndNothingIsPrinted) {
     const std::string bmp = dir_ + "/photo.bmp", jpg = dir_ + "/photo.jpg";
     ASSERT_TRUE(picture.save(QString::fromStdString(bmp), "BMP"));
     ASSERT_TRUE(picture.save(QString::fromStdString(jpg), "JPG"));
-    const std::string gif = Write("dot.gif", std::string("GIF89a\x01\0\x01\0\x80\0\0\xFF\xFF\xFF\0\0\0"
-                                                         "!\xF9\x04\x01\0\0\0\0,\0\0\0\0\x01\0\x01\0\0"
-                                                         "\x02\x02\x44\x01\0;", 43));
+    const std::string gif =
+        Write("dot.gif", std::string("GIF89a\x01\0\x01\0\x80\0\0\xFF\xFF\xFF\0\0\0"
+                                     "!\xF9\x04\x01\0\0\0\0,\0\0\0\0\x01\0\x01\0\0"
+                                     "\x02\x02\x44\x01\0;",
+                                     43));
     Register("127.0.10.5", 0, 0);
     Outcome run;
-    auto pages = PrintInto("127.0.10.5", "-q '" + bmp + "' '" + jpg + "' '" + gif + "'", run, "whole");
+    auto pages =
+        PrintInto("127.0.10.5", "-q '" + bmp + "' '" + jpg + "' '" + gif + "'", run, "whole");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_FALSE(pages.empty());
 
@@ -284,18 +301,22 @@ TEST_F(QxPrintTest, DamagedOrHugeImagesAreRefusedAndNothingIsPrinted) {
     std::vector<std::string> cut;
     for (const std::string& whole : {bmp, jpg, gif}) {
         std::string bytes = Read(whole);
-        cut.push_back(Write("half-" + whole.substr(whole.rfind('/') + 1), bytes.substr(0, bytes.size() / 2)));
+        cut.push_back(
+            Write("half-" + whole.substr(whole.rfind('/') + 1), bytes.substr(0, bytes.size() / 2)));
         halves += " '" + cut.back() + "'";
     }
     pages = PrintInto("127.0.10.5", "-q" + halves, run, "halves");
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(pages.empty());
     for (const std::string& path : cut)
-        EXPECT_NE(run.err.find("qx-print: " + path + ": the image is damaged"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("qx-print: " + path + ": the image is damaged"), std::string::npos)
+            << run.err;
 
     // 12000 x 12000 dots, more than an image may take, in a file of a few bytes.
-    const std::string huge = Write("huge.gif", std::string("GIF89a\xE0\x2E\xE0\x2E\x80\0\0\xFF\xFF\xFF\0\0\0"
-                                                          ",\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;", 35));
+    const std::string huge =
+        Write("huge.gif", std::string("GIF89a\xE0\x2E\xE0\x2E\x80\0\0\xFF\xFF\xFF\0\0\0"
+                                      ",\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;",
+                                      35));
     Outcome r = QxPrint("'" + huge + "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("huge.gif: the image is too large to load"), std::string::npos) << r.err;
@@ -303,12 +324,14 @@ TEST_F(QxPrintTest, DamagedOrHugeImagesAreRefusedAndNothingIsPrinted) {
     for (const char* type : {"-type bilevel", "-depth 16 -type grayscale"}) {
         const std::string png = dir_ + "/large.png";
         qxtest::ChildProgram convert;
-        convert.argv = qxtest::ShellLine("convert -size 7000x7000 xc:white -fill black -draw 'rectangle 9,9 99,99' " +
-                                         std::string(type) + " 'PNG:" + png + "'");
+        convert.argv = qxtest::ShellLine(
+            "convert -size 7000x7000 xc:white -fill black -draw 'rectangle 9,9 99,99' " +
+            std::string(type) + " 'PNG:" + png + "'");
         ASSERT_TRUE(qxtest::RunChild(convert).Exited(0));
         r = QxPrint("'" + png + "'");
         EXPECT_EQ(r.status, 2);
-        EXPECT_NE(r.err.find("large.png: the image is too large to load"), std::string::npos) << type << r.err;
+        EXPECT_NE(r.err.find("large.png: the image is too large to load"), std::string::npos)
+            << type << r.err;
     }
 }
 
@@ -316,9 +339,9 @@ TEST_F(QxPrintTest, DamagedOrHugeImagesAreRefusedAndNothingIsPrinted) {
 // paper, which the driver does not use: the label it prints has the preset's length.
 struct Paper {
     int paperSize;
-    int storedTenths;   // the "PHeight" left in the registry
-    int presetTenths;   // the preset's own length
-    int printedRows;    // the rows of each page the driver prints
+    int storedTenths;  // the "PHeight" left in the registry
+    int presetTenths;  // the preset's own length
+    int printedRows;   // the rows of each page the driver prints
 };
 void PrintTo(const Paper& p, std::ostream* os) {
     *os << "PaperSize " << p.paperSize << " with PHeight " << p.storedTenths;
@@ -364,7 +387,9 @@ TEST_P(QxPrintPaperTest, ImagesFitTheLabelTheDriverPrints) {
 INSTANTIATE_TEST_SUITE_P(Presets, QxPrintPaperTest,
                          ::testing::Values(Paper{1, 1016, 254, 199}, Paper{2, 1016, 508, 399},
                                            Paper{3, 100, 762, 607}, Paper{4, 100, 1016, 807}),
-                         [](const auto& info) { return "PaperSize" + std::to_string(info.param.paperSize); });
+                         [](const auto& info) {
+                             return "PaperSize" + std::to_string(info.param.paperSize);
+                         });
 
 // "TimeOut" (2 s here) bounds a stall, not a job: a printer that reads the whole job,
 // only slowly, gets it byte for byte and the job succeeds; one that stops reading fails
@@ -391,7 +416,8 @@ TEST_F(QxPrintTest, ASlowPrinterGetsTheWholeJobAndOneThatStopsFailsIt) {
         double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_GT(seconds, 3.0);
-        EXPECT_TRUE(slow.Received() == whole) << slow.Received().size() << " of " << whole.size() << " bytes";
+        EXPECT_TRUE(slow.Received() == whole)
+            << slow.Received().size() << " of " << whole.size() << " bytes";
     }
     {
         SlowPrinter stops("127.0.10.9", 64, 20, 1024, 4096);
@@ -419,7 +445,8 @@ TEST_F(QxPrintTest, AKeyWithoutCopiesIsRefusedBeforeAnythingIsSent) {
     auto pages = PrintInto("127.0.10.10", "'" + text + "'", run);
     EXPECT_EQ(run.status, 6);
     EXPECT_TRUE(pages.empty());
-    EXPECT_NE(run.err.find("have no \"Copies\" value, so the driver would print nothing"), std::string::npos)
+    EXPECT_NE(run.err.find("have no \"Copies\" value, so the driver would print nothing"),
+              std::string::npos)
         << run.err;
     EXPECT_EQ(run.err.find("page 1"), std::string::npos) << run.err;
 

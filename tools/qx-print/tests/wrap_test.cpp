@@ -11,7 +11,7 @@ using namespace wce;
 namespace {
 
 class WrapTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dc_ = CreateCompatibleDC(nullptr);
         LOGFONTW lf{};
@@ -39,7 +39,8 @@ protected:
 TEST_F(WrapTest, AWordTooLongForALineIsBrokenWhereEachLineIsFull) {
     // Runs of narrow and wide letters, so no line breaks where the one before did.
     std::u16string word;
-    for (int run = 0; run < 40; ++run) word += std::u16string(size_t(5 + run * 7 % 60), run % 2 ? u'W' : u'i');
+    for (int run = 0; run < 40; ++run)
+        word += std::u16string(size_t(5 + run * 7 % 60), run % 2 ? u'W' : u'i');
     for (int width : {576, 100}) {
         auto lines = qxprint::WrapText(dc_, u"Total: " + word + u" end.", width);
         ASSERT_GE(lines.size(), 3u) << width;

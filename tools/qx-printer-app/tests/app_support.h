@@ -4,10 +4,10 @@
 #pragma once
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <cups/raster.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -38,7 +38,8 @@ using namespace std::chrono_literals;
 
 // An 8-bit grey image (0 black) as a Windows bitmap file with a grey palette, as
 // qx-print takes a page.
-inline bool WriteGreyBmp(const std::string& path, const std::vector<std::uint8_t>& grey, int width, int height) {
+inline bool WriteGreyBmp(const std::string& path, const std::vector<std::uint8_t>& grey, int width,
+                         int height) {
     if (width <= 0 || height <= 0 || grey.size() < size_t(width) * size_t(height)) return false;
     const size_t stride = (size_t(width) + 3) & ~size_t(3);
     const size_t headers = 14 + 40 + 256 * 4;
@@ -58,7 +59,8 @@ inline bool WriteGreyBmp(const std::string& path, const std::vector<std::uint8_t
     put(46, 256, 4);
     for (int i = 0; i < 256; ++i) put(54 + size_t(i) * 4, std::uint32_t(i) * 0x010101u, 3);
     for (int y = 0; y < height; ++y)
-        std::copy_n(&grey[size_t(y) * size_t(width)], size_t(width), &file[headers + size_t(height - 1 - y) * stride]);
+        std::copy_n(&grey[size_t(y) * size_t(width)], size_t(width),
+                    &file[headers + size_t(height - 1 - y) * stride]);
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
     return bool(out.flush());
@@ -72,8 +74,12 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 // Leaks the IPP libraries keep on purpose are listed beside the tests.
-inline std::string LsanOptions() { return std::string("suppressions=") + QX_APP_TEST_DIR + "/lsan.supp"; }
-inline std::string LsanEnv() { return "LSAN_OPTIONS=" + LsanOptions(); }
+inline std::string LsanOptions() {
+    return std::string("suppressions=") + QX_APP_TEST_DIR + "/lsan.supp";
+}
+inline std::string LsanEnv() {
+    return "LSAN_OPTIONS=" + LsanOptions();
+}
 
 struct CommandRun {
     int status = -1;  // the exit status; -1 after a signal or the time limit
@@ -112,7 +118,8 @@ inline std::vector<pid_t> Workers(pid_t server) {
         std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
         size_t close = stat.rfind(')');
         int parent = close == std::string::npos ? 0 : std::atoi(stat.c_str() + close + 4);
-        if (parent == server && cmdline.find("--qx-job-worker") != std::string::npos) found.push_back(pid);
+        if (parent == server && cmdline.find("--qx-job-worker") != std::string::npos)
+            found.push_back(pid);
     }
     if (proc) ::closedir(proc);
     return found;
@@ -184,14 +191,23 @@ inline std::vector<std::string> CsvFields(const std::string& line) {
 // sanitizers' reports make it fail). Its standard output and error go to server.out
 // and server.err in its folder; a server still running at the end is killed.
 class AppServer {
-public:
+  public:
     explicit AppServer(std::string dir) : dir_(std::move(dir)), port_(FreePort()) {}
     // env: "NAME=value" settings for this server alone.
     bool Start(const std::vector<std::string>& env = {}) {
         qxtest::ChildProgram program;
-        program.argv = {QX_PRINTER_APP_BIN, "server", "-o", "server-port=" + std::to_string(port_),
-                        "-o", "listen-hostname=localhost", "-o", "spool-directory=" + dir_ + "/state",
-                        "-o", "log-file=" + dir_ + "/app.log", "-o", "log-level=debug"};
+        program.argv = {QX_PRINTER_APP_BIN,
+                        "server",
+                        "-o",
+                        "server-port=" + std::to_string(port_),
+                        "-o",
+                        "listen-hostname=localhost",
+                        "-o",
+                        "spool-directory=" + dir_ + "/state",
+                        "-o",
+                        "log-file=" + dir_ + "/app.log",
+                        "-o",
+                        "log-level=debug"};
         program.env = env;
         program.env.push_back(LsanEnv());
         program.outputPath = dir_ + "/server.out";
@@ -202,8 +218,8 @@ public:
     // shutdown sub-command goes to the server on the user's local socket, which may be
     // another test's, so the request goes to this server's system URI instead.
     int Shutdown() {
-        Shell("ipptool -t ipp://localhost:" + std::to_string(port_) + "/ipp/system '" + QX_APP_TEST_DIR +
-                  "/../shutdown.test'",
+        Shell("ipptool -t ipp://localhost:" + std::to_string(port_) + "/ipp/system '" +
+                  QX_APP_TEST_DIR + "/../shutdown.test'",
               dir_);
         qxtest::ChildResult ended = child_.Wait(60s);
         return ended.timedOut ? -1 : ended.exitCode;
@@ -212,7 +228,9 @@ public:
     // client without -u would take whichever server owns the user's local socket; the
     // shutdown sub-command always does).
     CommandRun App(const std::string& args, const std::string& printer = "") {
-        std::string uri = printer.empty() ? "ipp://localhost:" + std::to_string(port_) + "/ipp/system" : Uri(printer);
+        std::string uri = printer.empty()
+                              ? "ipp://localhost:" + std::to_string(port_) + "/ipp/system"
+                              : Uri(printer);
         return Shell(std::string("'") + QX_PRINTER_APP_BIN + "' " + args + " -u " + uri, dir_);
     }
     std::string Uri(const std::string& printer) const {
@@ -231,13 +249,16 @@ public:
     }
     JobState Job(const std::string& printer, int id) {
         std::string test = dir_ + "/job.test";
-        std::ofstream(test) << "{ OPERATION Get-Job-Attributes\n GROUP operation-attributes-tag\n"
-                               " ATTR charset attributes-charset utf-8\n"
-                               " ATTR language attributes-natural-language en\n"
-                               " ATTR uri printer-uri $uri\n ATTR integer job-id $jobid\n"
-                               " DISPLAY job-state\n DISPLAY job-state-reasons\n DISPLAY job-state-message\n"
-                               " DISPLAY job-impressions-completed\n}\n";
-        CommandRun r = Shell("ipptool -c -d jobid=" + std::to_string(id) + " " + Uri(printer) + " '" + test + "'", dir_);
+        std::ofstream(test)
+            << "{ OPERATION Get-Job-Attributes\n GROUP operation-attributes-tag\n"
+               " ATTR charset attributes-charset utf-8\n"
+               " ATTR language attributes-natural-language en\n"
+               " ATTR uri printer-uri $uri\n ATTR integer job-id $jobid\n"
+               " DISPLAY job-state\n DISPLAY job-state-reasons\n DISPLAY job-state-message\n"
+               " DISPLAY job-impressions-completed\n}\n";
+        CommandRun r = Shell(
+            "ipptool -c -d jobid=" + std::to_string(id) + " " + Uri(printer) + " '" + test + "'",
+            dir_);
         JobState s;
         std::istringstream lines(r.out);
         std::string header, values;
@@ -248,7 +269,8 @@ public:
             if (names[i] == "job-state") s.state = fields[i];
             if (names[i] == "job-state-reasons") s.reasons = fields[i];
             if (names[i] == "job-state-message") s.message = fields[i];
-            if (names[i] == "job-impressions-completed") s.impressions = std::atoi(fields[i].c_str());
+            if (names[i] == "job-impressions-completed")
+                s.impressions = std::atoi(fields[i].c_str());
         }
         return s;
     }
@@ -259,10 +281,11 @@ public:
     }
     std::string PrinterReasons(const std::string& printer) {
         std::string test = dir_ + "/printer.test";
-        std::ofstream(test) << "{ OPERATION Get-Printer-Attributes\n GROUP operation-attributes-tag\n"
-                               " ATTR charset attributes-charset utf-8\n"
-                               " ATTR language attributes-natural-language en\n"
-                               " ATTR uri printer-uri $uri\n DISPLAY printer-state-reasons\n}\n";
+        std::ofstream(test)
+            << "{ OPERATION Get-Printer-Attributes\n GROUP operation-attributes-tag\n"
+               " ATTR charset attributes-charset utf-8\n"
+               " ATTR language attributes-natural-language en\n"
+               " ATTR uri printer-uri $uri\n DISPLAY printer-state-reasons\n}\n";
         CommandRun r = Shell("ipptool -c " + Uri(printer) + " '" + test + "'", dir_);
         size_t line = r.out.find('\n');
         return line == std::string::npos ? "" : r.out.substr(line + 1);
@@ -289,8 +312,8 @@ public:
                                " ATTR mimeMediaType document-format $format\n FILE $filename\n"
                                " STATUS "
                             << status << "\n DISPLAY job-id\n}\n";
-        CommandRun r = Shell("ipptool -T 60 -c -d 'format=" + format + "' -f '" + file + "' " + Uri(printer) + " '" +
-                                 test + "'",
+        CommandRun r = Shell("ipptool -T 60 -c -d 'format=" + format + "' -f '" + file + "' " +
+                                 Uri(printer) + " '" + test + "'",
                              dir_);
         if (err) *err = r.out + r.err;
         if (r.status != 0) return -1;
@@ -298,7 +321,7 @@ public:
         return line == std::string::npos ? 0 : std::atoi(r.out.c_str() + line + 1);
     }
 
-private:
+  private:
     std::string dir_;
     int port_;
     qxtest::ChildProcess child_;
@@ -307,7 +330,7 @@ private:
 // A printer that keeps every byte it gets: one TCP connection at a time on
 // address:9100, each connection's bytes in order.
 class ByteSink {
-public:
+  public:
     explicit ByteSink(const std::string& address) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         int on = 1;
@@ -340,7 +363,7 @@ public:
     std::chrono::steady_clock::time_point opened() const { return opened_; }
     std::chrono::steady_clock::time_point closed() const { return closed_; }
 
-private:
+  private:
     int fd_ = -1;
     bool ok_ = false;
     std::chrono::steady_clock::time_point opened_, closed_;
@@ -355,18 +378,24 @@ inline std::vector<unsigned char> TestPage(int width, int height, int seed, int 
         for (int x = left; x < left + printed; ++x) {
             int u = x - left;
             unsigned char& p = page[size_t(y) * size_t(width) + size_t(x)];
-            if (u < 4 || u >= printed - 4 || y < 4 || y >= height - 4) p = 0;
-            else if (y < height / 2) p = (u / 36 + seed) % 2 ? 255 : (unsigned char)(u * 255 / printed);
-            else p = ((u / 24) + (y / 24) + seed) % 2 ? 230 : 40;
+            if (u < 4 || u >= printed - 4 || y < 4 || y >= height - 4)
+                p = 0;
+            else if (y < height / 2)
+                p = (u / 36 + seed) % 2 ? 255 : (unsigned char)(u * 255 / printed);
+            else
+                p = ((u / 24) + (y / 24) + seed) % 2 ? 230 : 40;
         }
     return page;
 }
 
 // The dots a printer prints across paper of that width: 384 of model B's 58 mm, else 576.
-inline int PrintedDots(int widthHundredthsMm) { return widthHundredthsMm == 5800 ? 384 : 576; }
+inline int PrintedDots(int widthHundredthsMm) {
+    return widthHundredthsMm == 5800 ? 384 : 576;
+}
 
 // Writes pages as sgray_8 PWG raster at 203 dpi for the media of that size.
-inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int lengthHundredthsMm, int pages) {
+inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int lengthHundredthsMm,
+                        int pages) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return false;
     cups_raster_t* r = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
@@ -375,7 +404,8 @@ inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int leng
     bool ok = r && m && cupsRasterInitPWGHeader(&h, m, "sgray_8", 203, 203, "one-sided", nullptr);
     for (int p = 0; ok && p < pages; ++p) {
         h.cupsInteger[0] = unsigned(pages);
-        auto page = TestPage(int(h.cupsWidth), int(h.cupsHeight), p, PrintedDots(widthHundredthsMm));
+        auto page =
+            TestPage(int(h.cupsWidth), int(h.cupsHeight), p, PrintedDots(widthHundredthsMm));
         ok = cupsRasterWriteHeader2(r, &h) &&
              cupsRasterWritePixels(r, page.data(), unsigned(page.size())) == page.size();
     }
@@ -386,7 +416,8 @@ inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int leng
 
 // A PDF file of these objects, numbered from 1 (the first the catalog), with the
 // cross-reference table of their offsets; trailerExtra goes into the trailer.
-inline std::string PdfFile(const std::vector<std::string>& objects, const std::string& trailerExtra = "") {
+inline std::string PdfFile(const std::vector<std::string>& objects,
+                           const std::string& trailerExtra = "") {
     std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
     std::vector<size_t> offsets;
     for (size_t i = 0; i < objects.size(); ++i) {
@@ -400,8 +431,8 @@ inline std::string PdfFile(const std::vector<std::string>& objects, const std::s
         std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
         pdf += line;
     }
-    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R " + trailerExtra +
-           ">>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R " +
+           trailerExtra + ">>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
 }
 
 // The value of the session field of a page's form, which PAPPL checks on every post.
@@ -418,7 +449,7 @@ inline std::string SessionOf(const std::string& html) {
 // folder stays when the test fails, or with QX_KEEP set.
 template <class Base = ::testing::Test>
 class ServerFixture : public Base {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.ok());
         dir_ = folder_.path();

@@ -36,11 +36,13 @@ struct DriverCase {
     bool modelB;
 };
 
-std::ostream& operator<<(std::ostream& out, const DriverCase& c) { return out << c.driver; }
+std::ostream& operator<<(std::ostream& out, const DriverCase& c) {
+    return out << c.driver;
+}
 
 const DriverCase kDrivers[] = {
-    {"qx470-escpos", "127.0.76.1", false},       {"qx470-cpcl-gap", "127.0.76.2", false},
-    {"qx470-cpcl-mark", "127.0.76.3", false},    {"qx470-cpcl-journal", "127.0.76.4", false},
+    {"qx470-escpos", "127.0.76.1", false},    {"qx470-cpcl-gap", "127.0.76.2", false},
+    {"qx470-cpcl-mark", "127.0.76.3", false}, {"qx470-cpcl-journal", "127.0.76.4", false},
     {"qx250-escpos", "127.0.76.5", true},
 };
 
@@ -58,8 +60,9 @@ void WritePpm(const std::string& path, int width, int height) {
                 rgb[0] = rgb[1] = rgb[2] = 0;
             } else if (y < height / 2) {
                 int band = x * 6 / width;
-                static const unsigned char kBands[6][3] = {{220, 30, 30}, {240, 200, 20}, {30, 170, 60},
-                                                           {20, 160, 220}, {40, 50, 200},  {200, 40, 180}};
+                static const unsigned char kBands[6][3] = {{220, 30, 30}, {240, 200, 20},
+                                                           {30, 170, 60}, {20, 160, 220},
+                                                           {40, 50, 200}, {200, 40, 180}};
                 for (int i = 0; i < 3; ++i) rgb[i] = kBands[band][i];
             } else {
                 unsigned char g = (unsigned char)(x * 255 / width);
@@ -72,12 +75,13 @@ void WritePpm(const std::string& path, int width, int height) {
 // A one-page PDF of that size in points, with its text, and a cross-reference table
 // whose offsets are right.
 std::string OnePagePdf(int width, int height, const std::string& text) {
-    std::string content = "BT /F1 24 Tf 36 " + std::to_string(height - 72) + " Td (" + text + ") Tj ET\n";
+    std::string content =
+        "BT /F1 24 Tf 36 " + std::to_string(height - 72) + " Td (" + text + ") Tj ET\n";
     std::vector<std::string> objects = {
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) + " " + std::to_string(height) +
-            "] /Resources << /Font << /F1 4 0 R >> >> /Contents 5 0 R >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) + " " +
+            std::to_string(height) + "] /Resources << /Font << /F1 4 0 R >> >> /Contents 5 0 R >>",
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
     };
@@ -85,9 +89,10 @@ std::string OnePagePdf(int width, int height, const std::string& text) {
 }
 
 std::string OnePagePostScript(int width, int height, const std::string& text) {
-    return "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 " + std::to_string(width) + " " + std::to_string(height) +
-           "\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\n<< /PageSize [" + std::to_string(width) + " " +
-           std::to_string(height) + "] >> setpagedevice\n/Helvetica findfont 24 scalefont setfont\n36 " +
+    return "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 " + std::to_string(width) + " " +
+           std::to_string(height) + "\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\n<< /PageSize [" +
+           std::to_string(width) + " " + std::to_string(height) +
+           "] >> setpagedevice\n/Helvetica findfont 24 scalefont setfont\n36 " +
            std::to_string(height - 72) + " moveto (" + text + ") show\nshowpage\n%%EOF\n";
 }
 
@@ -96,8 +101,11 @@ void WriteText(const std::string& path, const std::string& text) {
 }
 
 // ImageMagick's convert turns the PPM into PNG or JPEG files that say 203 dpi.
-bool Convert(const std::string& from, const std::string& to, const std::string& options, const std::string& dir) {
-    CommandRun r = Shell("convert '" + from + "' " + options + " -units PixelsPerInch -density 203 '" + to + "'", dir);
+bool Convert(const std::string& from, const std::string& to, const std::string& options,
+             const std::string& dir) {
+    CommandRun r = Shell(
+        "convert '" + from + "' " + options + " -units PixelsPerInch -density 203 '" + to + "'",
+        dir);
     EXPECT_EQ(r.status, 0) << "convert " << to << ": " << r.err;
     return r.status == 0 && fs::exists(to);
 }
@@ -122,7 +130,8 @@ bool WriteSampleRaster(const std::string& path) {
     pwgType[pwgType.find('-')] = '_';
     pwg_media_t* size = media ? pwgMediaForPWG(media) : nullptr;
     cups_page_header2_t h;
-    if (!size || dpi <= 0 || !cupsRasterInitPWGHeader(&h, size, pwgType.c_str(), dpi, dpi, "one-sided", nullptr))
+    if (!size || dpi <= 0 ||
+        !cupsRasterInitPWGHeader(&h, size, pwgType.c_str(), dpi, dpi, "one-sided", nullptr))
         return false;
     // One unit is a pixel, or 8 pixels of a 1-bit page.
     unsigned unitBytes = h.cupsBitsPerPixel < 8 ? 1 : h.cupsBitsPerPixel / 8;
@@ -229,7 +238,8 @@ SuiteRun ParseReport(const std::string& output) {
 std::string Outcome(const std::string& output, const std::string& test) {
     for (size_t at = output.find(test); at != std::string::npos; at = output.find(test, at + 1)) {
         size_t end = output.find('\n', at);
-        std::string line = output.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        std::string line =
+            output.substr(at, end == std::string::npos ? std::string::npos : end - at);
         std::string tag = line.size() >= 6 ? line.substr(line.size() - 6) : line;
         if (tag == "[PASS]" || tag == "[FAIL]" || tag == "[SKIP]") return tag;
     }
@@ -237,8 +247,7 @@ std::string Outcome(const std::string& output, const std::string& test) {
 }
 
 class ConformanceTest : public ServerFixture<::testing::TestWithParam<DriverCase>> {
-protected:
-
+  protected:
     // The scratch copy of the suites' folder, with the documents they print beside them:
     // the suites' own names (color.jpg, gray.jpg, document-a4/letter.pdf and .ps) and
     // ours, of the printer's paper at 203 dpi, for ipptool's -f.
@@ -246,7 +255,8 @@ protected:
         std::string suites = dir_ + "/ipptool";
         fs::create_directories(suites);
         for (const auto& entry : fs::directory_iterator(kSuiteDir))
-            if (entry.is_regular_file()) fs::copy_file(entry.path(), suites + "/" + entry.path().filename().string());
+            if (entry.is_regular_file())
+                fs::copy_file(entry.path(), suites + "/" + entry.path().filename().string());
         std::string ppm = dir_ + "/picture.ppm";
         // 4 x 6 inches at 203 dpi, as the suites' JPEG tests are named for.
         WritePpm(ppm, 812, 1218);
@@ -265,7 +275,8 @@ protected:
             else if (ext == ".ps")
                 WriteText(path, OnePagePostScript(letter ? 612 : 595, letter ? 792 : 842, text));
             else if (ext == ".jpg")
-                Convert(ppm, path, base == "gray" ? "-colorspace Gray -quality 80" : "-quality 80", dir_);
+                Convert(ppm, path, base == "gray" ? "-colorspace Gray -quality 80" : "-quality 80",
+                        dir_);
             EXPECT_TRUE(fs::exists(path)) << "no sample document of ours for " << file;
         }
         EXPECT_GE(named.size(), 150u);  // the suites of cups-ipp-utils 2.4 name 151
@@ -275,36 +286,40 @@ protected:
         WritePpm(small, c.modelB ? 384 : 576, 406);
         EXPECT_TRUE(Convert(small, suites + "/sample.png", "", dir_));
         EXPECT_TRUE(Convert(small, suites + "/sample.jpg", "-quality 85", dir_));
-        EXPECT_TRUE(WriteRaster(suites + "/sample.pwg", c.modelB ? 5800 : 8000, c.modelB ? 8000 : 5080, 1));
+        EXPECT_TRUE(
+            WriteRaster(suites + "/sample.pwg", c.modelB ? 5800 : 8000, c.modelB ? 8000 : 5080, 1));
         return suites;
     }
 
-    SuiteRun RunSuite(const std::string& suites, const std::string& suite, const std::string& document,
-                      const DriverCase& c) {
+    SuiteRun RunSuite(const std::string& suites, const std::string& suite,
+                      const std::string& document, const DriverCase& c) {
         // -I: on past a failed test, so that every failure of the suite is counted.
-        CommandRun r = Shell("ipptool -I -t -T 30 -f '" + document + "' " + server_->Uri("p") + " '" + suite + "'",
-                             suites);
+        CommandRun r = Shell(
+            "ipptool -I -t -T 30 -f '" + document + "' " + server_->Uri("p") + " '" + suite + "'",
+            suites);
         SuiteRun run = ParseReport(r.out);
-        std::cout << suite << " (-f " << document << ") on " << c.driver << ": " << run.tests << " tests, "
-                  << run.passed << " passed, " << run.failed << " failed, " << run.skipped << " skipped"
+        std::cout << suite << " (-f " << document << ") on " << c.driver << ": " << run.tests
+                  << " tests, " << run.passed << " passed, " << run.failed << " failed, "
+                  << run.skipped << " skipped"
                   << (run.summary.empty() ? "" : " (ipptool: " + run.summary + ")") << "\n";
         for (const std::string& f : run.failures) std::cout << "  FAIL " << f << "\n";
         // ipptool's words on standard error: a file it could not read, a test it could
         // not send; its status is not 0 after any failure or error.
         if (!r.err.empty()) std::cout << "  ipptool: " << r.err;
         EXPECT_TRUE(run.failed == 0 && r.status == 0 && r.err.empty() && run.passed > 0)
-            << suite << " on " << c.driver << ": " << run.failed << " failed, ipptool's status " << r.status
-            << "\n" << r.out << r.err;
+            << suite << " on " << c.driver << ": " << run.failed << " failed, ipptool's status "
+            << r.status << "\n"
+            << r.out << r.err;
         return run;
     }
-
 };
 
 TEST_P(ConformanceTest, CupsSuitesPassAndThePrinterStillPrints) {
     const DriverCase& c = GetParam();
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     std::string out = dir_ + "/out";
-    std::vector<std::string> args = {"--tcp", std::string(c.address) + ":9100", "--out", out, "--idle-ms", "0"};
+    std::vector<std::string> args = {
+        "--tcp", std::string(c.address) + ":9100", "--out", out, "--idle-ms", "0"};
     if (c.modelB) args.insert(args.begin(), {"--model", "b"});
     ASSERT_TRUE(emulator.Start(args)) << emulator.firstLine;
     CommandRun add = server_->App(std::string("add -d p -v qx:") + c.address + " -m " + c.driver);
@@ -317,7 +332,8 @@ TEST_P(ConformanceTest, CupsSuitesPassAndThePrinterStillPrints) {
         const char* suite;
         const char* document;
     };
-    const Run runs[] = {{"ipp-1.1.test", "sample.jpg"}, {"ipp-2.0.test", "sample.png"},
+    const Run runs[] = {{"ipp-1.1.test", "sample.jpg"},
+                        {"ipp-2.0.test", "sample.png"},
                         {"ipp-everywhere.test", "sample.pwg"}};
     int failed = 0;
     for (const Run& run : runs) {
@@ -333,20 +349,23 @@ TEST_P(ConformanceTest, CupsSuitesPassAndThePrinterStillPrints) {
                                              "Print-Job with job-hold-until", "Release-Job"};
         // PWG raster is streamed: one copy a job, so the suites skip copies for it.
         if (std::string(run.document) != "sample.pwg") mustPass.push_back("Print-Job with copies");
-        for (const std::string& test : mustPass) EXPECT_EQ(Outcome(result.output, test), "[PASS]") << test;
+        for (const std::string& test : mustPass)
+            EXPECT_EQ(Outcome(result.output, test), "[PASS]") << test;
     }
     std::cout << c.driver << ": " << failed << " failures in the three suites\n";
 
     // The server is left healthy: a job prints into the emulator.
     std::string err;
-    int id = server_->PrintJob("p", suites + "/sample.pwg", "image/pwg-raster", "successful-ok", &err);
+    int id =
+        server_->PrintJob("p", suites + "/sample.pwg", "image/pwg-raster", "successful-ok", &err);
     ASSERT_GT(id, 0) << err;
     JobState job = server_->WaitJob("p", id, 90);
     EXPECT_EQ(job.state, "completed") << job.message;
     emulator.Stop();
     size_t pages = 0;
     if (fs::exists(out))
-        for (const auto& entry : fs::directory_iterator(out)) pages += entry.path().extension() == ".png";
+        for (const auto& entry : fs::directory_iterator(out))
+            pages += entry.path().extension() == ".png";
     EXPECT_GE(pages, 4u) << ReadFile(out + "/emulator.log");
 }
 

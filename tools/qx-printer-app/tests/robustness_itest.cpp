@@ -37,13 +37,15 @@ std::string Chunk(const std::string& type, const std::string& data) {
     PutBig32(out, std::uint32_t(data.size()));
     std::string body = type + data;
     out += body;
-    PutBig32(out, std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+    PutBig32(out, std::uint32_t(
+                      crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
     return out;
 }
 
 // An 8-bit grey PNG of that size whose rows are all `grey`, deflated as it goes: a
 // small file that decodes to width x height bytes.
-std::string GreyPng(std::uint32_t width, std::uint32_t height, unsigned char grey, std::uint32_t rowsGiven) {
+std::string GreyPng(std::uint32_t width, std::uint32_t height, unsigned char grey,
+                    std::uint32_t rowsGiven) {
     std::string header;
     PutBig32(header, width);
     PutBig32(header, height);
@@ -74,7 +76,7 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 class RobustnessTest : public ServerFixture<> {
-protected:
+  protected:
     std::string Logo() { return std::string(QX_SOURCE_DIR) + "/tools/demo/logo.png"; }
     std::string Raster(const std::string& name, int pages) {
         std::string path = dir_ + "/" + name;
@@ -91,7 +93,8 @@ protected:
     }
     // A serial printer on a pseudo-terminal that takes `rate` bytes a second, as COM1:.
     std::string SlowSerialPrinter(qxtest::EmulatorProcess& emulator, const std::string& rate) {
-        EXPECT_TRUE(emulator.Start({"--pty", "--out", dir_ + "/out", "--idle-ms", "0", "--fault", "slow=" + rate}));
+        EXPECT_TRUE(emulator.Start(
+            {"--pty", "--out", dir_ + "/out", "--idle-ms", "0", "--fault", "slow=" + rate}));
         std::string tty = emulator.firstLine.substr(emulator.firstLine.find(' ') + 1);
         std::ofstream(dir_ + "/state/registry.reg") << "Windows Registry Editor Version 5.00\n\n"
                                                        "[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n"
@@ -99,12 +102,12 @@ protected:
                                                     << tty << "\"\n";
         return "COM1:%20115200";
     }
-
 };
 
 TEST_F(RobustnessTest, FormatsTheAppDoesNotTakeAreRefusedAndTheServerLives) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
-    ASSERT_TRUE(emulator.Start({"--tcp", "127.0.72.1:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
+    ASSERT_TRUE(
+        emulator.Start({"--tcp", "127.0.72.1:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
     Add("label", "127.0.72.1", "qx470-cpcl-gap");
     // PDF and text are taken (documents.h); PostScript, GIF, data of no kind the server
     // can tell and made-up types are not.
@@ -112,12 +115,17 @@ TEST_F(RobustnessTest, FormatsTheAppDoesNotTakeAreRefusedAndTheServerLives) {
     WriteBytes(text, "Hello\n");
     WriteBytes(ps, "%!PS-Adobe-3.0\nshowpage\n");
     WriteBytes(noise, std::string(4096, '\x07'));
-    for (auto [file, format] : {std::pair{ps, "application/postscript"}, {ps, "application/octet-stream"},
-                                {Logo(), "image/gif"}, {noise, "application/octet-stream"},
-                                {text, "application/x-made-up"}, {Logo(), "image/made-up+png"}}) {
+    for (auto [file, format] : {std::pair{ps, "application/postscript"},
+                                {ps, "application/octet-stream"},
+                                {Logo(), "image/gif"},
+                                {noise, "application/octet-stream"},
+                                {text, "application/x-made-up"},
+                                {Logo(), "image/made-up+png"}}) {
         SCOPED_TRACE(format);
         std::string err;
-        EXPECT_EQ(server_->PrintJob("label", file, format, "client-error-document-format-not-supported", &err), 0)
+        EXPECT_EQ(server_->PrintJob("label", file, format,
+                                    "client-error-document-format-not-supported", &err),
+                  0)
             << err;
     }
     ExpectAGoodJobPrints("label");
@@ -125,7 +133,8 @@ TEST_F(RobustnessTest, FormatsTheAppDoesNotTakeAreRefusedAndTheServerLives) {
 
 TEST_F(RobustnessTest, ImagesTheLoaderRefusesAbortTheirJobsAtOnce) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
-    ASSERT_TRUE(emulator.Start({"--tcp", "127.0.72.2:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
+    ASSERT_TRUE(
+        emulator.Start({"--tcp", "127.0.72.2:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
     Add("receipt", "127.0.72.2", "qx470-escpos");
     std::string logo = ReadFile(Logo());
     struct Bad {
@@ -158,7 +167,8 @@ TEST_F(RobustnessTest, ImagesTheLoaderRefusesAbortTheirJobsAtOnce) {
 
 TEST_F(RobustnessTest, ARasterPageCutShortAbortsItsJob) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
-    ASSERT_TRUE(emulator.Start({"--tcp", "127.0.72.3:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
+    ASSERT_TRUE(
+        emulator.Start({"--tcp", "127.0.72.3:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
     Add("label", "127.0.72.3", "qx470-cpcl-gap");
     // Two pages, the second cut inside its dots; and a stream cut inside its first header.
     std::string whole = ReadFile(Raster("pages.pwg", 2));
@@ -191,7 +201,8 @@ TEST_F(RobustnessTest, CancelsTakeEffectAtOnceAndAPendingJobNeverStarts) {
     // Ten pages streamed to a printer that takes 2000 bytes a second: a long job, whose
     // client waits for its end.
     std::string raster = Raster("ten.pwg", 10);
-    auto submitted = std::async(std::launch::async, [&] { return server_->Submit("receipt", "'" + raster + "'"); });
+    auto submitted = std::async(std::launch::async,
+                                [&] { return server_->Submit("receipt", "'" + raster + "'"); });
     const int running = 1;
     ASSERT_TRUE(WaitFor([&] { return server_->Job("receipt", running).impressions >= 1; }, 30));
     int pending = server_->PrintJob("receipt", Logo(), "image/png");
@@ -227,7 +238,8 @@ TEST_F(RobustnessTest, WaitingJobsPrintInTheOrderTheyCame) {
     size_t at = 0;
     for (int id : ids) {
         at = log.find("[Job " + std::to_string(id) + "] Starting print job.", at);
-        EXPECT_NE(at, std::string::npos) << "job " << id << " did not start after the one before it";
+        EXPECT_NE(at, std::string::npos)
+            << "job " << id << " did not start after the one before it";
     }
 }
 
@@ -245,7 +257,8 @@ TEST_F(RobustnessTest, AWorkerThatDiesAbortsOnlyItsJob) {
     emulator.Stop();
 
     qxtest::EmulatorProcess fast(QX_EMULATOR_BIN);
-    ASSERT_TRUE(fast.Start({"--tcp", "127.0.72.4:9100", "--out", dir_ + "/fast", "--idle-ms", "0"}));
+    ASSERT_TRUE(
+        fast.Start({"--tcp", "127.0.72.4:9100", "--out", dir_ + "/fast", "--idle-ms", "0"}));
     Add("next", "127.0.72.4", "qx470-escpos");
     ExpectAGoodJobPrints("next");
     id = server_->PrintJob("receipt", Logo(), "image/png");
@@ -278,25 +291,28 @@ TEST_F(RobustnessTest, SigtermEndsTheServerWithinFiveSecondsWhilePrintingAndNoth
 
 TEST_F(RobustnessTest, ClientsStreamingRasterToOnePrinterWhileTheStateIsSavedNeverHang) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
-    ASSERT_TRUE(emulator.Start({"--tcp", "127.0.72.6:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
+    ASSERT_TRUE(
+        emulator.Start({"--tcp", "127.0.72.6:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
     Add("label", "127.0.72.6", "qx470-cpcl-gap");
     std::string raster = Raster("page.pwg", 1);
     std::string job = dir_ + "/stream.test", set = dir_ + "/set.test";
-    std::ofstream(job) << "{ OPERATION Print-Job\n GROUP operation-attributes-tag\n"
-                          " ATTR charset attributes-charset utf-8\n ATTR language attributes-natural-language en\n"
-                          " ATTR uri printer-uri $uri\n ATTR name requesting-user-name test\n"
-                          " ATTR mimeMediaType document-format image/pwg-raster\n FILE $filename\n"
-                          " STATUS successful-ok\n STATUS server-error-busy\n}\n";
-    std::ofstream(set) << "{ OPERATION Set-Printer-Attributes\n GROUP operation-attributes-tag\n"
-                          " ATTR charset attributes-charset utf-8\n ATTR language attributes-natural-language en\n"
-                          " ATTR uri printer-uri $uri\n GROUP printer-attributes-tag\n"
-                          " ATTR text printer-location $location\n STATUS successful-ok\n}\n";
+    std::ofstream(job)
+        << "{ OPERATION Print-Job\n GROUP operation-attributes-tag\n"
+           " ATTR charset attributes-charset utf-8\n ATTR language attributes-natural-language en\n"
+           " ATTR uri printer-uri $uri\n ATTR name requesting-user-name test\n"
+           " ATTR mimeMediaType document-format image/pwg-raster\n FILE $filename\n"
+           " STATUS successful-ok\n STATUS server-error-busy\n}\n";
+    std::ofstream(set)
+        << "{ OPERATION Set-Printer-Attributes\n GROUP operation-attributes-tag\n"
+           " ATTR charset attributes-charset utf-8\n ATTR language attributes-natural-language en\n"
+           " ATTR uri printer-uri $uri\n GROUP printer-attributes-tag\n"
+           " ATTR text printer-location $location\n STATUS successful-ok\n}\n";
     std::atomic<bool> done{false};
     // Every change of a printer's settings makes the server save its state.
     std::thread saver([&] {
         for (int i = 0; !done; ++i)
-            Shell("ipptool -T 20 -d location=shelf-" + std::to_string(i) + " " + server_->Uri("label") + " '" + set +
-                      "'",
+            Shell("ipptool -T 20 -d location=shelf-" + std::to_string(i) + " " +
+                      server_->Uri("label") + " '" + set + "'",
                   dir_);
     });
     auto start = Clock::now();
@@ -305,7 +321,9 @@ TEST_F(RobustnessTest, ClientsStreamingRasterToOnePrinterWhileTheStateIsSavedNev
         clients.push_back(std::async(std::launch::async, [&] {
             int failures = 0;
             for (int round = 0; round < 30; ++round)
-                if (Shell("ipptool -T 30 -f '" + raster + "' " + server_->Uri("label") + " '" + job + "'", dir_)
+                if (Shell("ipptool -T 30 -f '" + raster + "' " + server_->Uri("label") + " '" +
+                              job + "'",
+                          dir_)
                         .status != 0)
                     ++failures;
             return failures;
@@ -327,9 +345,11 @@ TEST_F(RobustnessTest, KillingTheServerAtAnyMomentLosesNoPrinter) {
             ASSERT_TRUE(server_->Start()) << ReadFile(dir_ + "/server.err");
         }
         std::string printers = server_->App("printers").out;
-        for (const std::string& name : kept) EXPECT_NE(printers.find(name + "\n"), std::string::npos) << printers;
+        for (const std::string& name : kept)
+            EXPECT_NE(printers.find(name + "\n"), std::string::npos) << printers;
         std::string name = "kept" + std::to_string(round);
-        Add(name, "127.0.72." + std::to_string(10 + round), round % 2 ? "qx250-escpos" : "qx470-cpcl-gap");
+        Add(name, "127.0.72." + std::to_string(10 + round),
+            round % 2 ? "qx250-escpos" : "qx470-cpcl-gap");
         kept.push_back(name);
         // What is added now is saved a moment later; the kill comes while more is added
         // and saved, at any point of it.
@@ -339,27 +359,36 @@ TEST_F(RobustnessTest, KillingTheServerAtAnyMomentLosesNoPrinter) {
                 server_->App("add -d extra" + std::to_string(round) + "x" + std::to_string(i) +
                              " -v qx:127.0.73.1 -m qx470-escpos");
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 600)(random)));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 600)(random)));
         server_->Signal(SIGKILL, 10s);
         more.join();
     }
     server_ = std::make_unique<AppServer>(dir_);
     ASSERT_TRUE(server_->Start()) << ReadFile(dir_ + "/server.err");
     std::string printers = server_->App("printers").out;
-    for (const std::string& name : kept) EXPECT_NE(printers.find(name + "\n"), std::string::npos) << printers;
+    for (const std::string& name : kept)
+        EXPECT_NE(printers.find(name + "\n"), std::string::npos) << printers;
 }
 
 TEST_F(RobustnessTest, ASecondServerOnTheSameFolderOrPortRefusesToStart) {
     auto second = [&](const std::string& state, int port) {
         qxtest::ChildProgram program;
-        program.argv = {QX_PRINTER_APP_BIN, "server", "-o", "server-port=" + std::to_string(port), "-o",
-                        "spool-directory=" + state, "-o", "log-file=" + dir_ + "/second.log"};
+        program.argv = {QX_PRINTER_APP_BIN,
+                        "server",
+                        "-o",
+                        "server-port=" + std::to_string(port),
+                        "-o",
+                        "spool-directory=" + state,
+                        "-o",
+                        "log-file=" + dir_ + "/second.log"};
         program.timeLimit = 20s;
         return RunProgram(program);
     };
     CommandRun sameFolder = second(dir_ + "/state", FreePort());
     EXPECT_NE(sameFolder.status, 0);
-    EXPECT_NE(sameFolder.err.find("already uses the state folder"), std::string::npos) << sameFolder.err;
+    EXPECT_NE(sameFolder.err.find("already uses the state folder"), std::string::npos)
+        << sameFolder.err;
     CommandRun samePort = second(dir_ + "/other", server_->port());
     EXPECT_NE(samePort.status, 0);
     EXPECT_NE(samePort.err.find("is in use"), std::string::npos) << samePort.err;
@@ -377,8 +406,9 @@ TEST_F(RobustnessTest, ClientCommandsHonourTheServerUriAndNeverHoldTheCallersOut
     if (::getuid() != 0) GTEST_SKIP() << "needs root for a mount namespace of its own";
     std::string home = dir_ + "/private", app = "'" + std::string(QX_PRINTER_APP_BIN) + "'";
     std::string script = dir_ + "/private.sh";
-    std::ofstream(script) << "mount -t tmpfs tmpfs /run || exit 9\nexport HOME=" << home << " XDG_STATE_HOME=" << home
-                          << "\nout=$(" << app << " printers)\necho \"[$out]\"\n"
+    std::ofstream(script) << "mount -t tmpfs tmpfs /run || exit 9\nexport HOME=" << home
+                          << " XDG_STATE_HOME=" << home << "\nout=$(" << app
+                          << " printers)\necho \"[$out]\"\n"
                           << app << " shutdown\n";
     auto start = Clock::now();
     CommandRun r = Shell("unshare -m sh '" + script + "'", dir_, 30s);
@@ -391,13 +421,15 @@ TEST_F(RobustnessTest, ClientCommandsHonourTheServerUriAndNeverHoldTheCallersOut
 // answers and lives (the sanitizers' reports are looked for when it stops).
 TEST_F(RobustnessTest, CupsConformanceSuitesNeverCrashTheServer) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
-    ASSERT_TRUE(emulator.Start({"--tcp", "127.0.72.8:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
+    ASSERT_TRUE(
+        emulator.Start({"--tcp", "127.0.72.8:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
     Add("label", "127.0.72.8", "qx470-cpcl-gap");
     for (int round = 0; round < 5; ++round)
         for (const char* suite : {"ipp-1.1.test", "ipp-2.0.test"}) {
             SCOPED_TRACE(std::string(suite) + " round " + std::to_string(round));
-            CommandRun r =
-                Shell("ipptool -tI -T 30 -f '" + Logo() + "' " + server_->Uri("label") + " " + suite, dir_, 120s);
+            CommandRun r = Shell(
+                "ipptool -tI -T 30 -f '" + Logo() + "' " + server_->Uri("label") + " " + suite,
+                dir_, 120s);
             EXPECT_NE(r.out.find("[PASS]"), std::string::npos) << r.out << r.err;
             EXPECT_EQ(server_->App("printers").out, "label\n");
         }

@@ -17,7 +17,7 @@ using namespace wce;
 namespace {
 
 class DriverDllTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         device_ = RegisterTestParallelDevice(u"LPT1:");
         qxtest::RegisterDriver(u"LPT1:");
@@ -49,7 +49,8 @@ protected:
     static int RasterRows(const std::string& bytes) {
         size_t at = bytes.find("\x1D\x76\x30", 4);
         if (at == std::string::npos) return 0;
-        return static_cast<unsigned char>(bytes[at + 6]) | static_cast<unsigned char>(bytes[at + 7]) << 8;
+        return static_cast<unsigned char>(bytes[at + 6]) | static_cast<unsigned char>(bytes[at + 7])
+                                                               << 8;
     }
     qxtest::TempWorld world_{"qxdll"};
     std::shared_ptr<TestParallelDevice> device_;
@@ -130,13 +131,15 @@ TEST_F(DriverDllTest, ExportsOnlyTheTableAndFillsItsElevenSlots) {
     ASSERT_NE(lib, nullptr);
     auto enable = reinterpret_cast<PFN_DrvEnableDriver>(GetProcAddress(lib, "DrvEnableDriver"));
     ASSERT_NE(enable, nullptr);
-    EXPECT_EQ(GetProcAddress(lib, "_ZN5qx4706PrintPageERNS_10PrinterJobERKNS_14DriverSettingsE"), nullptr);
+    EXPECT_EQ(GetProcAddress(lib, "_ZN5qx4706PrintPageERNS_10PrinterJobERKNS_14DriverSettingsE"),
+              nullptr);
     PFN table[kDrvTableSize] = {};
     PFN services[kEngTableSize] = {};
     ASSERT_TRUE(enable(0x20000, kDrvTableSize, table, services));
     const ULONG replaced[] = {0, 1, 2, 3, 11, 14, 17, 22, 23, 24, 25};
     for (ULONG slot = 0; slot < kDrvTableSize; ++slot) {
-        bool expected = std::find(std::begin(replaced), std::end(replaced), slot) != std::end(replaced);
+        bool expected =
+            std::find(std::begin(replaced), std::end(replaced), slot) != std::end(replaced);
         EXPECT_EQ(table[slot] != nullptr, expected) << "slot " << slot;
     }
     auto getModes = reinterpret_cast<PFN_DrvGetModes>(table[INDEX_DrvGetModes]);

@@ -37,7 +37,8 @@ double SecondsSince(Clock::time_point start) {
 
 size_t Count(const std::string& text, const std::string& what) {
     size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
     return count;
 }
 
@@ -56,7 +57,7 @@ struct Outcome {
 };
 
 class JobFailureTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = world_.dir();
         wce::srand(1);
@@ -97,7 +98,8 @@ protected:
     static void ExpectStopped(const Outcome& run, const std::string& port) {
         EXPECT_EQ(run.status, 5) << run.err;
         EXPECT_EQ(Count(run.err, "qx-print: page "), 1u) << run.err;
-        EXPECT_NE(run.err.find(": the printer on port \"" + port + "\" stopped taking data"), std::string::npos)
+        EXPECT_NE(run.err.find(": the printer on port \"" + port + "\" stopped taking data"),
+                  std::string::npos)
             << run.err;
     }
     // What a faulty peer received is the start of the normal stream, and nobody came back
@@ -124,8 +126,9 @@ protected:
         qxemu::Bitmap page;
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(pages[0], &page, &error)) << error;
-        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/qx-print-image.png",
-                                          "qx-print-image-diff.png");
+        auto outcome = qxtest::CheckGolden(
+            page, std::string(QX_SOURCE_DIR) + "/tests/golden/qx-print-image.png",
+            "qx-print-image-diff.png");
         EXPECT_TRUE(outcome.matched) << outcome.message;
     }
 
@@ -174,8 +177,8 @@ TEST_F(JobFailureTest, ResetMidPageAndEmulatorFaultFailTheJobAndTheNextJobPrints
     {
         qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
         std::string out = dir_ + "/faulty";
-        ASSERT_TRUE(emulator.Start({"--tcp", "127.0.11.7:9100", "--out", out, "--idle-ms", "0", "--fault",
-                                    "close-after=20000"}));
+        ASSERT_TRUE(emulator.Start({"--tcp", "127.0.11.7:9100", "--out", out, "--idle-ms", "0",
+                                    "--fault", "close-after=20000"}));
         Register("127.0.11.7");
         Outcome run = QxPrint(file);
         EXPECT_EQ(emulator.Stop(), 0);
@@ -231,7 +234,8 @@ TEST_F(JobFailureTest, TerminalWhoseReaderGoesAwayWithTimeOutOfNone) {
         while (received.size() < 20000) {
             pollfd entry{pty.master(), POLLIN, 0};
             if (::poll(&entry, 1, 10000) <= 0) break;
-            ssize_t got = ::read(pty.master(), chunk, std::min(sizeof chunk, 20000 - received.size()));
+            ssize_t got =
+                ::read(pty.master(), chunk, std::min(sizeof chunk, 20000 - received.size()));
             if (got <= 0) break;
             received.append(chunk, size_t(got));
         }
@@ -249,7 +253,7 @@ TEST_F(JobFailureTest, TerminalWhoseReaderGoesAwayWithTimeOutOfNone) {
 // A program printing to a serial printer on a pseudo-terminal, answering the driver's
 // prompt itself.
 class TerminalJobTest : public JobFailureTest {
-protected:
+  protected:
     void SetUp() override {
         JobFailureTest::SetUp();
         ASSERT_TRUE(pty_.ok());

@@ -17,7 +17,9 @@ using qx470::testsupport::PrinterCapture;
 
 namespace {
 
-std::string Text(const char* s) { return std::string(s); }
+std::string Text(const char* s) {
+    return std::string(s);
+}
 
 DriverSettings Cpcl(int emulation, int copies, int backFeed) {
     DriverSettings s;
@@ -36,14 +38,16 @@ void DrawExampleBand(PrinterCapture& cap) {
     cap.Row(6)[11] = 0xF0;
 }
 
-const std::string kExampleGraphics = Text("CG 2 2 80 5") + "\xFF" + std::string(1, '\0') + "\x0F\xF0\r\n";
+const std::string kExampleGraphics =
+    Text("CG 2 2 80 5") + "\xFF" + std::string(1, '\0') + "\x0F\xF0\r\n";
 
 TEST(PrintPage, CpclWorkedExample) {
     PrinterCapture cap;
     ASSERT_TRUE(cap.Open());
     DrawExampleBand(cap);
     PrintPage(cap.job(), Cpcl(1, 1, 0));
-    std::string expected = "! 0 203 203 406 1\r\nLABEL\r\nGAP-SENSE\r\n" + kExampleGraphics + "FORM\r\nPRINT\r\n";
+    std::string expected =
+        "! 0 203 203 406 1\r\nLABEL\r\nGAP-SENSE\r\n" + kExampleGraphics + "FORM\r\nPRINT\r\n";
     EXPECT_EQ(Hex(cap.Take()), Hex(expected));
 }
 
@@ -52,14 +56,16 @@ TEST(PrintPage, CpclCopiesBackFeedJournalAndUnknownEmulation) {
     ASSERT_TRUE(cap.Open());
     DrawExampleBand(cap);
     PrintPage(cap.job(), Cpcl(1, 2, 1));
-    EXPECT_EQ(cap.Take(), "! 0 203 203 406 2\r\nLABEL\r\nGAP-SENSE\r\nBACKFEED\r\n" + kExampleGraphics +
-                              "FORM\r\nPRINT\r\n");
+    EXPECT_EQ(cap.Take(), "! 0 203 203 406 2\r\nLABEL\r\nGAP-SENSE\r\nBACKFEED\r\n" +
+                              kExampleGraphics + "FORM\r\nPRINT\r\n");
     PrintPage(cap.job(), Cpcl(3, 1, 0));
     EXPECT_EQ(cap.Take(), "! 0 203 203 406 1\r\nJOURNAL\r\n" + kExampleGraphics + "PRINT\r\n");
     PrintPage(cap.job(), Cpcl(2, 1, 0));
-    EXPECT_EQ(cap.Take(), "! 0 203 203 406 1\r\nLABEL\r\nBAR-SENSE\r\n" + kExampleGraphics + "FORM\r\nPRINT\r\n");
+    EXPECT_EQ(cap.Take(), "! 0 203 203 406 1\r\nLABEL\r\nBAR-SENSE\r\n" + kExampleGraphics +
+                              "FORM\r\nPRINT\r\n");
     PrintPage(cap.job(), Cpcl(7, 1, 0));
-    EXPECT_EQ(cap.Take(), "! 0 203 203 406 1\r\nLABEL\r\nGAP-SENSE\r\n" + kExampleGraphics + "FORM\r\nPRINT\r\n");
+    EXPECT_EQ(cap.Take(), "! 0 203 203 406 1\r\nLABEL\r\nGAP-SENSE\r\n" + kExampleGraphics +
+                              "FORM\r\nPRINT\r\n");
     // The label height follows "PHeight" alone: 1016 gives 812 dots.
     DriverSettings tall = Cpcl(1, 1, 0);
     tall.paperHeight = 1016;
@@ -92,7 +98,8 @@ TEST(PrintPage, EscPosLogosTextsCopiesAndTrailer) {
     s.startDocText[0] = 0;
     std::memcpy(s.endDocText, u"A", 4);  // with its line feed, two bytes: sent
     PrintPage(cap.job(), s);
-    EXPECT_EQ(Hex(cap.Take()), Hex(raster + "A\n" + std::string("\x1C\x70\x03\x30", 4) + "\r\n\r\n\r\n"));
+    EXPECT_EQ(Hex(cap.Take()),
+              Hex(raster + "A\n" + std::string("\x1C\x70\x03\x30", 4) + "\r\n\r\n\r\n"));
 
     s.copies = 0;
     PrintPage(cap.job(), s);
@@ -107,7 +114,7 @@ TEST(PrinterSendText, KeepsTheLowEightBitsOfEachCharacter) {
 }
 
 class DocumentTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_NE(PrinterOpenPort(TheJob(), u"LPT1:"), -1);
         page_.assign(2 * 3, 0);
@@ -144,7 +151,7 @@ TEST_F(DocumentTest, EachPageIsPrintedWhenTheNextStartsOrTheDocumentEnds) {
     Take();
     EXPECT_EQ(DrvStartPage(nullptr), wce::TRUE);
     EXPECT_EQ(Take(), "");  // nothing drawn yet to print
-    page_[0] = 0x01;         // page 1
+    page_[0] = 0x01;        // page 1
     DrvStartPage(nullptr);
     EXPECT_EQ(Hex(Take()), "1D 76 30 00 01 00 01 00 01 1B 4A 04");
     EXPECT_EQ(TheJob().nextRow, 0);

@@ -309,8 +309,8 @@ TEST_F(LzwTest, ShortBandsMatchTheSentinelCoder) {
                 Bytes band(size, 0x00);
                 if (first < size) band[first] = 0x40;
                 if (second < size) band[second] |= 0x02;
-                SCOPED_TRACE(testing::Message() << "size " << size << " ink at " << first
-                                                << ", " << second);
+                SCOPED_TRACE(testing::Message()
+                             << "size " << size << " ink at " << first << ", " << second);
                 ASSERT_EQ(Compress(band), ReferenceCompress(band, Bytes(4096, 0x00)));
             }
         }

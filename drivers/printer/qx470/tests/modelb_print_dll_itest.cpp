@@ -29,8 +29,12 @@ constexpr char16_t kPrinter[] = u"QX-250 Driver";  // a key under Printers
 constexpr const char16_t* kModelBKey = qxtest::kModelBDriverKey;
 constexpr int kRowBytes = 48;  // 384 dots
 
-void Text(const char16_t* name, const std::u16string& text) { qxtest::SetText(name, text, kModelBKey); }
-void Number(const char16_t* name, int value) { qxtest::SetNumber(name, value, kModelBKey); }
+void Text(const char16_t* name, const std::u16string& text) {
+    qxtest::SetText(name, text, kModelBKey);
+}
+void Number(const char16_t* name, int value) {
+    qxtest::SetNumber(name, value, kModelBKey);
+}
 
 // The key as model B's settings utility creates it (58 x 80 mm), printing to port. The
 // three model-A values a user may have copied over are there too, set so that model A's
@@ -64,7 +68,8 @@ void DrawReceipt(HDC dc) {
     SelectObject(dc, font);
     RECT heading{0, 0, 384, 40};
     DrawTextW(dc, u"Corner Shop Receipt", -1, &heading, DT_WORDBREAK);
-    const char16_t* items[][2] = {{u"Bread", u"2.40"}, {u"Milk 1 l", u"1.15"}, {u"Apples", u"3.05"}};
+    const char16_t* items[][2] = {
+        {u"Bread", u"2.40"}, {u"Milk 1 l", u"1.15"}, {u"Apples", u"3.05"}};
     int y = 44;
     for (auto& item : items) {
         RECT name{0, y, 300, y + 27};
@@ -102,7 +107,9 @@ void PrintReceipt() {
     DeleteDC(dc);
 }
 
-unsigned Byte(const std::string& s, size_t at) { return static_cast<unsigned char>(s[at]); }
+unsigned Byte(const std::string& s, size_t at) {
+    return static_cast<unsigned char>(s[at]);
+}
 
 // The stream as the model-B printer takes it: the document start, then only raster bands
 // and feeds. Returns the page those commands draw (2 feed units a row) and the widest band.
@@ -125,10 +132,13 @@ Decoded DecodeEscPos(const std::string& bytes) {
             int height = int(Byte(bytes, at + 6) | Byte(bytes, at + 7) << 8);
             size_t size = size_t(width) * size_t(height);
             if (width > kRowBytes || at + 8 + size > bytes.size())
-                return d.error = "band of " + std::to_string(width) + " bytes at " + std::to_string(at), d;
+                return d.error =
+                           "band of " + std::to_string(width) + " bytes at " + std::to_string(at),
+                       d;
             int row = (halfRows + 1) / 2;
             d.page.GrowTo(row + height);
-            d.page.Draw(reinterpret_cast<const std::uint8_t*>(bytes.data() + at + 8), width, height, 0, row);
+            d.page.Draw(reinterpret_cast<const std::uint8_t*>(bytes.data() + at + 8), width, height,
+                        0, row);
             halfRows = 2 * (row + height);
             d.widest = std::max(d.widest, width);
             at += 8 + size;
@@ -137,7 +147,9 @@ Decoded DecodeEscPos(const std::string& bytes) {
             fullRuns += Byte(bytes, at + 2) == 0xFF;
             at += 3;
         } else {
-            return d.error = "unexpected byte " + std::to_string(Byte(bytes, at)) + " at " + std::to_string(at), d;
+            return d.error = "unexpected byte " + std::to_string(Byte(bytes, at)) + " at " +
+                             std::to_string(at),
+                   d;
         }
     }
     d.rows = (halfRows + fullRuns) / 2;
@@ -146,7 +158,7 @@ Decoded DecodeEscPos(const std::string& bytes) {
 }
 
 class ModelBDriverTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { UnregisterTestParallelDevice(u"LPT1:"); }
     // Creates the device context on an in-process parallel printer.
     HDC Open() {
@@ -180,10 +192,10 @@ TEST_F(ModelBDriverTest, PageIs384DotsWideAndAsLongAsThePaperInWholeMillimetres)
         int vert, printed;  // rows the engine draws, rows sent
     };
     const Case cases[] = {
-        {2, 58, 80, 639, 639},     // the utility's defaults: 80 mm, not 8 mm
-        {0, 58, 60, 479, 479},     // a custom 60 mm
-        {0, 58, 50, 639, 399},     // no longer than the paper is wide: an 80 mm page, 50 mm printed
-        {3, 70, 30, 799, 799},     // a preset wins over the stored size: 58 x 100 mm
+        {2, 58, 80, 639, 639},  // the utility's defaults: 80 mm, not 8 mm
+        {0, 58, 60, 479, 479},  // a custom 60 mm
+        {0, 58, 50, 639, 399},  // no longer than the paper is wide: an 80 mm page, 50 mm printed
+        {3, 70, 30, 799, 799},  // a preset wins over the stored size: 58 x 100 mm
         {10, 58, 80, 23736, 23736},  // 58 x 2970 mm
     };
     for (const Case& c : cases) {
@@ -216,7 +228,8 @@ TEST_F(ModelBDriverTest, TextsLogosAndCopiesFollowTheStreamRules) {
     std::string bytes = PrintBlackPage(dc);
     DeleteDC(dc);
     // 479 black rows of 48 bytes in one band, then the text, the three line ends; twice.
-    std::string band = std::string("\x1D\x76\x30\x00\x30\x00\xDF\x01", 8) + std::string(479 * 48, '\xFF');
+    std::string band =
+        std::string("\x1D\x76\x30\x00\x30\x00\xDF\x01", 8) + std::string(479 * 48, '\xFF');
     std::string copy = std::string("\x1C\x70\x03\x30", 4) + band + "Thank you\n\r\n\r\n\r\n";
     std::string expected = std::string(4, '\0') + copy + copy;
     EXPECT_EQ(bytes.size(), expected.size());
@@ -226,7 +239,8 @@ TEST_F(ModelBDriverTest, TextsLogosAndCopiesFollowTheStreamRules) {
 TEST_F(ModelBDriverTest, ReceiptIntoTheModelBEmulator) {
     qxtest::EmulatorProcess emulator{QX_EMULATOR_BIN};
     std::string out = world_.dir() + "/out";
-    ASSERT_TRUE(emulator.Start({"--model", "b", "--tcp", "127.0.25.1:9100", "--out", out, "--idle-ms", "0"}))
+    ASSERT_TRUE(emulator.Start(
+        {"--model", "b", "--tcp", "127.0.25.1:9100", "--out", out, "--idle-ms", "0"}))
         << emulator.firstLine;
     RegisterModelB(u"127.0.25.1");
     PrintReceipt();
@@ -237,8 +251,9 @@ TEST_F(ModelBDriverTest, ReceiptIntoTheModelBEmulator) {
     std::string error;
     ASSERT_TRUE(qxemu::ReadPng(files[0], &page, &error)) << error;
     EXPECT_EQ(page.Width(), 384);
-    auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/driver-modelb-receipt.png",
-                                      "driver-modelb-receipt-diff.png");
+    auto outcome = qxtest::CheckGolden(
+        page, std::string(QX_SOURCE_DIR) + "/tests/golden/driver-modelb-receipt.png",
+        "driver-modelb-receipt-diff.png");
     EXPECT_TRUE(outcome.matched) << outcome.message;
 }
 
@@ -254,8 +269,8 @@ TEST_F(ModelBDriverTest, ReceiptBytesAreEscPosBandsOf48BytesAtMost) {
     // Those bands and feeds draw what the model-B emulator printed.
     qxemu::Bitmap golden;
     std::string error;
-    ASSERT_TRUE(qxemu::ReadPng(std::string(QX_SOURCE_DIR) + "/tests/golden/driver-modelb-receipt.png", &golden,
-                               &error))
+    ASSERT_TRUE(qxemu::ReadPng(
+        std::string(QX_SOURCE_DIR) + "/tests/golden/driver-modelb-receipt.png", &golden, &error))
         << error;
     EXPECT_EQ(qxtest::CountDifferences(d.page, golden), 0u)
         << d.page.Width() << "x" << d.page.Height() << " " << d.page.CountDots() << " dots; golden "

@@ -16,14 +16,15 @@ namespace {
 constexpr char16_t kModelBKey[] = u"Printers\\QX-250 Driver";
 
 class ModelBSettingsTest : public ::testing::Test {
-protected:
+  protected:
     void Number(const char16_t* name, int value) { qxtest::SetNumber(name, value, kModelBKey); }
     // Reads the model-B key into a record whose every field holds a marker.
     int Read(DriverSettings& s) {
         s.copies = s.paperSize = s.paperWidth = s.paperHeight = s.startLogo = s.endLogo = -7;
         s.printingLength = s.userPaper = s.emulation = s.backFeed = s.rotation = -7;
         HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriverSettingsKey, 0, KEY_READ, &key) != 0) return -1;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriverSettingsKey, 0, KEY_READ, &key) != 0)
+            return -1;
         int result = ReadDriverSettings(key, s);
         RegCloseKey(key);
         return result;
@@ -32,9 +33,14 @@ protected:
     void WriteCustom(int widthMm, int heightMm) {
         qxtest::SetText(u"StartDocText", u"Hello", kModelBKey);
         qxtest::SetText(u"EndDocText", u"", kModelBKey);
-        for (auto [name, value] : {std::pair{u"PHeight", heightMm}, {u"PWidth", widthMm}, {u"PaperSize", 0},
-                                   {u"Copies", 2}, {u"StartLogo", 4}, {u"EndLogo", 5},
-                                   {u"PrintingLength", 0}, {u"UserPaper", 1}})
+        for (auto [name, value] : {std::pair{u"PHeight", heightMm},
+                                   {u"PWidth", widthMm},
+                                   {u"PaperSize", 0},
+                                   {u"Copies", 2},
+                                   {u"StartLogo", 4},
+                                   {u"EndLogo", 5},
+                                   {u"PrintingLength", 0},
+                                   {u"UserPaper", 1}})
             Number(name, value);
     }
     qxtest::TempWorld world_{"qxsetb"};
@@ -85,8 +91,8 @@ TEST_F(ModelBSettingsTest, PresetsAreTheFiftyEightMillimetrePapers) {
         int paperSize, width, height;
     };
     // 1 to 11 name papers in millimetres; 0 and anything past the table take the stored size.
-    const Case cases[] = {{1, 58, 60},   {2, 58, 80},     {9, 58, 297}, {10, 58, 2970},
-                          {11, 58, 3276}, {12, 70, 30}, {0, 70, 30},   {-1, 70, 30}};
+    const Case cases[] = {{1, 58, 60},    {2, 58, 80},  {9, 58, 297}, {10, 58, 2970},
+                          {11, 58, 3276}, {12, 70, 30}, {0, 70, 30},  {-1, 70, 30}};
     for (const Case& c : cases) {
         Number(u"PaperSize", c.paperSize);
         DriverSettings s;

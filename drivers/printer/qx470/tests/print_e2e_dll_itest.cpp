@@ -20,7 +20,7 @@ using namespace wce;
 namespace {
 
 class PrintEndToEnd : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = world_.dir();
         wce::srand(1);  // the same dither in every run, however the tests are grouped
@@ -28,7 +28,8 @@ protected:
         QImage picture(160, 80, QImage::Format_RGB32);
         picture.fill(Qt::white);
         QPainter p(&picture);
-        for (int x = 0; x < 160; ++x) p.fillRect(x, 40, 1, 40, QColor(x * 255 / 159, x * 255 / 159, x * 255 / 159));
+        for (int x = 0; x < 160; ++x)
+            p.fillRect(x, 40, 1, 40, QColor(x * 255 / 159, x * 255 / 159, x * 255 / 159));
         p.fillRect(0, 0, 60, 30, Qt::black);
         p.end();
         picture.save(QString::fromStdString(dir_ + "/picture.png"));
@@ -40,7 +41,8 @@ protected:
     // Draws a heading, a wrapped paragraph and the picture on one page.
     void PrintSample(SHORT orientation) {
         std::string addr(address_.begin(), address_.end());
-        ASSERT_TRUE(emulator_.Start({"--tcp", addr + ":9100", "--out", dir_ + "/out", "--idle-ms", "0"}))
+        ASSERT_TRUE(
+            emulator_.Start({"--tcp", addr + ":9100", "--out", dir_ + "/out", "--idle-ms", "0"}))
             << emulator_.firstLine;
         DEVMODEW dm{};
         dm.dmSize = sizeof dm;
@@ -61,8 +63,9 @@ protected:
         RECT r{0, 0, 576, 1000};
         DrawTextW(dc, u"Print Driver Sample Print", -1, &r, DT_WORDBREAK);
         r.top += 54;
-        DrawTextW(dc, u"A paragraph long enough to be wrapped at the edge of the paper by the engine.", -1,
-                  &r, DT_WORDBREAK);
+        DrawTextW(dc,
+                  u"A paragraph long enough to be wrapped at the edge of the paper by the engine.",
+                  -1, &r, DT_WORDBREAK);
         std::u16string path = std::u16string(dir_.begin(), dir_.end()) + u"/picture.png";
         HBITMAP bmp = SHLoadDIBitmap(path.c_str());
         ASSERT_NE(bmp, nullptr);
@@ -87,8 +90,9 @@ protected:
         qxemu::Bitmap page;
         std::string error;
         ASSERT_TRUE(qxemu::ReadPng(files[0], &page, &error)) << error;
-        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
-                                          name + "-diff.png");
+        auto outcome =
+            qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/tests/golden/" + name + ".png",
+                                name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << outcome.message;
     }
 

@@ -14,15 +14,14 @@ using namespace qx470;
 namespace {
 
 class SettingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("QX_REGISTRY", dir_.File("registry.reg").c_str(), 1);
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDriverSettingsKey, 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key_, nullptr), 0);
+                                  KEY_ALL_ACCESS, nullptr, &key_, nullptr),
+                  0);
     }
-    void TearDown() override {
-        RegCloseKey(key_);
-    }
+    void TearDown() override { RegCloseKey(key_); }
     void Dword(const char16_t* name, DWORD v) {
         RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
     }

@@ -3,11 +3,11 @@
 
 #include <QBuffer>
 
+#include "../../../gdi/gdi_internal.h"
+#include "../window.h"
 #include "wce/commdlg.h"
 #include "wce/dialog.h"
 #include "wce/dialogapp.h"
-#include "../../../gdi/gdi_internal.h"
-#include "../window.h"
 
 namespace wce::ui {
 namespace {
@@ -27,7 +27,14 @@ enum : int {
 };
 
 const DialogTemplate kTemplate{
-    200, 140, 120, u"Test Dialog", WS_POPUP | WS_CAPTION | DS_MODALFRAME, WS_EX_CAPTIONOKBTN, u"System", 8,
+    200,
+    140,
+    120,
+    u"Test Dialog",
+    WS_POPUP | WS_CAPTION | DS_MODALFRAME,
+    WS_EX_CAPTIONOKBTN,
+    u"System",
+    8,
     {
         rc::GroupBox(kGroup, u"Group", 2, 2, 136, 40),
         rc::EditText(kName, 6, 12, 60, 12, ES_AUTOHSCROLL),
@@ -93,9 +100,15 @@ class TestDialog : public Dialog {
     void OnDrawnDouble() { ++drawnDoubles; }
 };
 
-HWND Item(Dialog& d, int id) { return GetDlgItem(d.Handle(), id); }
-DWORD GetWindowLongStyle(HWND w) { return w->style; }
-QImage PaintOwnerDrawnForTest(HWND w) { return PaintOwnerDrawn(w); }
+HWND Item(Dialog& d, int id) {
+    return GetDlgItem(d.Handle(), id);
+}
+DWORD GetWindowLongStyle(HWND w) {
+    return w->style;
+}
+QImage PaintOwnerDrawnForTest(HWND w) {
+    return PaintOwnerDrawn(w);
+}
 
 TEST(Dialog, ExchangesDataBothWaysAndEndsWithTheModalResult) {
     TestDialog dialog;
@@ -123,7 +136,6 @@ TEST(Dialog, ExchangesDataBothWaysAndEndsWithTheModalResult) {
     EXPECT_EQ(dialog.kindChanges, 1);
     EXPECT_FALSE(dialog.kinds);  // the binding ends with the window
 }
-
 
 // A modeless dialog, for poking at the windows directly.
 struct Open {
@@ -208,8 +220,10 @@ TEST(ComboBox, OnlyTheUsersChoiceNotifiesAndTheEditPartForgetsTheSelection) {
     EXPECT_EQ(kinds.GetWindowText(), u"");
 
     // A combo box with an edit field: typing leaves no entry selected.
-    const DialogTemplate editable{201, 80, 40, u"E", WS_POPUP, 0, u"System", 8,
-                                  {rc::ComboBox(10, 2, 2, 60, 40, CBS_DROPDOWN)}};
+    const DialogTemplate editable{
+        201,       80,       40,
+        u"E",      WS_POPUP, 0,
+        u"System", 8,        {rc::ComboBox(10, 2, 2, 60, 40, CBS_DROPDOWN)}};
     Dialog e(editable);
     ASSERT_TRUE(e.Create());
     HWND combo = GetDlgItem(e.Handle(), 10);
@@ -233,7 +247,8 @@ TEST(Focus, ADisabledControlHandsTheFocusOnAndTakesNoClicks) {
     EXPECT_EQ(user::Click(d(kOption)), "control 1006 is disabled");
     EXPECT_EQ(SetFocus(d(kOption)), nullptr);
     EXPECT_EQ(GetNextDlgTabItem(d.dialog.Handle(), d(kCount), FALSE), d(kSorted));
-    EXPECT_EQ(GetNextDlgTabItem(d.dialog.Handle(), d(kCount), TRUE), d(IDCANCEL));  // wraps, skips the disabled
+    EXPECT_EQ(GetNextDlgTabItem(d.dialog.Handle(), d(kCount), TRUE),
+              d(IDCANCEL));                           // wraps, skips the disabled
     EXPECT_EQ(EnableWindow(d(kOption), TRUE), TRUE);  // it was disabled
     EXPECT_EQ(user::Key(d.dialog.Handle(), VK_TAB), "");
     EXPECT_EQ(GetFocus(), d(kOption));
@@ -256,7 +271,7 @@ TEST(Focus, TheDefaultButtonMovesWithTheFocus) {
     d.dialog.SetDefID(IDCANCEL);
     EXPECT_EQ(type(IDCANCEL), BS_DEFPUSHBUTTON);
     EXPECT_EQ(type(IDOK), BS_PUSHBUTTON);
-    EXPECT_EQ(type(kDrawn), BS_OWNERDRAW);  // owner-drawn buttons are left alone
+    EXPECT_EQ(type(kDrawn), BS_OWNERDRAW);                   // owner-drawn buttons are left alone
     EXPECT_EQ(user::Key(d.dialog.Handle(), VK_RETURN), "");  // the default: Cancel
     EXPECT_EQ(d.dialog.Handle()->result, IDCANCEL);
 }
@@ -329,8 +344,10 @@ class CodePage949 {
         ::setenv("LC_ALL", "ko_KR.UTF-8", 1);
     }
     ~CodePage949() {
-        if (had_) ::setenv("LC_ALL", saved_.c_str(), 1);
-        else ::unsetenv("LC_ALL");
+        if (had_)
+            ::setenv("LC_ALL", saved_.c_str(), 1);
+        else
+            ::unsetenv("LC_ALL");
     }
 
   private:
@@ -374,7 +391,8 @@ TEST(Scripts, MessageBoxButtonsAreAnsweredByNameKoreanCaptionOrId) {
     EXPECT_EQ(MessageBoxButtonText(0, 949), nullptr);
     EXPECT_EQ(MessageBoxButtonText(8, 1252), nullptr);
     {
-        ScriptRun run("click 1007\nanswer 취소\nanswer \"다시 시도\"\nanswer 6\nanswer No\nclick 2\n", "t");
+        ScriptRun run(
+            "click 1007\nanswer 취소\nanswer \"다시 시도\"\nanswer 6\nanswer No\nclick 2\n", "t");
         TestDialog dialog;
         dialog.OnAddDoes([&] {
             EXPECT_EQ(MessageBoxW(dialog.Handle(), u"Sure?", u"Q", MB_OKCANCEL), IDCANCEL);
@@ -396,7 +414,9 @@ TEST(Scripts, MessageBoxButtonsAreAnsweredByNameKoreanCaptionOrId) {
 
 TEST(Scripts, AnswerMessageBoxesAndFileDialogsAndFailNamingTheLine) {
     {
-        ScriptRun run("click 1007\n# a comment\n\nanswer Yes\nanswer Retry\nfile /tmp/x y.bmp\nclick 2\n", "t");
+        ScriptRun run(
+            "click 1007\n# a comment\n\nanswer Yes\nanswer Retry\nfile /tmp/x y.bmp\nclick 2\n",
+            "t");
         int boxes = 0;
         TestDialog dialog;
         dialog.OnAddDoes([&] {
@@ -513,7 +533,8 @@ TEST(Icons, ComeFromTheProgramsResourcesAndDrawWithTheirTransparency) {
     QBuffer out(&bytes);
     out.open(QIODevice::WriteOnly);
     png.save(&out, "PNG");
-    ASSERT_TRUE(RegisterIconResource(nullptr, 7, reinterpret_cast<const BYTE*>(bytes.constData()), size_t(bytes.size())));
+    ASSERT_TRUE(RegisterIconResource(nullptr, 7, reinterpret_cast<const BYTE*>(bytes.constData()),
+                                     size_t(bytes.size())));
     const BYTE junk[] = {1, 2, 3};
     ASSERT_TRUE(RegisterIconResource(nullptr, 8, junk, 3));
 
@@ -537,7 +558,9 @@ TEST(Icons, ComeFromTheProgramsResourcesAndDrawWithTheirTransparency) {
     EXPECT_TRUE(DrawIconEx(dc, 1, 1, icon, 0, 0, 0, nullptr, DI_NORMAL));
     BITMAP bm{};
     GetObjectW(bitmap, sizeof bm, &bm);
-    auto pixel = [&](int x, int y) { return static_cast<const uint32_t*>(bm.bmBits)[y * bm.bmWidthBytes / 4 + x] & 0xFFFFFF; };
+    auto pixel = [&](int x, int y) {
+        return static_cast<const uint32_t*>(bm.bmBits)[y * bm.bmWidthBytes / 4 + x] & 0xFFFFFF;
+    };
     EXPECT_EQ(pixel(1, 1), 0xFF0000u);
     EXPECT_EQ(pixel(2, 1), 0xFFFFFFu);  // the transparent pixel left the white
     // The focus rectangle inverts; drawn twice it is gone.

@@ -21,18 +21,24 @@ namespace {
 
 enum : int { kEdit = 10, kCheck = 11, kCombo = 12, kList = 13, kPush = 14, kDrawn = 15 };
 
-const DialogTemplate kTemplate{
-    500, 140, 130, u"Qt", WS_POPUP | WS_CAPTION | DS_MODALFRAME, 0, u"System", 8,
-    {
-        rc::EditText(kEdit, 4, 4, 60, 12),
-        rc::AutoCheckBox(kCheck, u"Tick", 70, 4, 60, 10),
-        rc::ComboBox(kCombo, 4, 20, 60, 50, CBS_DROPDOWNLIST),
-        rc::ListBox(kList, 70, 20, 60, 40, LBS_NOTIFY | WS_BORDER),
-        rc::PushButton(kPush, u"Push", 4, 70, 40, 14),
-        rc::PushButton(kDrawn, u"Drawn", 50, 70, 40, 14, BS_OWNERDRAW),
-        rc::DefPushButton(IDOK, u"OK", 4, 100, 40, 14),
-        rc::PushButton(IDCANCEL, u"Cancel", 50, 100, 40, 14),
-    }};
+const DialogTemplate kTemplate{500,
+                               140,
+                               130,
+                               u"Qt",
+                               WS_POPUP | WS_CAPTION | DS_MODALFRAME,
+                               0,
+                               u"System",
+                               8,
+                               {
+                                   rc::EditText(kEdit, 4, 4, 60, 12),
+                                   rc::AutoCheckBox(kCheck, u"Tick", 70, 4, 60, 10),
+                                   rc::ComboBox(kCombo, 4, 20, 60, 50, CBS_DROPDOWNLIST),
+                                   rc::ListBox(kList, 70, 20, 60, 40, LBS_NOTIFY | WS_BORDER),
+                                   rc::PushButton(kPush, u"Push", 4, 70, 40, 14),
+                                   rc::PushButton(kDrawn, u"Drawn", 50, 70, 40, 14, BS_OWNERDRAW),
+                                   rc::DefPushButton(IDOK, u"OK", 4, 100, 40, 14),
+                                   rc::PushButton(IDCANCEL, u"Cancel", 50, 100, 40, 14),
+                               }};
 
 class QtDialog : public Dialog {
   public:
@@ -104,7 +110,8 @@ TEST_F(QtBackendTest, ListsShowTheWindowsSelectionNotQts) {
     QtDialog d;
     ASSERT_TRUE(d.Create());
     HWND combo = GetDlgItem(d.Handle(), kCombo);
-    for (const char16_t* t : {u"COM1:", u"COM2:", u"WLAN"}) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t));
+    for (const char16_t* t : {u"COM1:", u"COM2:", u"WLAN"})
+        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t));
     auto* qcombo = Widget<QComboBox>(d, kCombo);
     ASSERT_TRUE(qcombo);
     EXPECT_EQ(qcombo->count(), 3);
@@ -117,7 +124,8 @@ TEST_F(QtBackendTest, ListsShowTheWindowsSelectionNotQts) {
     EXPECT_EQ(d.comboChanges, 1);
 
     HWND list = GetDlgItem(d.Handle(), kList);
-    for (const char16_t* t : {u"a.bmp", u"b.bmp"}) SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t));
+    for (const char16_t* t : {u"a.bmp", u"b.bmp"})
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t));
     auto* qlist = Widget<QListWidget>(d, kList);
     ASSERT_TRUE(qlist);
     QRect second = qlist->visualItemRect(qlist->item(1));
@@ -148,7 +156,8 @@ TEST_F(QtBackendTest, ModalDialogsAndMessageBoxesAreRealWindows) {
         EXPECT_EQ(box->buttons().size(), 2);
         box->button(QMessageBox::Retry)->click();
     });
-    EXPECT_EQ(MessageBoxW(nullptr, u"Paper out", u"Printer", MB_RETRYCANCEL | MB_ICONEXCLAMATION), IDRETRY);
+    EXPECT_EQ(MessageBoxW(nullptr, u"Paper out", u"Printer", MB_RETRYCANCEL | MB_ICONEXCLAMATION),
+              IDRETRY);
     QTimer::singleShot(0, [] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_TRUE(box);
@@ -195,8 +204,10 @@ TEST_F(QtBackendTest, ComboBoxesKeepTheirTextBesideANarrowDropButton) {
     QStyleOptionComboBox option;
     option.initFrom(combo);
     option.rect = combo->rect();
-    QRect arrow = combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, combo);
-    QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo);
+    QRect arrow = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                 QStyle::SC_ComboBoxArrow, combo);
+    QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                 QStyle::SC_ComboBoxEditField, combo);
     EXPECT_EQ(arrow.width(), 14);  // the 13-pixel button and the frame's line
     EXPECT_EQ(arrow.right(), combo->rect().right());
     EXPECT_LT(field.right(), arrow.left());
