@@ -47,14 +47,8 @@ inline double Seconds(Clock::duration d) {
 class Sink {
   public:
     explicit Sink(std::string address) : address_(std::move(address)) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(9100);
-        ::inet_pton(AF_INET, address_.c_str(), &a.sin_addr);
-        ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 16) == 0;
+        fd_ = qxtest::ListenAsPrinter(address_, 16);
+        ok_ = fd_ >= 0;
         if (ok_) thread_ = std::thread([this] { Serve(); });
     }
     ~Sink() {

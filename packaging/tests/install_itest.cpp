@@ -85,11 +85,8 @@ class Installed : public ::testing::Test {
     }
 
     void ExpectGolden(const std::string& png, const std::string& golden) {
-        qxemu::Bitmap page;
-        std::string error;
-        ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
-        auto outcome = qxtest::CheckGolden(page, std::string(QX_SOURCE_DIR) + "/" + golden,
-                                           fs::path(golden).stem().string() + "-diff.png");
+        auto outcome = qxtest::CheckPngGolden(png, std::string(QX_SOURCE_DIR) + "/" + golden,
+                                              fs::path(golden).stem().string() + "-diff.png");
         EXPECT_TRUE(outcome.matched) << golden << ": " << outcome.message;
     }
 

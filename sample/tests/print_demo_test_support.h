@@ -72,11 +72,8 @@ class PrinterWorld {
 };
 
 inline void ExpectGoldenPage(const std::string& png, const std::string& name) {
-    qxemu::Bitmap page;
-    std::string error;
-    ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
-    auto outcome = qxtest::CheckGolden(page, std::string(QX_GOLDEN_DIR) + "/" + name + ".png",
-                                       name + "-diff.png");
+    auto outcome = qxtest::CheckPngGolden(png, std::string(QX_GOLDEN_DIR) + "/" + name + ".png",
+                                          name + "-diff.png");
     EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
 }
 

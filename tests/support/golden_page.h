@@ -50,4 +50,14 @@ inline GoldenOutcome CheckGolden(const qxemu::Bitmap& page, const std::string& g
     return CheckGolden(PictureOf(page), goldenPath, diffPath, PageFiles(page));
 }
 
+// A page the emulator wrote as a PNG file against its golden; a file that cannot be read
+// fails with the reader's reason.
+inline GoldenOutcome CheckPngGolden(const std::string& png, const std::string& goldenPath,
+                                    const std::string& diffPath) {
+    qxemu::Bitmap page;
+    GoldenOutcome unread;
+    if (!qxemu::ReadPng(png, &page, &unread.message)) return unread;
+    return CheckGolden(page, goldenPath, diffPath);
+}
+
 }  // namespace qxtest

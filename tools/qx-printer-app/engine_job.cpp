@@ -111,13 +111,11 @@ bool MapPort(const std::string& port, const std::string& device) {
 }
 
 std::unique_ptr<EngineJob> EngineJob::Start(const std::string& port, const JobSettings& settings,
-                                            const std::string& documentName,
-                                            const std::string& workDir, std::string* reason) {
+                                            const std::string& documentName, std::string* reason) {
     CatchMessageBoxes();
     std::unique_ptr<EngineJob> job(new EngineJob);
     job->hold_ = std::unique_lock(engineLock);
     job->port_ = port;
-    job->workDir_ = workDir;
     if (!WriteSettings(port, settings)) {
         *reason =
             "the driver's settings cannot be written to the registry file " + RegistryFilePath();

@@ -19,8 +19,7 @@ class EngineJob {
     // serves one device context at a time, so this waits for any other job to finish.
     // Null with a reason when the port does not open or the document does not start.
     static std::unique_ptr<EngineJob> Start(const std::string& port, const JobSettings& settings,
-                                            const std::string& documentName,
-                                            const std::string& workDir, std::string* reason);
+                                            const std::string& documentName, std::string* reason);
     ~EngineJob();
     EngineJob(const EngineJob&) = delete;
     EngineJob& operator=(const EngineJob&) = delete;
@@ -58,7 +57,7 @@ class EngineJob {
     // The bitmap pages are drawn from, kept for the next page of the same size.
     void* bitmap_ = nullptr;
     int bitmapWidth_ = 0, bitmapHeight_ = 0;
-    std::string port_, workDir_;
+    std::string port_;
     int width_ = 0, height_ = 0, pages_ = 0;
     bool inDoc_ = false;
 };

@@ -211,7 +211,6 @@ bool Worker::CopyRegistry(const std::string& registry, const std::string& copy,
 
 bool Worker::Spawn(const std::string& registry, const std::string& copy, std::string* reason) {
     if (!CopyRegistry(registry, copy, reason)) return false;
-    std::string dir = copy.substr(0, copy.find_last_of('/') + 1);
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return *reason = std::string("no worker for the job: ") + std::strerror(errno), false;
@@ -219,13 +218,11 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "QX_REGISTRY=", 12) != 0 &&
-            std::strncmp(*e, "QX_APP_WORK_DIR=", 16) != 0 &&
             std::strncmp(*e, "QX_REGISTRY_SCRATCH=", 20) != 0)
             env.emplace_back(*e);
     env.push_back("QX_REGISTRY=" + copy);
     // The copy is the job's scratch: its writes need not be synced to the disk.
     env.push_back("QX_REGISTRY_SCRATCH=1");
-    env.push_back("QX_APP_WORK_DIR=" + (dir.empty() ? std::string(".") : dir));
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -40,7 +40,6 @@ std::string ImageFailure(wce::DWORD error) {
 struct WorkerState {
     std::unique_ptr<EngineJob> job;
     JobSettings settings;
-    std::string workDir;
 };
 
 bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason) {
@@ -61,7 +60,7 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
                 return *reason = "a garbled start of a job", false;
             w.settings = settings;
             w.job.reset();  // a document left open by the last job of this worker
-            w.job = EngineJob::Start(port, settings, name, w.workDir, reason);
+            w.job = EngineJob::Start(port, settings, name, reason);
             return w.job != nullptr;
         }
         case 'P':
@@ -125,8 +124,6 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
 int WorkerMain(int fd) {
     WorkerState w;
     CatchMessageBoxes();
-    const char* dir = std::getenv("QX_APP_WORK_DIR");
-    w.workDir = dir && *dir ? dir : "/tmp";
     char op = 0;
     std::string body;
     while (Receive(fd, &op, &body)) {

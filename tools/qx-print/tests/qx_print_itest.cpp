@@ -24,6 +24,7 @@
 #include "emulator_process.h"
 #include "golden_page.h"
 #include "png_io.h"
+#include "printer_port.h"
 #include "temp_dir.h"
 
 namespace {
@@ -38,17 +39,8 @@ class SlowPrinter {
     SlowPrinter(const char* address, size_t chunk, int pauseMs, size_t stopAfter = SIZE_MAX,
                 int receiveBuffer = 0)
         : chunk_(chunk), pauseMs_(pauseMs), stopAfter_(stopAfter) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (receiveBuffer > 0)
-            ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(9100);
-        ::inet_pton(AF_INET, address, &at.sin_addr);
-        ok_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
-              ::listen(listener_, 4) == 0;
+        listener_ = qxtest::ListenAsPrinter(address, 4, receiveBuffer);
+        ok_ = listener_ >= 0;
         if (ok_) thread_ = std::thread([this] { Serve(); });
     }
     ~SlowPrinter() {

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "printer_port.h"
 #include "temp_dir.h"
 
 namespace qxapptest {
@@ -332,14 +333,8 @@ class AppServer {
 class ByteSink {
   public:
     explicit ByteSink(const std::string& address) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(9100);
-        ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-        ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0;
+        fd_ = qxtest::ListenAsPrinter(address, 4);
+        ok_ = fd_ >= 0;
     }
     ~ByteSink() { ::close(fd_); }
     bool ok() const { return ok_; }

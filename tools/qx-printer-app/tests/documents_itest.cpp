@@ -167,12 +167,9 @@ class DocumentsTest : public ServerFixture<> {
         return id > 0 ? server_->WaitJob(printer, id) : JobState{};
     }
     void ExpectGolden(const std::string& png, const std::string& name) {
-        qxemu::Bitmap page;
-        std::string error;
-        ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
         auto outcome =
-            qxtest::CheckGolden(page, std::string(QX_APP_TEST_DIR) + "/golden/" + name + ".png",
-                                dir_ + "/" + name + "-diff.png");
+            qxtest::CheckPngGolden(png, std::string(QX_APP_TEST_DIR) + "/golden/" + name + ".png",
+                                   dir_ + "/" + name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
     }
 };

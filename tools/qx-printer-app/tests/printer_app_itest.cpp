@@ -40,12 +40,9 @@ class PrinterAppTest : public ServerFixture<> {
         return path;
     }
     void ExpectGolden(const std::string& png, const std::string& name) {
-        qxemu::Bitmap page;
-        std::string error;
-        ASSERT_TRUE(qxemu::ReadPng(png, &page, &error)) << error;
         auto outcome =
-            qxtest::CheckGolden(page, std::string(QX_APP_TEST_DIR) + "/golden/" + name + ".png",
-                                dir_ + "/" + name + "-diff.png");
+            qxtest::CheckPngGolden(png, std::string(QX_APP_TEST_DIR) + "/golden/" + name + ".png",
+                                   dir_ + "/" + name + "-diff.png");
         EXPECT_TRUE(outcome.matched) << name << ": " << outcome.message;
     }
     std::string Logo() { return std::string(QX_SOURCE_DIR) + "/tools/demo/logo.png"; }

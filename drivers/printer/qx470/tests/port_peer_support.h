@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include "printer_port.h"
 
 namespace qx470::testing {
 
@@ -93,18 +94,8 @@ class TcpPrinter {
 
     TcpPrinter(const char* address, Mode mode, size_t limit = 0, int receiveBuffer = 0)
         : mode_(mode), limit_(limit) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (receiveBuffer) {
-            ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        }
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(9100);
-        ::inet_pton(AF_INET, address, &at.sin_addr);
-        ok_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
-              ::listen(listener_, 4) == 0;
+        listener_ = qxtest::ListenAsPrinter(address, 4, receiveBuffer);
+        ok_ = listener_ >= 0;
         if (ok_) thread_ = std::thread([this] { Serve(); });
     }
     ~TcpPrinter() {
