@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 
 #include "gdi_internal.h"
 #include "image_check.h"
@@ -259,6 +260,68 @@ BOOL StretchBlt(HDC dst, int x, int y, int width, int height, HDC src, int srcX,
 
 BOOL BitBlt(HDC dst, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop) {
     return StretchBlt(dst, x, y, width, height, src, srcX, srcY, width, height, rop);
+}
+
+int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int xSrc, int ySrc,
+                      UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info,
+                      UINT colourUse) {
+    if (!gdi::IsLiveDc(dc)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    const BITMAPINFOHEADER* h = info ? &info->bmiHeader : nullptr;
+    const int depth = h ? h->biBitCount : 0;
+    const long long dibWidth = h ? h->biWidth : 0;
+    const long long dibHeight = h ? std::llabs(static_cast<long long>(h->biHeight)) : 0;
+    if (!bits || !h || h->biSize != sizeof(BITMAPINFOHEADER) || h->biCompression != BI_RGB ||
+        colourUse != DIB_RGB_COLORS || (depth != 8 && depth != 24 && depth != 32) ||
+        (depth == 8 && h->biClrUsed > 256) || dibWidth <= 0 || dibWidth > 32767 || dibHeight == 0 ||
+        dibHeight > 32767 || startScan != 0 || lines != dibHeight || width > 32767 ||
+        height > 32767) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    gdi::Record("SetDIBitsToDevice", {}, RECT{x, y, LONG(x + width), LONG(y + height)},
+                {long(xSrc), long(ySrc), long(depth)});
+    QImage* target = gdi::Target(dc);
+    if (!target) return int(lines);
+    const bool topDown = h->biHeight < 0;
+    const size_t stride = size_t((dibWidth * depth + 31) / 32 * 4);
+    // The colours of an 8-bit bitmap's entries; those past its table are black.
+    QRgb colours[256];
+    bool greys = depth == 8;  // entry i is grey i: computed rather than looked up
+    if (depth == 8) {
+        const DWORD used = h->biClrUsed ? h->biClrUsed : 256;
+        for (DWORD i = 0; i < 256; ++i) {
+            const RGBQUAD c = i < used ? info->bmiColors[i] : RGBQUAD{0, 0, 0, 0};
+            colours[i] = qRgb(c.rgbRed, c.rgbGreen, c.rgbBlue);
+            greys = greys && colours[i] == (0xFF000000u | i * 0x010101u);
+        }
+    }
+    // Columns i of the rectangle both inside the bitmap and on the surface.
+    const long long first =
+        std::max({0LL, -static_cast<long long>(xSrc), -static_cast<long long>(x)});
+    const long long end = std::min({static_cast<long long>(width), dibWidth - xSrc,
+                                    static_cast<long long>(target->width()) - x});
+    // The rectangle's top row in top-down numbering.
+    const long long top = topDown ? ySrc : dibHeight - ySrc - static_cast<long long>(height);
+    const auto* base = static_cast<const BYTE*>(bits);
+    for (long long j = 0; j < static_cast<long long>(height) && first < end; ++j) {
+        const long long row = top + j, to = static_cast<long long>(y) + j;
+        if (row < 0 || row >= dibHeight || to < 0 || to >= target->height()) continue;
+        const BYTE* in = base + size_t(topDown ? row : dibHeight - 1 - row) * stride +
+                         size_t(xSrc + first) * size_t(depth / 8);
+        QRgb* out = reinterpret_cast<QRgb*>(target->scanLine(int(to))) + (x + first);
+        const long long count = end - first;
+        if (greys)
+            for (long long i = 0; i < count; ++i) out[i] = 0xFF000000u | in[i] * 0x010101u;
+        else if (depth == 8)
+            for (long long i = 0; i < count; ++i) out[i] = colours[in[i]];
+        else
+            for (long long i = 0; i < count; ++i, in += depth / 8)
+                out[i] = qRgb(in[2], in[1], in[0]);
+    }
+    return int(lines);
 }
 
 }  // namespace wce

@@ -167,6 +167,14 @@ LONG RegCloseKey(HKEY key) {
     return ERROR_SUCCESS;
 }
 
+LONG RegFlushKey(HKEY key) {
+    if (key != HKEY_LOCAL_MACHINE) {
+        std::lock_guard g(handlesLock);
+        if (!liveHandles.count(key)) return ERROR_INVALID_HANDLE;
+    }
+    return reg::FlushHive();
+}
+
 LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD /*reserved*/, LPDWORD type, LPBYTE data,
                       LPDWORD dataSize) {
     if (data && !dataSize) return ERROR_INVALID_PARAMETER;

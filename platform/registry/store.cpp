@@ -58,6 +58,9 @@ struct Cache {
     Signature sig;
     Hive hive;
     LONG state = ERROR_SUCCESS;  // ERROR_BADDB or ERROR_CANTREAD while the file is unusable
+    // A scratch registry's writes not yet in the file. A file changed meanwhile (the next
+    // job's fresh copy) replaces them.
+    bool unsaved = false;
 };
 
 Cache& TheCache() {
@@ -106,6 +109,7 @@ void Refresh(Cache& c) {
     if (c.valid && sig == c.sig) return;
     c.sig = sig;
     c.valid = true;
+    c.unsaved = false;
     c.hive.keys.clear();
     c.state = ERROR_SUCCESS;
     if (!sig.exists) return;
@@ -199,7 +203,8 @@ void KeepOwnerAndMode(int fd, const std::string& target) {
 
 // A registry file made afresh for each print job (QX_REGISTRY_SCRATCH set) needs no
 // trip to the disk: a job writes a dozen values, and syncing each write cost the job
-// more than its page.
+// more than its page. Its writes are also kept in memory until RegFlushKey, which
+// writes them all at once.
 bool SyncWrites() {
     const char* scratch = std::getenv("QX_REGISTRY_SCRATCH");
     return !scratch || !*scratch || std::string_view(scratch) == "0";
@@ -347,9 +352,11 @@ LONG ReadHive(const std::function<LONG(Hive&)>& fn) {
     return fn(c.hive);
 }
 
-LONG WriteHive(const std::function<LONG(Hive&, bool&)>& fn) {
-    Cache& c = TheCache();
-    std::lock_guard guard(c.lock);
+namespace {
+
+// Writes the cache's content, or what fn makes of it, over the file; the caller holds
+// cache.lock.
+LONG WriteFile(Cache& c, const std::function<LONG(Hive&, bool&)>& fn) {
     std::string path = RegistryFilePath();
     std::string target = WriteTarget(path);
     if (target.empty()) {
@@ -372,10 +379,40 @@ LONG WriteHive(const std::function<LONG(Hive&, bool&)>& fn) {
     if (result == ERROR_SUCCESS) {
         c.hive = std::move(work);
         c.sig = Stat(path);
+        c.unsaved = false;
     } else {
         c.valid = false;
     }
     return result;
+}
+
+}  // namespace
+
+LONG WriteHive(const std::function<LONG(Hive&, bool&)>& fn) {
+    Cache& c = TheCache();
+    std::lock_guard guard(c.lock);
+    if (SyncWrites()) return WriteFile(c, fn);
+    Refresh(c);
+    if (c.state != ERROR_SUCCESS) return c.state;
+    Hive work = c.hive;
+    bool changed = false;
+    LONG result = fn(work, changed);
+    if (result != ERROR_SUCCESS || !changed) return result;
+    c.hive = std::move(work);
+    c.unsaved = true;
+    return result;
+}
+
+LONG FlushHive() {
+    Cache& c = TheCache();
+    std::lock_guard guard(c.lock);
+    Refresh(c);
+    if (c.state != ERROR_SUCCESS) return c.state;
+    if (!c.unsaved) return ERROR_SUCCESS;
+    return WriteFile(c, [](Hive&, bool& changed) {
+        changed = true;
+        return ERROR_SUCCESS;
+    });
 }
 
 }  // namespace reg

@@ -87,6 +87,8 @@ bool WriteSettings(const std::string& port, const JobSettings& s) {
     if (m.cpcl)
         ok = ok && SetNumber(key, u"Emulation", DWORD(s.emulation)) &&
              SetNumber(key, u"Rotation", DWORD(s.rotation));
+    // The job's registry is scratch: its values reach the file in one write.
+    ok = ok && RegFlushKey(key) == ERROR_SUCCESS;
     RegCloseKey(key);
     return ok;
 }
@@ -105,7 +107,8 @@ bool MapPort(const std::string& port, const std::string& device) {
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
     bool ok =
-        SetText(key, Utf8ToWide(port.substr(0, port.find(':') + 1)).c_str(), Utf8ToWide(device));
+        SetText(key, Utf8ToWide(port.substr(0, port.find(':') + 1)).c_str(), Utf8ToWide(device)) &&
+        RegFlushKey(key) == ERROR_SUCCESS;
     RegCloseKey(key);
     return ok;
 }
@@ -159,7 +162,6 @@ std::unique_ptr<EngineJob> EngineJob::Start(const std::string& port, const JobSe
 }
 
 EngineJob::~EngineJob() {
-    if (bitmap_) DeleteObject(static_cast<HBITMAP>(bitmap_));
     if (dc_) {
         if (inDoc_) AbortDoc(Dc(dc_));
         DeleteDC(Dc(dc_));
@@ -186,52 +188,42 @@ bool EngineJob::StartPage(std::string* reason) {
     return false;
 }
 
-// The page as a bitmap of the engine's, its dots written straight into the bitmap's
-// memory: no file between the job and the engine. The bitmap of the last page is
-// reused when the size is the same.
-void* EngineJob::GreyBitmap(const std::uint8_t* grey, int width, int height) {
-    if (!bitmap_ || bitmapWidth_ != width || bitmapHeight_ != height) {
-        if (bitmap_) DeleteObject(static_cast<HBITMAP>(bitmap_));
-        HDC screen = GetDC(nullptr);
-        bitmap_ = CreateCompatibleBitmap(screen, width, height);
-        ReleaseDC(nullptr, screen);
-        bitmapWidth_ = width;
-        bitmapHeight_ = height;
-    }
-    auto bitmap = static_cast<HBITMAP>(bitmap_);
-    BITMAP bm{};
-    if (!bitmap || GetObjectW(bitmap, sizeof bm, &bm) != int(sizeof bm) || !bm.bmBits ||
-        bm.bmBitsPixel != 32)
-        return nullptr;
-    for (int y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(bm.bmBits) +
-                                                     size_t(y) * bm.bmWidthBytes);
-        const std::uint8_t* from = &grey[size_t(y) * size_t(width)];
-        for (int x = 0; x < width; ++x) row[x] = 0xFF000000u | std::uint32_t(from[x]) * 0x010101u;
-    }
-    return bitmap;
-}
-
+// The grey page goes to the engine from memory, as an 8-bit bitmap of 256 greys: no file
+// and no bitmap object between the job and the printer's page. A bitmap's scan lines are
+// whole DWORDs; a page of another width is copied into such lines first.
 bool EngineJob::EndPage(const std::uint8_t* grey, size_t size, int width, int height, int left,
                         std::string* reason) {
-    auto bitmap = width > 0 && height > 0 && size >= size_t(width) * size_t(height)
-                      ? static_cast<HBITMAP>(GreyBitmap(grey, width, height))
-                      : nullptr;
-    if (!bitmap) {
+    if (width <= 0 || height <= 0 || size < size_t(width) * size_t(height)) {
         *reason = "page " + std::to_string(pages_) + " of " + std::to_string(width) + "x" +
                   std::to_string(height) + " dots cannot be made into a bitmap";
         return false;
     }
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HGDIOBJ old = SelectObject(memory, bitmap);
+    const size_t stride = (size_t(width) + 3) & ~size_t(3);
+    if (stride != size_t(width)) {
+        aligned_.resize(stride * size_t(height));
+        for (int y = 0; y < height; ++y)
+            std::memcpy(&aligned_[size_t(y) * stride], grey + size_t(y) * size_t(width),
+                        size_t(width));
+        grey = aligned_.data();
+    }
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colours[256];
+    } info{};
+    info.header.biSize = sizeof info.header;
+    info.header.biWidth = width;
+    info.header.biHeight = -height;  // top line first
+    info.header.biPlanes = 1;
+    info.header.biBitCount = 8;
+    info.header.biCompression = BI_RGB;
+    info.header.biClrUsed = 256;
+    for (int i = 0; i < 256; ++i) info.colours[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
     int drawWidth = std::min(width_, width - left);
     int drawHeight = std::min(height_, height);
-    bool drawn =
-        drawWidth <= 0 || BitBlt(Dc(dc_), 0, 0, drawWidth, drawHeight, memory, left, 0, SRCCOPY);
-    SelectObject(memory, old);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    bool drawn = drawWidth <= 0 ||
+                 SetDIBitsToDevice(Dc(dc_), 0, 0, DWORD(drawWidth), DWORD(drawHeight), left, 0, 0,
+                                   UINT(height), grey, reinterpret_cast<const BITMAPINFO*>(&info),
+                                   DIB_RGB_COLORS) > 0;
     if (!drawn) {
         *reason = "page " + std::to_string(pages_) + " cannot be drawn";
         return false;

@@ -49,14 +49,11 @@ class EngineJob {
   private:
     EngineJob() = default;
     std::string Failure(const std::string& what);
-    // HBITMAP: the engine's types stay out of this header.
-    void* GreyBitmap(const std::uint8_t* grey, int width, int height);
 
     std::unique_lock<std::mutex> hold_;
     void* dc_ = nullptr;
-    // The bitmap pages are drawn from, kept for the next page of the same size.
-    void* bitmap_ = nullptr;
-    int bitmapWidth_ = 0, bitmapHeight_ = 0;
+    // A page whose rows are not whole DWORDs, copied into rows that are.
+    std::vector<std::uint8_t> aligned_;
     std::string port_;
     int width_ = 0, height_ = 0, pages_ = 0;
     bool inDoc_ = false;

@@ -7,9 +7,11 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -270,35 +272,129 @@ std::string Worker::Ended() {
     return "the job's worker process is gone";
 }
 
-bool Worker::Call(char op, const std::string& body, const StopCheck& stop, std::string* reason) {
+// Once told to stop, the worker has 0.8 s to finish what it does (the page in the port,
+// say, so that the printer is not left inside a command); then it is killed, so that a
+// cancel takes effect within a second. One patience lasts a whole request, whatever it
+// waits for.
+class Worker::Patience {
+  public:
+    explicit Patience(const StopCheck& stop) : stop_(stop) {}
+    // Whether to give up now; false while the worker may go on.
+    bool Over() {
+        if (!deadline_ && stop_ && stop_())
+            deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
+        return deadline_ && std::chrono::steady_clock::now() >= *deadline_;
+    }
+
+  private:
+    const StopCheck& stop_;
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
+};
+
+// Waits until the socket is ready for `events`, looking at the job's state every 0.1 s.
+bool Worker::WaitFor(short events, Patience& patience, std::string* reason) {
     if (fd_ < 0) return *reason = "the job has no worker process", false;
-    if (!Send(fd_, op, body)) return *reason = Ended(), false;
-    // Once told to stop, the worker has 0.8 s to finish what it does (the page
-    // in the port, say, so that the printer is not left inside a command); then it is
-    // killed, so that a cancel takes effect within a second.
-    std::optional<std::chrono::steady_clock::time_point> deadline;
     for (;;) {
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_, events, 0};
         int n = ::poll(&p, 1, 100);
         if (n < 0 && errno != EINTR) return *reason = std::strerror(errno), false;
-        if (n > 0) break;
-        if (!deadline && stop && stop())
-            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
-        if (deadline && std::chrono::steady_clock::now() >= *deadline) {
+        if (n > 0) return true;
+        if (patience.Over()) {
             Kill();
             *reason = "stopped";
             return false;
         }
     }
+}
+
+// Writes a whole message without blocking the job's thread beyond its patience: a
+// worker busy with the page before (a slow serial port, say) reads the next one only
+// once it is done. The body is `head` and then `size` bytes at `data`, not copied.
+bool Worker::Post(char op, const std::string& head, const void* data, size_t size,
+                  Patience& patience, std::string* reason) {
+    if (fd_ < 0) return *reason = "the job has no worker process", false;
+    std::uint32_t n = std::uint32_t(head.size() + size);
+    char frame[5] = {op, char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
+    iovec parts[3] = {{frame, sizeof frame},
+                      {const_cast<char*>(head.data()), head.size()},
+                      {const_cast<void*>(data), size}};
+    iovec* part = parts;
+    int left = 3;
+    while (left > 0) {
+        if (part->iov_len == 0) {
+            ++part, --left;
+            continue;
+        }
+        msghdr m{};
+        m.msg_iov = part;
+        m.msg_iovlen = size_t(left);
+        ssize_t sent = ::sendmsg(fd_, &m, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitFor(POLLOUT, patience, reason)) return false;
+            continue;
+        }
+        if (sent <= 0) return *reason = Ended(), false;
+        for (size_t done = size_t(sent); done > 0;) {
+            size_t take = std::min(done, part->iov_len);
+            part->iov_base = static_cast<char*>(part->iov_base) + take;
+            part->iov_len -= take;
+            done -= take;
+            if (part->iov_len == 0) ++part, --left;
+        }
+    }
+    ++pending_;
+    return true;
+}
+
+// Reads the answer to the oldest request sent. A failure's reason is kept: the first
+// one is the job's.
+bool Worker::Await(Patience& patience, std::string* reason) {
+    if (!WaitFor(POLLIN, patience, reason)) return false;
     char answer = 0;
     std::string text;
-    if (!Receive(fd_, &answer, &text)) return *reason = Ended(), false;
+    if (!Receive(fd_, &answer, &text)) {
+        pending_ = 0;  // no answer is coming
+        return *reason = Ended(), false;
+    }
+    --pending_;
     if (answer == '+') {
         answer_ = text;
         return true;
     }
     *reason = text;
     return false;
+}
+
+// Reads the answers to every request sent before, down to `most` outstanding; fails
+// with the first failure among them.
+bool Worker::Settle(size_t most, Patience& patience, std::string* reason) {
+    bool ok = true;
+    std::string first;
+    while (pending_ > most) {
+        std::string why;
+        if (!Await(patience, &why)) {
+            if (ok) first = why;
+            ok = false;
+        }
+    }
+    if (!ok) *reason = first;
+    return ok;
+}
+
+bool Worker::Call(char op, const std::string& body, const StopCheck& stop, std::string* reason) {
+    Patience patience(stop);
+    return Settle(0, patience, reason) && Post(op, body, nullptr, 0, patience, reason) &&
+           Await(patience, reason);
+}
+
+// A page's requests go without waiting for their answers: the worker draws and sends
+// one page while the job's thread reads the next from the client. At most two stay
+// unanswered, and a failure among them fails the request after.
+bool Worker::Pipeline(char op, const std::string& head, const void* data, size_t size,
+                      const StopCheck& stop, std::string* reason) {
+    Patience patience(stop);
+    return Settle(1, patience, reason) && Post(op, head, data, size, patience, reason);
 }
 
 bool Worker::CheckImage(const std::string& path, const StopCheck& stop, std::string* reason) {
@@ -311,7 +407,7 @@ bool Worker::StartDocument(const std::string& port, const JobSettings& settings,
 }
 
 bool Worker::StartPage(const StopCheck& stop, std::string* reason) {
-    return Call('P', {}, stop, reason);
+    return Pipeline('P', {}, nullptr, 0, stop, reason);
 }
 
 bool Worker::PrintDocument(const std::string& path, const std::string& format,
@@ -326,13 +422,11 @@ bool Worker::PrintDocument(const std::string& path, const std::string& format,
 
 bool Worker::EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left,
                      const StopCheck& stop, std::string* reason) {
-    std::string body;
-    body.reserve(12 + grey.size());
-    PutInt(body, width);
-    PutInt(body, height);
-    PutInt(body, left);
-    body.append(reinterpret_cast<const char*>(grey.data()), grey.size());
-    return Call('D', body, stop, reason);
+    std::string head;
+    PutInt(head, width);
+    PutInt(head, height);
+    PutInt(head, left);
+    return Pipeline('D', head, grey.data(), grey.size(), stop, reason);
 }
 
 bool Worker::Finish(bool cancelled, const StopCheck& stop, std::string* reason) {
@@ -380,6 +474,7 @@ bool Worker::Alive() {
 void Worker::Release() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    pending_ = 0;
     for (int i = 0; i < 100 && pid_ > 0; ++i) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_)
@@ -398,6 +493,7 @@ void Worker::Kill() {
         }
         pid_ = -1;
     }
+    pending_ = 0;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }

@@ -2,8 +2,8 @@
 // process, so printers print side by side, a job that hangs in a port or a file that
 // wedges the image reader costs only that process, and a cancel or a stop of the
 // server takes effect at once (the worker is killed). The server sends the worker its
-// settings and pages over a socket pair and waits for each answer, looking at the
-// job's cancel flag and the server's state while it waits.
+// settings and pages over a socket pair, looking at the job's cancel flag and the
+// server's state while it waits; a page's requests do not wait for their answers.
 #pragma once
 
 #include <sys/types.h>
@@ -72,13 +72,24 @@ class Worker {
     void Release();
 
   private:
+    class Patience;
     static StopCheck LogoDeadline();
+    bool WaitFor(short events, Patience& patience, std::string* reason);
+    bool Post(char op, const std::string& head, const void* data, size_t size, Patience& patience,
+              std::string* reason);
+    bool Await(Patience& patience, std::string* reason);
+    bool Settle(size_t most, Patience& patience, std::string* reason);
+    // A request and its answer, once every request before it is answered.
     bool Call(char op, const std::string& body, const StopCheck& stop, std::string* reason);
+    // A request sent without waiting for its answer.
+    bool Pipeline(char op, const std::string& head, const void* data, size_t size,
+                  const StopCheck& stop, std::string* reason);
     std::string Ended();
 
     pid_t pid_ = -1;
     int fd_ = -1;
     std::string answer_;  // what the last request that succeeded answered
+    size_t pending_ = 0;  // requests sent whose answers are not read yet
 };
 
 // A printer's worker is kept between its jobs: one whose job ended well waits a few

@@ -251,6 +251,91 @@ TEST_F(EngineTest, LandscapeHandsOverColumnsReadFromTheBottomUp) {
     DeleteDC(dc);
 }
 
+// A bitmap in memory, as a job hands its page over: each dot lands where it belongs,
+// clipped by the page, whatever its depth and line order.
+TEST_F(EngineTest, BitmapsInMemoryDrawDotForDot) {
+    Register(u"P", u"");
+    state_->width = 120;
+    state_->height = 150;
+    HDC dc = DefaultDc();
+    ASSERT_NE(dc, nullptr);
+    DOCINFOW doc{20, u"Doc", nullptr, nullptr, 0};
+    StartDocW(dc, &doc);
+    StartPage(dc);
+
+    // 8 bits of 256 greys, top line first, 30 x 20 with lines padded to 32 bytes; drawn
+    // from its 6th column at (100, 140), so the page's edges cut it to 20 x 10.
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colours[256];
+    } grey{};
+    grey.header = {sizeof(BITMAPINFOHEADER), 30, -20, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 256; ++i) grey.colours[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+    std::vector<BYTE> dots(32 * 20, 0xEE);
+    auto level = [](int x, int y) { return BYTE((x * 7 + y * 11) % 256); };
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 30; ++x) dots[size_t(y) * 32 + size_t(x)] = level(x, y);
+    const auto* info = reinterpret_cast<const BITMAPINFO*>(&grey);
+    EnableGdiJournal(true);
+    EXPECT_EQ(
+        SetDIBitsToDevice(dc, 100, 140, 25, 20, 5, 0, 0, 20, dots.data(), info, DIB_RGB_COLORS),
+        20);
+    auto journal = TakeGdiJournal();
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].call, "SetDIBitsToDevice");
+
+    // Two colours of a table of two, and an index past it (black); then 24 bits, bottom
+    // line first: ySrc counts from the bottom, so (0, 1, 2 x 1) is its top line.
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colours[2];
+    } two{};
+    two.header = {sizeof(BITMAPINFOHEADER), 3, -1, 1, 8, BI_RGB, 0, 0, 0, 2, 0};
+    two.colours[0] = RGBQUAD{0, 0, 255, 0};  // red
+    two.colours[1] = RGBQUAD{255, 0, 0, 0};  // blue
+    const BYTE indices[4] = {0, 1, 5, 0};
+    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 3, 1, 0, 0, 0, 1, indices,
+                                reinterpret_cast<const BITMAPINFO*>(&two), DIB_RGB_COLORS),
+              1);
+    BITMAPINFO rgb{};
+    rgb.bmiHeader = {sizeof(BITMAPINFOHEADER), 2, 2, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    // Lines of 6 bytes padded to 8: bottom (10,20,30) (40,50,60), top (70,80,90) (1,2,3).
+    const BYTE bgr[16] = {30, 20, 10, 60, 50, 40, 0, 0, 90, 80, 70, 3, 2, 1, 0, 0};
+    EXPECT_EQ(SetDIBitsToDevice(dc, 10, 10, 2, 1, 0, 1, 0, 2, bgr, &rgb, DIB_RGB_COLORS), 2);
+
+    EXPECT_EQ(TakeGdiJournal().size(), 2u);
+
+    // What is not taken is refused, naming no drawing.
+    SetLastError(0);
+    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 2, 2, 0, 0, 1, 1, bgr, &rgb, DIB_RGB_COLORS), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    BITMAPINFO four = rgb;
+    four.bmiHeader.biBitCount = 4;
+    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 2, 2, 0, 0, 0, 2, bgr, &four, DIB_RGB_COLORS), 0);
+    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 2, 2, 0, 0, 0, 2, nullptr, &rgb, DIB_RGB_COLORS), 0);
+    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 2, 2, 0, 0, 0, 2, bgr, nullptr, DIB_RGB_COLORS), 0);
+    EXPECT_TRUE(TakeGdiJournal().empty());
+    EnableGdiJournal(false);
+    EndPage(dc);
+
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const int g = level(x + 5, y);
+            ASSERT_EQ(Pixel(size_t(140 + y), size_t(100 + x)), (std::array<int, 3>{g, g, g}))
+                << x << "," << y;
+        }
+    EXPECT_EQ(Pixel(139, 100), (std::array<int, 3>{255, 255, 255}));
+    EXPECT_EQ(Pixel(140, 99), (std::array<int, 3>{255, 255, 255}));
+    EXPECT_EQ(Pixel(0, 0), (std::array<int, 3>{255, 0, 0}));
+    EXPECT_EQ(Pixel(0, 1), (std::array<int, 3>{0, 0, 255}));
+    EXPECT_EQ(Pixel(0, 2), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(Pixel(10, 10), (std::array<int, 3>{70, 80, 90}));
+    EXPECT_EQ(Pixel(10, 11), (std::array<int, 3>{1, 2, 3}));
+    EXPECT_EQ(Pixel(11, 10), (std::array<int, 3>{255, 255, 255}));
+    EndDoc(dc);
+    DeleteDC(dc);
+}
+
 TEST_F(EngineTest, DrawTextWrapsWordsAndMeasures) {
     HDC screen = GetDC(nullptr);
     HDC mem = CreateCompatibleDC(screen);

@@ -202,6 +202,43 @@ BOOL BitBlt(HDC dst, int x, int y, int width, int height, HDC src, int srcX, int
 BOOL StretchBlt(HDC dst, int x, int y, int width, int height, HDC src, int srcX, int srcY,
                 int srcWidth, int srcHeight, DWORD rop);
 
+// ---- device-independent bitmaps ----
+
+struct BITMAPINFOHEADER {
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;  // negative: the first scan line is the top one
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
+};
+struct RGBQUAD {
+    BYTE rgbBlue;
+    BYTE rgbGreen;
+    BYTE rgbRed;
+    BYTE rgbReserved;
+};
+struct BITMAPINFO {
+    BITMAPINFOHEADER bmiHeader;
+    RGBQUAD bmiColors[1];  // the colour table follows the header (8 bits a dot)
+};
+constexpr DWORD BI_RGB = 0;
+constexpr UINT DIB_RGB_COLORS = 0;
+// Draws the part (xSrc, ySrc, width, height) of a bitmap held in memory at (x, y), dot
+// for dot: no bitmap object is made. Scan lines are rounded up to whole DWORDs. Taken:
+// BI_RGB at 8 bits a dot with its colour table (biClrUsed entries, 0 for 256), 24 or 32
+// bits; all scan lines at once (startScan 0, lines the bitmap's height). ySrc counts
+// from the bottom line of a bottom-up bitmap, as on Windows. Returns the lines drawn, 0
+// with ERROR_INVALID_PARAMETER for what it does not take.
+int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int xSrc, int ySrc,
+                      UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info,
+                      UINT colourUse);
+
 // ---- the journal: every drawing call, for tests ----
 
 struct GdiJournalEntry {

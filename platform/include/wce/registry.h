@@ -49,6 +49,10 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKE
 LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
                      REGSAM desired, void* security, PHKEY result, LPDWORD disposition);
 LONG RegCloseKey(HKEY key);
+// Every write reaches the file at once, except in a registry made afresh for each print
+// job (QX_REGISTRY_SCRATCH set), whose writes wait in memory for this call, as on a
+// hive-based registry. A file replaced meanwhile wins over writes not yet flushed.
+LONG RegFlushKey(HKEY key);
 LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD dataSize);
 LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,

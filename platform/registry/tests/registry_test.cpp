@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -344,5 +345,68 @@ TEST_F(RegistryTest, ReadOnlyFileIsRefusedAndLeftAsItIs) {
     ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
     key = Create(u"K");
     EXPECT_EQ(SetDword(key, u"New", 7), 0);
+    RegCloseKey(key);
+}
+
+// A print job's registry, made afresh for each job: its writes stay in the process until
+// RegFlushKey puts them all in the file at once; a file replaced meanwhile (the next
+// job's copy) wins over what was not flushed.
+TEST_F(RegistryTest, AScratchRegistryKeepsItsWritesUntilFlushed) {
+    setenv("QX_REGISTRY_SCRATCH", "1", 1);
+    struct Unset {
+        ~Unset() { unsetenv("QX_REGISTRY_SCRATCH"); }
+    } unset;
+    WriteFileText(
+        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Printers\\A]\n"
+        "\"Copies\"=dword:00000001\n");
+    const std::string before = FileText();
+    HKEY key = Create(u"Printers\\A");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(SetDword(key, u"Copies", 3), ERROR_SUCCESS);
+    EXPECT_EQ(SetText(key, u"Port", u"COM1:"), ERROR_SUCCESS);
+    EXPECT_EQ(FileText(), before);
+    DWORD copies = 0, size = sizeof copies;
+    EXPECT_EQ(
+        RegQueryValueExW(key, u"Copies", nullptr, nullptr, reinterpret_cast<BYTE*>(&copies), &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(copies, 3u);
+
+    EXPECT_EQ(RegFlushKey(key), ERROR_SUCCESS);
+    EXPECT_NE(FileText().find("\"Copies\"=dword:00000003"), std::string::npos) << FileText();
+    EXPECT_NE(FileText().find("\"Port\"=\"COM1:\""), std::string::npos);
+    EXPECT_EQ(RegFlushKey(key), ERROR_SUCCESS);  // nothing new: nothing written
+
+    // The next job's copy replaces the file: the unflushed write goes with the old job.
+    EXPECT_EQ(SetDword(key, u"Copies", 9), ERROR_SUCCESS);
+    std::ofstream(path_ + ".new") << before << "\"Rotation\"=dword:00000002\n";
+    ASSERT_EQ(std::rename((path_ + ".new").c_str(), path_.c_str()), 0);
+    copies = 0;
+    size = sizeof copies;
+    EXPECT_EQ(
+        RegQueryValueExW(key, u"Copies", nullptr, nullptr, reinterpret_cast<BYTE*>(&copies), &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(copies, 1u);
+    EXPECT_EQ(RegFlushKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(FileText().find("00000009"), std::string::npos);
+
+    // A file made read-only takes the writes in memory; the flush is what fails, and the
+    // file stays as it was.
+    ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+    const std::string kept = FileText();
+    EXPECT_EQ(SetDword(key, u"Copies", 4), ERROR_SUCCESS);
+    EXPECT_EQ(RegFlushKey(key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(FileText(), kept);
+    ::chmod(path_.c_str(), 0644);
+    EXPECT_EQ(RegFlushKey(reinterpret_cast<HKEY>(0x1234)), ERROR_INVALID_HANDLE);
+    RegCloseKey(key);
+}
+
+// Any other registry is written at every change, as before.
+TEST_F(RegistryTest, WritesReachASharedRegistryFileAtOnce) {
+    HKEY key = Create(u"Printers\\A");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(SetDword(key, u"Copies", 3), ERROR_SUCCESS);
+    EXPECT_NE(FileText().find("\"Copies\"=dword:00000003"), std::string::npos);
+    EXPECT_EQ(RegFlushKey(key), ERROR_SUCCESS);
     RegCloseKey(key);
 }

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "../../../tests/support/emulator_process.h"
+#include "../../../tests/support/printer_port.h"
 #include "app_support.h"
 
 namespace {
@@ -193,6 +194,43 @@ TEST_F(RobustnessTest, ARasterPageCutShortAbortsItsJob) {
     emulator.Stop();
     // The good job's label, and at most the first page of the cut job, never a part.
     EXPECT_LE(qxtest::PngFiles(dir_ + "/out").size(), 2u);
+}
+
+// The server sends a job's pages to its worker without waiting for each answer; a
+// printer that hangs up part way still fails the job with the page's reason, and the
+// printer prints the next job.
+TEST_F(RobustnessTest, APrinterThatHangsUpMidJobAbortsItWithItsReason) {
+    int listener = qxtest::ListenAsPrinter("127.0.72.9", 4);
+    ASSERT_GE(listener, 0);
+    std::thread hangUp([listener] {
+        int c = ::accept(listener, nullptr, nullptr);
+        if (c < 0) return;
+        char buffer[4096];
+        for (size_t got = 0; got < 6000;) {
+            ssize_t n = ::read(c, buffer, sizeof buffer);
+            if (n <= 0) break;
+            got += size_t(n);
+        }
+        linger abort{1, 0};  // a reset, as a printer switched off mid-job
+        ::setsockopt(c, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        ::close(c);
+    });
+    Add("label", "127.0.72.9", "qx470-cpcl-gap");
+    std::string err;
+    int id = server_->Submit("label", "'" + Raster("pages.pwg", 20) + "'", &err);
+    ASSERT_GT(id, 0) << err;
+    JobState job = server_->WaitJob("label", id, 60);
+    hangUp.join();
+    ::close(listener);
+    EXPECT_EQ(job.state, "aborted");
+    EXPECT_NE(job.message.find("to the printer on 127.0.72.9 failed"), std::string::npos)
+        << job.message;
+
+    qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
+    ASSERT_TRUE(
+        emulator.Start({"--tcp", "127.0.72.9:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
+    ExpectAGoodJobPrints("label");
+    emulator.Stop();
 }
 
 TEST_F(RobustnessTest, CancelsTakeEffectAtOnceAndAPendingJobNeverStarts) {
