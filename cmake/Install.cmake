@@ -38,6 +38,7 @@ endforeach()
 if(TARGET qx-printer-app-worker)
   set_target_properties(qx-printer-app-worker PROPERTIES INSTALL_RPATH "$ORIGIN")
   install(TARGETS qx-printer-app-worker RUNTIME DESTINATION ${QX_INSTALL_PKGDIR} COMPONENT runtime)
+  install(TARGETS qx-printer-app-pdf LIBRARY DESTINATION ${QX_INSTALL_PKGDIR} COMPONENT runtime)
 endif()
 
 # The emulator needs none of them.
@@ -112,7 +113,7 @@ qx_add_test(package_install_itest LABEL integration SOURCES packaging/tests/inst
             LIBS qx_emulator qx_platform)
 if(TARGET package_install_itest)
   foreach(t qx_platform qx_gdi qx_ui qx_ui_qt QX470 QX250 qx-print PrintDemo QX470SETUP QX250SETUP qx-printer-app
-            qx-printer-app-worker qx-emulator qx_man_pages qx_changelog)
+            qx-printer-app-worker qx-printer-app-pdf qx-emulator qx_man_pages qx_changelog)
     if(TARGET ${t})
       add_dependencies(package_install_itest ${t})
     endif()

@@ -104,6 +104,7 @@ TEST_F(Installed, ProgramsDriverManPagesAndDesktopEntriesAreInTheirPlaces) {
                              QX_PKGDIR "/QX250.dll",
                              QX_PKGDIR "/qx-print",
                              QX_PKGDIR "/qx-printer-app-worker",
+                             QX_PKGDIR "/qx-printer-app-pdf.so",
                              "share/man/man1/qx-print.1.gz",
                              "share/man/man1/qx-emulator.1.gz",
                              "share/man/man1/PrintDemo.1.gz",

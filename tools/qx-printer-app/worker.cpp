@@ -92,6 +92,102 @@ pid_t ForkOnLastingThread(const std::function<void()>& child) {
     return pid;
 }
 
+// The workers' zygote (worker.h). The server is the subreaper of its descendants: a
+// worker forked by the zygote's child, which ends at once, becomes the server's child,
+// so its end is told to the server as any worker's is.
+class Zygote {
+  public:
+    // Forks a worker holding `socket` as its descriptor 3 and `copy` as its registry:
+    // its pid, or -1 when the zygote cannot (the caller then starts the worker itself).
+    pid_t Fork(int socket, const std::string& copy, const std::vector<char*>& env) {
+        std::lock_guard hold(lock_);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (fd_ < 0 && !Start(env)) return -1;
+            pid_t pid = Ask(socket, copy);
+            asked_ = std::chrono::steady_clock::now();
+            if (pid > 0) return pid;
+            Stop();  // gone idle meanwhile, or broken: a fresh one is asked once
+        }
+        return -1;
+    }
+
+    // Lets the zygote go once no worker waits for a job and none was asked of it for
+    // `idle`; the next worker starts another. (Left alone, it ends by itself.)
+    void Release(std::chrono::milliseconds idle) {
+        std::lock_guard hold(lock_);
+        if (std::chrono::steady_clock::now() - asked_ >= idle) Stop();
+    }
+
+  private:
+    bool Start(const std::vector<char*>& env) {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return false;
+        static const bool reaper = ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+        std::string program = WorkerProgram(), argument = kZygoteArgument;
+        char* argv[] = {program.data(), argument.data(), nullptr};
+        pid_t parent = ::getpid();
+        pid_t pid = !reaper ? -1 : ForkOnLastingThread([&] {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) ::_exit(1);
+            ::dup2(pair[1], 3);
+            ::syscall(SYS_close_range, 4u, ~0u, 0u);
+            ::execve(argv[0], argv, env.data());
+            ::_exit(127);
+        });
+        ::close(pair[1]);
+        if (pid < 0) {
+            ::close(pair[0]);
+            return false;
+        }
+        pid_ = pid;
+        fd_ = pair[0];
+        return true;
+    }
+
+    pid_t Ask(int socket, const std::string& copy) {
+        iovec part{const_cast<char*>(copy.data()), copy.size()};
+        alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
+        msghdr m{};
+        m.msg_iov = &part;
+        m.msg_iovlen = 1;
+        m.msg_control = space;
+        m.msg_controllen = sizeof space;
+        cmsghdr* c = CMSG_FIRSTHDR(&m);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &socket, sizeof socket);
+        if (::sendmsg(fd_, &m, MSG_NOSIGNAL) != ssize_t(copy.size())) return -1;
+        // A fork takes a millisecond; a zygote that does not answer in seconds is stuck.
+        pollfd p{fd_, POLLIN, 0};
+        std::int32_t pid = -1;
+        if (::poll(&p, 1, 5000) != 1 || ::recv(fd_, &pid, sizeof pid, 0) != ssize_t(sizeof pid))
+            return -1;
+        return pid;
+    }
+
+    void Stop() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        pid_ = -1;
+    }
+
+    std::mutex lock_;
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::chrono::steady_clock::time_point asked_;
+};
+
+Zygote& TheZygote() {
+    static Zygote* zygote = new Zygote;  // job threads may outlive static teardown
+    return *zygote;
+}
+
 struct KeptWorker {
     std::unique_ptr<Worker> worker;
     std::chrono::steady_clock::time_point since;
@@ -134,8 +230,10 @@ struct Keeper {
         }
         sweeping = false;
         hold.unlock();
-        // No worker waits for a next job: what the jobs' pages took of the heap goes back
-        // to the system, so a server that has printed is as small idle as a fresh one.
+        // No worker waits for a next job: the zygote goes, and what the jobs' pages took
+        // of the heap goes back to the system, so a server that has printed is as small
+        // idle as a fresh one.
+        TheZygote().Release(KeepTime());
         ::malloc_trim(0);
     }
 };
@@ -222,10 +320,21 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
         if (std::strncmp(*e, "QX_REGISTRY=", 12) != 0 &&
             std::strncmp(*e, "QX_REGISTRY_SCRATCH=", 20) != 0)
             env.emplace_back(*e);
+    // The zygote's own: each worker it forks sets its registry itself.
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = TheZygote().Fork(pair[1], copy, envp);
+    if (pid > 0) {
+        ::close(pair[1]);
+        pid_ = pid;
+        fd_ = pair[0];
+        return true;
+    }
     env.push_back("QX_REGISTRY=" + copy);
     // The copy is the job's scratch: its writes need not be synced to the disk.
-    env.push_back("QX_REGISTRY_SCRATCH=1");
-    std::vector<char*> envp;
+    env.push_back(kScratchRegistry);
+    envp.clear();
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string program = WorkerProgram();
@@ -236,11 +345,12 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
                          " cannot be run: " + std::strerror(errno),
                false;
     }
+    // Without a zygote, the worker program is started afresh.
     std::string argument = kWorkerArgument;
     char* argv[] = {program.data(), argument.data(), nullptr};
     pid_t parent = ::getpid();
 
-    pid_t pid = ForkOnLastingThread([&] {
+    pid = ForkOnLastingThread([&] {
         // The worker dies with the server, and holds none of its sockets.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent) ::_exit(1);

@@ -23,6 +23,14 @@ namespace qxapp {
 // as descriptor 3.
 constexpr const char* kWorkerProgram = "qx-printer-app-worker";
 constexpr const char* kWorkerArgument = "--qx-job-worker";
+// The same program started ahead as the workers' zygote: loaded once, it forks each
+// worker, so workers start in a millisecond and share the pages the loader wrote.
+// It ends by itself once no worker was asked of it for kZygoteIdleMs. Its argument is
+// as long as the worker's, which each worker writes over it.
+constexpr const char* kZygoteArgument = "--qx-job-zygote";
+constexpr int kZygoteIdleMs = 4000;
+// A job's registry copy is scratch: its writes need not be synced to the disk.
+constexpr const char* kScratchRegistry = "QX_REGISTRY_SCRATCH=1";
 
 class Worker {
   public:

@@ -1,8 +1,17 @@
 // The job's worker process: it serves the server's requests on descriptor 3, one job
 // after another, until the server lets it go. It is a program of its own, so that the
 // server never loads the engine, Qt or the document readers.
+#include <fcntl.h>
 #include <malloc.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -136,11 +145,81 @@ int WorkerMain(int fd) {
     return 0;
 }
 
+// The workers' zygote (worker.h): each request on its socket (descriptor 3) is a
+// worker's socket and registry path; the answer the worker's pid, or -1. The worker is
+// forked by a child that ends at once, so that it becomes the server's child. Ends once
+// asked nothing for kZygoteIdleMs, or when the server goes.
+int ZygoteMain(int control, char* argument) {
+    static_assert(std::char_traits<char>::length(kZygoteArgument) ==
+                  std::char_traits<char>::length(kWorkerArgument));
+    const pid_t server = ::getppid();
+    for (;;) {
+        pollfd p{control, POLLIN, 0};
+        int ready = ::poll(&p, 1, kZygoteIdleMs);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return 0;
+        char path[4096];
+        alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
+        iovec part{path, sizeof path - 1};
+        msghdr m{};
+        m.msg_iov = &part;
+        m.msg_iovlen = 1;
+        m.msg_control = space;
+        m.msg_controllen = sizeof space;
+        ssize_t n = ::recvmsg(control, &m, MSG_CMSG_CLOEXEC);
+        if (n <= 0) return 0;  // the server let go
+        path[n] = '\0';
+        int socket = -1;
+        cmsghdr* c = CMSG_FIRSTHDR(&m);
+        if (c && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS)
+            std::memcpy(&socket, CMSG_DATA(c), sizeof socket);
+        std::int32_t pid = -1;
+        int pipe[2];
+        if (socket >= 0 && !(m.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) &&
+            ::pipe2(pipe, O_CLOEXEC) == 0) {
+            pid_t child = ::fork();
+            if (child == 0) {
+                pid_t worker = ::fork();
+                if (worker == 0) {
+                    // Once the child has ended, the server is this worker's parent.
+                    for (int i = 0; i < 10000 && ::getppid() != server; ++i) ::usleep(100);
+                    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                    if (::getppid() != server) ::_exit(1);
+                    ::dup2(socket, 3);
+                    ::syscall(SYS_close_range, 4u, ~0u, 0u);
+                    ::setenv("QX_REGISTRY", path, 1);
+                    ::putenv(const_cast<char*>(kScratchRegistry));
+                    std::memcpy(argument, kWorkerArgument, std::strlen(kWorkerArgument));
+                    ::_exit(WorkerMain(3));
+                }
+                std::int32_t told = worker;
+                [[maybe_unused]] ssize_t w = ::write(pipe[1], &told, sizeof told);
+                ::_exit(0);
+            }
+            ::close(pipe[1]);
+            if (child > 0) {
+                if (::read(pipe[0], &pid, sizeof pid) != ssize_t(sizeof pid)) pid = -1;
+                while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+                }
+            }
+            ::close(pipe[0]);
+        }
+        if (socket >= 0) ::close(socket);
+        if (::send(control, &pid, sizeof pid, MSG_NOSIGNAL) != ssize_t(sizeof pid)) return 0;
+    }
+}
+
 }  // namespace
 
 }  // namespace qxapp
 
 int main(int argc, char** argv) {
+    // A page's buffers (a megabyte or two) come and go with every page: kept in the heap
+    // rather than mapped afresh, their memory is not faulted in again each time.
+    ::mallopt(M_MMAP_THRESHOLD, 16 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
+    if (argc == 2 && std::strcmp(argv[1], qxapp::kZygoteArgument) == 0)
+        ::_exit(qxapp::ZygoteMain(3, argv[1]));
     if (argc != 2 || std::strcmp(argv[1], qxapp::kWorkerArgument) != 0) {
         std::fprintf(stderr,
                      "%s: qx-printer-app starts this program for its printers' jobs; it is not run "
@@ -148,10 +227,6 @@ int main(int argc, char** argv) {
                      qxapp::kWorkerProgram);
         return 2;
     }
-    // A page's buffers (a megabyte or two) come and go with every page: kept in the heap
-    // rather than mapped afresh, their memory is not faulted in again each time.
-    ::mallopt(M_MMAP_THRESHOLD, 16 << 20);
-    ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
     // Its exit skips the engine's teardown, which the job no longer needs.
     int status = qxapp::WorkerMain(3);
     std::fflush(nullptr);

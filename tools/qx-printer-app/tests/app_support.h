@@ -109,7 +109,7 @@ inline CommandRun Shell(const std::string& command, const std::string& dir,
 }
 
 // The worker processes of a server: the server's children started as job workers.
-inline std::vector<pid_t> Workers(pid_t server) {
+inline std::vector<pid_t> Workers(pid_t server, const char* argument = "--qx-job-worker") {
     std::vector<pid_t> found;
     DIR* proc = ::opendir("/proc");
     while (dirent* e = proc ? ::readdir(proc) : nullptr) {
@@ -119,8 +119,7 @@ inline std::vector<pid_t> Workers(pid_t server) {
         std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
         size_t close = stat.rfind(')');
         int parent = close == std::string::npos ? 0 : std::atoi(stat.c_str() + close + 4);
-        if (parent == server && cmdline.find("--qx-job-worker") != std::string::npos)
-            found.push_back(pid);
+        if (parent == server && cmdline.find(argument) != std::string::npos) found.push_back(pid);
     }
     if (proc) ::closedir(proc);
     return found;

@@ -306,6 +306,36 @@ TEST_F(RobustnessTest, AWorkerThatDiesAbortsOnlyItsJob) {
     EXPECT_TRUE(WaitFor([&] { return Workers(server_->pid()).empty(); }, 15));
 }
 
+// Workers are forked by one zygote, yet are the server's own children; a zygote that
+// dies is replaced at the next job, and none is left once the printers are idle.
+TEST_F(RobustnessTest, WorkersComeFromAZygoteThatIsReplacedWhenItDies) {
+    qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
+    ASSERT_TRUE(
+        emulator.Start({"--tcp", "127.0.72.10:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
+    Add("label", "127.0.72.10", "qx470-cpcl-gap");
+    const pid_t server = server_->pid();
+    ExpectAGoodJobPrints("label");
+    std::vector<pid_t> zygotes = Workers(server, "--qx-job-zygote");
+    std::vector<pid_t> workers = Workers(server);
+    ASSERT_EQ(zygotes.size(), 1u);
+    ASSERT_EQ(workers.size(), 1u);  // kept for the printer's next job
+
+    // The zygote and the kept worker killed: the next job needs a new worker and gets one.
+    ::kill(zygotes[0], SIGKILL);
+    ::kill(workers[0], SIGKILL);
+    ExpectAGoodJobPrints("label");
+    std::vector<pid_t> again = Workers(server, "--qx-job-zygote");
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_NE(again[0], zygotes[0]);
+
+    // Idle, the kept worker and the zygote go.
+    EXPECT_TRUE(WaitFor(
+        [&] { return Workers(server).empty() && Workers(server, "--qx-job-zygote").empty(); }, 15));
+    ExpectAGoodJobPrints("label");
+    emulator.Stop();
+    EXPECT_EQ(qxtest::PngFiles(dir_ + "/out").size(), 3u);
+}
+
 TEST_F(RobustnessTest, SigtermEndsTheServerWithinFiveSecondsWhilePrintingAndNothingIsLost) {
     qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
     Add("receipt", SlowSerialPrinter(emulator, "2000"), "qx470-escpos");
