@@ -354,6 +354,15 @@ LONG ReadHive(const std::function<LONG(Hive&)>& fn) {
 
 namespace {
 
+// Runs fn on a copy of the cache brought up to date; the caller holds cache.lock.
+LONG Change(Cache& c, const std::function<LONG(Hive&, bool&)>& fn, Hive& work, bool& changed) {
+    Refresh(c);
+    if (c.state != ERROR_SUCCESS) return c.state;
+    work = c.hive;
+    changed = false;
+    return fn(work, changed);
+}
+
 // Writes the cache's content, or what fn makes of it, over the file; the caller holds
 // cache.lock.
 LONG WriteFile(Cache& c, const std::function<LONG(Hive&, bool&)>& fn) {
@@ -369,11 +378,9 @@ LONG WriteFile(Cache& c, const std::function<LONG(Hive&, bool&)>& fn) {
     if (fileLock.error() != ERROR_SUCCESS) return fileLock.error();
     RemoveStaleTemporaries(target);
     if (target != path) RemoveStaleTemporaries(path);  // where earlier writers put them
-    Refresh(c);
-    if (c.state != ERROR_SUCCESS) return c.state;
-    Hive work = c.hive;
+    Hive work;
     bool changed = false;
-    LONG result = fn(work, changed);
+    LONG result = Change(c, fn, work, changed);
     if (result != ERROR_SUCCESS || !changed) return result;
     result = Replace(path, SerializeHive(work));
     if (result == ERROR_SUCCESS) {
@@ -392,11 +399,9 @@ LONG WriteHive(const std::function<LONG(Hive&, bool&)>& fn) {
     Cache& c = TheCache();
     std::lock_guard guard(c.lock);
     if (SyncWrites()) return WriteFile(c, fn);
-    Refresh(c);
-    if (c.state != ERROR_SUCCESS) return c.state;
-    Hive work = c.hive;
+    Hive work;
     bool changed = false;
-    LONG result = fn(work, changed);
+    LONG result = Change(c, fn, work, changed);
     if (result != ERROR_SUCCESS || !changed) return result;
     c.hive = std::move(work);
     c.unsaved = true;

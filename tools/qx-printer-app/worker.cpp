@@ -92,6 +92,24 @@ pid_t ForkOnLastingThread(const std::function<void()>& child) {
     return pid;
 }
 
+// Starts the worker program with `argument`, `socket` as its descriptor 3 and `env`
+// (null-terminated) as its environment; forked on the lasting thread, so it dies with the
+// server. Its pid, or -1 (errno says why).
+pid_t StartWorkerProgram(const char* argument, int socket, const std::vector<char*>& env) {
+    std::string program = WorkerProgram(), word = argument;
+    char* argv[] = {program.data(), word.data(), nullptr};
+    pid_t parent = ::getpid();
+    return ForkOnLastingThread([&] {
+        // It holds none of the server's sockets but its own.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(1);
+        ::dup2(socket, 3);
+        ::syscall(SYS_close_range, 4u, ~0u, 0u);
+        ::execve(argv[0], argv, env.data());
+        ::_exit(127);
+    });
+}
+
 // The workers' zygote (worker.h). The server is the subreaper of its descendants: a
 // worker forked by the zygote's child, which ends at once, becomes the server's child,
 // so its end is told to the server as any worker's is.
@@ -123,17 +141,7 @@ class Zygote {
         int pair[2];
         if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return false;
         static const bool reaper = ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
-        std::string program = WorkerProgram(), argument = kZygoteArgument;
-        char* argv[] = {program.data(), argument.data(), nullptr};
-        pid_t parent = ::getpid();
-        pid_t pid = !reaper ? -1 : ForkOnLastingThread([&] {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent) ::_exit(1);
-            ::dup2(pair[1], 3);
-            ::syscall(SYS_close_range, 4u, ~0u, 0u);
-            ::execve(argv[0], argv, env.data());
-            ::_exit(127);
-        });
+        pid_t pid = reaper ? StartWorkerProgram(kZygoteArgument, pair[1], env) : -1;
         ::close(pair[1]);
         if (pid < 0) {
             ::close(pair[0]);
@@ -311,6 +319,11 @@ bool Worker::CopyRegistry(const std::string& registry, const std::string& copy,
 
 bool Worker::Spawn(const std::string& registry, const std::string& copy, std::string* reason) {
     if (!CopyRegistry(registry, copy, reason)) return false;
+    std::string program = WorkerProgram();
+    if (::access(program.c_str(), X_OK) != 0)
+        return *reason = "the job's worker program " + program +
+                         " cannot be run: " + std::strerror(errno),
+               false;
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return *reason = std::string("no worker for the job: ") + std::strerror(errno), false;
@@ -320,51 +333,25 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
         if (std::strncmp(*e, "QX_REGISTRY=", 12) != 0 &&
             std::strncmp(*e, "QX_REGISTRY_SCRATCH=", 20) != 0)
             env.emplace_back(*e);
-    // The zygote's own: each worker it forks sets its registry itself.
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = TheZygote().Fork(pair[1], copy, envp);
-    if (pid > 0) {
-        ::close(pair[1]);
-        pid_ = pid;
-        fd_ = pair[0];
-        return true;
-    }
-    env.push_back("QX_REGISTRY=" + copy);
-    // The copy is the job's scratch: its writes need not be synced to the disk.
-    env.push_back(kScratchRegistry);
-    envp.clear();
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = WorkerProgram();
-    if (::access(program.c_str(), X_OK) != 0) {
-        ::close(pair[0]);
-        ::close(pair[1]);
-        return *reason = "the job's worker program " + program +
-                         " cannot be run: " + std::strerror(errno),
-               false;
-    }
-    // Without a zygote, the worker program is started afresh.
-    std::string argument = kWorkerArgument;
-    char* argv[] = {program.data(), argument.data(), nullptr};
-    pid_t parent = ::getpid();
-
-    pid = ForkOnLastingThread([&] {
-        // The worker dies with the server, and holds none of its sockets.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) ::_exit(1);
-        ::dup2(pair[1], 3);
-        ::syscall(SYS_close_range, 4u, ~0u, 0u);
-        ::execve(argv[0], argv, envp.data());
-        ::_exit(127);
-    });
-    if (pid < 0) {
-        ::close(pair[0]);
-        ::close(pair[1]);
-        return *reason = std::string("no worker for the job: ") + std::strerror(errno), false;
+    auto pointers = [&env] {
+        std::vector<char*> envp;
+        for (std::string& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        return envp;
+    };
+    // The zygote's environment has no registry: each worker it forks sets its own.
+    pid_t pid = TheZygote().Fork(pair[1], copy, pointers());
+    if (pid <= 0) {
+        // Without a zygote, the worker program is started afresh.
+        env.push_back("QX_REGISTRY=" + copy);
+        env.push_back(kScratchRegistry);
+        pid = StartWorkerProgram(kWorkerArgument, pair[1], pointers());
     }
     ::close(pair[1]);
+    if (pid < 0) {
+        ::close(pair[0]);
+        return *reason = std::string("no worker for the job: ") + std::strerror(errno), false;
+    }
     pid_ = pid;
     fd_ = pair[0];
     return true;
