@@ -227,7 +227,7 @@ Figure RunJobs(Server& server, const std::vector<Job>& jobs) {
 using Run = std::vector<std::pair<std::string, Figure>>;
 
 struct Documents {
-    Document label, raster20, labelRaster;
+    Document label, raster20, raster20Text, labelRaster;
 };
 
 bool WritePng(const std::string& path, int width, int height) {
@@ -284,6 +284,7 @@ Run MeasureOnce(Server& server, const Documents& docs, bool withClients, bool qu
     };
     measure("label", {{0, &docs.label}});
     measure("raster20", {{0, &docs.raster20}});
+    measure("raster20Text", {{0, &docs.raster20Text}});
     if (!quick) {
         measure("fifty", std::vector<Job>(50, {0, &docs.label}));
         measure("fiftyPwg", std::vector<Job>(50, {0, &docs.labelRaster}));
@@ -398,6 +399,7 @@ void PrintTable(const std::vector<Peer>& peers, std::vector<std::vector<Run>>& r
     const std::pair<const char*, const char*> rows[] = {
         {"label", "one label (PNG), submit to last byte"},
         {"raster20", "one job of 20 PWG raster pages"},
+        {"raster20Text", "the same, pages of black text and bars"},
         {"fifty", "50 one-page PNG jobs, one printer"},
         {"fiftyPwg", "50 one-page PWG raster jobs, one printer"},
         {"one10", "1 printer, 10 PWG jobs"},
@@ -460,9 +462,11 @@ int main(int argc, char** argv) {
     // 80 x 50.8 mm at 203 dpi: the printed 576 dots across, 406 rows.
     docs.label = {dir + "/label.png", "image/png", 1};
     docs.raster20 = {dir + "/pages.pwg", "image/pwg-raster", 20};
+    docs.raster20Text = {dir + "/text-pages.pwg", "image/pwg-raster", 20};
     docs.labelRaster = {dir + "/label.pwg", "image/pwg-raster", 1};
     if (!WritePng(docs.label.file, 576, 406) ||
         !qxapptest::WriteRaster(docs.raster20.file, 8000, 5080, 20) ||
+        !qxapptest::WriteRaster(docs.raster20Text.file, 8000, 5080, 20, qxapptest::TextPage) ||
         !qxapptest::WriteRaster(docs.labelRaster.file, 8000, 5080, 1)) {
         std::fprintf(stderr, "cannot write the documents in %s\n", dir.c_str());
         return 1;

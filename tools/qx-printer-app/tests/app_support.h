@@ -387,9 +387,26 @@ inline int PrintedDots(int widthHundredthsMm) {
     return widthHundredthsMm == 5800 ? 384 : 576;
 }
 
-// Writes pages as sgray_8 PWG raster at 203 dpi for the media of that size.
+// A page as most labels are: black lines of text-like marks and a bar code on white,
+// inside the printed dots.
+inline std::vector<unsigned char> TextPage(int width, int height, int seed, int printed = 576) {
+    std::vector<unsigned char> page(size_t(width) * size_t(height), 255);
+    int left = (width - printed) / 2;
+    for (int y = 8; y < height - 8; ++y)
+        for (int u = 8; u < printed - 8; ++u) {
+            bool bar = y >= height * 2 / 3 && ((u * 7 + seed) % 11) < 4;
+            bool glyph = y < height * 2 / 3 && (y % 32) < 20 && ((u / 3 + y / 4 + seed) % 5) < 2 &&
+                         (u / 12) % 6 != 5;
+            if (bar || glyph) page[size_t(y) * size_t(width) + size_t(left + u)] = 0;
+        }
+    return page;
+}
+
+// Writes pages as sgray_8 PWG raster at 203 dpi for the media of that size, each made by
+// `pageOf` (width, height, page number, printed dots).
 inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int lengthHundredthsMm,
-                        int pages) {
+                        int pages,
+                        std::vector<unsigned char> (*pageOf)(int, int, int, int) = TestPage) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return false;
     cups_raster_t* r = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
@@ -398,8 +415,7 @@ inline bool WriteRaster(const std::string& path, int widthHundredthsMm, int leng
     bool ok = r && m && cupsRasterInitPWGHeader(&h, m, "sgray_8", 203, 203, "one-sided", nullptr);
     for (int p = 0; ok && p < pages; ++p) {
         h.cupsInteger[0] = unsigned(pages);
-        auto page =
-            TestPage(int(h.cupsWidth), int(h.cupsHeight), p, PrintedDots(widthHundredthsMm));
+        auto page = pageOf(int(h.cupsWidth), int(h.cupsHeight), p, PrintedDots(widthHundredthsMm));
         ok = cupsRasterWriteHeader2(r, &h) &&
              cupsRasterWritePixels(r, page.data(), unsigned(page.size())) == page.size();
     }
