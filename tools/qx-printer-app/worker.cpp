@@ -116,15 +116,20 @@ pid_t StartWorkerProgram(const char* argument, int socket, const std::vector<cha
 class Zygote {
   public:
     // Forks a worker holding `socket` as its descriptor 3 and `copy` as its registry:
-    // its pid, or -1 when the zygote cannot (the caller then starts the worker itself).
+    // its pid, or -1 when the zygote cannot. A zygote that failed after taking the socket
+    // may have left a worker on it: the caller then starts the worker itself on a socket
+    // of its own.
     pid_t Fork(int socket, const std::string& copy, const std::vector<char*>& env) {
         std::lock_guard hold(lock_);
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (fd_ < 0 && !Start(env)) return -1;
-            pid_t pid = Ask(socket, copy);
+            bool sent = false;
+            pid_t pid = Ask(socket, copy, &sent);
             asked_ = std::chrono::steady_clock::now();
             if (pid > 0) return pid;
-            Stop();  // gone idle meanwhile, or broken: a fresh one is asked once
+            Stop();
+            if (sent) return -1;
+            // It had gone (idle, say) before taking the socket: a fresh one is asked once.
         }
         return -1;
     }
@@ -152,7 +157,7 @@ class Zygote {
         return true;
     }
 
-    pid_t Ask(int socket, const std::string& copy) {
+    pid_t Ask(int socket, const std::string& copy, bool* sent) {
         iovec part{const_cast<char*>(copy.data()), copy.size()};
         alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
         msghdr m{};
@@ -166,6 +171,7 @@ class Zygote {
         c->cmsg_len = CMSG_LEN(sizeof(int));
         std::memcpy(CMSG_DATA(c), &socket, sizeof socket);
         if (::sendmsg(fd_, &m, MSG_NOSIGNAL) != ssize_t(copy.size())) return -1;
+        *sent = true;
         // A fork takes a millisecond; a zygote that does not answer in seconds is stuck.
         pollfd p{fd_, POLLIN, 0};
         std::int32_t pid = -1;
@@ -342,7 +348,12 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
     // The zygote's environment has no registry: each worker it forks sets its own.
     pid_t pid = TheZygote().Fork(pair[1], copy, pointers());
     if (pid <= 0) {
-        // Without a zygote, the worker program is started afresh.
+        // Without a zygote, the worker program is started afresh, on a socket no other
+        // process holds.
+        ::close(pair[0]);
+        ::close(pair[1]);
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+            return *reason = std::string("no worker for the job: ") + std::strerror(errno), false;
         env.push_back("QX_REGISTRY=" + copy);
         env.push_back(kScratchRegistry);
         pid = StartWorkerProgram(kWorkerArgument, pair[1], pointers());
