@@ -66,6 +66,12 @@ RasterJob* Prepare(pappl_job_t* job, std::string* reason) {
 // Ends a job that cannot go on: its reason for the client, the worker and its device
 // context gone (the next job must not wait for it), the printer marked offline when its
 // port failed.
+// Whether a job's failure is the printer's: all but the driver's settings that could not
+// be written (the document's start is answered with the pages after it).
+bool PortTrouble(const std::string& reason) {
+    return reason.find("registry") == std::string::npos;
+}
+
 bool Fail(pappl_job_t* job, std::string reason, bool portTrouble) {
     if (reason == "stopped") {
         portTrouble = false;
@@ -121,7 +127,7 @@ bool StartEngine(pappl_job_t* job, RasterJob& data, const cups_page_header2_t& h
     TakeCommands(s.settings, data.commands);
     std::string reason;
     if (!data.worker->StartDocument(data.port, s.settings, data.name, data.stop, &reason)) {
-        return Fail(job, reason, reason.find("registry") == std::string::npos);
+        return Fail(job, reason, PortTrouble(reason));
     }
     data.started = true;
     return true;
@@ -169,7 +175,8 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     data->page.assign(size_t(data->width) * size_t(data->height), 255);
     data->rows = 0;
     std::string reason;
-    if (!data->worker->StartPage(data->stop, &reason)) return Fail(job, reason, true);
+    if (!data->worker->StartPage(data->stop, &reason))
+        return Fail(job, reason, PortTrouble(reason));
     return true;
 }
 
@@ -208,7 +215,7 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
     int left = std::max(0, (data->width - data->driver->model->printedDots) / 2);
     std::string reason;
     if (!data->worker->EndPage(data->page, data->width, data->height, left, data->stop, &reason))
-        return Fail(job, reason, true);
+        return Fail(job, reason, PortTrouble(reason));
     return true;
 }
 
@@ -349,7 +356,7 @@ bool WorkerDocument(pappl_job_t* job, pappl_device_t* device, void* format) {
             ok = Fail(job, s.error, false);
         } else if (!data->worker->StartDocument(data->port, s.settings, data->name, data->stop,
                                                 &reason)) {
-            ok = Fail(job, reason, reason.find("registry") == std::string::npos);
+            ok = Fail(job, reason, PortTrouble(reason));
         } else {
             data->started = true;
             int pages = 0;

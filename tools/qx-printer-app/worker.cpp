@@ -511,7 +511,7 @@ bool Worker::CheckImage(const std::string& path, const StopCheck& stop, std::str
 
 bool Worker::StartDocument(const std::string& port, const JobSettings& settings,
                            const std::string& name, const StopCheck& stop, std::string* reason) {
-    return Call('S', EncodeSettings(port, settings, name), stop, reason);
+    return Pipeline('S', EncodeSettings(port, settings, name), nullptr, 0, stop, reason);
 }
 
 bool Worker::StartPage(const StopCheck& stop, std::string* reason) {

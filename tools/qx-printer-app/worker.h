@@ -55,6 +55,8 @@ class Worker {
     // Loads an image file with the engine's loader, as qx-print does: damaged, too
     // large or unreadable files are refused with a reason.
     bool CheckImage(const std::string& path, const StopCheck& stop, std::string* reason);
+    // Sent without waiting: the document's start holds the driver's pause, in which the
+    // job's first page is read. A failure to start is the reason of the request after.
     bool StartDocument(const std::string& port, const JobSettings& settings,
                        const std::string& name, const StopCheck& stop, std::string* reason);
     bool StartPage(const StopCheck& stop, std::string* reason);
