@@ -134,11 +134,13 @@ class Zygote {
         return -1;
     }
 
-    // Lets the zygote go once no worker waits for a job and none was asked of it for
-    // `idle`; the next worker starts another. (Left alone, it ends by itself.)
-    void Release(std::chrono::milliseconds idle) {
+    // Lets the zygote go once none was asked of it for `idle`; the next worker starts
+    // another. True when there is none left.
+    bool Release(std::chrono::milliseconds idle) {
         std::lock_guard hold(lock_);
-        if (std::chrono::steady_clock::now() - asked_ >= idle) Stop();
+        if (pid_ > 0 && std::chrono::steady_clock::now() - asked_ < idle) return false;
+        Stop();
+        return true;
     }
 
   private:
@@ -224,9 +226,18 @@ struct Keeper {
     std::map<int, KeptWorker> kept;
     bool sweeping = false;
 
+    // Starts the sweep unless it runs; the caller holds the lock.
+    void Watch() {
+        if (sweeping) return;
+        sweeping = true;
+        std::thread([this] { Sweep(); }).detach();
+    }
+
+    // Lets kept workers go after their time, then the zygote once nothing was asked of
+    // it for as long (before it ends by itself, so that it is never left unwaited for).
     void Sweep() {
         std::unique_lock hold(lock);
-        while (!kept.empty()) {
+        for (;;) {
             wake.wait_for(hold, std::chrono::milliseconds(250));
             auto now = std::chrono::steady_clock::now();
             std::vector<std::unique_ptr<Worker>> expired;
@@ -238,16 +249,18 @@ struct Keeper {
                 expired.push_back(std::move(i->second.worker));
                 i = kept.erase(i);
             }
+            const bool none = kept.empty();
             hold.unlock();
             for (auto& w : expired) w->Release();
+            // Not under the lock: a zygote being asked for a worker holds its own lock.
+            const bool gone = none && TheZygote().Release(KeepTime());
             hold.lock();
+            if (gone && kept.empty()) break;
         }
         sweeping = false;
         hold.unlock();
-        // No worker waits for a next job: the zygote goes, and what the jobs' pages took
-        // of the heap goes back to the system, so a server that has printed is as small
-        // idle as a fresh one.
-        TheZygote().Release(KeepTime());
+        // No worker waits for a next job: what the jobs' pages took of the heap goes
+        // back to the system, so a server that has printed is as small idle as a fresh one.
         ::malloc_trim(0);
     }
 };
@@ -288,10 +301,7 @@ void KeepWorker(int printer, std::unique_ptr<Worker> worker) {
         KeptWorker& slot = k.kept[printer];
         replaced = std::move(slot.worker);
         slot = {std::move(worker), std::chrono::steady_clock::now()};
-        if (!k.sweeping) {
-            k.sweeping = true;
-            std::thread([&k] { k.Sweep(); }).detach();
-        }
+        k.Watch();
     }
     if (replaced) replaced->Release();
 }
@@ -347,7 +357,12 @@ bool Worker::Spawn(const std::string& registry, const std::string& copy, std::st
     };
     // The zygote's environment has no registry: each worker it forks sets its own.
     pid_t pid = TheZygote().Fork(pair[1], copy, pointers());
-    if (pid <= 0) {
+    if (pid > 0) {
+        // The sweep lets the zygote go once idle, whether or not this worker is kept.
+        Keeper& k = TheKeeper();
+        std::lock_guard hold(k.lock);
+        k.Watch();
+    } else {
         // Without a zygote, the worker program is started afresh, on a socket no other
         // process holds.
         ::close(pair[0]);

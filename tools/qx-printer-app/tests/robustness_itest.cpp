@@ -332,9 +332,18 @@ TEST_F(RobustnessTest, WorkersComeFromAZygoteThatIsReplacedWhenItDies) {
     ASSERT_EQ(again.size(), 1u);
     EXPECT_NE(again[0], zygotes[0]);
 
-    // Idle, the kept worker and the zygote go.
-    EXPECT_TRUE(WaitFor(
-        [&] { return Workers(server).empty() && Workers(server, "--qx-job-zygote").empty(); }, 15));
+    // Idle, the kept worker and the zygote go, and the server has waited for both.
+    auto children = [server] {
+        int found = 0;
+        for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+            std::string stat = ReadFile(e.path().string() + "/stat");
+            size_t close = stat.rfind(')');
+            if (close != std::string::npos && std::atoi(stat.c_str() + close + 4) == server)
+                ++found;
+        }
+        return found;
+    };
+    EXPECT_TRUE(WaitFor([&] { return children() == 0; }, 15)) << children() << " children left";
     ExpectAGoodJobPrints("label");
     emulator.Stop();
     EXPECT_EQ(qxtest::PngFiles(dir_ + "/out").size(), 3u);
