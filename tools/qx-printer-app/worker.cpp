@@ -234,7 +234,8 @@ struct Keeper {
     }
 
     // Lets kept workers go after their time, then the zygote once nothing was asked of
-    // it for as long (before it ends by itself, so that it is never left unwaited for).
+    // it for three quarters of the time after which it would end by itself, so that it
+    // is never left unwaited for.
     void Sweep() {
         std::unique_lock hold(lock);
         for (;;) {
@@ -253,7 +254,8 @@ struct Keeper {
             hold.unlock();
             for (auto& w : expired) w->Release();
             // Not under the lock: a zygote being asked for a worker holds its own lock.
-            const bool gone = none && TheZygote().Release(KeepTime());
+            const bool gone =
+                none && TheZygote().Release(std::chrono::milliseconds(kZygoteIdleMs * 3 / 4));
             hold.lock();
             if (gone && kept.empty()) break;
         }

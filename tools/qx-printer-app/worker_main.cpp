@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
