@@ -108,20 +108,29 @@ inline CommandRun Shell(const std::string& command, const std::string& dir,
     return RunProgram(program);
 }
 
-// The worker processes of a server: the server's children started as job workers.
-inline std::vector<pid_t> Workers(pid_t server, const char* argument = "--qx-job-worker") {
+// The processes whose parent is the server, zombies included.
+inline std::vector<pid_t> ChildrenOf(pid_t server) {
     std::vector<pid_t> found;
     DIR* proc = ::opendir("/proc");
     while (dirent* e = proc ? ::readdir(proc) : nullptr) {
         pid_t pid = std::atoi(e->d_name);
         if (pid <= 0) continue;
-        std::string cmdline = ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
         std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
         size_t close = stat.rfind(')');
-        int parent = close == std::string::npos ? 0 : std::atoi(stat.c_str() + close + 4);
-        if (parent == server && cmdline.find(argument) != std::string::npos) found.push_back(pid);
+        if (close != std::string::npos && std::atoi(stat.c_str() + close + 4) == server)
+            found.push_back(pid);
     }
     if (proc) ::closedir(proc);
+    return found;
+}
+
+// The worker processes of a server: the server's children started as job workers.
+inline std::vector<pid_t> Workers(pid_t server, const char* argument = "--qx-job-worker") {
+    std::vector<pid_t> found;
+    for (pid_t pid : ChildrenOf(server))
+        if (ReadFile("/proc/" + std::to_string(pid) + "/cmdline").find(argument) !=
+            std::string::npos)
+            found.push_back(pid);
     return found;
 }
 

@@ -333,17 +333,8 @@ TEST_F(RobustnessTest, WorkersComeFromAZygoteThatIsReplacedWhenItDies) {
     EXPECT_NE(again[0], zygotes[0]);
 
     // Idle, the kept worker and the zygote go, and the server has waited for both.
-    auto children = [server] {
-        int found = 0;
-        for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-            std::string stat = ReadFile(e.path().string() + "/stat");
-            size_t close = stat.rfind(')');
-            if (close != std::string::npos && std::atoi(stat.c_str() + close + 4) == server)
-                ++found;
-        }
-        return found;
-    };
-    EXPECT_TRUE(WaitFor([&] { return children() == 0; }, 15)) << children() << " children left";
+    EXPECT_TRUE(WaitFor([&] { return ChildrenOf(server).empty(); }, 15))
+        << ChildrenOf(server).size() << " children left";
     ExpectAGoodJobPrints("label");
     emulator.Stop();
     EXPECT_EQ(qxtest::PngFiles(dir_ + "/out").size(), 3u);
