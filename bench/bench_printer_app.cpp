@@ -227,7 +227,7 @@ Figure RunJobs(Server& server, const std::vector<Job>& jobs) {
 using Run = std::vector<std::pair<std::string, Figure>>;
 
 struct Documents {
-    Document label, raster20, raster20Text, labelRaster;
+    Document label, raster20, raster20Text, raster200, labelRaster;
 };
 
 bool WritePng(const std::string& path, int width, int height) {
@@ -285,6 +285,7 @@ Run MeasureOnce(Server& server, const Documents& docs, bool withClients, bool qu
     measure("label", {{0, &docs.label}});
     measure("raster20", {{0, &docs.raster20}});
     measure("raster20Text", {{0, &docs.raster20Text}});
+    measure("raster200", {{0, &docs.raster200}});
     if (!quick) {
         measure("fifty", std::vector<Job>(50, {0, &docs.label}));
         measure("fiftyPwg", std::vector<Job>(50, {0, &docs.labelRaster}));
@@ -386,6 +387,17 @@ std::string BytesCell(const std::vector<Run>& runs, const std::string& name) {
     return s.ok.empty() ? "-" : std::to_string(s.ok.front().bytes) + " bytes";
 }
 
+// What a page costs once a job is under way: the 200-page job against the 20-page one,
+// both with the same grey pages, so that the document's start is counted out.
+std::string PerPageCell(const std::vector<Run>& runs) {
+    Summary few = Summarise(runs, "raster20"), many = Summarise(runs, "raster200");
+    double a = few.Median(&Figure::seconds), b = many.Median(&Figure::seconds);
+    if (std::isnan(a) || std::isnan(b)) return "-";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f ms a page", (b - a) * 1000 / 180);
+    return text;
+}
+
 std::string RatioCell(const std::vector<Run>& runs) {
     Summary one = Summarise(runs, "one10"), four = Summarise(runs, "four10");
     double a = one.Median(&Figure::seconds), b = four.Median(&Figure::seconds);
@@ -400,6 +412,8 @@ void PrintTable(const std::vector<Peer>& peers, std::vector<std::vector<Run>>& r
         {"label", "one label (PNG), submit to last byte"},
         {"raster20", "one job of 20 PWG raster pages"},
         {"raster20Text", "the same, pages of black text and bars"},
+        {"raster200", "one job of 200 PWG raster pages"},
+        {"perPage", "each page beyond 20 (200 against 20)"},
         {"fifty", "50 one-page PNG jobs, one printer"},
         {"fiftyPwg", "50 one-page PWG raster jobs, one printer"},
         {"one10", "1 printer, 10 PWG jobs"},
@@ -426,10 +440,11 @@ void PrintTable(const std::vector<Peer>& peers, std::vector<std::vector<Run>>& r
     for (auto [name, label] : rows) {
         std::printf("%-40s", label);
         for (size_t i = 0; i < peers.size(); ++i) {
-            std::string cell = std::string(name) == "note"    ? ""
-                               : std::string(name) == "ratio" ? RatioCell(results[i])
-                               : std::string(name) == "bytes" ? BytesCell(results[i], "raster20")
-                                                              : Cell(results[i], name);
+            std::string cell = std::string(name) == "note"      ? ""
+                               : std::string(name) == "ratio"   ? RatioCell(results[i])
+                               : std::string(name) == "perPage" ? PerPageCell(results[i])
+                               : std::string(name) == "bytes"   ? BytesCell(results[i], "raster20")
+                                                                : Cell(results[i], name);
             std::printf(" | %-48s", cell.c_str());
         }
         std::printf("\n");
@@ -463,10 +478,12 @@ int main(int argc, char** argv) {
     docs.label = {dir + "/label.png", "image/png", 1};
     docs.raster20 = {dir + "/pages.pwg", "image/pwg-raster", 20};
     docs.raster20Text = {dir + "/text-pages.pwg", "image/pwg-raster", 20};
+    docs.raster200 = {dir + "/many-pages.pwg", "image/pwg-raster", 200};
     docs.labelRaster = {dir + "/label.pwg", "image/pwg-raster", 1};
     if (!WritePng(docs.label.file, 576, 406) ||
         !qxapptest::WriteRaster(docs.raster20.file, 8000, 5080, 20) ||
         !qxapptest::WriteRaster(docs.raster20Text.file, 8000, 5080, 20, qxapptest::TextPage) ||
+        !qxapptest::WriteRaster(docs.raster200.file, 8000, 5080, 200) ||
         !qxapptest::WriteRaster(docs.labelRaster.file, 8000, 5080, 1)) {
         std::fprintf(stderr, "cannot write the documents in %s\n", dir.c_str());
         return 1;

@@ -208,11 +208,62 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __mmask16 GreyLanes(
     return grey;
 }
 
+// Bits of a 16-dot group turned end for end: scan order of a row scanned leftwards.
+inline unsigned Reversed16(unsigned bits) {
+    return static_cast<unsigned>(kReversedBits.of[bits & 255] << 8 | kReversedBits.of[bits >> 8]);
+}
+
+// Bit k: the XOR of bits 0 to k.
+constexpr unsigned RunningXor16(unsigned bits) {
+    bits ^= bits << 1;
+    bits ^= bits << 2;
+    bits ^= bits << 4;
+    bits ^= bits << 8;
+    return bits & 0xFFFFu;
+}
+
+// The signs of the perturbations along a row. A grey dot's perturbation takes the sign
+// opposite to the previous grey dot's; one that drew 0 has none, and the next starts
+// again with the sign of its own number. In a run of grey dots since such a zero the
+// sign therefore follows the run's first dot, flipped on every other dot. Kept as bits
+// over the grey dots of the row in scan order: whether the previous grey dot drew 0
+// (or there is none), the grey dots counted so far, and for the run's first dot its sign
+// flipped when it stands at an odd count.
+struct SignRun {
+    unsigned afterZero = 1;
+    unsigned count = 0;
+    unsigned head = 0;
+
+    // Which of a group's grey dots (bits in scan order) have a negative perturbation,
+    // given which of them drew 0 and which drew a negative number.
+    __attribute__((target("bmi,bmi2,popcnt"))) unsigned Negative(unsigned grey, unsigned zero,
+                                                                 unsigned negative) {
+        const unsigned n = static_cast<unsigned>(__builtin_popcount(grey));
+        if (n == 0) return 0;
+        // Bit k of these: the k-th grey dot of the group.
+        const unsigned z = _pext_u32(zero, grey), all = (1u << n) - 1;
+        const unsigned drew = ~z & all;
+        const unsigned heads = drew & (z << 1 | afterZero);
+        const unsigned odd = (count & 1) ? 0x5555u : 0xAAAAu;  // bit k: count + k is odd
+        const unsigned v = _pext_u32(negative, grey) ^ odd;
+        // v at each dot's run head: the heads' values, set where they change.
+        const unsigned h = static_cast<unsigned>(__builtin_popcount(heads));
+        const unsigned at = _pext_u32(v, heads);
+        const unsigned changes = (at ^ (at << 1 | head)) & ((1u << h) - 1);
+        const unsigned runs = RunningXor16(_pdep_u32(changes, heads)) ^ (head ? 0xFFFFu : 0u);
+        if (h != 0) head = (at >> (h - 1)) & 1;
+        afterZero = (z >> (n - 1)) & 1;
+        count += n;
+        return _pdep_u32((runs ^ odd) & drew, grey);
+    }
+};
+
 // The perturbation of every grey dot of the row drawn before the pass, sixteen dots at a
 // time: the grey dots are counted, the generator's numbers for them made sixteen at a
-// time, and spread over the grey dots in scan order.
+// time, and spread over the grey dots in scan order, each with the sign the pass would
+// give it.
 template <int kStep, bool kMasked>
-__attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) bool DrawNoiseWide(
+__attribute__((target("avx512f,avx512bw,avx512vl,popcnt,bmi,bmi2"))) bool DrawNoiseWide(
     const std::int16_t* values, const wce::BYTE* mask, int width, std::int32_t* noise,
     std::int32_t* numbers) {
     const int chunks = (width + 15) >> 4;
@@ -240,6 +291,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) bool DrawNoiseWide(
     const __m512i threshold = _mm512_set1_epi32(kDotThreshold);
     const __m512i one = _mm512_set1_epi32(1);
     int used = 0;
+    SignRun signs;
     for (int n = 0; n < chunks; ++n) {
         const int c = kStep > 0 ? n : chunks - 1 - n;
         __m256i lanes;
@@ -249,9 +301,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) bool DrawNoiseWide(
             r = _mm512_maskz_expandloadu_epi32(greyLanes, numbers + used);
         } else {
             // Scan order runs down the lanes: spread over the lanes reversed, then turn back.
-            const unsigned bits = greyLanes;
-            const auto backwards = static_cast<__mmask16>(kReversedBits.of[bits & 255] << 8 |
-                                                          kReversedBits.of[bits >> 8]);
+            const auto backwards = static_cast<__mmask16>(Reversed16(greyLanes));
             r = _mm512_permutexvar_epi32(reversed,
                                          _mm512_maskz_expandloadu_epi32(backwards, numbers + used));
         }
@@ -260,8 +310,14 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) bool DrawNoiseWide(
         const __m512i n15 = _mm512_mullo_epi32(_mm512_abs_epi32(offset), r);
         __m512i q = _mm512_srli_epi32(
             _mm512_add_epi32(_mm512_add_epi32(n15, _mm512_srli_epi32(n15, 15)), one), 15);
-        q = _mm512_mask_sub_epi32(q, _mm512_cmplt_epi32_mask(offset, _mm512_setzero_si512()),
-                                  _mm512_setzero_si512(), q);
+        const __m512i zero = _mm512_setzero_si512();
+        const __mmask16 zeroLanes = _mm512_mask_cmpeq_epi32_mask(greyLanes, q, zero);
+        const __mmask16 belowLanes = _mm512_mask_cmplt_epi32_mask(greyLanes, offset, zero);
+        const unsigned negative =
+            kStep > 0 ? signs.Negative(greyLanes, zeroLanes, belowLanes)
+                      : Reversed16(signs.Negative(Reversed16(greyLanes), Reversed16(zeroLanes),
+                                                  Reversed16(belowLanes)));
+        q = _mm512_mask_sub_epi32(q, static_cast<__mmask16>(negative), zero, q);
         _mm512_mask_storeu_epi32(noise + c * 16, greyLanes, q);
     }
     return true;
@@ -270,7 +326,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) bool DrawNoiseWide(
 bool WideNoiseAvailable() {
     static const bool available =
         __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("popcnt");
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("popcnt") &&
+        __builtin_cpu_supports("bmi2");
     return available;
 }
 #endif
@@ -325,8 +382,9 @@ struct Diffusion {
 // The error a dot leaves and whether it prints; noise is the dot's perturbation when it
 // was drawn ahead.
 template <bool kMasked, bool kDrawn>
-inline int DotError(Diffusion& s, int value, int incoming, const std::int32_t* noise, bool masked,
-                    unsigned& print) {
+[[gnu::always_inline]] inline int DotError(Diffusion& s, int value, int incoming,
+                                           const std::int32_t* noise, bool masked,
+                                           unsigned& print) {
     if ((value & ~kDarknessFull) == 0 || (kMasked && masked)) {
         // White, full black, or masked.
         const bool full = value != 0 && !(kMasked && masked);
@@ -334,11 +392,17 @@ inline int DotError(Diffusion& s, int value, int incoming, const std::int32_t* n
         return incoming + (full ? 0 : value) + s.carry;
     }
     // Alternate the perturbation's sign along a run so that flat areas do not form
-    // regular patterns. The running darkness is 16 bits wide. Whether the dot prints is
-    // a coin toss, so it is computed rather than branched on.
-    const int drawn = kDrawn ? *noise : Perturbation(value, NextRandom(s.random));
-    const int d = drawn * s.perturbation > 0 ? -drawn : drawn;
-    s.perturbation = d;
+    // regular patterns; one drawn ahead has its sign already. The running darkness is 16
+    // bits wide. Whether the dot prints is a coin toss, so it is computed rather than
+    // branched on.
+    int d;
+    if constexpr (kDrawn) {
+        d = *noise;
+    } else {
+        const int drawn = Perturbation(value, NextRandom(s.random));
+        d = drawn * s.perturbation > 0 ? -drawn : drawn;
+        s.perturbation = d;
+    }
     const int e = static_cast<std::int16_t>(incoming + value + s.carry);
     const int threshold = kDotThreshold - d;
     print = static_cast<unsigned>(threshold - e) >> 31;
@@ -355,8 +419,10 @@ constexpr int Offset(int i) {
 // One dot at offset at of a page byte: its error goes to left (slot at + 1) and its carry
 // to the next dot; returns its bit in the page byte.
 template <bool kMasked, bool kDrawn>
-inline unsigned DiffuseDot(Diffusion& s, const std::int16_t* values, const std::int16_t* error,
-                           const std::int32_t* noise, std::int32_t* left, int at, bool masked) {
+[[gnu::always_inline]] inline unsigned DiffuseDot(Diffusion& s, const std::int16_t* values,
+                                                  const std::int16_t* error,
+                                                  const std::int32_t* noise, std::int32_t* left,
+                                                  int at, bool masked) {
     unsigned print;
     const int e = DotError<kMasked, kDrawn>(s, values[at], error[at], noise + at, masked, print);
     left[at + 1] = e;
@@ -523,11 +589,139 @@ bool StartPlane(Diffusion& s, const std::int16_t* values, const std::int16_t* er
     return true;
 }
 
+// A row's pass is one chain of carries from dot to dot, which leaves the processor
+// waiting on each. A row with its perturbations drawn ahead is therefore run as two
+// chains at once: the first from the row's start, the second from a few bytes before the
+// middle with no carry. The carry a dot passes on is 7/16 of its error, so the second
+// chain has almost always met the first by the middle; where it has not, its bytes are
+// done again from the first chain's state until the two carries agree. Either way every
+// dot comes out as the single pass would have it.
+constexpr int kLeadBytes = 4;       // the second chain's bytes before the middle
+constexpr int kSplitMinBytes = 16;  // rows narrower than this run as one chain
+std::uint64_t g_chainsRedone = 0;
+
+// The eight dots of a page byte in each of two chains, dot by dot in turn, so that the
+// chains' carries overlap; each does exactly what DiffuseByte does.
+template <int kStep, int... kI>
+inline void DiffuseBytePair(Diffusion& a, Diffusion& b, const std::int16_t* values,
+                            const std::int16_t* error, const std::int32_t* noise, int firstA,
+                            int firstB, std::int32_t* leftA, std::int32_t* leftB, unsigned& outA,
+                            unsigned& outB, std::integer_sequence<int, kI...>) {
+    Diffusion da = a, db = b;
+    outA = outB = 0;
+    auto dot = [&]<int kDot>() {
+        constexpr int at = Offset<kStep>(kDot);
+        outA |= DiffuseDot<false, true>(da, values + firstA, error + firstA, noise + firstA, leftA,
+                                        at, false);
+        outB |= DiffuseDot<false, true>(db, values + firstB, error + firstB, noise + firstB, leftB,
+                                        at, false);
+    };
+    (dot.template operator()<kI>(), ...);
+    a = da;
+    b = db;
+}
+
+// One byte of a single chain, the quiet way when it can.
+template <int kStep>
+inline unsigned DiffuseOneByte(Diffusion& s, const std::int16_t* values, const std::int16_t* error,
+                               const std::int32_t* noise, std::int32_t* left, int first) {
+    unsigned out;
+    if (s.carry == 0 && QuietBlock<false>(values + first, error + first, 0, out)) {
+        std::memset(left + first + 1, 0, 8 * sizeof(std::int32_t));
+        return out;
+    }
+    return DiffuseByte<kStep, false, true>(s, values + first, error + first, noise + first,
+                                           left + first, 0, std::make_integer_sequence<int, 8>{});
+}
+
+// RunPlane for an unmasked row whose perturbations were drawn ahead, as two chains.
+template <int kStep>
+__attribute__((target("bmi,bmi2"))) void RunPlaneTwoChains(const Diffusion& start,
+                                                           const std::int16_t* values,
+                                                           std::int16_t* error, wce::BYTE* bits,
+                                                           int width, const PlaneWork& work) {
+    const int whole = width >> 3;
+    const int rest = width & 7;
+    const std::int32_t* noise = work.noise;
+    std::int32_t* left = work.left;
+    Diffusion a = start;
+    auto partial = [&](Diffusion& s) {
+        const int first = whole * 8;
+        bits[whole] = static_cast<wce::BYTE>(DiffusePartialByte<kStep, false, true>(
+            s, values + first, error + first, noise + first, left + first, 0u, rest));
+    };
+    if (kStep < 0 && rest != 0) partial(a);
+    auto byteAt = [&](int n) { return kStep > 0 ? n : whole - 1 - n; };
+    // Chain a takes the bytes [0, middle) in scan order, chain b [middle - lead, whole),
+    // its first lead bytes only to find its carry.
+    const int middle = (whole + kLeadBytes) / 2;
+    const int fromB = middle - kLeadBytes;
+    Diffusion b = start;
+    std::int32_t lead[9];
+    const int stepsA = middle, stepsB = whole - fromB;
+    const int together = std::min(stepsA, stepsB);
+    int joinCarry = 0;
+    for (int t = 0; t < together; ++t) {
+        const int byteA = byteAt(t), byteB = byteAt(fromB + t);
+        const int firstA = byteA * 8, firstB = byteB * 8;
+        const bool leading = t < kLeadBytes;
+        std::int32_t* leftB = leading ? lead : left + firstB;
+        unsigned outA, outB;
+        if (a.carry == 0 && b.carry == 0 &&
+            QuietBlock<false>(values + firstA, error + firstA, 0, outA) &&
+            QuietBlock<false>(values + firstB, error + firstB, 0, outB)) {
+            std::memset(left + firstA + 1, 0, 8 * sizeof(std::int32_t));
+            std::memset(leftB + 1, 0, 8 * sizeof(std::int32_t));
+        } else {
+            DiffuseBytePair<kStep>(a, b, values, error, noise, firstA, firstB, left + firstA, leftB,
+                                   outA, outB, std::make_integer_sequence<int, 8>{});
+        }
+        bits[byteA] = static_cast<wce::BYTE>(outA);
+        if (!leading) bits[byteB] = static_cast<wce::BYTE>(outB);
+        if (t == kLeadBytes - 1) joinCarry = b.carry;
+    }
+    for (int t = together; t < stepsA; ++t) {
+        const int byte = byteAt(t);
+        bits[byte] =
+            static_cast<wce::BYTE>(DiffuseOneByte<kStep>(a, values, error, noise, left, byte * 8));
+    }
+    for (int t = together; t < stepsB; ++t) {
+        const int byte = byteAt(fromB + t);
+        bits[byte] =
+            static_cast<wce::BYTE>(DiffuseOneByte<kStep>(b, values, error, noise, left, byte * 8));
+    }
+    Diffusion end = b;
+    if (a.carry != joinCarry) {
+        // The chains had not met: b's bytes again from a's state, until a byte leaves the
+        // carry b had after it.
+        ++g_chainsRedone;
+        end = a;
+        for (int n = middle; n < whole; ++n) {
+            const int first = byteAt(n) * 8;
+            const int carryB = Carry(left[first + Offset<kStep>(7) + 1]);
+            bits[byteAt(n)] = static_cast<wce::BYTE>(DiffuseByte<kStep, false, true>(
+                end, values + first, error + first, noise + first, left + first, 0,
+                std::make_integer_sequence<int, 8>{}));
+            if (end.carry == carryB) {
+                end = b;
+                break;
+            }
+        }
+    }
+    if (kStep > 0 && rest != 0) partial(end);
+    GatherNextRowFast<kStep>(left, error, width);
+}
+
 // One pass over a row in the given direction, a page byte at a time, then the next
 // row's error.
 template <int kStep, bool kMasked, bool kDrawn>
 void RunPlane(const Diffusion& start, const std::int16_t* values, std::int16_t* error,
               wce::BYTE* bits, const wce::BYTE* mask, int width, const PlaneWork& work) {
+    if constexpr (!kMasked && kDrawn) {
+        if ((width >> 3) >= kSplitMinBytes) {
+            return RunPlaneTwoChains<kStep>(start, values, error, bits, width, work);
+        }
+    }
     // A local copy keeps the state in registers.
     Diffusion s = start;
     const int whole = width >> 3;
@@ -850,6 +1044,10 @@ bool ColourBuffersReady(const PrinterJob& job) {
 
 void LimitToneVectors(ToneVectors limit) {
     g_vectors = limit;
+}
+
+std::uint64_t RowsRedone() {
+    return g_chainsRedone;
 }
 
 void BuildToneTables(PrinterJob& job) {

@@ -42,4 +42,8 @@ int DiffuseRow(PrinterJob& job, const std::int16_t* values, std::int16_t* error,
 enum class ToneVectors { kWidest, kAvx2, kNone };
 void LimitToneVectors(ToneVectors limit);
 
+// How many rows so far were split into two chains that had not met by the middle, so
+// that part of the row was done again.
+std::uint64_t RowsRedone();
+
 }  // namespace qx470
