@@ -234,12 +234,32 @@ struct SignRun {
     unsigned count = 0;
     unsigned head = 0;
 
-    // Which of a group's grey dots (bits in scan order) have a negative perturbation,
+    // Which of a group's grey dots (bits in lane order) have a negative perturbation,
     // given which of them drew 0 and which drew a negative number.
+    template <int kStep>
     __attribute__((target("bmi,bmi2,popcnt"))) unsigned Negative(unsigned grey, unsigned zero,
                                                                  unsigned negative) {
         const unsigned n = static_cast<unsigned>(__builtin_popcount(grey));
         if (n == 0) return 0;
+        if (zero == 0 && afterZero == 0) {
+            // Inside a run, as most groups are: the sign flips from grey dot to grey dot.
+            // Bit j stands for the j-th grey lane from the lowest, which is the j-th dot of
+            // the group in scan order, or going leftwards the (n - 1 - j)-th.
+            const unsigned first = kStep > 0 ? count : count + n - 1;
+            const unsigned bits = ((first & 1) ? 0x5555u : 0xAAAAu) ^ (head ? 0xFFFFu : 0u);
+            count += n;
+            return grey == 0xFFFFu ? bits : _pdep_u32(bits, grey);
+        }
+        if constexpr (kStep < 0) {
+            return Reversed16(
+                InScanOrder(Reversed16(grey), Reversed16(zero), Reversed16(negative), n));
+        }
+        return InScanOrder(grey, zero, negative, n);
+    }
+
+    // The same with the bits in scan order, for a group with n grey dots.
+    __attribute__((target("bmi,bmi2,popcnt"))) unsigned InScanOrder(unsigned grey, unsigned zero,
+                                                                    unsigned negative, unsigned n) {
         // Bit k of these: the k-th grey dot of the group.
         const unsigned z = _pext_u32(zero, grey), all = (1u << n) - 1;
         const unsigned drew = ~z & all;
@@ -313,10 +333,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt,bmi,bmi2"))) bool DrawNo
         const __m512i zero = _mm512_setzero_si512();
         const __mmask16 zeroLanes = _mm512_mask_cmpeq_epi32_mask(greyLanes, q, zero);
         const __mmask16 belowLanes = _mm512_mask_cmplt_epi32_mask(greyLanes, offset, zero);
-        const unsigned negative =
-            kStep > 0 ? signs.Negative(greyLanes, zeroLanes, belowLanes)
-                      : Reversed16(signs.Negative(Reversed16(greyLanes), Reversed16(zeroLanes),
-                                                  Reversed16(belowLanes)));
+        const unsigned negative = signs.Negative<kStep>(greyLanes, zeroLanes, belowLanes);
         q = _mm512_mask_sub_epi32(q, static_cast<__mmask16>(negative), zero, q);
         _mm512_mask_storeu_epi32(noise + c * 16, greyLanes, q);
     }
