@@ -615,7 +615,7 @@ bool StartPlane(Diffusion& s, const std::int16_t* values, const std::int16_t* er
 // dot comes out as the single pass would have it.
 constexpr int kLeadBytes = 4;       // the second chain's bytes before the middle
 constexpr int kSplitMinBytes = 16;  // rows narrower than this run as one chain
-std::uint64_t g_chainsRedone = 0;
+std::uint64_t g_rowsRedone = 0;
 
 // The eight dots of a page byte in each of two chains, dot by dot in turn, so that the
 // chains' carries overlap; each does exactly what DiffuseByte does.
@@ -711,7 +711,7 @@ __attribute__((target("bmi,bmi2"))) void RunPlaneTwoChains(const Diffusion& star
     if (a.carry != joinCarry) {
         // The chains had not met: b's bytes again from a's state, until a byte leaves the
         // carry b had after it.
-        ++g_chainsRedone;
+        ++g_rowsRedone;
         end = a;
         for (int n = middle; n < whole; ++n) {
             const int first = byteAt(n) * 8;
@@ -1064,7 +1064,7 @@ void LimitToneVectors(ToneVectors limit) {
 }
 
 std::uint64_t RowsRedone() {
-    return g_chainsRedone;
+    return g_rowsRedone;
 }
 
 void BuildToneTables(PrinterJob& job) {
