@@ -165,6 +165,18 @@ std::uint32_t DrawSeed() {
     return static_cast<std::uint32_t>(wce::rand()) << 15 | static_cast<std::uint32_t>(wce::rand());
 }
 
+struct ByteReversal {
+    wce::BYTE of[256] = {};
+    constexpr ByteReversal() {
+        for (int b = 0; b < 256; ++b) {
+            int r = 0;
+            for (int i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
+            of[b] = static_cast<wce::BYTE>(r);
+        }
+    }
+};
+constexpr ByteReversal kReversedBits;
+
 #if defined(QX_TONE_AVX2)
 // The generator's step taken k times at once: x -> a^k x + c (a^(k-1) + ... + 1).
 struct GeneratorJumps {
@@ -179,18 +191,6 @@ struct GeneratorJumps {
     }
 };
 constexpr GeneratorJumps kJumps;
-
-struct ByteReversal {
-    wce::BYTE of[256] = {};
-    constexpr ByteReversal() {
-        for (int b = 0; b < 256; ++b) {
-            int r = 0;
-            for (int i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
-            of[b] = static_cast<wce::BYTE>(r);
-        }
-    }
-};
-constexpr ByteReversal kReversedBits;
 
 template <bool kMasked>
 __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __mmask16 GreyLanes(
@@ -617,25 +617,54 @@ constexpr int kLeadBytes = 4;       // the second chain's bytes before the middl
 constexpr int kSplitMinBytes = 16;  // rows narrower than this run as one chain
 std::uint64_t g_rowsRedone = 0;
 
+// One unmasked dot of a chain whose perturbations were drawn ahead, as DotError and
+// DiffuseDot do it: its error goes to left and its bit in at the bottom of out. A level
+// known when compiling (kLevel not 0) saves a register in the pair below.
+template <int kLevel>
+[[gnu::always_inline]] inline void ChainDot(int& carry, unsigned& out, int value, int incoming,
+                                            int drawn, std::int32_t& left, int level) {
+    if constexpr (kLevel != 0) level = kLevel;
+    int e;
+    unsigned print;
+    if ((value & ~kDarknessFull) == 0) {
+        print = value != 0;
+        e = incoming + carry;
+    } else {
+        e = static_cast<std::int16_t>(incoming + value + carry);
+        const int threshold = kDotThreshold - drawn;
+        print = static_cast<unsigned>(threshold - e) >> 31;
+        e = e > threshold ? e - level : e;
+    }
+    left = e;
+    carry = Carry(e);
+    out = out * 2 + print;
+}
+
 // The eight dots of a page byte in each of two chains, dot by dot in turn, so that the
-// chains' carries overlap; each does exactly what DiffuseByte does.
-template <int kStep, int... kI>
+// chains' carries overlap. The bits come in scan order, first dot highest, and are turned
+// round for a row scanned leftwards.
+template <int kStep, int kLevel, int... kI>
 inline void DiffuseBytePair(Diffusion& a, Diffusion& b, const std::int16_t* values,
                             const std::int16_t* error, const std::int32_t* noise, int firstA,
                             int firstB, std::int32_t* leftA, std::int32_t* leftB, unsigned& outA,
                             unsigned& outB, std::integer_sequence<int, kI...>) {
-    Diffusion da = a, db = b;
+    int carryA = a.carry, carryB = b.carry;
+    const int level = a.level;
     outA = outB = 0;
     auto dot = [&]<int kDot>() {
         constexpr int at = Offset<kStep>(kDot);
-        outA |= DiffuseDot<false, true>(da, values + firstA, error + firstA, noise + firstA, leftA,
-                                        at, false);
-        outB |= DiffuseDot<false, true>(db, values + firstB, error + firstB, noise + firstB, leftB,
-                                        at, false);
+        ChainDot<kLevel>(carryA, outA, values[firstA + at], error[firstA + at], noise[firstA + at],
+                         leftA[at + 1], level);
+        ChainDot<kLevel>(carryB, outB, values[firstB + at], error[firstB + at], noise[firstB + at],
+                         leftB[at + 1], level);
     };
     (dot.template operator()<kI>(), ...);
-    a = da;
-    b = db;
+    if constexpr (kStep < 0) {
+        outA = kReversedBits.of[outA];
+        outB = kReversedBits.of[outB];
+    }
+    a.carry = carryA;
+    b.carry = carryB;
 }
 
 // One byte of a single chain, the quiet way when it can.
@@ -652,11 +681,10 @@ inline unsigned DiffuseOneByte(Diffusion& s, const std::int16_t* values, const s
 }
 
 // RunPlane for an unmasked row whose perturbations were drawn ahead, as two chains.
-template <int kStep>
-__attribute__((target("bmi,bmi2"))) void RunPlaneTwoChains(const Diffusion& start,
-                                                           const std::int16_t* values,
-                                                           std::int16_t* error, wce::BYTE* bits,
-                                                           int width, const PlaneWork& work) {
+template <int kStep, int kLevel>
+QX_TARGET_BMI2 void RunPlaneTwoChains(const Diffusion& start, const std::int16_t* values,
+                                      std::int16_t* error, wce::BYTE* bits, int width,
+                                      const PlaneWork& work) {
     const int whole = width >> 3;
     const int rest = width & 7;
     const std::int32_t* noise = work.noise;
@@ -690,8 +718,9 @@ __attribute__((target("bmi,bmi2"))) void RunPlaneTwoChains(const Diffusion& star
             std::memset(left + firstA + 1, 0, 8 * sizeof(std::int32_t));
             std::memset(leftB + 1, 0, 8 * sizeof(std::int32_t));
         } else {
-            DiffuseBytePair<kStep>(a, b, values, error, noise, firstA, firstB, left + firstA, leftB,
-                                   outA, outB, std::make_integer_sequence<int, 8>{});
+            DiffuseBytePair<kStep, kLevel>(a, b, values, error, noise, firstA, firstB,
+                                           left + firstA, leftB, outA, outB,
+                                           std::make_integer_sequence<int, 8>{});
         }
         bits[byteA] = static_cast<wce::BYTE>(outA);
         if (!leading) bits[byteB] = static_cast<wce::BYTE>(outB);
@@ -736,7 +765,11 @@ void RunPlane(const Diffusion& start, const std::int16_t* values, std::int16_t* 
               wce::BYTE* bits, const wce::BYTE* mask, int width, const PlaneWork& work) {
     if constexpr (!kMasked && kDrawn) {
         if ((width >> 3) >= kSplitMinBytes) {
-            return RunPlaneTwoChains<kStep>(start, values, error, bits, width, work);
+            // Black, the plane of every monochrome page, has its level built in.
+            return start.level == kBlackLevel
+                       ? RunPlaneTwoChains<kStep, kBlackLevel>(start, values, error, bits, width,
+                                                               work)
+                       : RunPlaneTwoChains<kStep, 0>(start, values, error, bits, width, work);
         }
     }
     // A local copy keeps the state in registers.

@@ -11,3 +11,11 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #endif
+
+// Scalar code that only runs where the wide paths do may use the bit instructions that
+// come with them.
+#if defined(QX_TONE_AVX2)
+#define QX_TARGET_BMI2 __attribute__((target("bmi,bmi2")))
+#else
+#define QX_TARGET_BMI2
+#endif
