@@ -2,6 +2,9 @@
 
 #include <errno.h>
 #include <grp.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <security/pam_appl.h>
@@ -99,8 +102,66 @@ bool SocketWords(const sockaddr_storage& a, std::vector<uint32_t>* words, unsign
     return false;
 }
 
+// What the kernel's socket diagnostics say of one TCP socket: its owner, nullopt when
+// it has no such socket, or an error when the diagnostics cannot be asked (a kernel or
+// sandbox without them).
+struct DiagAnswer {
+    bool asked = false;
+    std::optional<uid_t> uid;
+};
+
+DiagAnswer DiagOwner(int family, const std::vector<uint32_t>& srcWords, unsigned srcPort,
+                     const std::vector<uint32_t>& dstWords, unsigned dstPort) {
+    DiagAnswer answer;
+    int nl = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (nl < 0) return answer;
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } ask{};
+    ask.header.nlmsg_len = sizeof ask;
+    ask.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    ask.header.nlmsg_flags = NLM_F_REQUEST;
+    ask.request.sdiag_family = uint8_t(family);
+    ask.request.sdiag_protocol = IPPROTO_TCP;
+    ask.request.idiag_states = ~0u;
+    ask.request.id.idiag_sport = htons(uint16_t(srcPort));
+    ask.request.id.idiag_dport = htons(uint16_t(dstPort));
+    for (size_t i = 0; i < srcWords.size() && i < 4; ++i) ask.request.id.idiag_src[i] = srcWords[i];
+    for (size_t i = 0; i < dstWords.size() && i < 4; ++i) ask.request.id.idiag_dst[i] = dstWords[i];
+    ask.request.id.idiag_cookie[0] = ask.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    alignas(nlmsghdr) char reply[4096];
+    ssize_t got = -1;
+    if (::sendto(nl, &ask, sizeof ask, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) ==
+        ssize_t(sizeof ask)) {
+        do got = ::recv(nl, reply, sizeof reply, 0);
+        while (got < 0 && errno == EINTR);
+    }
+    ::close(nl);
+    if (got < ssize_t(sizeof(nlmsghdr))) return answer;
+    const auto* header = reinterpret_cast<const nlmsghdr*>(reply);
+    if (!NLMSG_OK(header, size_t(got))) return answer;
+    if (header->nlmsg_type == NLMSG_ERROR) {
+        // No such socket is an answer; any other error means the diagnostics cannot tell.
+        const auto* error = static_cast<const nlmsgerr*>(NLMSG_DATA(header));
+        answer.asked =
+            header->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr)) && error->error == -ENOENT;
+        return answer;
+    }
+    if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+        header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+        return answer;
+    answer.asked = true;
+    answer.uid = uid_t(static_cast<const inet_diag_msg*>(NLMSG_DATA(header))->idiag_uid);
+    return answer;
+}
+
 // The user whose process made the other end of a TCP connection, when that end is on
-// this machine: the kernel's socket table holds it with the two addresses swapped.
+// this machine: the kernel's socket table holds it with the two addresses swapped. The
+// socket diagnostics look that one socket up; /proc/net, read whole, is the way left
+// when they cannot be asked.
 std::optional<uid_t> LocalPeer(int fd) {
     sockaddr_storage mine{}, peer{};
     socklen_t mineLen = sizeof mine, peerLen = sizeof peer;
@@ -111,6 +172,9 @@ std::optional<uid_t> LocalPeer(int fd) {
     unsigned minePort = 0, peerPort = 0;
     if (!SocketWords(mine, &mineWords, &minePort) || !SocketWords(peer, &peerWords, &peerPort))
         return std::nullopt;
+    if (DiagAnswer diag = DiagOwner(mine.ss_family, peerWords, peerPort, mineWords, minePort);
+        diag.asked)
+        return diag.uid;
     std::ifstream table(mine.ss_family == AF_INET ? "/proc/net/tcp" : "/proc/net/tcp6");
     std::string line;
     std::getline(table, line);  // the heading
