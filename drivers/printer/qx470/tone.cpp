@@ -607,19 +607,20 @@ bool StartPlane(Diffusion& s, const std::int16_t* values, const std::int16_t* er
 }
 
 // A row's pass is one chain of carries from dot to dot, which leaves the processor
-// waiting on each. A row with its perturbations drawn ahead is therefore run as two
-// chains at once: the first from the row's start, the second from a few bytes before the
-// middle with no carry. The carry a dot passes on is 7/16 of its error, so the second
-// chain has almost always met the first by the middle; where it has not, its bytes are
-// done again from the first chain's state until the two carries agree. Either way every
-// dot comes out as the single pass would have it.
-constexpr int kLeadBytes = 4;       // the second chain's bytes before the middle
+// waiting on each. A row with its perturbations drawn ahead is therefore run as several
+// chains at once: the first from the row's start, each other from a few bytes before its
+// part of the row with no carry. The carry a dot passes on is 7/16 of its error, so a
+// chain has almost always met the one before it by the start of its part; where it has
+// not, its bytes are done again from the true state until the two carries agree. Either
+// way every dot comes out as the single pass would have it.
+constexpr int kChains = 2;          // three or four spill registers and run slower
+constexpr int kLeadBytes = 4;       // a chain's bytes before its part of the row
 constexpr int kSplitMinBytes = 16;  // rows narrower than this run as one chain
 std::uint64_t g_rowsRedone = 0;
 
 // One unmasked dot of a chain whose perturbations were drawn ahead, as DotError and
 // DiffuseDot do it: its error goes to left and its bit in at the bottom of out. A level
-// known when compiling (kLevel not 0) saves a register in the pair below.
+// known when compiling (kLevel not 0) saves a register in the chains below.
 template <int kLevel>
 [[gnu::always_inline]] inline void ChainDot(int& carry, unsigned& out, int value, int incoming,
                                             int drawn, std::int32_t& left, int level) {
@@ -640,31 +641,25 @@ template <int kLevel>
     out = out * 2 + print;
 }
 
-// The eight dots of a page byte in each of two chains, dot by dot in turn, so that the
-// chains' carries overlap. The bits come in scan order, first dot highest, and are turned
-// round for a row scanned leftwards.
-template <int kStep, int kLevel, int... kI>
-inline void DiffuseBytePair(Diffusion& a, Diffusion& b, const std::int16_t* values,
-                            const std::int16_t* error, const std::int32_t* noise, int firstA,
-                            int firstB, std::int32_t* leftA, std::int32_t* leftB, unsigned& outA,
-                            unsigned& outB, std::integer_sequence<int, kI...>) {
-    int carryA = a.carry, carryB = b.carry;
-    const int level = a.level;
-    outA = outB = 0;
+// The eight dots of a page byte in each chain, dot by dot in turn, so that the chains'
+// carries overlap. The bits come in scan order, first dot highest, and are turned round
+// for a row scanned leftwards.
+template <int kStep, int kLevel, std::size_t... kC, int... kI>
+inline void DiffuseByteChains(int (&carry)[kChains], unsigned (&out)[kChains],
+                              const int (&first)[kChains], std::int32_t* const (&left)[kChains],
+                              const std::int16_t* values, const std::int16_t* error,
+                              const std::int32_t* noise, int level, std::index_sequence<kC...>,
+                              std::integer_sequence<int, kI...>) {
+    int c[kChains] = {carry[kC]...};
+    unsigned o[kChains] = {};
     auto dot = [&]<int kDot>() {
         constexpr int at = Offset<kStep>(kDot);
-        ChainDot<kLevel>(carryA, outA, values[firstA + at], error[firstA + at], noise[firstA + at],
-                         leftA[at + 1], level);
-        ChainDot<kLevel>(carryB, outB, values[firstB + at], error[firstB + at], noise[firstB + at],
-                         leftB[at + 1], level);
+        (ChainDot<kLevel>(c[kC], o[kC], values[first[kC] + at], error[first[kC] + at],
+                          noise[first[kC] + at], left[kC][at + 1], level),
+         ...);
     };
     (dot.template operator()<kI>(), ...);
-    if constexpr (kStep < 0) {
-        outA = kReversedBits.of[outA];
-        outB = kReversedBits.of[outB];
-    }
-    a.carry = carryA;
-    b.carry = carryB;
+    ((carry[kC] = c[kC], out[kC] = kStep < 0 ? kReversedBits.of[o[kC]] : o[kC]), ...);
 }
 
 // One byte of a single chain, the quiet way when it can.
@@ -680,79 +675,89 @@ inline unsigned DiffuseOneByte(Diffusion& s, const std::int16_t* values, const s
                                            left + first, 0, std::make_integer_sequence<int, 8>{});
 }
 
-// RunPlane for an unmasked row whose perturbations were drawn ahead, as two chains.
+// RunPlane for an unmasked row whose perturbations were drawn ahead, as kChains chains.
 template <int kStep, int kLevel>
-QX_TARGET_BMI2 void RunPlaneTwoChains(const Diffusion& start, const std::int16_t* values,
-                                      std::int16_t* error, wce::BYTE* bits, int width,
-                                      const PlaneWork& work) {
+QX_TARGET_BMI2 void RunPlaneChains(const Diffusion& start, const std::int16_t* values,
+                                   std::int16_t* error, wce::BYTE* bits, int width,
+                                   const PlaneWork& work) {
     const int whole = width >> 3;
     const int rest = width & 7;
     const std::int32_t* noise = work.noise;
     std::int32_t* left = work.left;
-    Diffusion a = start;
+    Diffusion end = start;
     auto partial = [&](Diffusion& s) {
         const int first = whole * 8;
         bits[whole] = static_cast<wce::BYTE>(DiffusePartialByte<kStep, false, true>(
             s, values + first, error + first, noise + first, left + first, 0u, rest));
     };
-    if (kStep < 0 && rest != 0) partial(a);
+    if (kStep < 0 && rest != 0) partial(end);
     auto byteAt = [&](int n) { return kStep > 0 ? n : whole - 1 - n; };
-    // Chain a takes the bytes [0, middle) in scan order, chain b [middle - lead, whole),
-    // its first lead bytes only to find its carry.
-    const int middle = (whole + kLeadBytes) / 2;
-    const int fromB = middle - kLeadBytes;
-    Diffusion b = start;
-    std::int32_t lead[9];
-    const int stepsA = middle, stepsB = whole - fromB;
-    const int together = std::min(stepsA, stepsB);
-    int joinCarry = 0;
+    // Chain k runs `steps` bytes in scan order from from[k]; its part of the row starts
+    // kLeadBytes later (chain 0's at once) and ends where the next chain's part starts.
+    const int steps = (whole + (kChains - 1) * kLeadBytes + kChains - 1) / kChains;
+    int from[kChains], part[kChains + 1];
+    for (int k = 0; k < kChains; ++k) {
+        from[k] = k * (steps - kLeadBytes);
+        part[k] = k == 0 ? 0 : from[k] + kLeadBytes;
+    }
+    part[kChains] = whole;
+    int carry[kChains], joinCarry[kChains] = {};
+    for (int k = 0; k < kChains; ++k) carry[k] = k == 0 ? end.carry : 0;
+    std::int32_t lead[kChains][9];
+    const int together = whole - from[kChains - 1];
     for (int t = 0; t < together; ++t) {
-        const int byteA = byteAt(t), byteB = byteAt(fromB + t);
-        const int firstA = byteA * 8, firstB = byteB * 8;
-        const bool leading = t < kLeadBytes;
-        std::int32_t* leftB = leading ? lead : left + firstB;
-        unsigned outA, outB;
-        if (a.carry == 0 && b.carry == 0 &&
-            QuietBlock<false>(values + firstA, error + firstA, 0, outA) &&
-            QuietBlock<false>(values + firstB, error + firstB, 0, outB)) {
-            std::memset(left + firstA + 1, 0, 8 * sizeof(std::int32_t));
-            std::memset(leftB + 1, 0, 8 * sizeof(std::int32_t));
-        } else {
-            DiffuseBytePair<kStep, kLevel>(a, b, values, error, noise, firstA, firstB,
-                                           left + firstA, leftB, outA, outB,
-                                           std::make_integer_sequence<int, 8>{});
+        int first[kChains];
+        std::int32_t* at[kChains];
+        bool quiet = true;
+        unsigned out[kChains];
+        for (int k = 0; k < kChains; ++k) {
+            first[k] = byteAt(from[k] + t) * 8;
+            at[k] = k > 0 && t < kLeadBytes ? lead[k] : left + first[k];
+            quiet = quiet && carry[k] == 0 &&
+                    QuietBlock<false>(values + first[k], error + first[k], 0, out[k]);
         }
-        bits[byteA] = static_cast<wce::BYTE>(outA);
-        if (!leading) bits[byteB] = static_cast<wce::BYTE>(outB);
-        if (t == kLeadBytes - 1) joinCarry = b.carry;
+        if (quiet) {
+            for (int k = 0; k < kChains; ++k) std::memset(at[k] + 1, 0, 8 * sizeof(std::int32_t));
+        } else {
+            DiffuseByteChains<kStep, kLevel>(carry, out, first, at, values, error, noise,
+                                             start.level, std::make_index_sequence<kChains>{},
+                                             std::make_integer_sequence<int, 8>{});
+        }
+        for (int k = 0; k < kChains; ++k)
+            if (k == 0 || t >= kLeadBytes) bits[first[k] / 8] = static_cast<wce::BYTE>(out[k]);
+        if (t == kLeadBytes - 1)
+            for (int k = 1; k < kChains; ++k) joinCarry[k] = carry[k];
     }
-    for (int t = together; t < stepsA; ++t) {
-        const int byte = byteAt(t);
-        bits[byte] =
-            static_cast<wce::BYTE>(DiffuseOneByte<kStep>(a, values, error, noise, left, byte * 8));
+    // The chains before the last run on alone to the end of their parts.
+    for (int k = 0; k < kChains - 1; ++k) {
+        Diffusion s = start;
+        s.carry = carry[k];
+        for (int n = from[k] + together; n < part[k + 1]; ++n) {
+            const int byte = byteAt(n);
+            bits[byte] = static_cast<wce::BYTE>(
+                DiffuseOneByte<kStep>(s, values, error, noise, left, byte * 8));
+        }
+        carry[k] = s.carry;
     }
-    for (int t = together; t < stepsB; ++t) {
-        const int byte = byteAt(fromB + t);
-        bits[byte] =
-            static_cast<wce::BYTE>(DiffuseOneByte<kStep>(b, values, error, noise, left, byte * 8));
-    }
-    Diffusion end = b;
-    if (a.carry != joinCarry) {
-        // The chains had not met: b's bytes again from a's state, until a byte leaves the
-        // carry b had after it.
+    // Each chain against the true state where its part starts.
+    end.carry = carry[0];
+    for (int k = 1; k < kChains; ++k) {
+        if (end.carry == joinCarry[k]) {
+            end.carry = carry[k];
+            continue;
+        }
+        // Its bytes again, until a byte leaves the carry the chain had after it.
         ++g_rowsRedone;
-        end = a;
-        for (int n = middle; n < whole; ++n) {
+        bool met = false;
+        for (int n = part[k]; n < part[k + 1] && !met; ++n) {
             const int first = byteAt(n) * 8;
-            const int carryB = Carry(left[first + Offset<kStep>(7) + 1]);
+            const int chainCarry = Carry(left[first + Offset<kStep>(7) + 1]);
             bits[byteAt(n)] = static_cast<wce::BYTE>(DiffuseByte<kStep, false, true>(
                 end, values + first, error + first, noise + first, left + first, 0,
                 std::make_integer_sequence<int, 8>{}));
-            if (end.carry == carryB) {
-                end = b;
-                break;
-            }
+            met = end.carry == chainCarry;
         }
+        if (met) end.carry = carry[k];
     }
     if (kStep > 0 && rest != 0) partial(end);
     GatherNextRowFast<kStep>(left, error, width);
@@ -767,9 +772,8 @@ void RunPlane(const Diffusion& start, const std::int16_t* values, std::int16_t* 
         if ((width >> 3) >= kSplitMinBytes) {
             // Black, the plane of every monochrome page, has its level built in.
             return start.level == kBlackLevel
-                       ? RunPlaneTwoChains<kStep, kBlackLevel>(start, values, error, bits, width,
-                                                               work)
-                       : RunPlaneTwoChains<kStep, 0>(start, values, error, bits, width, work);
+                       ? RunPlaneChains<kStep, kBlackLevel>(start, values, error, bits, width, work)
+                       : RunPlaneChains<kStep, 0>(start, values, error, bits, width, work);
         }
     }
     // A local copy keeps the state in registers.
