@@ -1,4 +1,5 @@
 // Device contexts and GDI objects: creation, selection, deletion, the journal.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,6 +126,18 @@ void EnsureGuiApplication() {
 }
 
 }  // namespace gdi
+
+bool StartGraphicsEarly() {
+    gdi::EnsureGuiApplication();
+    // Every thread is a line of /proc/self/task.
+    int threads = 0;
+    if (DIR* tasks = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(tasks))
+            if (entry->d_name[0] != '.') ++threads;
+        ::closedir(tasks);
+    }
+    return threads == 1;
+}
 
 void EnableGdiJournal(bool on) {
     std::lock_guard g(gdi::journalLock);

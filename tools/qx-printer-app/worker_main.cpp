@@ -152,6 +152,10 @@ int ZygoteMain(int control, char* argument) {
     static_assert(std::char_traits<char>::length(kZygoteArgument) ==
                   std::char_traits<char>::length(kWorkerArgument));
     const pid_t server = ::getppid();
+    // The drawing toolkit is started once here and shared by every worker forked after.
+    // Should it have started a thread, no worker may be forked: the server then starts
+    // them as programs.
+    if (!wce::StartGraphicsEarly()) return 0;
     for (;;) {
         pollfd p{control, POLLIN, 0};
         int ready = ::poll(&p, 1, kZygoteIdleMs);

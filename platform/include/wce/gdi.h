@@ -250,4 +250,11 @@ struct GdiJournalEntry {
 void EnableGdiJournal(bool on);
 std::vector<GdiJournalEntry> TakeGdiJournal();
 
+// ---- for a process that forks workers ----
+
+// Starts the engine's drawing toolkit now rather than at the first drawing, so that
+// processes forked afterwards share it. It starts no thread. Returns false when the
+// process already runs more than one thread, where forking would not be safe either.
+bool StartGraphicsEarly();
+
 }  // namespace wce
