@@ -169,6 +169,24 @@ struct PlainDiffusion {
     }
 };
 
+// One row through DiffuseRow and through the plain diffusion from the same random numbers:
+// the page row and the error for the next row agree.
+void ExpectRowMatchesPlain(OwnedJob& o, PlainDiffusion& plain,
+                           const std::vector<std::int16_t>& values,
+                           std::vector<std::int16_t>& error, const wce::BYTE* mask, int level,
+                           int row, wce::BYTE* bits) {
+    o.job.rowParity = row;
+    o.job.nextRow = row;
+    wce::srand(static_cast<unsigned>(row));
+    const auto expected = plain.Row(values, mask, level, row);
+    wce::srand(static_cast<unsigned>(row));
+    ASSERT_EQ(DiffuseRow(o.job, values.data(), error.data(), bits, mask, level), 1);
+    ASSERT_EQ(std::vector<wce::BYTE>(PageRow(o.job, row), PageRow(o.job, row) + expected.size()),
+              expected)
+        << "row " << row;
+    ASSERT_EQ(error, plain.error) << "row " << row;
+}
+
 // Rows of every kind of dot, masks, and errors near the 16-bit limits. Rows of 16 page
 // bytes and more run as two chains, which the large errors keep apart past the middle;
 // darkness near the threshold draws perturbations of 0, which restart the signs' runs.
@@ -203,19 +221,9 @@ TEST(DiffuseRow, MatchesThePlainDiffusion) {
                 }
             }
             const bool useMask = row % 3 == 1;
-            o.job.rowParity = row;
-            o.job.nextRow = row;
-            wce::srand(static_cast<unsigned>(row));
-            const auto expected = plain.Row(values, useMask ? mask.data() : nullptr, 9830, row);
-            wce::srand(static_cast<unsigned>(row));
-            ASSERT_EQ(DiffuseRow(o.job, values.data(), error.data(), o.job.buffers.blackBits.get(),
-                                 useMask ? mask.data() : nullptr, 9830),
-                      1);
-            ASSERT_EQ(
-                std::vector<wce::BYTE>(PageRow(o.job, row), PageRow(o.job, row) + mask.size()),
-                expected)
-                << "row " << row;
-            ASSERT_EQ(error, plain.error) << "row " << row;
+            ASSERT_NO_FATAL_FAILURE(ExpectRowMatchesPlain(o, plain, values, error,
+                                                          useMask ? mask.data() : nullptr, 9830,
+                                                          row, o.job.buffers.blackBits.get()));
         }
     }
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
@@ -516,19 +524,10 @@ TEST(DiffuseRow, StillStretchesMatchThePlainDiffusion) {
             std::vector<wce::BYTE> mask((width + 7) / 8);
             for (auto& m : mask) m = next() % 3 == 0 ? static_cast<wce::BYTE>(next()) : 0;
             const bool useMask = row % 2 == 1;
-            o.job.rowParity = row;
-            o.job.nextRow = row;
-            wce::srand(static_cast<unsigned>(row));
-            const auto expected = plain.Row(values, useMask ? mask.data() : nullptr, 9011, row);
-            wce::srand(static_cast<unsigned>(row));
-            ASSERT_EQ(DiffuseRow(o.job, values.data(), error.data(), o.job.buffers.colourBits.get(),
-                                 useMask ? mask.data() : nullptr, 9011),
-                      1);
-            ASSERT_EQ(
-                std::vector<wce::BYTE>(PageRow(o.job, row), PageRow(o.job, row) + mask.size()),
-                expected)
-                << "width " << width << " row " << row;
-            ASSERT_EQ(error, plain.error) << "width " << width << " row " << row;
+            ASSERT_NO_FATAL_FAILURE(ExpectRowMatchesPlain(o, plain, values, error,
+                                                          useMask ? mask.data() : nullptr, 9011,
+                                                          row, o.job.buffers.colourBits.get()))
+                << "width " << width;
         }
     }
 }
