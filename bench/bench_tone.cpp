@@ -169,8 +169,6 @@ void RunConvert(benchmark::State& state, bool dither) {
         childSeconds += cpu;
     }
     state.SetBytesProcessed(state.iterations() * std::int64_t{kWidth} * kHeight * 3);
-    state.counters["rows redone"] =
-        benchmark::Counter(double(qx470::RowsRedone()) / double(state.iterations()) / kHeight);
     state.counters["child_ms"] =
         1000.0 * childSeconds / double(std::max<std::int64_t>(state.iterations(), 1));
     std::remove(in.c_str());

@@ -102,9 +102,9 @@ bool SocketWords(const sockaddr_storage& a, std::vector<uint32_t>* words, unsign
     return false;
 }
 
-// What the kernel's socket diagnostics say of one TCP socket: its owner, nullopt when
-// it has no such socket, or an error when the diagnostics cannot be asked (a kernel or
-// sandbox without them).
+// What the kernel's socket diagnostics say of one TCP socket: its owner, or no owner
+// when there is no such socket. Not asked when the diagnostics cannot be reached (a
+// kernel or sandbox without them) or give no clear answer.
 struct DiagAnswer {
     bool asked = false;
     std::optional<uid_t> uid;
