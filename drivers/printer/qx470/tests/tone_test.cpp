@@ -495,6 +495,35 @@ TEST(ConvertRow, ColourRowsWithIdlePlanesMatchThePlainDiffusion) {
     }
 }
 
+// The perturbations' signs alternate along the grey dots of a row and start again after
+// a dot that drew 0 (darkness exactly at the threshold draws 0): such dots, and white or
+// black dots between grey ones, at either edge of the sixteen-dot groups the signs are
+// worked out in, in rows scanned both ways and ending in a partial group.
+TEST(DiffuseRow, PerturbationSignsAcrossGroupEdgesMatchThePlainDiffusion) {
+    for (const int width : {77, 576}) {
+        SCOPED_TRACE(width);
+        OwnedJob o;
+        ASSERT_EQ(SetUpPage(o.job, {.width = width, .rows = 48}), 1);
+        PlainDiffusion plain{width, std::vector<std::int16_t>(width)};
+        std::vector<std::int16_t> error(width);
+        for (int row = 0; row < 48; ++row) {
+            std::vector<std::int16_t> values(width);
+            for (int x = 0; x < width; ++x) {
+                const int inGroup = (x + row / 4) % 16;
+                const bool edge = inGroup == 0 || inGroup == 15;
+                const int kind = row % 4;
+                values[x] = static_cast<std::int16_t>(!edge ? 1500 + (x * 97 + row * 31) % 5200
+                                                      : kind == 0 ? 4096
+                                                      : kind == 1 ? 0
+                                                      : kind == 2 ? 8192
+                                                                  : (x % 32 == 0 ? 4096 : 3000));
+            }
+            ASSERT_NO_FATAL_FAILURE(ExpectRowMatchesPlain(o, plain, values, error, nullptr, 10649,
+                                                          row, o.job.buffers.blackBits.get()));
+        }
+    }
+}
+
 // Stretches of white and full black with no error coming in, and the dots around them:
 // masked black dots there still pass their darkness on, and an error arriving along
 // the row or from the row before must not be lost.
