@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "cpcl.h"
 #include "wce/base.h"
 #include "wide_vectors.h"
 
@@ -165,18 +166,6 @@ std::uint32_t DrawSeed() {
     return static_cast<std::uint32_t>(wce::rand()) << 15 | static_cast<std::uint32_t>(wce::rand());
 }
 
-struct ByteReversal {
-    wce::BYTE of[256] = {};
-    constexpr ByteReversal() {
-        for (int b = 0; b < 256; ++b) {
-            int r = 0;
-            for (int i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
-            of[b] = static_cast<wce::BYTE>(r);
-        }
-    }
-};
-constexpr ByteReversal kReversedBits;
-
 #if defined(QX_TONE_AVX2)
 // The generator's step taken k times at once: x -> a^k x + c (a^(k-1) + ... + 1).
 struct GeneratorJumps {
@@ -201,8 +190,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __mmask16 GreyLanes(
     __mmask16 grey = _mm256_mask_cmpneq_epi16_mask(valid, lanes, _mm256_setzero_si256());
     grey = _mm256_mask_cmpneq_epi16_mask(grey, lanes, _mm256_set1_epi16(kDarknessFull));
     if constexpr (kMasked) {
-        unsigned bits = kReversedBits.of[mask[x >> 3]];
-        if (count > 8) bits |= static_cast<unsigned>(kReversedBits.of[mask[(x >> 3) + 1]]) << 8;
+        unsigned bits = kBitReversal[mask[x >> 3]];
+        if (count > 8) bits |= static_cast<unsigned>(kBitReversal[mask[(x >> 3) + 1]]) << 8;
         grey = static_cast<__mmask16>(grey & ~bits);
     }
     return grey;
@@ -210,7 +199,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __mmask16 GreyLanes(
 
 // Bits of a 16-dot group turned end for end: scan order of a row scanned leftwards.
 inline unsigned Reversed16(unsigned bits) {
-    return static_cast<unsigned>(kReversedBits.of[bits & 255] << 8 | kReversedBits.of[bits >> 8]);
+    return static_cast<unsigned>(kBitReversal[bits & 255] << 8 | kBitReversal[bits >> 8]);
 }
 
 // Bit k: the XOR of bits 0 to k.
@@ -659,7 +648,7 @@ inline void DiffuseByteChains(int (&carry)[kChains], unsigned (&out)[kChains],
          ...);
     };
     (dot.template operator()<kI>(), ...);
-    ((carry[kC] = c[kC], out[kC] = kStep < 0 ? kReversedBits.of[o[kC]] : o[kC]), ...);
+    ((carry[kC] = c[kC], out[kC] = kStep < 0 ? kBitReversal[o[kC]] : o[kC]), ...);
 }
 
 // One byte of a single chain, the quiet way when it can.
