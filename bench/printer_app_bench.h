@@ -24,6 +24,7 @@ extern char** environ;
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -181,7 +182,8 @@ inline long Field(const std::string& text, const char* name) {
     return at == std::string::npos ? 0 : std::atol(text.c_str() + at + std::strlen(name));
 }
 
-inline Memory TreeMemory(pid_t root) {
+// The server and every process below it (our job workers and their zygote).
+inline std::vector<pid_t> Tree(pid_t root) {
     std::map<pid_t, pid_t> parent;
     if (DIR* d = ::opendir("/proc")) {
         while (dirent* e = ::readdir(d)) {
@@ -197,16 +199,42 @@ inline Memory TreeMemory(pid_t root) {
         }
         ::closedir(d);
     }
-    Memory total;
+    std::vector<pid_t> tree;
     for (auto [pid, ppid] : parent) {
         pid_t p = pid;
         while (p > 1 && p != root) p = parent.count(p) ? parent[p] : 0;
-        if (p != root) continue;
+        if (p == root) tree.push_back(pid);
+    }
+    return tree;
+}
+
+inline Memory TreeMemory(pid_t root) {
+    Memory total;
+    for (pid_t pid : Tree(root)) {
         std::string proc = "/proc/" + std::to_string(pid);
         total.rssKb += Field(qxapptest::ReadFile(proc + "/status"), "VmRSS:");
         total.pssKb += Field(qxapptest::ReadFile(proc + "/smaps_rollup"), "\nPss:");
     }
     return total;
+}
+
+// Processor seconds the server's processes have used: each live one's own, and for the
+// server those of the children it has waited for (workers that ended).
+inline double TreeCpuSeconds(pid_t root) {
+    long ticks = 0;
+    for (pid_t pid : Tree(root)) {
+        std::string stat = qxapptest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        // Fields 14 and 15 (user, system), then 16 and 17 (waited-for children).
+        std::istringstream in(stat.substr(close + 2));
+        std::string field;
+        for (int n = 3; n <= 17 && in >> field; ++n) {
+            if (n == 14 || n == 15 || (pid == root && (n == 16 || n == 17)))
+                ticks += std::atol(field.c_str());
+        }
+    }
+    return double(ticks) / double(::sysconf(_SC_CLK_TCK));
 }
 
 // One server of a peer with its printers, each printing into a sink of its own. A server
