@@ -391,24 +391,15 @@ std::string BytesCell(const std::vector<Run>& runs, const std::string& name) {
 }
 
 // What a page costs once a job is under way: the 200-page job against the 20-page one,
-// both with the same grey pages, so that the document's start is counted out.
-std::string PerPageCell(const std::vector<Run>& runs) {
+// both with the same grey pages, so that the document's start is counted out. In time on
+// the clock, or in processor time of all the server's processes: the work a page costs,
+// however much of it ran side by side.
+std::string PerPageCell(const std::vector<Run>& runs, double Figure::*field, const char* unit) {
     Summary few = Summarise(runs, "raster20"), many = Summarise(runs, "raster200");
-    double a = few.Median(&Figure::seconds), b = many.Median(&Figure::seconds);
+    double a = few.Median(field), b = many.Median(field);
     if (std::isnan(a) || std::isnan(b)) return "-";
     char text[64];
-    std::snprintf(text, sizeof text, "%.2f ms a page", (b - a) * 1000 / 180);
-    return text;
-}
-
-// The same in processor time of all the server's processes, which the other processes of
-// a busy machine do not stretch as they do the time on the clock.
-std::string CpuPerPageCell(const std::vector<Run>& runs) {
-    Summary few = Summarise(runs, "raster20"), many = Summarise(runs, "raster200");
-    double a = few.Median(&Figure::cpuSeconds), b = many.Median(&Figure::cpuSeconds);
-    if (std::isnan(a) || std::isnan(b)) return "-";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f ms of processor time a page", (b - a) * 1000 / 180);
+    std::snprintf(text, sizeof text, "%.2f ms %s", (b - a) * 1000 / 180, unit);
     return text;
 }
 
@@ -455,12 +446,15 @@ void PrintTable(const std::vector<Peer>& peers, std::vector<std::vector<Run>>& r
     for (auto [name, label] : rows) {
         std::printf("%-40s", label);
         for (size_t i = 0; i < peers.size(); ++i) {
-            std::string cell = std::string(name) == "note"         ? ""
-                               : std::string(name) == "ratio"      ? RatioCell(results[i])
-                               : std::string(name) == "perPage"    ? PerPageCell(results[i])
-                               : std::string(name) == "cpuPerPage" ? CpuPerPageCell(results[i])
-                               : std::string(name) == "bytes" ? BytesCell(results[i], "raster20")
-                                                              : Cell(results[i], name);
+            const std::string row = name;
+            std::string cell =
+                row == "note"      ? ""
+                : row == "ratio"   ? RatioCell(results[i])
+                : row == "perPage" ? PerPageCell(results[i], &Figure::seconds, "a page")
+                : row == "cpuPerPage"
+                    ? PerPageCell(results[i], &Figure::cpuSeconds, "of processor time a page")
+                : row == "bytes" ? BytesCell(results[i], "raster20")
+                                 : Cell(results[i], name);
             std::printf(" | %-48s", cell.c_str());
         }
         std::printf("\n");
