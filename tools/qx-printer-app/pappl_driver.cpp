@@ -32,12 +32,12 @@ struct RasterJob {
     int printerId = 0;
     bool started = false;  // the document (with the first page)
     Worker::StopCheck stop;
-    std::vector<std::uint8_t> page;  // 8-bit grey, 0 black
+    std::uint8_t* page = nullptr;  // 8-bit grey, 0 black, in the worker's page room
     int width = 0, height = 0;
     unsigned bitsPerPixel = 8;
     bool inverted = false;  // device black: 0 is white
     unsigned lastPage = 0;
-    int rows = 0;  // of the page, as they arrive: a page cut short lacks some
+    int rows = 0;  // of the page so far: a page cut short lacks its last
     bool replica = false;
 };
 
@@ -172,11 +172,13 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
     data->height = int(h.cupsHeight);
     data->bitsPerPixel = h.cupsBitsPerPixel;
     data->inverted = h.cupsColorSpace == CUPS_CSPACE_K;
-    data->page.assign(size_t(data->width) * size_t(data->height), 255);
     data->rows = 0;
     std::string reason;
     if (!data->worker->StartPage(data->stop, &reason))
         return Fail(job, reason, PortTrouble(reason));
+    const size_t size = size_t(data->width) * size_t(data->height);
+    data->page = data->worker->PageRoom(size, &reason);
+    if (!data->page) return Fail(job, reason, false);
     return true;
 }
 
@@ -185,8 +187,12 @@ bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned 
     RasterJob* data = Data(job);
     if (!data) return false;
     if (data->replica || y >= unsigned(data->height)) return true;
-    ++data->rows;
-    std::uint8_t* row = &data->page[size_t(y) * size_t(data->width)];
+    // Rows come in order; any passed over would be white, and a row again is drawn over.
+    if (y > unsigned(data->rows))
+        std::memset(data->page + size_t(data->rows) * size_t(data->width), 255,
+                    size_t(y - unsigned(data->rows)) * size_t(data->width));
+    data->rows = std::max(data->rows, int(y) + 1);
+    std::uint8_t* row = data->page + size_t(y) * size_t(data->width);
     if (data->bitsPerPixel == 8) {
         if (data->inverted)
             for (int x = 0; x < data->width; ++x) row[x] = std::uint8_t(255 - line[x]);
@@ -214,7 +220,7 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
     // The paper's margins are outside the dots the printer prints (576 or 384).
     int left = std::max(0, (data->width - data->driver->model->printedDots) / 2);
     std::string reason;
-    if (!data->worker->EndPage(data->page, data->width, data->height, left, data->stop, &reason))
+    if (!data->worker->EndPage(data->width, data->height, left, data->stop, &reason))
         return Fail(job, reason, PortTrouble(reason));
     return true;
 }

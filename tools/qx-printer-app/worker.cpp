@@ -4,6 +4,7 @@
 #include <malloc.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -436,7 +437,7 @@ bool Worker::WaitFor(short events, Patience& patience, std::string* reason) {
 // worker busy with the page before (a slow serial port, say) reads the next one only
 // once it is done. The body is `head` and then `size` bytes at `data`, not copied.
 bool Worker::Post(char op, const std::string& head, const void* data, size_t size,
-                  Patience& patience, std::string* reason) {
+                  Patience& patience, std::string* reason, int pass) {
     if (fd_ < 0) return *reason = "the job has no worker process", false;
     std::uint32_t n = std::uint32_t(head.size() + size);
     char frame[5] = {op, char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
@@ -453,7 +454,19 @@ bool Worker::Post(char op, const std::string& head, const void* data, size_t siz
         msghdr m{};
         m.msg_iov = part;
         m.msg_iovlen = size_t(left);
+        // The descriptor goes with the message's first bytes.
+        alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
+        if (pass >= 0) {
+            m.msg_control = space;
+            m.msg_controllen = sizeof space;
+            cmsghdr* c = CMSG_FIRSTHDR(&m);
+            c->cmsg_level = SOL_SOCKET;
+            c->cmsg_type = SCM_RIGHTS;
+            c->cmsg_len = CMSG_LEN(sizeof(int));
+            std::memcpy(CMSG_DATA(c), &pass, sizeof pass);
+        }
         ssize_t sent = ::sendmsg(fd_, &m, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent > 0) pass = -1;
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (!WaitFor(POLLOUT, patience, reason)) return false;
@@ -517,9 +530,9 @@ bool Worker::Call(char op, const std::string& body, const StopCheck& stop, std::
 // one page while the job's thread reads the next from the client. At most two stay
 // unanswered, and a failure among them fails the request after.
 bool Worker::Pipeline(char op, const std::string& head, const void* data, size_t size,
-                      const StopCheck& stop, std::string* reason) {
+                      const StopCheck& stop, std::string* reason, int pass) {
     Patience patience(stop);
-    return Settle(1, patience, reason) && Post(op, head, data, size, patience, reason);
+    return Settle(1, patience, reason) && Post(op, head, data, size, patience, reason, pass);
 }
 
 bool Worker::CheckImage(const std::string& path, const StopCheck& stop, std::string* reason) {
@@ -545,19 +558,61 @@ bool Worker::PrintDocument(const std::string& path, const std::string& format,
     return true;
 }
 
-bool Worker::EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left,
-                     const StopCheck& stop, std::string* reason) {
+// A page's room is taken when the page starts. By then the page two before it is
+// answered (a page's request waits for all but one of those before it, and the next
+// page's start comes after it), so its memory is free to fill again. A page larger than
+// its memory gets new memory, sealed at its size, so that the worker's view of it can
+// never shrink under it.
+std::uint8_t* Worker::PageRoom(size_t size, std::string* reason) {
+    page_ ^= 1;
+    SharedPage& p = pages_[page_];
+    if (p.size >= size) return p.at;
+    if (p.at) ::munmap(p.at, p.size);
+    if (p.fd >= 0) ::close(p.fd);
+    p = SharedPage{};
+    const size_t room = (size + 0xFFFF) & ~size_t(0xFFFF);
+    int fd = ::memfd_create("qx-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    void* at = MAP_FAILED;
+    if (fd >= 0 && ::ftruncate(fd, off_t(room)) == 0 &&
+        ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0)
+        at = ::mmap(nullptr, room, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (at == MAP_FAILED) {
+        *reason =
+            "no memory for a page of " + std::to_string(size) + " bytes: " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return nullptr;
+    }
+    p = SharedPage{fd, static_cast<std::uint8_t*>(at), room, false};
+    return p.at;
+}
+
+bool Worker::EndPage(int width, int height, int left, const StopCheck& stop, std::string* reason) {
+    SharedPage& p = pages_[page_];
     std::string head;
     PutInt(head, width);
     PutInt(head, height);
     PutInt(head, left);
-    return Pipeline('D', head, grey.data(), grey.size(), stop, reason);
+    PutInt(head, page_);
+    if (!Pipeline('G', head, nullptr, 0, stop, reason, p.told ? -1 : p.fd)) return false;
+    p.told = true;
+    return true;
+}
+
+void Worker::DropPages() {
+    for (SharedPage& p : pages_) {
+        if (p.at) ::munmap(p.at, p.size);
+        if (p.fd >= 0) ::close(p.fd);
+        p = SharedPage{};
+    }
 }
 
 bool Worker::Finish(bool cancelled, const StopCheck& stop, std::string* reason) {
     // An abort that does not come back within 0.8 s is forced.
     const StopCheck always = [] { return true; };
-    return Call(cancelled ? 'A' : 'E', {}, cancelled ? always : stop, reason);
+    bool ok = Call(cancelled ? 'A' : 'E', {}, cancelled ? always : stop, reason);
+    // The worker has let go of the pages' memory too.
+    DropPages();
+    return ok;
 }
 
 // The image manager's work takes at most a few minutes (its link gives up a stalled
@@ -621,6 +676,7 @@ void Worker::Kill() {
     pending_ = 0;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    DropPages();
 }
 
 }  // namespace qxapp

@@ -2,8 +2,9 @@
 // process, so printers print side by side, a job that hangs in a port or a file that
 // wedges the image reader costs only that process, and a cancel or a stop of the
 // server takes effect at once (the worker is killed). The server sends the worker its
-// settings and pages over a socket pair, looking at the job's cancel flag and the
-// server's state while it waits; a page's requests do not wait for their answers.
+// requests over a socket pair, looking at the job's cancel flag and the server's state
+// while it waits; a page's requests do not wait for their answers, and a raster page's
+// dots wait in memory the two share.
 #pragma once
 
 #include <sys/types.h>
@@ -63,8 +64,13 @@ class Worker {
     // Lays out and prints a whole document file (documents.h) on the started document.
     bool PrintDocument(const std::string& path, const std::string& format, const StopCheck& stop,
                        std::string* reason, int* pages);
-    bool EndPage(const std::vector<std::uint8_t>& grey, int width, int height, int left,
-                 const StopCheck& stop, std::string* reason);
+    // Room for the next page's grey dots (8 bits, 0 black, `size` bytes), which EndPage
+    // hands over. The worker reads a page from memory the two processes share, so a page
+    // is not copied through the socket; the next page is filled while the worker prints
+    // the one before, so two pages take turns. Null, with the reason, when there is no
+    // memory for the page.
+    std::uint8_t* PageRoom(size_t size, std::string* reason);
+    bool EndPage(int width, int height, int left, const StopCheck& stop, std::string* reason);
     // Ends the document; a cancelled one is aborted, and a worker that does not answer
     // within a second is killed.
     bool Finish(bool cancelled, const StopCheck& stop, std::string* reason);
@@ -85,21 +91,32 @@ class Worker {
     class Patience;
     static StopCheck LogoDeadline();
     bool WaitFor(short events, Patience& patience, std::string* reason);
+    // `pass`, when not -1, is a descriptor the worker receives with the message.
     bool Post(char op, const std::string& head, const void* data, size_t size, Patience& patience,
-              std::string* reason);
+              std::string* reason, int pass = -1);
     bool Await(Patience& patience, std::string* reason);
     bool Settle(size_t most, Patience& patience, std::string* reason);
     // A request and its answer, once every request before it is answered.
     bool Call(char op, const std::string& body, const StopCheck& stop, std::string* reason);
     // A request sent without waiting for its answer.
     bool Pipeline(char op, const std::string& head, const void* data, size_t size,
-                  const StopCheck& stop, std::string* reason);
+                  const StopCheck& stop, std::string* reason, int pass = -1);
+    void DropPages();
     std::string Ended();
 
     pid_t pid_ = -1;
     int fd_ = -1;
     std::string answer_;  // what the last request that succeeded answered
     size_t pending_ = 0;  // requests sent whose answers are not read yet
+
+    struct SharedPage {
+        int fd = -1;
+        std::uint8_t* at = nullptr;
+        size_t size = 0;
+        bool told = false;  // the worker has its descriptor
+    };
+    SharedPage pages_[2];
+    int page_ = 0;  // the one PageRoom gave last
 };
 
 // A printer's worker is kept between its jobs: one whose job ended well waits a few

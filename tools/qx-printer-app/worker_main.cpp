@@ -5,8 +5,10 @@
 #include <malloc.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,12 +47,41 @@ std::string ImageFailure(wce::DWORD error) {
 
 // ---- the worker's side ----
 
+// A page's memory, shared with the server (worker.h): mapped when its descriptor comes,
+// let go at the job's start and end.
+struct SharedPage {
+    const std::uint8_t* at = nullptr;
+    size_t size = 0;
+
+    bool Map(int fd) {
+        Drop();
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || st.st_size <= 0) return false;
+        void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
+        if (m == MAP_FAILED) return false;
+        at = static_cast<const std::uint8_t*>(m);
+        size = size_t(st.st_size);
+        return true;
+    }
+    void Drop() {
+        if (at) ::munmap(const_cast<std::uint8_t*>(at), size);
+        at = nullptr;
+        size = 0;
+    }
+};
+
 struct WorkerState {
     std::unique_ptr<EngineJob> job;
     JobSettings settings;
+    SharedPage pages[2];
+
+    void DropPages() {
+        for (SharedPage& p : pages) p.Drop();
+    }
 };
 
-bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason) {
+// `passed` is a descriptor that came with the request, or -1.
+bool Serve(WorkerState& w, char op, const std::string& body, int passed, std::string* reason) {
     switch (op) {
         case 'C': {
             wce::HBITMAP bitmap = wce::SHLoadDIBitmap(wce::Utf8ToWide(body).c_str());
@@ -68,23 +99,26 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
                 return *reason = "a garbled start of a job", false;
             w.settings = settings;
             w.job.reset();  // a document left open by the last job of this worker
+            w.DropPages();
             w.job = EngineJob::Start(port, settings, name, reason);
             return w.job != nullptr;
         }
         case 'P':
             if (!w.job) return *reason = "no document was started", false;
             return w.job->StartPage(reason);
-        case 'D': {
+        case 'G': {
             Reader r(body);
-            std::int32_t width = 0, height = 0, left = 0;
-            size_t size = 0;
-            if (!w.job || !r.Int(&width) || !r.Int(&height) || !r.Int(&left))
+            std::int32_t width = 0, height = 0, left = 0, which = -1;
+            if (!w.job || !r.Int(&width) || !r.Int(&height) || !r.Int(&left) || !r.Int(&which) ||
+                which < 0 || which > 1 || width <= 0 || height <= 0)
                 return *reason = "a garbled page", false;
-            const char* data = r.Rest(&size);
-            if (width <= 0 || height <= 0 || size != size_t(width) * size_t(height))
-                return *reason = "a garbled page", false;
-            return w.job->EndPage(reinterpret_cast<const std::uint8_t*>(data), size, width, height,
-                                  left, reason);
+            SharedPage& page = w.pages[which];
+            if (passed >= 0 && !page.Map(passed))
+                return *reason = std::string("the page cannot be read: ") + std::strerror(errno),
+                       false;
+            const size_t size = size_t(width) * size_t(height);
+            if (!page.at || page.size < size) return *reason = "a garbled page", false;
+            return w.job->EndPage(page.at, size, width, height, left, reason);
         }
         case 'F': {
             Reader r(body);
@@ -118,6 +152,7 @@ bool Serve(WorkerState& w, char op, const std::string& body, std::string* reason
         }
         case 'E':
         case 'A': {
+            w.DropPages();
             if (!w.job) return true;
             bool ok = w.job->Finish(op == 'A', reason);
             w.job.reset();
@@ -134,9 +169,11 @@ int WorkerMain(int fd) {
     CatchMessageBoxes();
     char op = 0;
     std::string body;
-    while (Receive(fd, &op, &body)) {
+    int passed = -1;
+    while (Receive(fd, &op, &body, &passed)) {
         std::string reason;
-        bool ok = Serve(w, op, body, &reason);
+        bool ok = Serve(w, op, body, passed, &reason);
+        if (passed >= 0) ::close(passed);
         if (!Send(fd, ok ? '+' : '-', reason)) return 1;
     }
     // A server that went away leaves an open document: it is aborted, not ended.

@@ -45,14 +45,57 @@ bool Send(int fd, char op, const std::string& body) {
     return WriteAll(fd, head, sizeof head) && WriteAll(fd, body.data(), body.size());
 }
 
-bool Receive(int fd, char* op, std::string* body) {
-    unsigned char head[5];
-    if (!ReadAll(fd, head, sizeof head)) return false;
+namespace {
+
+// Reads the head of a message, taking a descriptor sent with it; any other is closed.
+bool ReadHead(int fd, unsigned char (&head)[5], int* passed) {
+    size_t got = 0;
+    while (got < sizeof head) {
+        iovec part{head + got, sizeof head - got};
+        alignas(cmsghdr) char space[CMSG_SPACE(4 * sizeof(int))];
+        msghdr m{};
+        m.msg_iov = &part;
+        m.msg_iovlen = 1;
+        m.msg_control = space;
+        m.msg_controllen = sizeof space;
+        ssize_t n = ::recvmsg(fd, &m, MSG_CMSG_CLOEXEC);
+        if (n < 0 && errno == EINTR) continue;
+        for (cmsghdr* c = n > 0 ? CMSG_FIRSTHDR(&m) : nullptr; c; c = CMSG_NXTHDR(&m, c)) {
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+            const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (size_t i = 0; i < count; ++i) {
+                int one;
+                std::memcpy(&one, CMSG_DATA(c) + i * sizeof(int), sizeof one);
+                if (passed && *passed < 0)
+                    *passed = one;
+                else
+                    ::close(one);
+            }
+        }
+        if (n <= 0) return false;
+        got += size_t(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Receive(int fd, char* op, std::string* body, int* passed) {
+    if (passed) *passed = -1;
+    unsigned char head[5] = {};
+    bool ok = ReadHead(fd, head, passed);
     std::uint32_t n = head[1] | head[2] << 8 | head[3] << 16 | std::uint32_t(head[4]) << 24;
-    if (n > kMaxMessage) return false;
-    *op = char(head[0]);
-    body->resize(n);
-    return ReadAll(fd, body->data(), n);
+    ok = ok && n <= kMaxMessage;
+    if (ok) {
+        *op = char(head[0]);
+        body->resize(n);
+        ok = ReadAll(fd, body->data(), n);
+    }
+    if (!ok && passed && *passed >= 0) {
+        ::close(*passed);
+        *passed = -1;
+    }
+    return ok;
 }
 
 void PutInt(std::string& out, std::int32_t v) {

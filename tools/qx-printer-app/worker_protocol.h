@@ -15,8 +15,10 @@ namespace qxapp::wire {
 // a file is written plainly.
 bool WriteAll(int fd, const void* data, size_t size, bool socket = true);
 bool Send(int fd, char op, const std::string& body);
-// False when the peer is gone or the message is longer than any of ours.
-bool Receive(int fd, char* op, std::string* body);
+// False when the peer is gone or the message is longer than any of ours. A descriptor
+// sent with the message goes to `passed` (-1 when none came); without `passed` it is
+// closed, as are any more.
+bool Receive(int fd, char* op, std::string* body, int* passed = nullptr);
 
 void PutInt(std::string& out, std::int32_t v);
 void PutText(std::string& out, const std::string& text);

@@ -196,6 +196,33 @@ TEST_F(RobustnessTest, ARasterPageCutShortAbortsItsJob) {
     EXPECT_LE(qxtest::PngFiles(dir_ + "/out").size(), 2u);
 }
 
+// The pages of a raster job may differ in size. Each goes to the worker in memory the two
+// processes share, taken in turn by every other page and made anew when a page is larger
+// than the last one there: every page prints, and the next job too.
+TEST_F(RobustnessTest, RasterPagesOfDifferentSizesAllPrint) {
+    qxtest::EmulatorProcess emulator(QX_EMULATOR_BIN);
+    ASSERT_TRUE(
+        emulator.Start({"--tcp", "127.0.72.11:9100", "--out", dir_ + "/out", "--idle-ms", "0"}));
+    Add("label", "127.0.72.11", "qx470-cpcl-gap");
+    // One stream of pages: each file's pages without the stream's leading sync word.
+    auto pages = [&](int lengthHundredthsMm) {
+        std::string path = dir_ + "/" + std::to_string(lengthHundredthsMm) + ".pwg";
+        EXPECT_TRUE(WriteRaster(path, 8000, lengthHundredthsMm, 1));
+        return ReadFile(path);
+    };
+    std::string small = pages(2540), large = pages(10160), mixed = dir_ + "/mixed.pwg";
+    WriteBytes(mixed, small + small.substr(4) + large.substr(4) + small.substr(4) +
+                          large.substr(4) + large.substr(4));
+    std::string err;
+    int id = server_->Submit("label", "'" + mixed + "'", &err);
+    ASSERT_GT(id, 0) << err;
+    JobState job = server_->WaitJob("label", id, 60);
+    EXPECT_EQ(job.state, "completed") << job.message;
+    ExpectAGoodJobPrints("label");
+    emulator.Stop();
+    EXPECT_EQ(qxtest::PngFiles(dir_ + "/out").size(), 7u);
+}
+
 // The server sends a job's pages to its worker without waiting for each answer; a
 // printer that hangs up part way still fails the job with the page's reason, and the
 // printer prints the next job.
