@@ -283,8 +283,6 @@ int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int xSrc,
     }
     gdi::Record("SetDIBitsToDevice", {}, RECT{x, y, LONG(x + width), LONG(y + height)},
                 {long(xSrc), long(ySrc), long(depth)});
-    QImage* target = gdi::Target(dc);
-    if (!target) return int(lines);
     const bool topDown = h->biHeight < 0;
     const size_t stride = size_t((dibWidth * depth + 31) / 32 * 4);
     // The colours of an 8-bit bitmap's entries; those past its table are black.
@@ -298,13 +296,20 @@ int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int xSrc,
             greys = greys && colours[i] == (0xFF000000u | i * 0x010101u);
         }
     }
+    // The rectangle's top row in top-down numbering.
+    const long long top = topDown ? ySrc : dibHeight - ySrc - static_cast<long long>(height);
+    if (greys && dc->kind == HDC__::Kind::Printer &&
+        gdi::PrinterTakeGreys(
+            dc, x, y, int(width), int(height),
+            {static_cast<const BYTE*>(bits), stride, dibWidth, dibHeight, topDown, xSrc, top}))
+        return int(lines);
+    QImage* target = gdi::Target(dc);
+    if (!target) return int(lines);
     // Columns i of the rectangle both inside the bitmap and on the surface.
     const long long first =
         std::max({0LL, -static_cast<long long>(xSrc), -static_cast<long long>(x)});
     const long long end = std::min({static_cast<long long>(width), dibWidth - xSrc,
                                     static_cast<long long>(target->width()) - x});
-    // The rectangle's top row in top-down numbering.
-    const long long top = topDown ? ySrc : dibHeight - ySrc - static_cast<long long>(height);
     const auto* base = static_cast<const BYTE*>(bits);
     for (long long j = 0; j < static_cast<long long>(height) && first < end; ++j) {
         const long long row = top + j, to = static_cast<long long>(y) + j;

@@ -71,5 +71,21 @@ int PrinterEndDoc(HDC dc);
 void PrinterDelete(HDC dc);
 int PrinterCaps(HDC dc, int index);
 QImage* PrinterTarget(HDC dc);
+// The scan lines of a bitmap of 256 greys (entry i grey i), as SetDIBitsToDevice reads
+// them: `column` and `row` (top-down) of the bitmap go to the rectangle's top left.
+struct GreyRows {
+    const BYTE* bits;
+    size_t stride;
+    long long width, height;
+    bool topDown;
+    long long column, row;
+    const BYTE* Line(long long r) const {
+        return bits + size_t(topDown ? r : height - 1 - r) * stride;
+    }
+};
+// A bitmap of greys drawn on a page nothing was drawn on yet: the page keeps its dots
+// as they are, white around them. False when something is drawn already, or the bitmap
+// falls outside the page: it is then drawn as any bitmap.
+bool PrinterTakeGreys(HDC dc, int x, int y, int width, int height, const GreyRows& rows);
 
 }  // namespace wce::gdi

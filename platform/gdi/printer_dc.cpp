@@ -238,6 +238,13 @@ struct PrinterDevice {
     QImage page;                  // the drawing surface, RGB32
     std::vector<BYTE> scanLines;  // the band handed over, kept for the next
     bool inDoc = false, inPage = false;
+    // A page whose first drawing is a bitmap of greys, as every raster page is, keeps
+    // its dots (one byte each, white around the bitmap, `page`'s size) rather than drawing
+    // them on the surface, and hands them over as they are. The surface gets them only
+    // when something else draws on the page.
+    std::vector<BYTE> greys;
+    bool greyPage = false;
+    bool blank = false;  // nothing drawn on the page yet
     bool landscape = false;
 
     SURFOBJ* Surface() {
@@ -313,6 +320,35 @@ __attribute__((target("ssse3"))) int ToBlueGreenRedSsse3(const QRgb* in, BYTE* o
 }
 #endif
 
+#if defined(__x86_64__)
+// Sixteen grey dots at a time, each byte three times over.
+__attribute__((target("ssse3"))) int GreyToBlueGreenRedSsse3(const BYTE* in, BYTE* out, int count) {
+    const __m128i first = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
+    const __m128i second = _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
+    const __m128i third =
+        _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+    int x = 0;
+    for (; x + 16 <= count; x += 16) {
+        const __m128i dots = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+        auto* to = reinterpret_cast<__m128i*>(out + 3 * x);
+        _mm_storeu_si128(to, _mm_shuffle_epi8(dots, first));
+        _mm_storeu_si128(to + 1, _mm_shuffle_epi8(dots, second));
+        _mm_storeu_si128(to + 2, _mm_shuffle_epi8(dots, third));
+    }
+    return x;
+}
+#endif
+
+// A grey dot is the same byte three times.
+void GreyToBlueGreenRed(const BYTE* in, BYTE* out, int count) {
+    int x = 0;
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) x = GreyToBlueGreenRedSsse3(in, out, count);
+#endif
+    for (; x < count; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = in[x];
+}
+
 void ToBlueGreenRed(const QRgb* in, BYTE* out, int count) {
     int x = 0;
     if constexpr (kBlueFirst) {
@@ -353,8 +389,12 @@ bool DeliverPage(PrinterDevice& p) {
         for (LONG at = 0; at < w; at += kBandRows) {
             const LONG end = std::min<LONG>(at + kBandRows, w);
             for (int y = 0; y < h; ++y)
-                convert(reinterpret_cast<const QRgb*>(p.page.constScanLine(y)) + at,
-                        band.data() + size_t(y) * stride, end - at);
+                if (p.greyPage)
+                    GreyToBlueGreenRed(p.greys.data() + size_t(y) * size_t(w) + size_t(at),
+                                       band.data() + size_t(y) * stride, end - at);
+                else
+                    convert(reinterpret_cast<const QRgb*>(p.page.constScanLine(y)) + at,
+                            band.data() + size_t(y) * stride, end - at);
             src.sizlBitmap = SIZEL{end - at, h};
             RECTL rect{at, 0, end, h};
             if (!copy(p.Surface(), &src, nullptr, nullptr, &rect, &origin)) return false;
@@ -372,8 +412,12 @@ bool DeliverPage(PrinterDevice& p) {
     for (LONG at = 0; at < h; at += kBandRows) {
         const LONG end = std::min<LONG>(at + kBandRows, h);
         for (LONG y = at; y < end; ++y)
-            convert(reinterpret_cast<const QRgb*>(p.page.constScanLine(int(y))),
-                    band.data() + size_t(y - at) * stride, w);
+            if (p.greyPage)
+                GreyToBlueGreenRed(p.greys.data() + size_t(y) * size_t(w),
+                                   band.data() + size_t(y - at) * stride, w);
+            else
+                convert(reinterpret_cast<const QRgb*>(p.page.constScanLine(int(y))),
+                        band.data() + size_t(y - at) * stride, w);
         src.pvBits = band.data();
         src.pvScan0 = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(band.data()) -
                                               std::uintptr_t(at) * std::uintptr_t(stride));
@@ -386,7 +430,39 @@ bool DeliverPage(PrinterDevice& p) {
 }  // namespace
 
 QImage* PrinterTarget(HDC dc) {
-    return dc->printer && dc->printer->inPage ? &dc->printer->page : nullptr;
+    PrinterDevice* p = dc->printer;
+    if (!p || !p->inPage) return nullptr;
+    if (p->greyPage) {
+        const int w = p->page.width();
+        for (int y = 0; y < p->page.height(); ++y) {
+            const BYTE* in = p->greys.data() + size_t(y) * size_t(w);
+            QRgb* out = reinterpret_cast<QRgb*>(p->page.scanLine(y));
+            for (int x = 0; x < w; ++x) out[x] = 0xFF000000u | in[x] * 0x010101u;
+        }
+        p->greyPage = false;
+    }
+    p->blank = false;
+    return &p->page;
+}
+
+bool PrinterTakeGreys(HDC dc, int x, int y, int width, int height, const GreyRows& rows) {
+    PrinterDevice* p = dc->printer;
+    if (!p || !p->inPage || p->greyPage || !p->blank) return false;
+    const long long w = p->page.width(), h = p->page.height();
+    // The page's columns and rows both in the rectangle and with a dot of the bitmap;
+    // the rest of the page stays white.
+    const long long left = std::max({0LL, 0LL + x, x - rows.column}),
+                    right = std::min({w, 0LL + x + width, x - rows.column + rows.width}),
+                    top = std::max({0LL, 0LL + y, y - rows.row}),
+                    bottom = std::min({h, 0LL + y + height, y - rows.row + rows.height});
+    if (left >= right || top >= bottom) return false;
+    p->greys.assign(size_t(w) * size_t(h), 255);
+    for (long long r = top; r < bottom; ++r)
+        std::memcpy(p->greys.data() + size_t(r) * size_t(w) + size_t(left),
+                    rows.Line(r - y + rows.row) + (left - x + rows.column), size_t(right - left));
+    p->greyPage = true;
+    p->blank = false;
+    return true;
 }
 
 int PrinterStartDoc(HDC dc, const DOCINFOW* doc) {
@@ -404,6 +480,8 @@ int PrinterStartPage(HDC dc) {
     PrinterDevice& p = *dc->printer;
     if (!p.inDoc || p.inPage) return -1;
     p.page.fill(Qt::white);
+    p.blank = true;
+    p.greyPage = false;
     if (!Entry<PFN_DrvStartPage>(p.driver, INDEX_DrvStartPage)(p.Surface())) return -1;
     p.inPage = true;
     return 1;

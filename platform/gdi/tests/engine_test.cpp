@@ -251,6 +251,64 @@ TEST_F(EngineTest, LandscapeHandsOverColumnsReadFromTheBottomUp) {
     DeleteDC(dc);
 }
 
+// A bitmap of greys drawn first on a page is handed over from its own dots, not drawn on
+// the surface: what the driver gets is what drawing it on the surface gives, dot for dot,
+// in portrait and landscape, whether it covers the page or part of it, or is drawn on
+// after (a rectangle over it, a second bitmap).
+TEST_F(EngineTest, AGreyPageIsHandedOverAsTheSurfaceWouldHaveIt) {
+    Register(u"P", u"");
+    state_->width = 48;
+    state_->height = 40;
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colours[256];
+    } grey{};
+    for (int i = 0; i < 256; ++i) grey.colours[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+    // 52 x 44 dots, lines of 52 bytes, bottom line first.
+    grey.header = {sizeof(BITMAPINFOHEADER), 52, 44, 1, 8, BI_RGB, 0, 0, 0, 256, 0};
+    std::vector<BYTE> dots(52 * 44);
+    for (size_t i = 0; i < dots.size(); ++i) dots[i] = BYTE(i * 37 % 251);
+    const auto* info = reinterpret_cast<const BITMAPINFO*>(&grey);
+    struct Drawing {
+        int x, y, width, height, xSrc, ySrc;
+    };
+    // The rows the driver gets for one page: `before` draws first when set (a white
+    // rectangle, so the bitmap is drawn on the surface), `after` once the bitmap is drawn.
+    auto deliver = [&](bool landscape, const Drawing& d, bool before, int after) {
+        DEVMODEW dm{};
+        dm.dmSize = sizeof dm;
+        dm.dmOrientation = landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+        HDC dc = CreateDCW(nullptr, u"P", nullptr, &dm);
+        EXPECT_NE(dc, nullptr);
+        DOCINFOW doc{20, u"Doc", nullptr, nullptr, 0};
+        StartDocW(dc, &doc);
+        StartPage(dc);
+        RECT corner{0, 0, 2, 2};
+        if (before) FillRect(dc, &corner, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        EXPECT_EQ(SetDIBitsToDevice(dc, d.x, d.y, DWORD(d.width), DWORD(d.height), d.xSrc, d.ySrc,
+                                    0, 44, dots.data(), info, DIB_RGB_COLORS),
+                  44);
+        RECT bar{5, 3, 30, 9};
+        if (after == 1) FillRect(dc, &bar, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        if (after == 2)
+            SetDIBitsToDevice(dc, 7, 2, 10, 12, 3, 4, 0, 44, dots.data(), info, DIB_RGB_COLORS);
+        EndPage(dc);
+        EndDoc(dc);
+        DeleteDC(dc);
+        return state_->rows;
+    };
+    for (bool landscape : {false, true})
+        for (Drawing d : {Drawing{0, 0, 52, 44, 0, 0}, Drawing{-3, -2, 60, 50, 1, 0},
+                          Drawing{6, 4, 20, 15, 2, 3}, Drawing{30, 20, 40, 40, 0, 0}})
+            for (int after : {0, 1, 2}) {
+                SCOPED_TRACE(testing::Message() << "landscape " << landscape << ", at " << d.x
+                                                << "," << d.y << ", then " << after);
+                auto surface = deliver(landscape, d, true, after);
+                ASSERT_EQ(surface.size(), 40u);
+                EXPECT_TRUE(deliver(landscape, d, false, after) == surface);
+            }
+}
+
 // A bitmap in memory, as a job hands its page over: each dot lands where it belongs,
 // clipped by the page, whatever its depth and line order.
 TEST_F(EngineTest, BitmapsInMemoryDrawDotForDot) {
