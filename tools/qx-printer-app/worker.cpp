@@ -162,17 +162,11 @@ class Zygote {
 
     pid_t Ask(int socket, const std::string& copy, bool* sent) {
         iovec part{const_cast<char*>(copy.data()), copy.size()};
-        alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
         msghdr m{};
         m.msg_iov = &part;
         m.msg_iovlen = 1;
-        m.msg_control = space;
-        m.msg_controllen = sizeof space;
-        cmsghdr* c = CMSG_FIRSTHDR(&m);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &socket, sizeof socket);
+        DescriptorSpace space;
+        space.Attach(m, socket);
         if (::sendmsg(fd_, &m, MSG_NOSIGNAL) != ssize_t(copy.size())) return -1;
         *sent = true;
         // A fork takes a millisecond; a zygote that does not answer in seconds is stuck.
@@ -455,16 +449,8 @@ bool Worker::Post(char op, const std::string& head, const void* data, size_t siz
         m.msg_iov = part;
         m.msg_iovlen = size_t(left);
         // The descriptor goes with the message's first bytes.
-        alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
-        if (pass >= 0) {
-            m.msg_control = space;
-            m.msg_controllen = sizeof space;
-            cmsghdr* c = CMSG_FIRSTHDR(&m);
-            c->cmsg_level = SOL_SOCKET;
-            c->cmsg_type = SCM_RIGHTS;
-            c->cmsg_len = CMSG_LEN(sizeof(int));
-            std::memcpy(CMSG_DATA(c), &pass, sizeof pass);
-        }
+        DescriptorSpace space;
+        space.Attach(m, pass);
         ssize_t sent = ::sendmsg(fd_, &m, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent > 0) pass = -1;
         if (sent < 0 && errno == EINTR) continue;

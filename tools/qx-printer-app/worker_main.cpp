@@ -199,24 +199,13 @@ int ZygoteMain(int control, char* argument) {
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return 0;
         char path[4096];
-        alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
-        iovec part{path, sizeof path - 1};
-        msghdr m{};
-        m.msg_iov = &part;
-        m.msg_iovlen = 1;
-        m.msg_control = space;
-        m.msg_controllen = sizeof space;
-        ssize_t n = ::recvmsg(control, &m, MSG_CMSG_CLOEXEC);
+        int socket = -1, flags = 0;
+        ssize_t n = ReceiveSome(control, path, sizeof path - 1, &socket, &flags);
         if (n <= 0) return 0;  // the server let go
         path[n] = '\0';
-        int socket = -1;
-        cmsghdr* c = CMSG_FIRSTHDR(&m);
-        if (c && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS)
-            std::memcpy(&socket, CMSG_DATA(c), sizeof socket);
         std::int32_t pid = -1;
         int pipe[2];
-        if (socket >= 0 && !(m.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) &&
-            ::pipe2(pipe, O_CLOEXEC) == 0) {
+        if (socket >= 0 && !(flags & (MSG_TRUNC | MSG_CTRUNC)) && ::pipe2(pipe, O_CLOEXEC) == 0) {
             pid_t child = ::fork();
             if (child == 0) {
                 pid_t worker = ::fork();

@@ -45,33 +45,50 @@ bool Send(int fd, char op, const std::string& body) {
     return WriteAll(fd, head, sizeof head) && WriteAll(fd, body.data(), body.size());
 }
 
+void DescriptorSpace::Attach(msghdr& m, int descriptor) {
+    if (descriptor < 0) return;
+    m.msg_control = bytes;
+    m.msg_controllen = sizeof bytes;
+    cmsghdr* c = CMSG_FIRSTHDR(&m);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &descriptor, sizeof descriptor);
+}
+
+ssize_t ReceiveSome(int fd, void* data, size_t size, int* passed, int* flags) {
+    iovec part{data, size};
+    alignas(cmsghdr) char space[CMSG_SPACE(4 * sizeof(int))];
+    msghdr m{};
+    m.msg_iov = &part;
+    m.msg_iovlen = 1;
+    m.msg_control = space;
+    m.msg_controllen = sizeof space;
+    ssize_t n = ::recvmsg(fd, &m, MSG_CMSG_CLOEXEC);
+    for (cmsghdr* c = n > 0 ? CMSG_FIRSTHDR(&m) : nullptr; c; c = CMSG_NXTHDR(&m, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+        const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int one;
+            std::memcpy(&one, CMSG_DATA(c) + i * sizeof(int), sizeof one);
+            if (passed && *passed < 0)
+                *passed = one;
+            else
+                ::close(one);
+        }
+    }
+    if (flags) *flags = n >= 0 ? m.msg_flags : 0;
+    return n;
+}
+
 namespace {
 
-// Reads the head of a message, taking a descriptor sent with it; any other is closed.
+// Reads the head of a message, taking a descriptor sent with it.
 bool ReadHead(int fd, unsigned char (&head)[5], int* passed) {
     size_t got = 0;
     while (got < sizeof head) {
-        iovec part{head + got, sizeof head - got};
-        alignas(cmsghdr) char space[CMSG_SPACE(4 * sizeof(int))];
-        msghdr m{};
-        m.msg_iov = &part;
-        m.msg_iovlen = 1;
-        m.msg_control = space;
-        m.msg_controllen = sizeof space;
-        ssize_t n = ::recvmsg(fd, &m, MSG_CMSG_CLOEXEC);
+        ssize_t n = ReceiveSome(fd, head + got, sizeof head - got, passed);
         if (n < 0 && errno == EINTR) continue;
-        for (cmsghdr* c = n > 0 ? CMSG_FIRSTHDR(&m) : nullptr; c; c = CMSG_NXTHDR(&m, c)) {
-            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-            const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-            for (size_t i = 0; i < count; ++i) {
-                int one;
-                std::memcpy(&one, CMSG_DATA(c) + i * sizeof(int), sizeof one);
-                if (passed && *passed < 0)
-                    *passed = one;
-                else
-                    ::close(one);
-            }
-        }
         if (n <= 0) return false;
         got += size_t(n);
     }

@@ -3,6 +3,8 @@
 // The answer is the same with the operation '+' (done) or '-' (failed, the body says why).
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,6 +17,15 @@ namespace qxapp::wire {
 // a file is written plainly.
 bool WriteAll(int fd, const void* data, size_t size, bool socket = true);
 bool Send(int fd, char op, const std::string& body);
+// Room for one descriptor sent with a message: Attach puts it on `m` (nothing when -1).
+struct DescriptorSpace {
+    alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(int))] = {};
+    void Attach(msghdr& m, int descriptor);
+};
+// One read of `fd`, as recvmsg's result. The first descriptor that comes with it goes to
+// `passed` when that is -1; any other is closed. `flags` gets the message's flags.
+ssize_t ReceiveSome(int fd, void* data, size_t size, int* passed, int* flags = nullptr);
+
 // False when the peer is gone or the message is longer than any of ours. A descriptor
 // sent with the message goes to `passed` (-1 when none came); without `passed` it is
 // closed, as are any more.
