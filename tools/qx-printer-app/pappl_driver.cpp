@@ -187,6 +187,7 @@ bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned 
     RasterJob* data = Data(job);
     if (!data) return false;
     if (data->replica || y >= unsigned(data->height)) return true;
+    if (!data->page) return false;  // the page never started
     // Rows come in order; any passed over would be white, and a row again is drawn over.
     if (y > unsigned(data->rows))
         std::memset(data->page + size_t(data->rows) * size_t(data->width), 255,

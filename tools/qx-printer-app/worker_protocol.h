@@ -40,10 +40,6 @@ class Reader {
     explicit Reader(const std::string& body) : body_(body) {}
     bool Int(std::int32_t* v);
     bool Text(std::string* text);
-    const char* Rest(size_t* size) const {
-        *size = body_.size() - at_;
-        return body_.data() + at_;
-    }
 
   private:
     const std::string& body_;
