@@ -293,7 +293,7 @@ int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int xSrc,
         for (DWORD i = 0; i < 256; ++i) {
             const RGBQUAD c = i < used ? info->bmiColors[i] : RGBQUAD{0, 0, 0, 0};
             colours[i] = qRgb(c.rgbRed, c.rgbGreen, c.rgbBlue);
-            greys = greys && colours[i] == (0xFF000000u | i * 0x010101u);
+            greys = greys && colours[i] == gdi::GreyDot(BYTE(i));
         }
     }
     // The rectangle's top row in top-down numbering.
@@ -319,7 +319,7 @@ int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int xSrc,
         QRgb* out = reinterpret_cast<QRgb*>(target->scanLine(int(to))) + (x + first);
         const long long count = end - first;
         if (greys)
-            for (long long i = 0; i < count; ++i) out[i] = 0xFF000000u | in[i] * 0x010101u;
+            gdi::GreysToSurface(in, out, count);
         else if (depth == 8)
             for (long long i = 0; i < count; ++i) out[i] = colours[in[i]];
         else

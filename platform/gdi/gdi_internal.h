@@ -71,6 +71,14 @@ int PrinterEndDoc(HDC dc);
 void PrinterDelete(HDC dc);
 int PrinterCaps(HDC dc, int index);
 QImage* PrinterTarget(HDC dc);
+// Dots of 256 greys (0 black) as the surface holds them.
+inline QRgb GreyDot(BYTE grey) {
+    return 0xFF000000u | grey * 0x010101u;
+}
+inline void GreysToSurface(const BYTE* in, QRgb* out, long long count) {
+    for (long long i = 0; i < count; ++i) out[i] = GreyDot(in[i]);
+}
+
 // The scan lines of a bitmap of 256 greys (entry i grey i), as SetDIBitsToDevice reads
 // them: `column` and `row` (top-down) of the bitmap go to the rectangle's top left.
 struct GreyRows {

@@ -372,7 +372,13 @@ void ToBlueGreenRed(const QRgb* in, BYTE* out, int count) {
 bool DeliverPage(PrinterDevice& p) {
     const int w = p.page.width(), h = p.page.height();
     auto copy = Entry<PFN_DrvCopyBits>(p.driver, INDEX_DrvCopyBits);
-    auto convert = ToBlueGreenRed;
+    // `count` dots of page row y from column `at` as blue, green and red.
+    auto scanLine = [&p, w](int y, int at, int count, BYTE* out) {
+        if (p.greyPage)
+            GreyToBlueGreenRed(p.greys.data() + size_t(y) * size_t(w) + size_t(at), out, count);
+        else
+            ToBlueGreenRed(reinterpret_cast<const QRgb*>(p.page.constScanLine(y)) + at, out, count);
+    };
     SURFOBJ src{};
     src.iBitmapFormat = BMF_24BPP;
     src.iType = STYPE_BITMAP;
@@ -388,13 +394,7 @@ bool DeliverPage(PrinterDevice& p) {
         src.cjBits = ULONG(band.size());
         for (LONG at = 0; at < w; at += kBandRows) {
             const LONG end = std::min<LONG>(at + kBandRows, w);
-            for (int y = 0; y < h; ++y)
-                if (p.greyPage)
-                    GreyToBlueGreenRed(p.greys.data() + size_t(y) * size_t(w) + size_t(at),
-                                       band.data() + size_t(y) * stride, end - at);
-                else
-                    convert(reinterpret_cast<const QRgb*>(p.page.constScanLine(y)) + at,
-                            band.data() + size_t(y) * stride, end - at);
+            for (int y = 0; y < h; ++y) scanLine(y, at, end - at, band.data() + size_t(y) * stride);
             src.sizlBitmap = SIZEL{end - at, h};
             RECTL rect{at, 0, end, h};
             if (!copy(p.Surface(), &src, nullptr, nullptr, &rect, &origin)) return false;
@@ -412,12 +412,7 @@ bool DeliverPage(PrinterDevice& p) {
     for (LONG at = 0; at < h; at += kBandRows) {
         const LONG end = std::min<LONG>(at + kBandRows, h);
         for (LONG y = at; y < end; ++y)
-            if (p.greyPage)
-                GreyToBlueGreenRed(p.greys.data() + size_t(y) * size_t(w),
-                                   band.data() + size_t(y - at) * stride, w);
-            else
-                convert(reinterpret_cast<const QRgb*>(p.page.constScanLine(int(y))),
-                        band.data() + size_t(y - at) * stride, w);
+            scanLine(int(y), 0, w, band.data() + size_t(y - at) * stride);
         src.pvBits = band.data();
         src.pvScan0 = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(band.data()) -
                                               std::uintptr_t(at) * std::uintptr_t(stride));
@@ -434,11 +429,9 @@ QImage* PrinterTarget(HDC dc) {
     if (!p || !p->inPage) return nullptr;
     if (p->greyPage) {
         const int w = p->page.width();
-        for (int y = 0; y < p->page.height(); ++y) {
-            const BYTE* in = p->greys.data() + size_t(y) * size_t(w);
-            QRgb* out = reinterpret_cast<QRgb*>(p->page.scanLine(y));
-            for (int x = 0; x < w; ++x) out[x] = 0xFF000000u | in[x] * 0x010101u;
-        }
+        for (int y = 0; y < p->page.height(); ++y)
+            GreysToSurface(p->greys.data() + size_t(y) * size_t(w),
+                           reinterpret_cast<QRgb*>(p->page.scanLine(y)), w);
         p->greyPage = false;
     }
     p->blank = false;
@@ -447,7 +440,7 @@ QImage* PrinterTarget(HDC dc) {
 
 bool PrinterTakeGreys(HDC dc, int x, int y, int width, int height, const GreyRows& rows) {
     PrinterDevice* p = dc->printer;
-    if (!p || !p->inPage || p->greyPage || !p->blank) return false;
+    if (!p || !p->inPage || !p->blank) return false;
     const long long w = p->page.width(), h = p->page.height();
     // The page's columns and rows both in the rectangle and with a dot of the bitmap;
     // the rest of the page stays white.
@@ -456,10 +449,18 @@ bool PrinterTakeGreys(HDC dc, int x, int y, int width, int height, const GreyRow
                     top = std::max({0LL, 0LL + y, y - rows.row}),
                     bottom = std::min({h, 0LL + y + height, y - rows.row + rows.height});
     if (left >= right || top >= bottom) return false;
-    p->greys.assign(size_t(w) * size_t(h), 255);
-    for (long long r = top; r < bottom; ++r)
-        std::memcpy(p->greys.data() + size_t(r) * size_t(w) + size_t(left),
-                    rows.Line(r - y + rows.row) + (left - x + rows.column), size_t(right - left));
+    p->greys.resize(size_t(w) * size_t(h));
+    for (long long r = 0; r < h; ++r) {
+        BYTE* line = p->greys.data() + size_t(r) * size_t(w);
+        if (r < top || r >= bottom) {
+            std::memset(line, 255, size_t(w));
+            continue;
+        }
+        std::memset(line, 255, size_t(left));
+        std::memcpy(line + left, rows.Line(r - y + rows.row) + (left - x + rows.column),
+                    size_t(right - left));
+        std::memset(line + right, 255, size_t(w - right));
+    }
     p->greyPage = true;
     p->blank = false;
     return true;

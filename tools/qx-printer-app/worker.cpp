@@ -553,9 +553,7 @@ std::uint8_t* Worker::PageRoom(size_t size, std::string* reason) {
     page_ ^= 1;
     SharedPage& p = pages_[page_];
     if (p.size >= size) return p.at;
-    if (p.at) ::munmap(p.at, p.size);
-    if (p.fd >= 0) ::close(p.fd);
-    p = SharedPage{};
+    p.Drop();
     const size_t room = (size + 0xFFFF) & ~size_t(0xFFFF);
     int fd = ::memfd_create("qx-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     void* at = MAP_FAILED;
@@ -584,12 +582,14 @@ bool Worker::EndPage(int width, int height, int left, const StopCheck& stop, std
     return true;
 }
 
+void Worker::SharedPage::Drop() {
+    if (at) ::munmap(at, size);
+    if (fd >= 0) ::close(fd);
+    *this = SharedPage{};
+}
+
 void Worker::DropPages() {
-    for (SharedPage& p : pages_) {
-        if (p.at) ::munmap(p.at, p.size);
-        if (p.fd >= 0) ::close(p.fd);
-        p = SharedPage{};
-    }
+    for (SharedPage& p : pages_) p.Drop();
 }
 
 bool Worker::Finish(bool cancelled, const StopCheck& stop, std::string* reason) {

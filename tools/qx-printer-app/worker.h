@@ -114,6 +114,7 @@ class Worker {
         std::uint8_t* at = nullptr;
         size_t size = 0;
         bool told = false;  // the worker has its descriptor
+        void Drop();        // unmapped and closed
     };
     SharedPage pages_[2];
     int page_ = 0;  // the one PageRoom gave last
