@@ -79,6 +79,12 @@ wce::BOOL CopyPortrait(PrinterJob& job, const wce::SURFOBJ* src, const wce::RECT
     const long long width = src->sizlBitmap.cx;
     const long long top = std::max<long long>(rect.top, 0);
     const long long bottom = std::min<long long>(rect.bottom, src->sizlBitmap.cy);
+    if (width >= job.pageWidth && top < bottom) {
+        return ConvertRows(job, ScanLine(src, top), static_cast<std::ptrdiff_t>(src->lDelta),
+                           static_cast<int>(bottom - top))
+                   ? wce::TRUE
+                   : wce::FALSE;
+    }
     for (long long y = top; y < bottom; ++y) {
         const wce::BYTE* line = ScanLine(src, y);
         if (width < job.pageWidth) {

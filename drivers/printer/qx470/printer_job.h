@@ -17,6 +17,15 @@ constexpr int kDotThreshold = 4096;
 
 struct LzwDictionary;  // lzw.h
 
+// Rows of white and full black run in 32 vector lanes, each over a 32nd of the row and
+// starting kLaneLead dots early: the work holds the lanes' incoming errors with their
+// leads and the errors the dots leave with a guard step at either end.
+constexpr std::size_t kLaneLead = 16;
+constexpr std::size_t LaneWorkSize(std::size_t width) {
+    const std::size_t part = (width + 31) / 32;
+    return 32 * (part + 2 * kLaneLead) + 32 * (part + 2);
+}
+
 // The page image and work buffers of one device context, sized by SetupPage for the
 // page's width, length and colour mode: either every buffer the mode needs is there,
 // or none is. FreePage drops them all at once, so a new buffer is one member and its
@@ -44,6 +53,9 @@ struct PageBuffers {
     // Per plane (one, or three in colour mode) two rows of pageWidth + 2 values: the
     // perturbation of each dot and the error each dot leaves.
     Buffer<std::int32_t> diffusionWork;
+    // The black plane's rows of white and full black in lanes: LaneWorkSize(pageWidth)
+    // values.
+    Buffer<std::int32_t> laneWork;
     int diffusionPlanes = 0;  // 0 until every buffer is allocated
 
     // Allocates every buffer zeroed: width dots, rowBytes bytes a row, rows rows.
@@ -59,6 +71,7 @@ struct PageBuffers {
         colourBits = Zeroed<wce::BYTE>(rowBytes);
         greyTone = Zeroed<std::int16_t>(256);
         diffusionWork = Zeroed<std::int32_t>(static_cast<std::size_t>(planes) * 2 * (width + 2));
+        laneWork = Zeroed<std::int32_t>(LaneWorkSize(width));
         if (colour) {
             cyanValues = Zeroed<std::int16_t>(width);
             magentaValues = Zeroed<std::int16_t>(width);

@@ -1083,6 +1083,284 @@ bool ColourBuffersReady(const PrinterJob& job) {
     return job.buffers.diffusionPlanes >= kColourPlanes;
 }
 
+#if defined(QX_TONE_AVX2)
+// A row of white and full black dots alone (no grey dot) prints exactly its black dots,
+// and every dot leaves its incoming error plus the carry: the row's pass is the carry
+// chain alone. Such rows, one after another, run in 32 vector lanes, lane j over the
+// row's dots j * part to (j + 1) * part - 1 (part = a 32nd of the row), each started
+// kLaneLead dots early with no carry. A lane that has not met the true carry by the
+// start of its part is done again from there, dot by dot, until it does; either way
+// every error comes out as the single pass would have it. The error stays in the lanes
+// from row to row, in both directions, and goes back into the row's order when a row
+// with grey dots comes or the rows end.
+constexpr int kLaneMinWidth = 256;
+constexpr int kLead = static_cast<int>(kLaneLead);
+
+// Carry() in every lane: 7q - bias, and the term of the low nibble and the sign looked up
+// in one 32-entry table.
+struct CarryTables {
+    std::int32_t above[16] = {};
+    std::int32_t below[16] = {};
+    constexpr CarryTables() {
+        for (int m = 0; m < 16; ++m) {
+            above[m] = static_cast<std::int32_t>((kCarryTermsAbove >> (4 * m)) & 15);
+            below[m] = static_cast<std::int32_t>((kCarryTermsBelow >> (4 * m)) & 15);
+        }
+    }
+};
+constexpr CarryTables kCarryTables;
+
+// The incoming error plus the carry of e, in each lane; the term comes last, the longest
+// way.
+__attribute__((target("avx512f"))) inline __m512i PlusCarryWide(__m512i e, __m512i incoming,
+                                                                __m512i above, __m512i below) {
+    const __m512i q = _mm512_srai_epi32(e, 4);
+    const __m512i base = _mm512_add_epi32(_mm512_sub_epi32(incoming, _mm512_set1_epi32(kCarryBias)),
+                                          _mm512_sub_epi32(_mm512_slli_epi32(q, 3), q));
+    // Index bits 0-3: the low nibble; bit 4: the sign.
+    const __m512i index =
+        _mm512_ternarylogic_epi32(_mm512_set1_epi32(15), e, _mm512_srli_epi32(e, 27), 0xCA);
+    return _mm512_add_epi32(base, _mm512_permutex2var_epi32(above, index, below));
+}
+
+// Rows of a 16 x 16 block become its columns.
+__attribute__((target("avx512f"))) inline void Transpose16(__m512i (&r)[16]) {
+    __m512i t[16];
+    for (int i = 0; i < 8; ++i) {
+        t[2 * i] = _mm512_unpacklo_epi32(r[2 * i], r[2 * i + 1]);
+        t[2 * i + 1] = _mm512_unpackhi_epi32(r[2 * i], r[2 * i + 1]);
+    }
+    // u[4g + j]: in 128-bit part p, column 4p + j of rows 4g to 4g + 3.
+    __m512i u[16];
+    for (int g = 0; g < 4; ++g) {
+        u[4 * g] = _mm512_unpacklo_epi64(t[4 * g], t[4 * g + 2]);
+        u[4 * g + 1] = _mm512_unpackhi_epi64(t[4 * g], t[4 * g + 2]);
+        u[4 * g + 2] = _mm512_unpacklo_epi64(t[4 * g + 1], t[4 * g + 3]);
+        u[4 * g + 3] = _mm512_unpackhi_epi64(t[4 * g + 1], t[4 * g + 3]);
+    }
+    for (int j = 0; j < 4; ++j) {
+        const __m512i even01 = _mm512_shuffle_i32x4(u[j], u[4 + j], 0x88);
+        const __m512i odd01 = _mm512_shuffle_i32x4(u[j], u[4 + j], 0xDD);
+        const __m512i even23 = _mm512_shuffle_i32x4(u[8 + j], u[12 + j], 0x88);
+        const __m512i odd23 = _mm512_shuffle_i32x4(u[8 + j], u[12 + j], 0xDD);
+        r[j] = _mm512_shuffle_i32x4(even01, even23, 0x88);
+        r[4 + j] = _mm512_shuffle_i32x4(odd01, odd23, 0x88);
+        r[8 + j] = _mm512_shuffle_i32x4(even01, even23, 0xDD);
+        r[12 + j] = _mm512_shuffle_i32x4(odd01, odd23, 0xDD);
+    }
+}
+
+// The lanes of the black plane: step t of lane j is the row's dot j * part + t, lanes 0 to
+// 15 in the first vector of a step. Incoming errors have lead steps on both sides of the
+// part, the errors the dots leave a guard step.
+struct RowLanes {
+    int width;
+    int part;
+    std::int32_t* incoming;
+    std::int32_t* left;
+
+    std::int32_t* In(int t) const { return incoming + 32 * (t + kLead); }
+    std::int32_t* Left(int t) const { return left + 32 * (t + 1); }
+};
+
+RowLanes LanesOf(const PrinterJob& job) {
+    const int part = job.pageWidth / 32;
+    std::int32_t* work = job.buffers.laneWork.get();
+    return {job.pageWidth, part, work, work + 32 * (part + 2 * kLead)};
+}
+
+bool LanesFit(const PrinterJob& job) {
+    return DrawnAhead() && !job.colourMode && job.buffers.laneWork &&
+           job.pageWidth >= kLaneMinWidth && job.pageWidth % 32 == 0;
+}
+
+// Lane j of the result is lane j - 1 of the pair (from, to) going up, or lane j + 1 going
+// down; zero comes in at the end.
+__attribute__((target("avx512f"))) inline void ShiftLanes(const std::int32_t* from,
+                                                          std::int32_t* to, bool up) {
+    const __m512i a = _mm512_loadu_si512(from), b = _mm512_loadu_si512(from + 16);
+    const __m512i zero = _mm512_setzero_si512();
+    if (up) {
+        const __m512i index =
+            _mm512_setr_epi32(15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30);
+        _mm512_storeu_si512(to, _mm512_permutex2var_epi32(zero, index, a));
+        _mm512_storeu_si512(to + 16, _mm512_permutex2var_epi32(a, index, b));
+    } else {
+        const __m512i index =
+            _mm512_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
+        _mm512_storeu_si512(to, _mm512_permutex2var_epi32(a, index, b));
+        _mm512_storeu_si512(to + 16, _mm512_permutex2var_epi32(b, index, zero));
+    }
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void ErrorIntoLanes(const std::int16_t* error,
+                                                                         const RowLanes& l) {
+    for (int set = 0; set < 2; ++set) {
+        for (int t0 = 0; t0 < l.part; t0 += 16) {
+            const int n = std::min(16, l.part - t0);
+            const auto keep = static_cast<__mmask16>((1u << n) - 1);
+            __m512i r[16];
+            for (int k = 0; k < 16; ++k) {
+                r[k] = _mm512_cvtepi16_epi32(
+                    _mm256_maskz_loadu_epi16(keep, error + (16 * set + k) * l.part + t0));
+            }
+            Transpose16(r);
+            for (int i = 0; i < n; ++i) _mm512_storeu_si512(l.In(t0 + i) + 16 * set, r[i]);
+        }
+    }
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void ErrorOutOfLanes(const RowLanes& l,
+                                                                          std::int16_t* error) {
+    for (int set = 0; set < 2; ++set) {
+        for (int t0 = 0; t0 < l.part; t0 += 16) {
+            const int n = std::min(16, l.part - t0);
+            const auto keep = static_cast<__mmask16>((1u << n) - 1);
+            __m512i r[16];
+            for (int i = 0; i < 16; ++i) {
+                r[i] = i < n ? _mm512_loadu_si512(l.In(t0 + i) + 16 * set) : _mm512_setzero_si512();
+            }
+            Transpose16(r);
+            for (int k = 0; k < 16; ++k) {
+                _mm256_mask_storeu_epi16(error + (16 * set + k) * l.part + t0, keep,
+                                         _mm512_cvtepi32_epi16(r[k]));
+            }
+        }
+    }
+}
+
+// One row's pass in the lanes, in scan order, then the next row's incoming error.
+template <int kStep>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void RunLanes(const RowLanes& l) {
+    const int part = l.part;
+    // A lane's lead steps are the steps of the lane before it in scan order.
+    if constexpr (kStep > 0) {
+        for (int t = -1; t >= -kLead; --t) ShiftLanes(l.In(t + part), l.In(t), true);
+    } else {
+        for (int t = 0; t < kLead; ++t) ShiftLanes(l.In(t), l.In(part + t), false);
+    }
+    const __m512i above = _mm512_loadu_si512(kCarryTables.above);
+    const __m512i below = _mm512_loadu_si512(kCarryTables.below);
+    const int first = kStep > 0 ? -kLead : part + kLead - 1;
+    const int last = kStep > 0 ? part - 1 : 0;
+    const int leadEnd = kStep > 0 ? -1 : part;
+    __m512i e[2] = {_mm512_loadu_si512(l.In(first)), _mm512_loadu_si512(l.In(first) + 16)};
+    alignas(64) std::int32_t lead[32];
+    for (int t = first;; t += kStep) {
+        if (t >= 0 && t < part) {
+            _mm512_storeu_si512(l.Left(t), e[0]);
+            _mm512_storeu_si512(l.Left(t) + 16, e[1]);
+        } else if (t == leadEnd) {
+            _mm512_store_si512(lead, e[0]);
+            _mm512_store_si512(lead + 16, e[1]);
+        }
+        if (t == last) break;
+        for (int set = 0; set < 2; ++set) {
+            e[set] =
+                PlusCarryWide(e[set], _mm512_loadu_si512(l.In(t + kStep) + 16 * set), above, below);
+        }
+    }
+    // Each lane against the true carry where its part starts, the one the lane before it in
+    // scan order passes on, taken once that lane is right.
+    const int from = kStep > 0 ? part - 1 : 0;
+    for (int n = 1; n < 32; ++n) {
+        const int j = kStep > 0 ? n : 31 - n;
+        int c = Carry(l.Left(from)[j - kStep]);
+        if (c == Carry(lead[j])) continue;
+        ++g_rowsRedone;
+        for (int t = kStep > 0 ? 0 : part - 1; t >= 0 && t < part; t += kStep) {
+            const int next = l.In(t)[j] + c;
+            if (next == l.Left(t)[j]) break;
+            l.Left(t)[j] = next;
+            c = Carry(next);
+        }
+    }
+    // The next row's error: a sixteenth from the dot before (in scan order), five from the
+    // dot itself and three from the dot after, kept to 16 bits; the guard steps hold the
+    // neighbouring lanes' ends, zero beyond the row.
+    ShiftLanes(l.Left(part - 1), l.Left(-1), true);
+    ShiftLanes(l.Left(0), l.Left(part), false);
+    for (int t = 0; t < part; ++t) {
+        for (int set = 0; set < 2; ++set) {
+            const __m512i low = _mm512_loadu_si512(l.Left(t - 1) + 16 * set);
+            const __m512i at = _mm512_loadu_si512(l.Left(t) + 16 * set);
+            const __m512i high = _mm512_loadu_si512(l.Left(t + 1) + 16 * set);
+            const __m512i before = kStep > 0 ? low : high;
+            const __m512i after = kStep > 0 ? high : low;
+            const __m512i sum = _mm512_add_epi32(
+                _mm512_add_epi32(SixteenthWide(before),
+                                 SixteenthWide(_mm512_add_epi32(_mm512_slli_epi32(at, 2), at))),
+                SixteenthWide(_mm512_add_epi32(_mm512_slli_epi32(after, 1), after)));
+            _mm512_storeu_si512(l.In(t) + 16 * set,
+                                _mm512_srai_epi32(_mm512_slli_epi32(sum, 16), 16));
+        }
+    }
+}
+
+bool AnyError(const std::int16_t* error, int width) {
+    std::uint16_t any = 0;
+    for (int x = 0; x < width; ++x) any |= static_cast<std::uint16_t>(error[x]);
+    return any != 0;
+}
+
+// Whether every lane's incoming error is 0.
+__attribute__((target("avx512f"))) bool LanesQuiet(const RowLanes& l) {
+    __m512i any = _mm512_setzero_si512();
+    for (int t = 0; t < l.part; ++t) {
+        any = _mm512_or_si512(
+            any, _mm512_or_si512(_mm512_loadu_si512(l.In(t)), _mm512_loadu_si512(l.In(t) + 16)));
+    }
+    return _mm512_test_epi32_mask(any, any) == 0;
+}
+
+// The dots of a row of white and full black: the black ones.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void TwoToneBits(const std::int16_t* values,
+                                                                      wce::BYTE* bits, int width) {
+    for (int x = 0; x < width; x += 32) {
+        const std::uint32_t full = _mm512_cmpeq_epi16_mask(_mm512_loadu_si512(values + x),
+                                                           _mm512_set1_epi16(kDarknessFull));
+        for (int b = 0; b < 4; ++b) bits[x / 8 + b] = kBitReversal[(full >> (8 * b)) & 255];
+    }
+}
+
+// ConvertRows for a monochrome page whose rows fit the lanes.
+int ConvertRowsInLanes(PrinterJob& job, const wce::BYTE* first, std::ptrdiff_t stride, int count) {
+    const RowLanes lanes = LanesOf(job);
+    const int width = job.pageWidth;
+    PageBuffers& b = job.buffers;
+    bool inLanes = false;
+    auto leave = [&] {
+        if (inLanes) ErrorOutOfLanes(lanes, b.blackError.get());
+        inLanes = false;
+    };
+    for (int i = 0; i < count && job.nextRow >= 0 && job.nextRow < job.allocatedRows; ++i) {
+        FillMonochromeValues(job, first + i * stride);
+        const std::int16_t* values = b.blackValues.get();
+        if (HasGreyDot<false>(values, nullptr, width)) {
+            leave();
+            if (!DiffuseBlack(job)) return 0;
+        } else {
+            // With no error coming in a row of white and black passes none on.
+            if (!inLanes && AnyError(b.blackError.get(), width)) {
+                ErrorIntoLanes(b.blackError.get(), lanes);
+                inLanes = true;
+            }
+            if (inLanes && !LanesQuiet(lanes)) {
+                (job.rowParity & 1) == 0 ? RunLanes<1>(lanes) : RunLanes<-1>(lanes);
+            }
+            wce::BYTE* row =
+                job.pageImage + static_cast<std::size_t>(job.nextRow) * job.bytesPerRow;
+            std::memset(row, 0, static_cast<std::size_t>(job.bytesPerRow));
+            TwoToneBits(values, row, width);
+        }
+        ++job.rowParity;
+        ++job.nextRow;
+    }
+    leave();
+    return 1;
+}
+#endif
+
 }  // namespace
 
 void LimitToneVectors(ToneVectors limit) {
@@ -1134,6 +1412,17 @@ int DiffuseRow(PrinterJob& job, const std::int16_t* values, std::int16_t* error,
         std::memcpy(row, bits, static_cast<std::size_t>(job.bytesPerRow));
     } else {
         for (int i = 0; i < job.bytesPerRow; ++i) row[i] |= bits[i];
+    }
+    return 1;
+}
+
+int ConvertRows(PrinterJob& job, const wce::BYTE* first, std::ptrdiff_t stride, int count) {
+    if (!first || !job.pageImage || job.buffers.diffusionPlanes < 1) return 0;
+#if defined(QX_TONE_AVX2)
+    if (count > 1 && LanesFit(job)) return ConvertRowsInLanes(job, first, stride, count);
+#endif
+    for (int i = 0; i < count; ++i) {
+        if (!ConvertRow(job, first + i * stride)) return 0;
     }
     return 1;
 }

@@ -2,6 +2,7 @@
 // with serpentine error diffusion and a randomly perturbed threshold.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "colour_separation.h"
@@ -28,6 +29,11 @@ void BuildToneTables(PrinterJob& job);
 // advances the row counters. A row beyond the page's capacity is dropped (returns 1).
 // Returns 0 when the page is not set up.
 int ConvertRow(PrinterJob& job, const wce::BYTE* scanLine);
+
+// Converts count scan lines, first and then every stride bytes on, into consecutive page
+// rows, exactly as ConvertRow on each in turn. Returns 0 when the page is not set up or a
+// row fails.
+int ConvertRows(PrinterJob& job, const wce::BYTE* first, std::ptrdiff_t stride, int count);
 
 // Diffuses one plane into the page row job.nextRow: values (darkness 0..8192), error
 // carried in from the previous row (replaced by the error for the next row), bits (the

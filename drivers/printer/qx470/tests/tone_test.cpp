@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numeric>
 #include <vector>
 
@@ -629,6 +630,86 @@ TEST(ConvertRow, ColourRowHoldsEveryPlanesDots) {
         for (int x = 16; x < 24; ++x) line[x * 3 + 2] = 0;               // black
         ASSERT_EQ(ConvertRow(o.job, line.data()), 1);
         for (int x = 0; x < 48; ++x) EXPECT_TRUE(Dot(o.job, 0, x)) << noBlack << " " << x;
+    }
+}
+
+// Bands of rows, as a page's bands come: rows of white and full black alone run in
+// vector lanes from row to row, and give the same page and error as every row on its own
+// through the plainest path. Between them rows with grey dots, white rows with and
+// without error coming in, and large error arriving, which keeps lanes apart past the
+// start of their parts so that they are done again. The widths are multiples of 32 (the
+// lanes) and one that is not.
+TEST(ConvertRows, BandsOfRowsMatchRowByRow) {
+    const std::uint64_t redoneBefore = RowsRedone();
+    for (const int width : {256, 384, 576, 1728, 300}) {
+        SCOPED_TRACE(width);
+        const int rows = 300;
+        std::vector<wce::BYTE> lines(static_cast<std::size_t>(width) * 3 * rows);
+        unsigned seed = 41u + static_cast<unsigned>(width);
+        auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+        for (int y = 0; y < rows; ++y) {
+            const int kind = (y / 20) % 5;  // grey, black and white, white, black and white, white
+            for (int x = 0; x < width; ++x) {
+                int grey = 255;
+                if (kind == 0) grey = static_cast<int>(next() % 256);
+                if (kind == 1) grey = next() % 3 == 0 ? 0 : 255;
+                if (kind == 3) grey = (x / 9 + y / 4) % 3 == 0 ? 0 : 255;
+                wce::BYTE* p = &lines[(static_cast<std::size_t>(y) * width + x) * 3];
+                p[0] = p[1] = p[2] = static_cast<wce::BYTE>(grey);
+            }
+        }
+        OwnedJob banded, single;
+        ASSERT_EQ(SetUpPage(banded.job, {.width = width, .rows = rows}), 1);
+        ASSERT_EQ(SetUpPage(single.job, {.width = width, .rows = rows}), 1);
+        const int bands[] = {64, 1, 7, 100, 64, 300};
+        int y = 0;
+        for (int band = 0; y < rows; ++band) {
+            const int count = std::min(bands[band % 6], rows - y);
+            if (band == 9) {
+                // Large error, and none: each lane's lead meets other carries.
+                for (int x = 0; x < width; ++x) {
+                    const auto e = static_cast<std::int16_t>(x % 3 == 0       ? 0
+                                                             : (x * 7919) % 2 ? 31000
+                                                                              : -29000);
+                    banded.job.buffers.blackError[x] = single.job.buffers.blackError[x] = e;
+                }
+            }
+            wce::srand(static_cast<unsigned>(band));
+            ASSERT_EQ(ConvertRows(banded.job, &lines[static_cast<std::size_t>(y) * width * 3],
+                                  static_cast<std::ptrdiff_t>(width) * 3, count),
+                      1);
+            LimitToneVectors(ToneVectors::kNone);
+            wce::srand(static_cast<unsigned>(band));
+            for (int i = 0; i < count; ++i) {
+                ASSERT_EQ(
+                    ConvertRow(single.job, &lines[static_cast<std::size_t>(y + i) * width * 3]), 1);
+            }
+            LimitToneVectors(ToneVectors::kWidest);
+            y += count;
+            ASSERT_EQ(banded.job.nextRow, y);
+            ASSERT_EQ(banded.job.rowParity, single.job.rowParity);
+            for (int row = 0; row < y; ++row) {
+                ASSERT_EQ(std::vector<wce::BYTE>(PageRow(banded.job, row),
+                                                 PageRow(banded.job, row) + banded.job.bytesPerRow),
+                          std::vector<wce::BYTE>(PageRow(single.job, row),
+                                                 PageRow(single.job, row) + single.job.bytesPerRow))
+                    << "row " << row;
+            }
+            ASSERT_EQ(std::vector<std::int16_t>(banded.job.buffers.blackError.get(),
+                                                banded.job.buffers.blackError.get() + width),
+                      std::vector<std::int16_t>(single.job.buffers.blackError.get(),
+                                                single.job.buffers.blackError.get() + width))
+                << "after row " << y;
+        }
+        // Rows beyond the page are dropped, as row by row.
+        EXPECT_EQ(ConvertRows(banded.job, lines.data(), static_cast<std::ptrdiff_t>(width) * 3, 5),
+                  1);
+        EXPECT_EQ(banded.job.nextRow, rows);
+    }
+    EXPECT_EQ(ConvertRows(*std::make_unique<PrinterJob>(), nullptr, 0, 2), 0);
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("bmi2")) {
+        EXPECT_GT(RowsRedone(), redoneBefore);
     }
 }
 
