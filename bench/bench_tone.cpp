@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -74,7 +75,9 @@ const Page& MixedPage() {
     return page;
 }
 
-void ConvertPage(benchmark::State& state, bool colour) {
+// Row by row (as the landscape turn hands them over), or in the engine's bands of 64 rows,
+// where rows of white and black alone run in lanes.
+void ConvertPage(benchmark::State& state, bool colour, bool bands = false) {
     qx470::PrinterJob job;
     if (!qx470::pagetest::SetUpPage(job, {.width = kWidth, .rows = kHeight, .colour = colour})) {
         state.SkipWithError("SetupPage failed");
@@ -84,8 +87,14 @@ void ConvertPage(benchmark::State& state, bool colour) {
     wce::srand(1);
     for (auto _ : state) {
         job.rowParity = job.nextRow = 0;
-        for (int y = 0; y < kHeight; ++y) {
-            qx470::ConvertRow(job, &page.bgr[std::size_t{static_cast<unsigned>(y)} * kWidth * 3]);
+        for (int y = 0; y < kHeight; y += bands ? 64 : 1) {
+            const unsigned char* line =
+                &page.bgr[std::size_t{static_cast<unsigned>(y)} * kWidth * 3];
+            if (bands) {
+                qx470::ConvertRows(job, line, kWidth * 3, std::min(64, kHeight - y));
+            } else {
+                qx470::ConvertRow(job, line);
+            }
         }
         benchmark::DoNotOptimize(job.pageImage[0]);
     }
@@ -103,7 +112,11 @@ void BM_ConvertRowMonochrome(benchmark::State& state) {
 void BM_ConvertRowColour(benchmark::State& state) {
     ConvertPage(state, true);
 }
+void BM_ConvertRowsMonochromeInBands(benchmark::State& state) {
+    ConvertPage(state, false, true);
+}
 BENCHMARK(BM_ConvertRowMonochrome)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertRowsMonochromeInBands)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertRowColour)->Unit(benchmark::kMillisecond);
 
 std::string ConvertProgram() {
