@@ -17,13 +17,14 @@ constexpr int kDotThreshold = 4096;
 
 struct LzwDictionary;  // lzw.h
 
-// Rows of white and full black run in 32 vector lanes, each over a 32nd of the row and
-// starting kLaneLead dots early: the work holds the lanes' incoming errors with their
-// leads and the errors the dots leave with a guard step at either end.
-constexpr std::size_t kLaneLead = 16;
+// Monochrome rows run in 32 vector lanes, each over a 32nd of the row and starting
+// kLaneLead dots early: the work holds the lanes' incoming errors and the dots' values
+// with their leads, the errors the dots leave with a guard step at either end, and which
+// dots print (with room for a last block of sixteen).
+constexpr std::size_t kLaneLead = 20;
 constexpr std::size_t LaneWorkSize(std::size_t width) {
     const std::size_t part = (width + 31) / 32;
-    return 32 * (part + 2 * kLaneLead) + 32 * (part + 2);
+    return 2 * 32 * (part + 2 * kLaneLead) + 32 * (part + 2) + 32 * (part + 16);
 }
 
 // The page image and work buffers of one device context, sized by SetupPage for the
@@ -53,8 +54,7 @@ struct PageBuffers {
     // Per plane (one, or three in colour mode) two rows of pageWidth + 2 values: the
     // perturbation of each dot and the error each dot leaves.
     Buffer<std::int32_t> diffusionWork;
-    // The black plane's rows of white and full black in lanes: LaneWorkSize(pageWidth)
-    // values.
+    // The black plane's rows in lanes: LaneWorkSize(pageWidth) values.
     Buffer<std::int32_t> laneWork;
     int diffusionPlanes = 0;  // 0 until every buffer is allocated
 

@@ -1084,16 +1084,18 @@ bool ColourBuffersReady(const PrinterJob& job) {
 }
 
 #if defined(QX_TONE_AVX2)
-// A row of white and full black dots alone (no grey dot) prints exactly its black dots,
-// and every dot leaves its incoming error plus the carry: the row's pass is the carry
-// chain alone. Such rows, one after another, run in 32 vector lanes, lane j over the
-// row's dots j * part to (j + 1) * part - 1 (part = a 32nd of the row), each started
-// kLaneLead dots early with no carry. A lane that has not met the true carry by the
-// start of its part is done again from there, dot by dot, until it does; either way
-// every error comes out as the single pass would have it. The error stays in the lanes
-// from row to row, in both directions, and goes back into the row's order when a row
-// with grey dots comes or the rows end.
+// The rows of a band of a monochrome page run in 32 vector lanes, lane j over the row's
+// dots j * part to (j + 1) * part - 1 (part = a 32nd of the row), each started kLaneLead
+// dots early with no carry. A lane that has not met the true carry by the start of its
+// part is done again from there, dot by dot, until it does; either way every dot and
+// every error come out as the single pass would have them. The error stays in the lanes
+// from row to row, in both directions, and goes back into the row's order when the band
+// ends. A row with grey dots has its values and perturbations put into the lanes and its
+// dots taken out of them; a row of white and full black alone prints exactly its black
+// dots, and each dot leaves its incoming error plus the carry, so its pass is the carries
+// alone; with no error coming in it passes none on and needs no pass.
 constexpr int kLaneMinWidth = 256;
+constexpr int kLaneMaxPart = 64;  // 2048 dots
 constexpr int kLead = static_cast<int>(kLaneLead);
 
 // Carry() in every lane: 7q - bias, and the term of the low nibble and the sign looked up
@@ -1151,27 +1153,35 @@ __attribute__((target("avx512f"))) inline void Transpose16(__m512i (&r)[16]) {
 }
 
 // The lanes of the black plane: step t of lane j is the row's dot j * part + t, lanes 0 to
-// 15 in the first vector of a step. Incoming errors have lead steps on both sides of the
-// part, the errors the dots leave a guard step.
+// 15 in the first vector of a step. Incoming errors and the dots' values with their
+// perturbations have lead steps on both sides of the part, the errors the dots leave a
+// guard step; whether each dot prints is kept as 0 or 1.
 struct RowLanes {
     int width;
     int part;
     std::int32_t* incoming;
     std::int32_t* left;
+    std::int32_t* packed;
+    std::int32_t* prints;
 
     std::int32_t* In(int t) const { return incoming + 32 * (t + kLead); }
     std::int32_t* Left(int t) const { return left + 32 * (t + 1); }
+    std::int32_t* Packed(int t) const { return packed + 32 * (t + kLead); }
+    std::int32_t* Prints(int t) const { return prints + 32 * t; }
 };
 
 RowLanes LanesOf(const PrinterJob& job) {
     const int part = job.pageWidth / 32;
     std::int32_t* work = job.buffers.laneWork.get();
-    return {job.pageWidth, part, work, work + 32 * (part + 2 * kLead)};
+    std::int32_t* left = work + 32 * (part + 2 * kLead);
+    std::int32_t* packed = left + 32 * (part + 2);
+    return {job.pageWidth, part, work, left, packed, packed + 32 * (part + 2 * kLead)};
 }
 
 bool LanesFit(const PrinterJob& job) {
     return DrawnAhead() && !job.colourMode && job.buffers.laneWork &&
-           job.pageWidth >= kLaneMinWidth && job.pageWidth % 32 == 0;
+           job.pageWidth >= kLaneMinWidth && job.pageWidth % 32 == 0 &&
+           job.pageWidth / 32 <= kLaneMaxPart;
 }
 
 // Lane j of the result is lane j - 1 of the pair (from, to) going up, or lane j + 1 going
@@ -1193,86 +1203,215 @@ __attribute__((target("avx512f"))) inline void ShiftLanes(const std::int32_t* fr
     }
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void ErrorIntoLanes(const std::int16_t* error,
-                                                                         const RowLanes& l) {
+// The row's values in the order of its dots (from) into the lanes' steps 0 to part - 1
+// (rows, a step each 32 values on), and back.
+__attribute__((target("avx512f"))) void IntoLanes(const std::int32_t* from, std::int32_t* rows,
+                                                  int part) {
     for (int set = 0; set < 2; ++set) {
-        for (int t0 = 0; t0 < l.part; t0 += 16) {
-            const int n = std::min(16, l.part - t0);
+        for (int t0 = 0; t0 < part; t0 += 16) {
+            const int n = std::min(16, part - t0);
             const auto keep = static_cast<__mmask16>((1u << n) - 1);
             __m512i r[16];
             for (int k = 0; k < 16; ++k) {
-                r[k] = _mm512_cvtepi16_epi32(
-                    _mm256_maskz_loadu_epi16(keep, error + (16 * set + k) * l.part + t0));
+                r[k] = _mm512_maskz_loadu_epi32(keep, from + (16 * set + k) * part + t0);
             }
             Transpose16(r);
-            for (int i = 0; i < n; ++i) _mm512_storeu_si512(l.In(t0 + i) + 16 * set, r[i]);
+            for (int i = 0; i < n; ++i) _mm512_storeu_si512(rows + 32 * (t0 + i) + 16 * set, r[i]);
         }
     }
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void ErrorOutOfLanes(const RowLanes& l,
-                                                                          std::int16_t* error) {
+__attribute__((target("avx512f"))) void OutOfLanes(const std::int32_t* rows, std::int32_t* to,
+                                                   int part) {
     for (int set = 0; set < 2; ++set) {
-        for (int t0 = 0; t0 < l.part; t0 += 16) {
-            const int n = std::min(16, l.part - t0);
+        for (int t0 = 0; t0 < part; t0 += 16) {
+            const int n = std::min(16, part - t0);
             const auto keep = static_cast<__mmask16>((1u << n) - 1);
             __m512i r[16];
             for (int i = 0; i < 16; ++i) {
-                r[i] = i < n ? _mm512_loadu_si512(l.In(t0 + i) + 16 * set) : _mm512_setzero_si512();
+                r[i] = i < n ? _mm512_loadu_si512(rows + 32 * (t0 + i) + 16 * set)
+                             : _mm512_setzero_si512();
             }
             Transpose16(r);
             for (int k = 0; k < 16; ++k) {
-                _mm256_mask_storeu_epi16(error + (16 * set + k) * l.part + t0, keep,
-                                         _mm512_cvtepi32_epi16(r[k]));
+                _mm512_mask_storeu_epi32(to + (16 * set + k) * part + t0, keep, r[k]);
             }
         }
     }
 }
 
-// One row's pass in the lanes, in scan order, then the next row's incoming error.
-template <int kStep>
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void RunLanes(const RowLanes& l) {
+// The row's error into the lanes and back, by way of 32-bit values in the row's order.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void ErrorIntoLanes(const std::int16_t* error,
+                                                                         const RowLanes& l,
+                                                                         std::int32_t* wide) {
+    for (int x = 0; x < l.width; x += 16) {
+        _mm512_storeu_si512(
+            wide + x,
+            _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(error + x))));
+    }
+    IntoLanes(wide, l.In(0), l.part);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void ErrorOutOfLanes(const RowLanes& l,
+                                                                          std::int16_t* error,
+                                                                          std::int32_t* wide) {
+    OutOfLanes(l.In(0), wide, l.part);
+    for (int x = 0; x < l.width; x += 16) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(error + x),
+                            _mm512_cvtepi32_epi16(_mm512_loadu_si512(wide + x)));
+    }
+}
+
+// A row with grey dots: its values, the perturbations drawn for them, and the level a
+// printed dot takes away.
+struct GreyDots {
+    const std::int16_t* values;
+    const std::int32_t* noise;
+    int level;
+};
+
+// The same in the lanes: each dot's value in the low half of a 32-bit lane, its
+// perturbation (at most 4096 either way) in the high half.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void GreyIntoLanes(const GreyDots& row,
+                                                                        const RowLanes& l,
+                                                                        std::int32_t* wide) {
+    for (int x = 0; x < l.width; x += 16) {
+        const __m512i value = _mm512_cvtepu16_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.values + x)));
+        const __m512i noise = _mm512_slli_epi32(_mm512_loadu_si512(row.noise + x), 16);
+        _mm512_storeu_si512(wide + x, _mm512_or_si512(noise, value));
+    }
+    IntoLanes(wide, l.Packed(0), l.part);
+}
+
+// One dot as the single pass does it, for a lane done again: its error, and whether it
+// prints.
+inline int LaneDot(const GreyDots* row, int x, int incoming, int carry, bool& print) {
+    const int value = row ? row->values[x] : 0;
+    if ((value & ~kDarknessFull) == 0) {
+        print = value != 0;
+        return incoming + carry;
+    }
+    const int e = static_cast<std::int16_t>(incoming + value + carry);
+    print = e > kDotThreshold - row->noise[x];
+    return print ? e - row->level : e;
+}
+
+// One row's pass in the lanes, in scan order, then the next row's incoming error. A row
+// of white and black alone (row null) needs no more than the carries; its dots are its
+// black ones. A row with grey dots has each dot decided as the single pass decides it,
+// and which of them print is kept in the lanes.
+template <int kStep, bool kGrey>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void RunLanes(const RowLanes& l,
+                                                                   const GreyDots* row) {
     const int part = l.part;
     // A lane's lead steps are the steps of the lane before it in scan order.
     if constexpr (kStep > 0) {
-        for (int t = -1; t >= -kLead; --t) ShiftLanes(l.In(t + part), l.In(t), true);
+        for (int t = -1; t >= -kLead; --t) {
+            ShiftLanes(l.In(t + part), l.In(t), true);
+            if constexpr (kGrey) ShiftLanes(l.Packed(t + part), l.Packed(t), true);
+        }
     } else {
-        for (int t = 0; t < kLead; ++t) ShiftLanes(l.In(t), l.In(part + t), false);
+        for (int t = 0; t < kLead; ++t) {
+            ShiftLanes(l.In(t), l.In(part + t), false);
+            if constexpr (kGrey) ShiftLanes(l.Packed(t), l.Packed(part + t), false);
+        }
     }
     const __m512i above = _mm512_loadu_si512(kCarryTables.above);
     const __m512i below = _mm512_loadu_si512(kCarryTables.below);
     const int first = kStep > 0 ? -kLead : part + kLead - 1;
     const int last = kStep > 0 ? part - 1 : 0;
     const int leadEnd = kStep > 0 ? -1 : part;
-    __m512i e[2] = {_mm512_loadu_si512(l.In(first)), _mm512_loadu_si512(l.In(first) + 16)};
     alignas(64) std::int32_t lead[32];
-    for (int t = first;; t += kStep) {
-        if (t >= 0 && t < part) {
-            _mm512_storeu_si512(l.Left(t), e[0]);
-            _mm512_storeu_si512(l.Left(t) + 16, e[1]);
-        } else if (t == leadEnd) {
-            _mm512_store_si512(lead, e[0]);
-            _mm512_store_si512(lead + 16, e[1]);
+    if constexpr (!kGrey) {
+        __m512i e[2] = {_mm512_loadu_si512(l.In(first)), _mm512_loadu_si512(l.In(first) + 16)};
+        for (int t = first;; t += kStep) {
+            if (t >= 0 && t < part) {
+                _mm512_storeu_si512(l.Left(t), e[0]);
+                _mm512_storeu_si512(l.Left(t) + 16, e[1]);
+            } else if (t == leadEnd) {
+                _mm512_store_si512(lead, e[0]);
+                _mm512_store_si512(lead + 16, e[1]);
+            }
+            if (t == last) break;
+            for (int set = 0; set < 2; ++set) {
+                e[set] = PlusCarryWide(e[set], _mm512_loadu_si512(l.In(t + kStep) + 16 * set),
+                                       above, below);
+            }
         }
-        if (t == last) break;
-        for (int set = 0; set < 2; ++set) {
-            e[set] =
-                PlusCarryWide(e[set], _mm512_loadu_si512(l.In(t + kStep) + 16 * set), above, below);
+    } else {
+        const __m512i low16 = _mm512_set1_epi32(0xFFFF);
+        const __m512i greyBits = _mm512_set1_epi32(0xFFFF & ~kDarknessFull);
+        const __m512i threshold = _mm512_set1_epi32(kDotThreshold);
+        const __m512i level = _mm512_set1_epi32(row->level);
+        const __m512i one = _mm512_set1_epi32(1);
+        __m512i carry[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
+        for (int t = first;; t += kStep) {
+            for (int set = 0; set < 2; ++set) {
+                const __m512i packed = _mm512_loadu_si512(l.Packed(t) + 16 * set);
+                const __m512i sum =
+                    _mm512_add_epi32(_mm512_loadu_si512(l.In(t) + 16 * set), carry[set]);
+                // White and full black: the sum as it is; grey: with the value, in 16 bits.
+                const __mmask16 grey = _mm512_test_epi32_mask(packed, greyBits);
+                const __m512i darkness = _mm512_srai_epi32(
+                    _mm512_slli_epi32(_mm512_add_epi32(sum, _mm512_and_si512(packed, low16)), 16),
+                    16);
+                const __mmask16 printsGrey = _mm512_mask_cmpgt_epi32_mask(
+                    grey, darkness, _mm512_sub_epi32(threshold, _mm512_srai_epi32(packed, 16)));
+                const __m512i e = _mm512_mask_blend_epi32(
+                    grey, sum, _mm512_mask_sub_epi32(darkness, printsGrey, darkness, level));
+                const __mmask16 prints = static_cast<__mmask16>(
+                    printsGrey | (_mm512_test_epi32_mask(packed, low16) & ~grey));
+                if (t >= 0 && t < part) {
+                    _mm512_storeu_si512(l.Left(t) + 16 * set, e);
+                    _mm512_storeu_si512(l.Prints(t) + 16 * set,
+                                        _mm512_maskz_mov_epi32(prints, one));
+                } else if (t == leadEnd) {
+                    _mm512_store_si512(lead + 16 * set, e);
+                }
+                carry[set] = PlusCarryWide(e, _mm512_setzero_si512(), above, below);
+            }
+            if (t == last) break;
         }
     }
     // Each lane against the true carry where its part starts, the one the lane before it in
-    // scan order passes on, taken once that lane is right.
+    // scan order passes on, taken once that lane is right. A lane done again stops where a
+    // dot comes out as the lane had it.
+    // All lanes are compared at once first; a lane done again to its end without meeting
+    // its own steps changes what the next one must meet.
     const int from = kStep > 0 ? part - 1 : 0;
-    for (int n = 1; n < 32; ++n) {
+    alignas(64) std::int32_t before[32];
+    ShiftLanes(l.Left(from), before, kStep > 0);
+    std::uint32_t apart = 0;
+    for (int set = 0; set < 2; ++set) {
+        const __m512i zero = _mm512_setzero_si512();
+        apart |= static_cast<std::uint32_t>(_mm512_cmpneq_epi32_mask(
+                     PlusCarryWide(_mm512_load_si512(lead + 16 * set), zero, above, below),
+                     PlusCarryWide(_mm512_load_si512(before + 16 * set), zero, above, below)))
+                 << (16 * set);
+    }
+    bool changed = false;
+    for (int n = 1; n < 32 && (apart != 0 || changed); ++n) {
         const int j = kStep > 0 ? n : 31 - n;
+        const bool flagged = ((apart >> j) & 1) != 0;
+        apart &= ~(1u << j);
+        if (!flagged && !changed) continue;
+        changed = false;
         int c = Carry(l.Left(from)[j - kStep]);
         if (c == Carry(lead[j])) continue;
         ++g_rowsRedone;
         for (int t = kStep > 0 ? 0 : part - 1; t >= 0 && t < part; t += kStep) {
-            const int next = l.In(t)[j] + c;
-            if (next == l.Left(t)[j]) break;
-            l.Left(t)[j] = next;
-            c = Carry(next);
+            bool print;
+            const int e = LaneDot(kGrey ? row : nullptr, j * part + t, l.In(t)[j], c, print);
+            if constexpr (kGrey) {
+                if (e == l.Left(t)[j] && print == (l.Prints(t)[j] != 0)) break;
+                l.Prints(t)[j] = print;
+            } else {
+                if (e == l.Left(t)[j]) break;
+            }
+            l.Left(t)[j] = e;
+            c = Carry(e);
+            changed = t == from;
         }
     }
     // The next row's error: a sixteenth from the dot before (in scan order), five from the
@@ -1323,40 +1462,57 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void TwoToneBits(const std:
     }
 }
 
+// The dots of a row with grey dots, from the lanes' prints put back in the row's order.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void LaneBits(const RowLanes& l,
+                                                                   wce::BYTE* bits,
+                                                                   std::int32_t* wide) {
+    OutOfLanes(l.Prints(0), wide, l.part);
+    for (int x = 0; x < l.width; x += 16) {
+        const __m512i p = _mm512_loadu_si512(wide + x);
+        const unsigned prints = _mm512_test_epi32_mask(p, p);
+        bits[x / 8] = kBitReversal[prints & 255];
+        bits[x / 8 + 1] = kBitReversal[prints >> 8];
+    }
+}
+
 // ConvertRows for a monochrome page whose rows fit the lanes.
 int ConvertRowsInLanes(PrinterJob& job, const wce::BYTE* first, std::ptrdiff_t stride, int count) {
     const RowLanes lanes = LanesOf(job);
     const int width = job.pageWidth;
     PageBuffers& b = job.buffers;
+    const PlaneWork work = WorkOf(job, 0);
     bool inLanes = false;
-    auto leave = [&] {
-        if (inLanes) ErrorOutOfLanes(lanes, b.blackError.get());
-        inLanes = false;
-    };
     for (int i = 0; i < count && job.nextRow >= 0 && job.nextRow < job.allocatedRows; ++i) {
         FillMonochromeValues(job, first + i * stride);
         const std::int16_t* values = b.blackValues.get();
-        if (HasGreyDot<false>(values, nullptr, width)) {
-            leave();
-            if (!DiffuseBlack(job)) return 0;
+        const bool even = (job.rowParity & 1) == 0;
+        // The perturbations of the grey dots, drawn as the single pass draws them (nothing
+        // drawn for a row without grey dots); the work's error slots hold the numbers.
+        const bool grey =
+            even ? DrawNoiseWide<1, false>(values, nullptr, width, work.noise, work.left)
+                 : DrawNoiseWide<-1, false>(values, nullptr, width, work.noise, work.left);
+        // With no error coming in a row of white and black passes none on.
+        if (!inLanes && (grey || AnyError(b.blackError.get(), width))) {
+            ErrorIntoLanes(b.blackError.get(), lanes, work.left);
+            inLanes = true;
+        }
+        wce::BYTE* row = job.pageImage + static_cast<std::size_t>(job.nextRow) * job.bytesPerRow;
+        std::memset(row, 0, static_cast<std::size_t>(job.bytesPerRow));
+        if (grey) {
+            const GreyDots dots{values, work.noise, job.blackLevel};
+            GreyIntoLanes(dots, lanes, work.left);
+            even ? RunLanes<1, true>(lanes, &dots) : RunLanes<-1, true>(lanes, &dots);
+            LaneBits(lanes, row, work.noise);
         } else {
-            // With no error coming in a row of white and black passes none on.
-            if (!inLanes && AnyError(b.blackError.get(), width)) {
-                ErrorIntoLanes(b.blackError.get(), lanes);
-                inLanes = true;
-            }
             if (inLanes && !LanesQuiet(lanes)) {
-                (job.rowParity & 1) == 0 ? RunLanes<1>(lanes) : RunLanes<-1>(lanes);
+                even ? RunLanes<1, false>(lanes, nullptr) : RunLanes<-1, false>(lanes, nullptr);
             }
-            wce::BYTE* row =
-                job.pageImage + static_cast<std::size_t>(job.nextRow) * job.bytesPerRow;
-            std::memset(row, 0, static_cast<std::size_t>(job.bytesPerRow));
             TwoToneBits(values, row, width);
         }
         ++job.rowParity;
         ++job.nextRow;
     }
-    leave();
+    if (inLanes) ErrorOutOfLanes(lanes, b.blackError.get(), work.left);
     return 1;
 }
 #endif

@@ -633,27 +633,30 @@ TEST(ConvertRow, ColourRowHoldsEveryPlanesDots) {
     }
 }
 
-// Bands of rows, as a page's bands come: rows of white and full black alone run in
-// vector lanes from row to row, and give the same page and error as every row on its own
-// through the plainest path. Between them rows with grey dots, white rows with and
-// without error coming in, and large error arriving, which keeps lanes apart past the
-// start of their parts so that they are done again. The widths are multiples of 32 (the
-// lanes) and one that is not.
+// Bands of rows, as a page's bands come: they run in vector lanes from row to row, and
+// give the same page and error as every row on its own through the plainest path. Rows
+// of grain, smooth greys and a checker of two greys, rows of white and black, white rows
+// with and without error coming in, and large error arriving on grey rows, which keeps
+// lanes apart past the start of their parts so that they are done again and takes the
+// darkness past 16 bits. The widths are multiples of 32 (the lanes) and one that is not.
 TEST(ConvertRows, BandsOfRowsMatchRowByRow) {
     const std::uint64_t redoneBefore = RowsRedone();
     for (const int width : {256, 384, 576, 1728, 300}) {
         SCOPED_TRACE(width);
-        const int rows = 300;
+        const int rows = 420;
         std::vector<wce::BYTE> lines(static_cast<std::size_t>(width) * 3 * rows);
         unsigned seed = 41u + static_cast<unsigned>(width);
         auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
         for (int y = 0; y < rows; ++y) {
-            const int kind = (y / 20) % 5;  // grey, black and white, white, black and white, white
+            // Grain, black and white, white, bars, a smooth ramp, a checker of two greys, white.
+            const int kind = (y / 20) % 7;
             for (int x = 0; x < width; ++x) {
                 int grey = 255;
                 if (kind == 0) grey = static_cast<int>(next() % 256);
                 if (kind == 1) grey = next() % 3 == 0 ? 0 : 255;
                 if (kind == 3) grey = (x / 9 + y / 4) % 3 == 0 ? 0 : 255;
+                if (kind == 4) grey = (x * 255 / width + static_cast<int>(next() % 9)) % 256;
+                if (kind == 5) grey = (x / 24 + y / 24) % 2 ? 230 : 40;
                 wce::BYTE* p = &lines[(static_cast<std::size_t>(y) * width + x) * 3];
                 p[0] = p[1] = p[2] = static_cast<wce::BYTE>(grey);
             }
@@ -661,11 +664,11 @@ TEST(ConvertRows, BandsOfRowsMatchRowByRow) {
         OwnedJob banded, single;
         ASSERT_EQ(SetUpPage(banded.job, {.width = width, .rows = rows}), 1);
         ASSERT_EQ(SetUpPage(single.job, {.width = width, .rows = rows}), 1);
-        const int bands[] = {64, 1, 7, 100, 64, 300};
+        const int bands[] = {64, 1, 7, 100, 64, 64, 120};
         int y = 0;
         for (int band = 0; y < rows; ++band) {
-            const int count = std::min(bands[band % 6], rows - y);
-            if (band == 9) {
+            const int count = std::min(bands[band % 7], rows - y);
+            if (band == 3 || band == 5) {
                 // Large error, and none: each lane's lead meets other carries.
                 for (int x = 0; x < width; ++x) {
                     const auto e = static_cast<std::int16_t>(x % 3 == 0       ? 0
