@@ -106,13 +106,20 @@ wce::BOOL CopyLandscape(PrinterJob& job, const wce::SURFOBJ* src, const wce::REC
     const long long columns =
         std::min<long long>(static_cast<long long>(rect.right) - rect.left, src->sizlBitmap.cx);
     const long long used = std::min<long long>(height, job.pageWidth);
-    for (long long c = 0; c < columns; ++c) {
-        wce::BYTE* out = job.buffers.landscapeLine.get();
-        for (long long k = 0; k < used; ++k, out += 3) {
-            std::memcpy(out, ScanLine(src, height - 1 - k) + c * 3, 3);
+    // Columns are turned a group at a time, each source scan line read once for the group.
+    const auto lineBytes = static_cast<std::ptrdiff_t>(job.pageWidth) * 3;
+    wce::BYTE* lines = job.buffers.landscapeLine.get();
+    for (long long c0 = 0; c0 < columns; c0 += static_cast<long long>(kTurnedLines)) {
+        const int n = static_cast<int>(std::min<long long>(kTurnedLines, columns - c0));
+        for (long long k = 0; k < used; ++k) {
+            const wce::BYTE* from = ScanLine(src, height - 1 - k) + c0 * 3;
+            for (int i = 0; i < n; ++i) std::memcpy(lines + i * lineBytes + k * 3, from + i * 3, 3);
         }
-        FillWhite(out, static_cast<std::size_t>(job.pageWidth - used));
-        if (!ConvertRow(job, job.buffers.landscapeLine.get())) return wce::FALSE;
+        for (int i = 0; i < n; ++i) {
+            FillWhite(lines + i * lineBytes + used * 3,
+                      static_cast<std::size_t>(job.pageWidth - used));
+        }
+        if (!ConvertRows(job, lines, lineBytes, n)) return wce::FALSE;
     }
     return wce::TRUE;
 }

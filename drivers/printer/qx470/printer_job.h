@@ -17,6 +17,9 @@ constexpr int kDotThreshold = 4096;
 
 struct LzwDictionary;  // lzw.h
 
+// A landscape band's columns are turned into scan lines this many at a time.
+constexpr std::size_t kTurnedLines = 64;
+
 // Monochrome rows run in 32 vector lanes, each over a 32nd of the row and starting
 // kLaneLead dots early: the work holds the lanes' incoming errors and the dots' values
 // with their leads, the errors the dots leave with a guard step at either end, and which
@@ -35,8 +38,10 @@ struct PageBuffers {
     template <typename T>
     using Buffer = std::unique_ptr<T[]>;
 
-    Buffer<wce::BYTE> page;           // allocatedRows rows of bytesPerRow bytes
-    Buffer<wce::BYTE> landscapeLine;  // pageWidth * 3 bytes: turned or widened scan line
+    Buffer<wce::BYTE> page;  // allocatedRows rows of bytesPerRow bytes
+    // kTurnedLines lines of pageWidth * 3 bytes: scan lines turned from a landscape band's
+    // columns, or a portrait scan line widened.
+    Buffer<wce::BYTE> landscapeLine;
     Buffer<std::int16_t> blackValues;
     Buffer<std::int16_t> blackError;
     Buffer<wce::BYTE> blackBits;
@@ -64,7 +69,7 @@ struct PageBuffers {
         const int planes = colour ? 3 : 1;
         page = Zeroed<wce::BYTE>(rows * rowBytes);
         // Used for the landscape turn, and in portrait to widen a narrow source line.
-        landscapeLine = Zeroed<wce::BYTE>(width * 3);
+        landscapeLine = Zeroed<wce::BYTE>(width * 3 * kTurnedLines);
         blackValues = Zeroed<std::int16_t>(width);
         blackError = Zeroed<std::int16_t>(width);
         blackBits = Zeroed<wce::BYTE>(rowBytes);
