@@ -49,9 +49,9 @@ bool SetCapacity(PrinterJob& job) {
 // Every buffer the page needs, or none: false when memory runs out part way.
 bool AllocateBuffers(PrinterJob& job) {
     try {
-        job.buffers.Allocate(static_cast<std::size_t>(job.pageWidth),
-                             static_cast<std::size_t>(job.bytesPerRow),
-                             static_cast<std::size_t>(job.allocatedRows), job.colourMode != 0);
+        job.buffers.Allocate(
+            static_cast<std::size_t>(job.pageWidth), static_cast<std::size_t>(job.bytesPerRow),
+            static_cast<std::size_t>(job.allocatedRows), job.colourMode != 0, job.landscape != 0);
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -39,8 +39,8 @@ struct PageBuffers {
     using Buffer = std::unique_ptr<T[]>;
 
     Buffer<wce::BYTE> page;  // allocatedRows rows of bytesPerRow bytes
-    // kTurnedLines lines of pageWidth * 3 bytes: scan lines turned from a landscape band's
-    // columns, or a portrait scan line widened.
+    // Lines of pageWidth * 3 bytes: kTurnedLines scan lines turned from a landscape band's
+    // columns, or in portrait one scan line widened.
     Buffer<wce::BYTE> landscapeLine;
     Buffer<std::int16_t> blackValues;
     Buffer<std::int16_t> blackError;
@@ -65,11 +65,12 @@ struct PageBuffers {
 
     // Allocates every buffer zeroed: width dots, rowBytes bytes a row, rows rows.
     // Throws std::bad_alloc, leaving the buffers to be dropped.
-    void Allocate(std::size_t width, std::size_t rowBytes, std::size_t rows, bool colour) {
+    void Allocate(std::size_t width, std::size_t rowBytes, std::size_t rows, bool colour,
+                  bool landscape) {
         const int planes = colour ? 3 : 1;
         page = Zeroed<wce::BYTE>(rows * rowBytes);
         // Used for the landscape turn, and in portrait to widen a narrow source line.
-        landscapeLine = Zeroed<wce::BYTE>(width * 3 * kTurnedLines);
+        landscapeLine = Zeroed<wce::BYTE>(width * 3 * (landscape ? kTurnedLines : 1));
         blackValues = Zeroed<std::int16_t>(width);
         blackError = Zeroed<std::int16_t>(width);
         blackBits = Zeroed<wce::BYTE>(rowBytes);
