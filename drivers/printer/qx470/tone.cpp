@@ -1203,38 +1203,27 @@ __attribute__((target("avx512f"))) inline void ShiftLanes(const std::int32_t* fr
     }
 }
 
-// The row's values in the order of its dots (from) into the lanes' steps 0 to part - 1
-// (rows, a step each 32 values on), and back.
-__attribute__((target("avx512f"))) void IntoLanes(const std::int32_t* from, std::int32_t* rows,
-                                                  int part) {
-    for (int set = 0; set < 2; ++set) {
-        for (int t0 = 0; t0 < part; t0 += 16) {
-            const int n = std::min(16, part - t0);
-            const auto keep = static_cast<__mmask16>((1u << n) - 1);
-            __m512i r[16];
-            for (int k = 0; k < 16; ++k) {
-                r[k] = _mm512_maskz_loadu_epi32(keep, from + (16 * set + k) * part + t0);
-            }
-            Transpose16(r);
-            for (int i = 0; i < n; ++i) _mm512_storeu_si512(rows + 32 * (t0 + i) + 16 * set, r[i]);
-        }
-    }
-}
-
-__attribute__((target("avx512f"))) void OutOfLanes(const std::int32_t* rows, std::int32_t* to,
-                                                   int part) {
+// Between the row's values in the order of its dots and the lanes' steps 0 to part - 1
+// (a step each 32 values on): into the lanes, or out of them.
+__attribute__((target("avx512f"))) void TurnLanes(const std::int32_t* from, std::int32_t* to,
+                                                  int part, bool into) {
     for (int set = 0; set < 2; ++set) {
         for (int t0 = 0; t0 < part; t0 += 16) {
             const int n = std::min(16, part - t0);
             const auto keep = static_cast<__mmask16>((1u << n) - 1);
             __m512i r[16];
             for (int i = 0; i < 16; ++i) {
-                r[i] = i < n ? _mm512_loadu_si512(rows + 32 * (t0 + i) + 16 * set)
-                             : _mm512_setzero_si512();
+                r[i] = into    ? _mm512_maskz_loadu_epi32(keep, from + (16 * set + i) * part + t0)
+                       : i < n ? _mm512_loadu_si512(from + 32 * (t0 + i) + 16 * set)
+                               : _mm512_setzero_si512();
             }
             Transpose16(r);
-            for (int k = 0; k < 16; ++k) {
-                _mm512_mask_storeu_epi32(to + (16 * set + k) * part + t0, keep, r[k]);
+            for (int i = 0; i < 16; ++i) {
+                if (!into) {
+                    _mm512_mask_storeu_epi32(to + (16 * set + i) * part + t0, keep, r[i]);
+                } else if (i < n) {
+                    _mm512_storeu_si512(to + 32 * (t0 + i) + 16 * set, r[i]);
+                }
             }
         }
     }
@@ -1249,13 +1238,13 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void ErrorIntoLanes(const s
             wide + x,
             _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(error + x))));
     }
-    IntoLanes(wide, l.In(0), l.part);
+    TurnLanes(wide, l.In(0), l.part, true);
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void ErrorOutOfLanes(const RowLanes& l,
                                                                           std::int16_t* error,
                                                                           std::int32_t* wide) {
-    OutOfLanes(l.In(0), wide, l.part);
+    TurnLanes(l.In(0), wide, l.part, false);
     for (int x = 0; x < l.width; x += 16) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(error + x),
                             _mm512_cvtepi32_epi16(_mm512_loadu_si512(wide + x)));
@@ -1281,7 +1270,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void GreyIntoLanes(const Gr
         const __m512i noise = _mm512_slli_epi32(_mm512_loadu_si512(row.noise + x), 16);
         _mm512_storeu_si512(wide + x, _mm512_or_si512(noise, value));
     }
-    IntoLanes(wide, l.Packed(0), l.part);
+    TurnLanes(wide, l.Packed(0), l.part, true);
 }
 
 // One dot as the single pass does it, for a lane done again: its error, and whether it
@@ -1466,7 +1455,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void TwoToneBits(const std:
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void LaneBits(const RowLanes& l,
                                                                    wce::BYTE* bits,
                                                                    std::int32_t* wide) {
-    OutOfLanes(l.Prints(0), wide, l.part);
+    TurnLanes(l.Prints(0), wide, l.part, false);
     for (int x = 0; x < l.width; x += 16) {
         const __m512i p = _mm512_loadu_si512(wide + x);
         const unsigned prints = _mm512_test_epi32_mask(p, p);
