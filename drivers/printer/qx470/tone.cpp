@@ -491,21 +491,28 @@ __attribute__((target("avx512f"))) inline __m512i SixteenthWide(__m512i n) {
         _mm512_add_epi32(n, _mm512_and_si512(_mm512_srai_epi32(n, 31), _mm512_set1_epi32(15))), 4);
 }
 
+// A dot's share of the next row's error from the errors of the dot to its left (low), its
+// own and the dot to its right (high): a sixteenth from the dot before in scan order,
+// five from itself and three from the dot after, each truncated.
+template <int kStep>
+__attribute__((target("avx512f"))) inline __m512i NextRowErrorWide(__m512i low, __m512i at,
+                                                                   __m512i high) {
+    const __m512i before = kStep > 0 ? low : high;
+    const __m512i after = kStep > 0 ? high : low;
+    return _mm512_add_epi32(
+        _mm512_add_epi32(SixteenthWide(before),
+                         SixteenthWide(_mm512_add_epi32(_mm512_slli_epi32(at, 2), at))),
+        SixteenthWide(_mm512_add_epi32(_mm512_slli_epi32(after, 1), after)));
+}
+
 template <int kStep>
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void GatherNextRowWide(
     const std::int32_t* left, std::int16_t* error, int width) {
-    const auto sixteenth = SixteenthWide;
     int x = 0;
     for (; x + 16 <= width; x += 16) {
-        const __m512i low = _mm512_loadu_si512(left + x);
-        const __m512i at = _mm512_loadu_si512(left + x + 1);
-        const __m512i high = _mm512_loadu_si512(left + x + 2);
-        const __m512i before = kStep > 0 ? low : high;
-        const __m512i after = kStep > 0 ? high : low;
-        const __m512i sum = _mm512_add_epi32(
-            _mm512_add_epi32(sixteenth(before),
-                             sixteenth(_mm512_add_epi32(_mm512_slli_epi32(at, 2), at))),
-            sixteenth(_mm512_add_epi32(_mm512_slli_epi32(after, 1), after)));
+        const __m512i sum =
+            NextRowErrorWide<kStep>(_mm512_loadu_si512(left + x), _mm512_loadu_si512(left + x + 1),
+                                    _mm512_loadu_si512(left + x + 2));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(error + x), _mm512_cvtepi32_epi16(sum));
     }
     for (; x < width; ++x) {
@@ -1410,15 +1417,10 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void RunLanes(const RowLane
     ShiftLanes(l.Left(0), l.Left(part), false);
     for (int t = 0; t < part; ++t) {
         for (int set = 0; set < 2; ++set) {
-            const __m512i low = _mm512_loadu_si512(l.Left(t - 1) + 16 * set);
-            const __m512i at = _mm512_loadu_si512(l.Left(t) + 16 * set);
-            const __m512i high = _mm512_loadu_si512(l.Left(t + 1) + 16 * set);
-            const __m512i before = kStep > 0 ? low : high;
-            const __m512i after = kStep > 0 ? high : low;
-            const __m512i sum = _mm512_add_epi32(
-                _mm512_add_epi32(SixteenthWide(before),
-                                 SixteenthWide(_mm512_add_epi32(_mm512_slli_epi32(at, 2), at))),
-                SixteenthWide(_mm512_add_epi32(_mm512_slli_epi32(after, 1), after)));
+            const __m512i sum =
+                NextRowErrorWide<kStep>(_mm512_loadu_si512(l.Left(t - 1) + 16 * set),
+                                        _mm512_loadu_si512(l.Left(t) + 16 * set),
+                                        _mm512_loadu_si512(l.Left(t + 1) + 16 * set));
             _mm512_storeu_si512(l.In(t) + 16 * set,
                                 _mm512_srai_epi32(_mm512_slli_epi32(sum, 16), 16));
         }
