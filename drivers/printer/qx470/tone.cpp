@@ -1258,9 +1258,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void ErrorOutOfLanes(const 
     }
 }
 
-// A row with grey dots: its values, the perturbations drawn for them, and the level a
-// printed dot takes away.
-struct GreyDots {
+// A row's values, the perturbations drawn for its grey dots, and the level a printed dot
+// takes away.
+struct RowDots {
     const std::int16_t* values;
     const std::int32_t* noise;
     int level;
@@ -1268,7 +1268,7 @@ struct GreyDots {
 
 // The same in the lanes: each dot's value in the low half of a 32-bit lane, its
 // perturbation (at most 4096 either way) in the high half.
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void GreyIntoLanes(const GreyDots& row,
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void GreyIntoLanes(const RowDots& row,
                                                                         const RowLanes& l,
                                                                         std::int32_t* wide) {
     for (int x = 0; x < l.width; x += 16) {
@@ -1280,26 +1280,13 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void GreyIntoLanes(const Gr
     TurnLanes(wide, l.Packed(0), l.part, true);
 }
 
-// One dot as the single pass does it, for a lane done again: its error, and whether it
-// prints.
-inline int LaneDot(const GreyDots* row, int x, int incoming, int carry, bool& print) {
-    const int value = row ? row->values[x] : 0;
-    if ((value & ~kDarknessFull) == 0) {
-        print = value != 0;
-        return incoming + carry;
-    }
-    const int e = static_cast<std::int16_t>(incoming + value + carry);
-    print = e > kDotThreshold - row->noise[x];
-    return print ? e - row->level : e;
-}
-
 // One row's pass in the lanes, in scan order, then the next row's incoming error. A row
-// of white and black alone (row null) needs no more than the carries; its dots are its
-// black ones. A row with grey dots has each dot decided as the single pass decides it,
-// and which of them print is kept in the lanes.
+// of white and black alone needs no more than the carries; its dots are its black ones.
+// A row with grey dots has each dot decided as the single pass decides it, and which of
+// them print is kept in the lanes.
 template <int kStep, bool kGrey>
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void RunLanes(const RowLanes& l,
-                                                                   const GreyDots* row) {
+                                                                   const RowDots& row) {
     const int part = l.part;
     // A lane's lead steps are the steps of the lane before it in scan order.
     if constexpr (kStep > 0) {
@@ -1339,7 +1326,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void RunLanes(const RowLane
         const __m512i low16 = _mm512_set1_epi32(0xFFFF);
         const __m512i greyBits = _mm512_set1_epi32(0xFFFF & ~kDarknessFull);
         const __m512i threshold = _mm512_set1_epi32(kDotThreshold);
-        const __m512i level = _mm512_set1_epi32(row->level);
+        const __m512i level = _mm512_set1_epi32(row.level);
         const __m512i one = _mm512_set1_epi32(1);
         __m512i carry[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
         for (int t = first;; t += kStep) {
@@ -1371,10 +1358,10 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void RunLanes(const RowLane
         }
     }
     // Each lane against the true carry where its part starts, the one the lane before it in
-    // scan order passes on, taken once that lane is right. A lane done again stops where a
-    // dot comes out as the lane had it.
-    // All lanes are compared at once first; a lane done again to its end without meeting
-    // its own steps changes what the next one must meet.
+    // scan order passes on, taken once that lane is right: all lanes are compared at once,
+    // then a lane that differs is done again, dot by dot as the single pass does them,
+    // until a dot comes out as the lane had it. One done again to its end changes what the
+    // next lane must meet.
     const int from = kStep > 0 ? part - 1 : 0;
     alignas(64) std::int32_t before[32];
     ShiftLanes(l.Left(from), before, kStep > 0);
@@ -1397,16 +1384,19 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void RunLanes(const RowLane
         if (c == Carry(lead[j])) continue;
         ++g_rowsRedone;
         for (int t = kStep > 0 ? 0 : part - 1; t >= 0 && t < part; t += kStep) {
-            bool print;
-            const int e = LaneDot(kGrey ? row : nullptr, j * part + t, l.In(t)[j], c, print);
+            const int x = j * part + t;
+            int next = c;
+            unsigned print = 0;
+            std::int32_t e;
+            ChainDot<0>(next, print, row.values[x], l.In(t)[j], row.noise[x], e, row.level);
             if constexpr (kGrey) {
-                if (e == l.Left(t)[j] && print == (l.Prints(t)[j] != 0)) break;
-                l.Prints(t)[j] = print;
+                if (e == l.Left(t)[j] && print == static_cast<unsigned>(l.Prints(t)[j])) break;
+                l.Prints(t)[j] = static_cast<std::int32_t>(print);
             } else {
                 if (e == l.Left(t)[j]) break;
             }
             l.Left(t)[j] = e;
-            c = Carry(e);
+            c = next;
             changed = t == from;
         }
     }
@@ -1489,14 +1479,14 @@ int ConvertRowsInLanes(PrinterJob& job, const wce::BYTE* first, std::ptrdiff_t s
         }
         wce::BYTE* row = job.pageImage + static_cast<std::size_t>(job.nextRow) * job.bytesPerRow;
         std::memset(row, 0, static_cast<std::size_t>(job.bytesPerRow));
+        const RowDots dots{values, work.noise, job.blackLevel};
         if (grey) {
-            const GreyDots dots{values, work.noise, job.blackLevel};
             GreyIntoLanes(dots, lanes, work.left);
-            even ? RunLanes<1, true>(lanes, &dots) : RunLanes<-1, true>(lanes, &dots);
+            even ? RunLanes<1, true>(lanes, dots) : RunLanes<-1, true>(lanes, dots);
             LaneBits(lanes, row, work.noise);
         } else {
             if (inLanes && !LanesQuiet(lanes)) {
-                even ? RunLanes<1, false>(lanes, nullptr) : RunLanes<-1, false>(lanes, nullptr);
+                even ? RunLanes<1, false>(lanes, dots) : RunLanes<-1, false>(lanes, dots);
             }
             TwoToneBits(values, row, width);
         }

@@ -9,6 +9,7 @@
 // GCC 12 warns inside its own AVX-512 headers: the unmasked intrinsics pass an undefined
 // register as the unused merge source.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #endif
 
